@@ -1,0 +1,192 @@
+#include "localdb/message_channel.h"
+
+#include <ace/Log_Msg.h>
+#include <ace/Thread_Manager.h>
+
+#include <chrono>
+#include <thread>
+
+#include "common/exception_text.h"
+#include "common/log.h"
+
+namespace zl {
+namespace {
+
+// The listener's pause when the channel had nothing, taken in short steps so
+// that a cancellation is seen promptly.
+constexpr auto kIdlePause = std::chrono::milliseconds(250);
+constexpr auto kIdleStep = std::chrono::milliseconds(25);
+
+}  // namespace
+
+MessageChannel::MessageChannel(MessageQueues& queues) : queues_(queues) {}
+
+MessageChannel::~MessageChannel() { Disable(); }
+
+long MessageChannel::Enable(ZEMR::ZelvikDatabase_ptr db, CORBA::ORB_ptr orb) {
+  if (CORBA::is_nil(db)) {
+    ACE_DEBUG((LM_ERROR, "EnableEvents() called while not connected\n"));
+    return -1;
+  }
+  CORBA::String_var kernel;
+  try {
+    kernel = db->HelloZL("$KERNEL.NAME");
+  } catch (...) {
+    ACE_DEBUG((LM_ERROR, "ZelvikDatabase passed to EnableEvents() was bogus\n"));
+    return -1;
+  }
+  if (listener_running_) {
+    ACE_DEBUG((LM_INFO, " Events are already enabled\n"));
+    return 1;
+  }
+  try {
+    CORBA::String_var ior = db->GetIORMessageChannel();
+    CosEventChannelAdmin::EventChannel_var channel;
+    if (ior.in() != nullptr && *ior.in() != '\0') {
+      CORBA::Object_var obj = orb->string_to_object(ior.in());
+      channel = CosEventChannelAdmin::EventChannel::_narrow(obj.in());
+    }
+    if (CORBA::is_nil(channel)) {
+      ACE_DEBUG((LM_ERROR, "There is no event channel for server, %s", kernel.in()));
+      return 1;
+    }
+    CosEventComm::PullConsumer_var consumer;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (CORBA::is_nil(consumer_)) consumer_ = consumer_servant_._this();
+      consumer = CosEventComm::PullConsumer::_duplicate(consumer_.in());
+    }
+    CosEventChannelAdmin::ConsumerAdmin_var admin = channel->for_consumers();
+    CosEventChannelAdmin::ProxyPullSupplier_var proxy = admin->obtain_pull_supplier();
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      proxy_ = CosEventChannelAdmin::ProxyPullSupplier::_duplicate(proxy.in());
+    }
+    proxy->connect_pull_consumer(consumer.in());
+    connected_ = true;
+
+    if (!listener_running_) {
+      listener_done_ = false;
+      if (ACE_Thread_Manager::instance()->spawn(Listen, this, THR_NEW_LWP | THR_JOINABLE,
+                                                &listener_id_, &listener_handle_) == -1) {
+        listener_done_ = true;
+        ACE_DEBUG((LM_ERROR, "could not create EventChannel listener!\n"));
+      } else {
+        listener_running_ = true;
+      }
+    }
+    return 0;
+  } catch (...) {
+    ACE_DEBUG((LM_ERROR, "Could not set up event channels for %s\n", kernel.in()));
+    return -1;
+  }
+}
+
+long MessageChannel::Disable() {
+  if (listener_running_) {
+    ACE_Thread_Manager* manager = ACE_Thread_Manager::instance();
+    listener_running_ = false;
+    // A listener that ended by itself after a failed pull is only reaped.
+    int result = listener_done_ ? 0 : manager->cancel(listener_id_);
+    if (result == -1 && listener_done_) result = 0;  // it ended meanwhile
+    if (result != 0) {
+      ACE_DEBUG((LM_ERROR, "[ZLLocalDB](%P/%t) error cancelling ECLT %d = %d\n",
+                 static_cast<int>(listener_id_), result));
+    }
+    if (result == -1) {
+      ACE_DEBUG((LM_ERROR, "[ZLLocalDB](%P/%t) error cancelling ECLT %d\n",
+                 static_cast<int>(listener_id_)));
+    } else {
+      manager->join(listener_id_);
+    }
+  }
+
+  CosEventChannelAdmin::ProxyPullSupplier_var proxy;
+  CosEventComm::PullConsumer_var consumer;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    proxy = proxy_._retn();
+    consumer = consumer_._retn();
+  }
+  if (!CORBA::is_nil(proxy)) {
+    try {
+      proxy->disconnect_pull_supplier();
+    } catch (const CORBA::Exception& e) {
+      ZL_LOG_CORBA(LM_ERROR, e);
+    } catch (...) {
+    }
+  }
+  connected_ = false;
+  if (!CORBA::is_nil(consumer)) {
+    try {
+      PortableServer::POA_var poa = consumer_servant_._default_POA();
+      if (!CORBA::is_nil(poa)) {
+        PortableServer::ObjectId_var id = poa->reference_to_id(consumer.in());
+        poa->deactivate_object(id.in());
+      }
+    } catch (...) {
+      // Already gone with the ORB; nothing more to undo.
+    }
+  }
+  return 0;
+}
+
+long MessageChannel::PullOne() {
+  CosEventChannelAdmin::ProxyPullSupplier_var proxy;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!connected_ || CORBA::is_nil(proxy_)) return 0;
+    proxy = CosEventChannelAdmin::ProxyPullSupplier::_duplicate(proxy_.in());
+  }
+  try {
+    CORBA::Boolean has_event = false;
+    CORBA::Any_var event = proxy->try_pull(has_event);
+    if (!has_event) return 0;
+    const ZEMR::ZLMessage* msg = nullptr;
+    try {
+      if (!(event.in() >>= msg)) return 1;  // not a server message: discarded
+    } catch (const CORBA::MARSHAL&) {
+      return 1;  // a message that cannot be decoded (bad severity): discarded
+    }
+    queues_.Offer(static_cast<CORBA::ULong>(msg->msgType), FormatServerMessage(*msg));
+    return 1;
+  } catch (const CORBA::Exception& e) {
+    const std::string text = ExceptionText(e);
+    ACE_DEBUG((LM_ERROR, "CORBA %s\n", text.c_str()));
+  } catch (...) {
+    ACE_DEBUG((LM_CRITICAL, "**Caught exception while getting server messages!\n"));
+  }
+  return -1;
+}
+
+long MessageChannel::GetServerMessages() {
+  long taken = 0;
+  while (PullOne() == 1) {
+    ACE_DEBUG((LM_NOTICE, "%t| Got a server message in GetServerMessages()\n"));
+    ++taken;
+  }
+  return taken;
+}
+
+ACE_THR_FUNC_RETURN MessageChannel::Listen(void* arg) {
+  auto* self = static_cast<MessageChannel*>(arg);
+  ACE_Thread_Manager* manager = ACE_Thread_Manager::instance();
+  const ACE_thread_t me = ACE_Thread::self();
+  try {
+    while (!manager->testcancel(me)) {
+      const long r = self->PullOne();
+      if (r == -1) break;
+      if (r == 1) continue;
+      for (auto waited = std::chrono::milliseconds(0); waited < kIdlePause; waited += kIdleStep) {
+        if (manager->testcancel(me)) break;
+        std::this_thread::sleep_for(kIdleStep);
+      }
+    }
+  } catch (...) {
+    ACE_DEBUG((LM_CRITICAL, "#[CLIENT] (%P/%t)Event channel listener threw something\n"));
+  }
+  self->listener_done_ = true;
+  return 0;
+}
+
+}  // namespace zl

@@ -1,0 +1,219 @@
+#include "localdb/zl_local_db.h"
+
+#include <ace/Log_Msg.h>
+#include <ace/Reactor.h>
+
+#include "broker/orb_holder.h"
+#include "common/exception_text.h"
+#include "common/log.h"
+
+namespace zl {
+
+ZEMR_ZLLocalDB_i::ZEMR_ZLLocalDB_i()
+    : tbm_evaluate_(RegisterWindowMessage("TBM_EVALUATE")),
+      tbm_execute_(RegisterWindowMessage("TBM_EXECUTE")) {}
+
+ZEMR_ZLLocalDB_i::~ZEMR_ZLLocalDB_i() {
+  SetDatabase(ZEMR::ZelvikDatabase::_nil());
+  SetORB(CORBA::ORB::_nil());
+  SetClientInterface(nullptr, false);
+}
+
+void ZEMR_ZLLocalDB_i::AskQuestion(CORBA::Long id, CORBA::ULong number, const char* file,
+                                   const char* question) {
+  const bool asked = WithClientInterface([&](ZLClientInterface* iface) {
+    if (iface == nullptr) return false;
+    iface->AskQuestion(id, number, file, question);
+    return true;
+  });
+  if (!asked) AnswerQuestion(id, number, "No questions handled by client");
+}
+
+// Scenarios arrive with the scenario manager; until then no scenario runs
+// and these give the manager's failure results.
+CORBA::Long ZEMR_ZLLocalDB_i::StartScenario(const char*, const char*) { return -1; }
+CORBA::Long ZEMR_ZLLocalDB_i::StopScenario(CORBA::Long) { return -1; }
+char* ZEMR_ZLLocalDB_i::ListScenarios() { return CORBA::string_dup(""); }
+char* ZEMR_ZLLocalDB_i::ScenarioInfo(CORBA::Long) { return CORBA::string_dup(""); }
+
+CORBA::Long ZEMR_ZLLocalDB_i::AnswerQuestion(CORBA::Long, CORBA::ULong, const char*) {
+  std::lock_guard<std::recursive_mutex> lock(scenario_mu_);
+  return 0;  // no scenario waits on a question yet
+}
+
+// Log sets arrive with the log set commands; until then every command is
+// an unknown word, which gives the empty reply.
+char* ZEMR_ZLLocalDB_i::LSCmd(const char* command) {
+  if (command == nullptr) {
+    ACE_DEBUG((LM_ERROR, "Exported LSCmd() was passed a null pointer.\n"));
+    return CORBA::string_dup("**Error");
+  }
+  return CORBA::string_dup("");
+}
+
+// Tag files arrive with their own change; until then both fail.
+CORBA::Long ZEMR_ZLLocalDB_i::SaveTags(const char*, CORBA::ULong& count) {
+  count = 0;
+  return -1;
+}
+CORBA::Long ZEMR_ZLLocalDB_i::ReadTags(const char*, CORBA::ULong& count) {
+  count = 0;
+  return -1;
+}
+
+CORBA::Boolean ZEMR_ZLLocalDB_i::MessagesExist(CORBA::ULong msg_type) {
+  if (!channel_.listener_running()) return false;
+  channel_.GetServerMessages();
+  return queues_.Exists(msg_type);
+}
+
+char* ZEMR_ZLLocalDB_i::GetNextZLMessage(CORBA::ULong msg_type) {
+  std::string result;
+  try {
+    channel_.GetServerMessages();
+    result = queues_.TakeNext(msg_type);
+  } catch (...) {
+    ACE_DEBUG((LM_ERROR, "**Caught exception while getting next message!\n"));
+  }
+  return CORBA::string_dup(result.c_str());
+}
+
+char* ZEMR_ZLLocalDB_i::ListZLDatabases() {
+  if (CORBA::is_nil(naming_)) return CORBA::string_dup("!Error: No naming context!");
+  std::string names;
+  try {
+    CosNaming::BindingList_var bindings;
+    CosNaming::BindingIterator_var rest;
+    naming_->list(1000, bindings.out(), rest.out());
+    if (!CORBA::is_nil(rest)) {
+      try {
+        rest->destroy();
+      } catch (...) {
+        // Only the first batch is used; a leftover iterator expires by itself.
+      }
+    }
+    for (CORBA::ULong i = 0; i < bindings->length(); ++i) {
+      const CosNaming::Name& name = bindings[i].binding_name;
+      if (name.length() == 0 || std::string(name[0].kind.in()) != "ZelvikDatabase") continue;
+      if (!names.empty()) names += ',';
+      names += name[0].id.in();
+    }
+  } catch (const CORBA::Exception& e) {
+    ZL_LOG_CORBA(LM_ERROR, e);
+    names = "!Error: " + ExceptionText(e);
+    naming_ = CosNaming::NamingContext::_nil();
+  } catch (...) {
+    ACE_DEBUG((LM_ERROR, "**Caught exception while getting server names!\n"));
+    names = "!Error: Unresolved error";
+  }
+  return CORBA::string_dup(names.c_str());
+}
+
+CORBA::Boolean ZEMR_ZLLocalDB_i::ZLFind(const char* text, const char* pattern) {
+  return match_.Find(text, pattern);
+}
+
+char* ZEMR_ZLLocalDB_i::PatPaste(const char* tmpl) {
+  return CORBA::string_dup(match_.Paste(tmpl).c_str());
+}
+
+CORBA::Long ZEMR_ZLLocalDB_i::SetOption(const char* name, const char* value) {
+  if (name == nullptr || value == nullptr) return -2;
+  if (std::string(name) != "ToolbookHWND") return -1;
+  toolbook_window_ = FindWindowByTitle(value);
+  return 0;
+}
+
+long ZEMR_ZLLocalDB_i::SetDatabase(ZEMR::ZelvikDatabase_ptr db) {
+  long result = -1;
+  if (!CORBA::is_nil(db_)) {
+    CleanUp();
+    db_ = ZEMR::ZelvikDatabase::_nil();
+    result = 0;
+  }
+  if (CORBA::is_nil(db)) return result;
+  try {
+    CORBA::String_var probe = db->HelloZL("$KERNEL.NAME");
+    db_ = ZEMR::ZelvikDatabase::_duplicate(db);
+    StartClientTimer();
+    return 0;
+  } catch (const CORBA::SystemException& e) {
+    const std::string text = ExceptionText(e);
+    ACE_DEBUG((LM_ERROR, "ZelvikDatabase is bogus, %s\n", text.c_str()));
+  } catch (...) {
+    ACE_DEBUG((LM_ERROR, "ZelvikDatabase passed to SetDatabase() was bogus\n"));
+  }
+  return result;
+}
+
+void ZEMR_ZLLocalDB_i::SetORB(CORBA::ORB_ptr orb) {
+  if (!CORBA::is_nil(orb_)) CleanUp();
+  orb_ = CORBA::ORB::_duplicate(orb);
+}
+
+void ZEMR_ZLLocalDB_i::SetNamingContext(CosNaming::NamingContext_ptr context) {
+  naming_ = CosNaming::NamingContext::_duplicate(context);
+}
+
+void ZEMR_ZLLocalDB_i::SetClientInterface(ZLClientInterface* iface, bool owned) {
+  std::lock_guard<std::recursive_mutex> lock(client_mu_);
+  if (iface == client_interface_) return;
+  if (owns_client_interface_) delete client_interface_;
+  client_interface_ = iface;
+  owns_client_interface_ = owned;
+}
+
+std::string ZEMR_ZLLocalDB_i::ClientInterfaceName() const {
+  std::lock_guard<std::recursive_mutex> lock(client_mu_);
+  return client_interface_ != nullptr ? client_interface_->name() : "none";
+}
+
+long ZEMR_ZLLocalDB_i::EnableEvents(bool enable) {
+  return enable ? channel_.Enable(db_.in(), orb_.in()) : channel_.Disable();
+}
+
+long ZEMR_ZLLocalDB_i::StartClientTimer() {
+  ACE_Reactor* reactor = OrbHolder::instance()->reactor();
+  if (timer_id_ != -1) {
+    ACE_DEBUG((LM_INFO, "Avoiding multiple StartClientTimer() calls\n"));
+    return 0;
+  }
+  auto* timer = new ClientOrbTimer(this);
+  const ACE_Time_Value second(1);
+  timer_id_ = reactor->schedule_timer(timer, nullptr, second, second);
+  if (timer_id_ == -1) {
+    ACE_DEBUG((LM_ERROR, "Could not schedule ClientOrbTimer, err = %d\n", -1));
+    delete timer;
+    return -1;
+  }
+  return 0;
+}
+
+long ZEMR_ZLLocalDB_i::CancelClientTimer() {
+  if (timer_id_ == -1) return 0;
+  // Waits for a tick in progress; the handler deletes itself in handle_close.
+  const int cancelled = OrbHolder::instance()->reactor()->cancel_timer(timer_id_, nullptr, 0);
+  if (cancelled != 1) {
+    ACE_DEBUG((LM_ERROR, "Cancel_timer(%d) = %d\n", static_cast<int>(timer_id_), cancelled));
+  }
+  timer_id_ = -1;
+  return cancelled == 1 ? 0 : -1;
+}
+
+void ZEMR_ZLLocalDB_i::OnClientTimer() {
+  // Log sets arrive with their own change: nothing to sample yet.
+}
+
+long ZEMR_ZLLocalDB_i::CleanUp() {
+  long first = 0;
+  auto step = [&first](long result) {
+    if (first == 0) first = result;
+  };
+  // Scenarios, log sets and notifications arrive with their own changes;
+  // their steps of the clean-up join here in this order.
+  step(CancelClientTimer());
+  step(EnableEvents(false));
+  return first;
+}
+
+}  // namespace zl
