@@ -156,9 +156,10 @@ def test_command_mode_stops_on_sigterm(tmp_path):
 
 def test_command_mode_stops_when_its_parent_dies(tmp_path):
     out = tmp_path / "dir.txt"
-    # A shell starts the launcher and is then killed outright.
+    # A shell starts the launcher and is then killed outright (the command
+    # after the launcher keeps the shell from replacing itself with it).
     parent = subprocess.Popen(
-        ["sh", "-c", '"$0" -- sh -c \'echo "$ZL_SERVICES_DIR" > "$0"; exec sleep 60\' "$1"',
+        ["sh", "-c", '"$0" -- sh -c \'echo "$ZL_SERVICES_DIR" > "$0"; exec sleep 60\' "$1"; exit',
          LAUNCHER, str(out)])
     assert eventually(lambda: out.exists() and out.read_text().strip())
     directory = out.read_text().strip()
