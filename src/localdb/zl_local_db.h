@@ -79,6 +79,8 @@ class ZEMR_ZLLocalDB_i : public virtual ZEMR::ZLLocalDB, private ClientTimerOwne
   void SetORB(CORBA::ORB_ptr orb);
   void SetNamingContext(CosNaming::NamingContext_ptr context);
   bool HasNamingContext() const { return !CORBA::is_nil(naming_); }
+  // Borrowed; nil when none was set or a failed listing dropped it.
+  CosNaming::NamingContext_ptr naming_context() const { return naming_.in(); }
 
   // Registers the host's hook. A different interface replaces the current
   // one, which is deleted first when this object owns it; registering the

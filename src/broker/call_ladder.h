@@ -1,0 +1,67 @@
+// The one catch ladder of the simulator client: every remote or local call
+// that ZLSim makes goes through CallLadder, which absorbs every exception
+// into a line on the standard error stream and, for CORBA system exceptions,
+// into the client's last-error record.
+//
+// Stateless apart from the record it is given; the caller serialises use of
+// a record (ZLSim is used from one thread at a time).
+#ifndef ZL_BROKER_CALL_LADDER_H_
+#define ZL_BROKER_CALL_LADDER_H_
+
+#include <omniORB4/CORBA.h>
+
+#include <cstdint>
+#include <iostream>
+#include <string>
+#include <type_traits>
+
+#include "common/exception_text.h"
+
+namespace zl {
+
+// The last recorded failure of a client: 0 and "" until one is recorded.
+struct ErrorRecord {
+  int32_t status = 0;
+  std::string text;
+};
+
+// The "own user exception" rung of an operation that names none: a type that
+// is never thrown, so that rung never matches.
+struct NoOwnException {};
+
+// Prints an exception's descriptive text and a line end on standard error.
+inline void PrintException(const CORBA::Exception& e) {
+  std::cerr << ExceptionText(e) << std::endl;
+}
+
+// Runs `call` and catches, in this order: `Own` (the operation's own user
+// exception), any other CORBA user exception (both printed), a CORBA system
+// exception (its text and minor code go to `record`, then it is printed),
+// anything else ("Unknown Exception in NAME()" printed). Gives true when
+// `call` returned normally, false after a caught exception. Never throws.
+template <class Own = NoOwnException, class Call>
+bool CallLadder(const char* name, ErrorRecord& record, Call&& call) noexcept {
+  try {
+    try {
+      call();
+      return true;
+    } catch (const Own& e) {
+      if constexpr (std::is_base_of_v<CORBA::Exception, Own>) PrintException(e);
+    } catch (const CORBA::UserException& e) {
+      PrintException(e);
+    } catch (const CORBA::SystemException& e) {
+      record.text = ExceptionText(e);
+      record.status = static_cast<int32_t>(e.minor());
+      PrintException(e);
+    } catch (...) {
+      std::cerr << "Unknown Exception in " << name << "()" << std::endl;
+    }
+  } catch (...) {
+    // Printing itself failed (no memory, a broken stream): nothing more to do.
+  }
+  return false;
+}
+
+}  // namespace zl
+
+#endif  // ZL_BROKER_CALL_LADDER_H_

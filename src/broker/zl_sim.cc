@@ -1,0 +1,275 @@
+// ZLSim: construction, options, the Naming Service, Connect, Disconnect,
+// the database listing, CreateServer and destruction.
+#include "broker/zl_sim.h"
+
+#include <ace/ARGV.h>
+#include <ace/Log_Msg.h>
+#include <ace/OS_NS_strings.h>
+
+#include <cstdlib>
+
+#include "broker/orb_holder.h"
+#include "broker/server_locator.h"
+#include "common/exception_text.h"
+#include "common/log.h"
+
+namespace zl {
+namespace {
+
+// The time limit of a Naming Service resolved on demand (Connect, CreateServer).
+const ACE_Time_Value kOnDemandResolveLimit(2, 0);
+
+const char kNoOrbText[] = "ORB not initialised";
+
+std::string Given(const char* text) { return text != nullptr ? text : ""; }
+
+// `line` without its trailing line end.
+std::string WithoutLineEnd(std::string line) {
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  return line;
+}
+
+}  // namespace
+
+ZLSim::ZLSim(const char* options) {
+  const char* words = options != nullptr ? options : "";
+  ScanOptions(words);
+
+  // Creating the holder sets the process mask to 1968 after any "-debug"
+  // above: on the first client "-debug" then holds for this thread only.
+  OrbHolder* holder = OrbHolder::instance();
+  if (holder->initCount() == 0) holder->InitOrb(words);
+  orb_ = CORBA::ORB::_duplicate(holder->orb());
+  local_db_.SetORB(orb_.in());
+
+  if (CORBA::is_nil(orb_)) {
+    // Every later step needs an ORB: record the failure and stay a client
+    // that is not connected, whose Connect and CreateServer give -1.
+    last_error_ = {-1, kNoOrbText};
+    ACE_DEBUG((LM_ERROR, "#error: %s, the client cannot reach a server\n", kNoOrbText));
+    return;
+  }
+  FindNamingService();
+}
+
+ZLSim::~ZLSim() {
+  try {
+    Disconnect();
+  } catch (...) {
+    ACE_DEBUG((LM_ERROR, "ZLSim::~ZLSim exception (File %s; Line %d)\n", __FILE__, __LINE__));
+  }
+}
+
+void ZLSim::ScanOptions(const char* options) {
+  ACE_ARGV argv(options, true);
+  for (int i = 0; i < argv.argc(); ++i) {
+    const char* word = argv[i];
+    if (ACE_OS::strcasecmp(word, "-resolveTimeout") == 0) {
+      if (i + 1 < argv.argc() && argv[i + 1][0] != '-') {
+        const char* value = argv[++i];
+        const long ms = std::strtol(value, nullptr, 10);
+        resolve_timeout_.set(ms / 1000, (ms % 1000) * 1000);
+        ACE_DEBUG((LM_DEBUG, "# option -resolveTimeout %s\n", value));
+      }
+    } else if (ACE_OS::strcasecmp(word, "-debug") == 0) {
+      ACE_LOG_MSG->priority_mask(kDebugLogMask, ACE_Log_Msg::PROCESS);
+      ACE_LOG_MSG->priority_mask(kDebugLogMask, ACE_Log_Msg::THREAD);
+    } else if (word[0] == '-') {
+      ACE_DEBUG((LM_DEBUG, "# Unknown option: %s, ignored\n", word));
+    } else {
+      ACE_DEBUG((LM_DEBUG, "# Unknown file?: %s, ignored\n", word));
+    }
+  }
+}
+
+void ZLSim::FindNamingService() {
+  const std::string& ns_ior = OrbHolder::instance()->nsIorFile();
+  if (ns_ior.empty()) {
+    try {
+      CosNaming::NamingContext_var context = ResolveNameService(orb_.in(), resolve_timeout_);
+      local_db_.SetNamingContext(context.in());
+      if (CORBA::is_nil(context)) last_error_ = {-1, "NameService not found"};
+    } catch (const CORBA::UserException& e) {
+      PrintException(e);
+    } catch (...) {
+      last_error_ = {-1, "Could not resolve NameService"};
+      ACE_DEBUG((LM_DEBUG, "#warning:  Could not resolve \"NameService\"\n"));
+    }
+    return;
+  }
+  // "-nsior" names the Naming Service in a form the ORB takes as a reference
+  // (IOR:..., corbaloc:..., file://...).
+  try {
+    CORBA::Object_var object = orb_->string_to_object(ns_ior.c_str());
+    if (CORBA::is_nil(object)) return;
+    LimitCallTime(object.in(), resolve_timeout_);
+    CosNaming::NamingContext_var context = CosNaming::NamingContext::_narrow(object.in());
+    if (!CORBA::is_nil(context)) local_db_.SetNamingContext(context.in());
+  } catch (...) {
+    ACE_DEBUG((LM_DEBUG, "#warning: could not find NS from -nsior %s\n", ns_ior.c_str()));
+  }
+}
+
+void ZLSim::EnsureNamingContext() {
+  if (local_db_.HasNamingContext()) return;
+  CosNaming::NamingContext_var context = ResolveNameService(orb_.in(), kOnDemandResolveLimit);
+  local_db_.SetNamingContext(context.in());
+}
+
+void ZLSim::TakeDatabase(CORBA::Object_ptr object) {
+  // Both narrows first, so that an exception leaves db_ and db2_ as they were.
+  ZEMR::ZelvikDatabase_var db = ZEMR::ZelvikDatabase::_narrow(object);
+  ZEMR::ZelvikDatabase2_var db2 = ZEMR::ZelvikDatabase2::_narrow(object);
+  db_ = db._retn();
+  db2_ = db2._retn();
+}
+
+void ZLSim::TryLocalIorFile(const std::string& name) {
+  const std::string path = LocalIorPath(name);
+  std::string line;
+  if (!ReadFirstLine(path, line)) {
+    ACE_DEBUG((LM_WARNING, "Could not find local ior file, %s\n", path.c_str()));
+    return;
+  }
+  if (line.empty()) return;
+  ACE_DEBUG((LM_DEBUG, "#info: looking for server in %s\n", path.c_str()));
+  try {
+    CORBA::Object_var object = orb_->string_to_object(WithoutLineEnd(line).c_str());
+    TakeDatabase(object.in());
+  } catch (...) {
+    ACE_DEBUG((LM_DEBUG, "#error: object was not a valid ZLDatabase\n"));
+  }
+}
+
+int ZLSim::Connect(const char* name) {
+  const std::string given = Given(name);
+  const std::string server = given.empty() ? DefaultServerName() : given;
+  if (CORBA::is_nil(orb_)) {
+    last_error_ = {-1, kNoOrbText};
+    ACE_DEBUG((LM_ERROR, "#error: %s, cannot connect to %s\n", kNoOrbText, server.c_str()));
+    return -1;
+  }
+
+  int status = -1;
+  try {
+    EnsureNamingContext();
+    CosNaming::NamingContext_ptr context = local_db_.naming_context();
+    if (CORBA::is_nil(context)) {
+      ACE_DEBUG((LM_DEBUG, "Zelvik server, %s, NOT FOUND\n", server.c_str()));
+    } else {
+      CORBA::Object_var object =
+          context->resolve(OneComponentName(server.c_str(), kDatabaseKind));
+      TakeDatabase(object.in());
+      status = 0;
+    }
+  } catch (const CosNaming::NamingContext::NotFound&) {
+    ACE_DEBUG((LM_DEBUG, "Zelvik server, %s, NOT FOUND\n", server.c_str()));
+  } catch (const CORBA::Exception& e) {
+    const std::string text = ExceptionText(e);
+    ACE_DEBUG((LM_DEBUG, "CORBA exception resolving Zelvik server, %s\n", text.c_str()));
+  } catch (...) {
+  }
+
+  if (CORBA::is_nil(db_)) TryLocalIorFile(server);
+
+  try {
+    if (CORBA::is_nil(db_)) {
+      ACE_DEBUG((LM_DEBUG, "%s is not the name of a ZelvikDatabase reference\n", server.c_str()));
+      return -1;
+    }
+    // Newly found, or kept from an earlier connection when the lookup failed.
+    status = static_cast<int>(local_db_.SetDatabase(db_.in()));
+    if (status == 0) {
+      server_name_ = given;
+    } else {
+      // Not attached: the client must not count as connected.
+      db_ = ZEMR::ZelvikDatabase::_nil();
+      db2_ = ZEMR::ZelvikDatabase2::_nil();
+    }
+  } catch (...) {
+    ACE_DEBUG((LM_DEBUG, "Caught an exception in ZLSim::Connect\n"));
+  }
+  return status;
+}
+
+int ZLSim::Disconnect() {
+  int status = -1;
+  try {
+    local_db_.SetClientInterface(nullptr, false);
+    status = static_cast<int>(local_db_.SetDatabase(ZEMR::ZelvikDatabase::_nil()));
+  } catch (...) {
+    ACE_DEBUG((LM_DEBUG, "Caught an exception in ZLSim::Disconnect\n"));
+  }
+  db_ = ZEMR::ZelvikDatabase::_nil();
+  db2_ = ZEMR::ZelvikDatabase2::_nil();
+  return status;
+}
+
+std::string ZLSim::ListZLDatabases() {
+  std::string names;
+  CallLadder("ListZLDatabases", last_error_, [&] {
+    CORBA::String_var list = local_db_.ListZLDatabases();
+    names = list.in() != nullptr ? list.in() : "";
+  });
+  if (names.find("!Error") != std::string::npos) {
+    last_error_.text = names;
+    names.clear();
+  }
+  return names;
+}
+
+int ZLSim::CreateServer(const char* server, const char* host) {
+  const std::string host_arg = Given(host);
+  const std::string name = Given(server).empty() ? DefaultServerName() : Given(server);
+  const std::string factory_host = host_arg.empty() ? LocalHostName() : host_arg;
+  ACE_DEBUG((LM_DEBUG, "in ZLSim::CreateServer(%s, %s)\n", name.c_str(), host_arg.c_str()));
+  if (CORBA::is_nil(orb_)) {
+    last_error_ = {-1, kNoOrbText};
+    ACE_DEBUG((LM_ERROR, "#error: %s, cannot create %s\n", kNoOrbText, name.c_str()));
+    return -1;
+  }
+
+  ZEMR::ZelvikFactory_var factory;
+  try {
+    EnsureNamingContext();
+    CosNaming::NamingContext_ptr context = local_db_.naming_context();
+    if (!CORBA::is_nil(context)) {
+      CORBA::Object_var object =
+          context->resolve(OneComponentName(factory_host.c_str(), kFactoryKind));
+      factory = ZEMR::ZelvikFactory::_narrow(object.in());
+    }
+  } catch (const CosNaming::NamingContext::NotFound&) {
+    ACE_DEBUG((LM_ERROR, "No Zelvik factory on host '%s'\n", host_arg.c_str()));
+    return -1;
+  } catch (...) {
+    ACE_DEBUG((LM_DEBUG, "Some issue with the NamingServer\n"));
+    return -1;
+  }
+  if (CORBA::is_nil(factory)) {
+    ACE_DEBUG((LM_ERROR, "No Zelvik factory on host '%s'\n", host_arg.c_str()));
+    return -1;
+  }
+
+  ACE_DEBUG((LM_DEBUG, "About to create(%s)\n", name.c_str()));
+  try {
+    // The new database is released at once: a later Connect attaches it.
+    ZEMR::ZelvikDatabase2_var created = factory->create(name.c_str());
+    if (CORBA::is_nil(created)) {
+      ACE_DEBUG((LM_DEBUG, "Did NOT create server '%s'\n", name.c_str()));
+      return -1;
+    }
+    ACE_DEBUG((LM_DEBUG, "Created server '%s'\n", name.c_str()));
+    return 0;
+  } catch (const CORBA::UserException& e) {
+    last_error_ = {-1, ExceptionText(e)};
+    ACE_DEBUG((LM_ERROR, "UsrEx %s\n", last_error_.text.c_str()));
+  } catch (const CORBA::SystemException& e) {
+    last_error_ = {static_cast<int32_t>(e.minor()), ExceptionText(e)};
+    ACE_DEBUG((LM_ERROR, "SysEx %s\n", last_error_.text.c_str()));
+  } catch (...) {
+    ACE_DEBUG((LM_ERROR, "General Exception\n"));
+  }
+  return -1;
+}
+
+}  // namespace zl

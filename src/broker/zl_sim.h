@@ -1,0 +1,195 @@
+// ZLSim: the client-side handle on one Zelvik database server.
+//
+// A ZLSim is built from an option string, shares the process's ORB (the ORB
+// holder), finds the Naming Service, and attaches to a database server by
+// name (`Connect`), with a fallback through the server's reference stored in
+// a local IOR file. Every tag and simulation operation is then a thin wrapper
+// around one call on the server (or on the local database object it owns):
+// check the connection, make the call, turn the answer into a plain value,
+// and absorb every exception into the operation's default result, a line on
+// the standard error stream and, for CORBA system exceptions, the last-error
+// record (see call_ladder.h). No operation throws.
+//
+// Owns: its duplicate of the ORB, the attached database references, the local
+// database object (held by value), the server name and the last-error
+// record. Texts handed back are owned copies; texts received from the server
+// are freed at once.
+//
+// Threads: used from one caller thread at a time; it has no lock of its own.
+// Remote calls run synchronously in the caller's thread; the ORB's event loop
+// runs in OrbRunner.
+#ifndef ZL_BROKER_ZL_SIM_H_
+#define ZL_BROKER_ZL_SIM_H_
+
+#include <ace/Time_Value.h>
+#include <omniORB4/CORBA.h>
+
+#include <cstdint>
+#include <string>
+
+#include "broker/call_ladder.h"
+#include "localdb/zl_local_db_1.h"
+#include "zemr.hh"
+
+namespace zl {
+
+class ZLSim {
+ public:
+  // Builds a client from blank-separated option words, matched without regard
+  // to case: "-resolveTimeout MS" (time limit for the first contact with the
+  // Naming Service, 2 s unless given), "-debug" (log mask 1980 for the process
+  // and the calling thread); other words are logged at LM_DEBUG and ignored
+  // here. The first client of the process hands the whole string to the ORB
+  // holder, which acts on ORB options and "-nsior FILE". Never fails by
+  // itself: a missing ORB or Naming Service is recorded in the last-error
+  // record and logged.
+  explicit ZLSim(const char* options);
+  // Disconnects and releases everything.
+  virtual ~ZLSim();
+  ZLSim(const ZLSim&) = delete;
+  ZLSim& operator=(const ZLSim&) = delete;
+
+  // --- Connection ---------------------------------------------------------
+
+  // Finds the database `name` ({name, "ZelvikDatabase"} in the Naming
+  // Service, else the local IOR file; the default server name when `name` is
+  // empty or null) and attaches it. When the lookup fails, a database
+  // attached before is re-attached. Gives 0 when attached, else a negative
+  // status (-1 also when the ORB could not be initialised). A Connect that
+  // does not give 0 leaves the client not connected.
+  int Connect(const char* name);
+  // Detaches the database: 0 when one was attached, -1 when none was or on
+  // failure. Drops the client interface registered with the local database.
+  int Disconnect();
+  // The names of the databases registered in the Naming Service, joined by
+  // ","; "" when there are none or on failure (the reason, "!Error...", is
+  // then in lastErrorText). Needs no connection.
+  std::string ListZLDatabases();
+  // Asks the factory of `host` (the local host when empty) to create the
+  // database `server` (the default server name when empty): 0 when it did,
+  // -1 otherwise. Does not connect.
+  int CreateServer(const char* server, const char* host);
+
+  // --- Tag operations (results when not connected or after a failure) ----
+
+  double PVE(const char* tag);                  // 0.0
+  int SetPVE(const char* tag, double value);    // 0; else the server's count
+  double PV(const char* tag);                   // 0.0
+  int SetPV(const char* tag, double value);     // 0; else the server's count
+  std::string PVEStr(const char* tag);          // ""
+  double EUHi(const char* tag);                 // 0.0
+  double EULo(const char* tag);                 // 0.0
+  std::string TagMode(const char* tag);         // ""
+  std::string TagType(const char* tag);         // ""
+  bool TagExists(const char* tag);              // false
+  bool IsForced(const char* tag);               // false
+  void SetForced(const char* tag, int flag);    // force on when flag != 0
+  void SetAuto(const char* tag);
+  void SetMan(const char* tag);
+  void DeleteTag(const char* tag);              // the server's result is dropped
+  int InitPV(const char* tag);                  // -1
+  std::string Upload(const char* tag);          // ""; else the definition line
+  int Download(const char* definitions);        // 0; else the number downloaded
+  int TagCount();                               // 0
+  std::string SearchTags(const char* pattern, const char* field);  // ""
+  std::string TagStats(const char* selector);   // ""
+  std::string HelloZL(const char* selector);    // ""
+  // 0.0; when not connected also records -1 and "not connected".
+  double ZLExpr(const char* expression);
+
+  // --- Simulation control -------------------------------------------------
+
+  int SimInit(const char* options);             // -1
+  int Shutdown(int how, int delay);             // -1
+  // Query and set pairs: the query gives the state before any change.
+  bool AlgsRunning();                           // false
+  void AlgsRunning(int flag);                   // calculations on when flag != 0
+  bool IOEnabled();                             // false
+  void IOEnabled(int flag);                     // I/O on when flag != 0
+  double CycleTime();                           // 0.0; seconds
+  void CycleTime(double seconds);
+  double WarpFactor();                          // 0.0
+  void WarpFactor(double factor);
+  // -1 without a ZelvikDatabase2, and for a step below 0 or not a number
+  // (no call is made); else the server's result.
+  int DoASingleCalcCycle(double step);
+
+  // --- Batches ------------------------------------------------------------
+
+  // Reads `count` tags at once: for element i of the server's answer (at most
+  // `count`), values[i] = its EU value, types[i] = its ZLTagType ordinal,
+  // modes[i] = its ZLModeType ordinal. Gives the server's result; -1 when not
+  // connected, after a failure, or for missing arrays or a negative count.
+  int GetMultiPVE(const char* const* names, int count, double* values, int* types, int* modes);
+  // Sets `count` tags' EU values at once (mode NullMode, exactly `count`
+  // commands in the order given). Gives the server's result; -1 without a
+  // ZelvikDatabase2, after a failure, or for missing arrays or a negative count.
+  int SetMultiPVE(const char* const* names, int count, const double* values);
+
+  // --- Local database: scenarios, tag files, messages, search --------------
+
+  int StartScenario(const char* file, const char* options);  // 0
+  int StopScenario(int id);                                  // 0
+  std::string ListScenarios();                               // ""
+  std::string ScenarioInfo(int id);                          // ""
+  // -1 when not connected; the number of tags when the local operation gives
+  // 0, else 0 (also after a failure).
+  int SaveTags(const char* file);
+  int ReadTags(const char* file);
+  bool MessagesExist(unsigned type);                         // false
+  std::string GetNextZLMessage(unsigned type);               // ""
+  bool ZLFind(const char* text, const char* pattern);        // false
+  // Server messages on or off: the local database's result, with no
+  // connection test (see ZEMR_ZLLocalDB_i::EnableEvents).
+  long EnableEvents(bool enable);
+
+  // --- State --------------------------------------------------------------
+
+  bool connected() const { return !CORBA::is_nil(db_); }
+  // The name given to the last Connect that gave 0 ("" until then, and when
+  // that Connect used the default server name).
+  const std::string& serverName() const { return server_name_; }
+  int32_t lastErrorStatus() const { return last_error_.status; }
+  const std::string& lastErrorText() const { return last_error_.text; }
+  // The time limit of the construction's first contact with the Naming Service.
+  const ACE_Time_Value& resolveTimeout() const { return resolve_timeout_; }
+  ZLLocalDB_1& localDb() { return local_db_; }
+  // Borrowed; nil while not connected (db2 also for a server without
+  // ZelvikDatabase2).
+  ZEMR::ZelvikDatabase_ptr database() const { return db_.in(); }
+  ZEMR::ZelvikDatabase2_ptr database2() const { return db2_.in(); }
+
+ private:
+  // Walks the option words (before the ORB holder exists, so that "-debug"
+  // takes effect as described above).
+  void ScanOptions(const char* options);
+  // Finds the Naming Service at construction and hands it to the local
+  // database; failures go to the last-error record.
+  void FindNamingService();
+  // Resolves the Naming Service (2 s limit) when the local database has none.
+  void EnsureNamingContext();
+  // Stores `object` narrowed into db_ and db2_ (nil where it is not one).
+  void TakeDatabase(CORBA::Object_ptr object);
+  // Looks `name` up in the local IOR file into db_ and db2_.
+  void TryLocalIorFile(const std::string& name);
+
+  // The catch ladder around one call made only when `target` is not nil:
+  // gives `fallback` when it is nil and after a caught exception.
+  template <class Own, class R, class Call>
+  R Guarded(CORBA::Object_ptr target, const char* name, R fallback, Call&& call);
+  // The same for calls that give nothing.
+  template <class Own, class Call>
+  void Act(CORBA::Object_ptr target, const char* name, Call&& call);
+
+  CORBA::ORB_var orb_;                // nil when the ORB could not be initialised
+  ZEMR::ZelvikDatabase_var db_;       // nil when not connected
+  ZEMR::ZelvikDatabase2_var db2_;     // nil also for a server without it
+  ZLLocalDB_1 local_db_;
+  std::string server_name_;
+  ErrorRecord last_error_;
+  ACE_Time_Value resolve_timeout_{2, 0};
+};
+
+}  // namespace zl
+
+#endif  // ZL_BROKER_ZL_SIM_H_

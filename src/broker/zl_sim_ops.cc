@@ -1,0 +1,291 @@
+// ZLSim: the tag, simulation, batch and local-database operations. Each is
+// one call through the catch ladder (call_ladder.h); the comment in zl_sim.h
+// beside each operation gives its result when not connected or failed.
+#include "broker/zl_sim.h"
+
+#include <algorithm>
+
+namespace zl {
+namespace {
+
+using ZEMR::ZLDownloadException;
+using ZEMR::ZLTagNotFound;
+
+// A text argument as the stubs take it: an absent text is sent as "".
+const char* Arg(const char* text) { return text != nullptr ? text : ""; }
+
+// Copies a CORBA string received from a call and frees it.
+std::string Owned(char* text) {
+  CORBA::String_var holder(text);
+  return holder.in() != nullptr ? std::string(holder.in()) : std::string();
+}
+
+}  // namespace
+
+template <class Own, class R, class Call>
+R ZLSim::Guarded(CORBA::Object_ptr target, const char* name, R fallback, Call&& call) {
+  if (CORBA::is_nil(target)) return fallback;
+  R result = fallback;
+  if (!CallLadder<Own>(name, last_error_, [&] { result = call(); })) return fallback;
+  return result;
+}
+
+template <class Own, class Call>
+void ZLSim::Act(CORBA::Object_ptr target, const char* name, Call&& call) {
+  if (!CORBA::is_nil(target)) CallLadder<Own>(name, last_error_, call);
+}
+
+// --- Tag operations ---------------------------------------------------------
+
+double ZLSim::PVE(const char* tag) {
+  return Guarded<ZLTagNotFound>(db_.in(), "PVE", 0.0, [&] { return db_->PVE(Arg(tag)); });
+}
+
+int ZLSim::SetPVE(const char* tag, double value) {
+  return Guarded<ZLTagNotFound>(db_.in(), "SetPVE", 0, [&] { return db_->SetPVE(Arg(tag), value); });
+}
+
+double ZLSim::PV(const char* tag) {
+  return Guarded<ZLTagNotFound>(db_.in(), "PV", 0.0, [&] { return db_->PV(Arg(tag)); });
+}
+
+int ZLSim::SetPV(const char* tag, double value) {
+  return Guarded<ZLTagNotFound>(db_.in(), "SetPV", 0, [&] { return db_->SetPV(Arg(tag), value); });
+}
+
+std::string ZLSim::PVEStr(const char* tag) {
+  return Guarded<ZLTagNotFound>(db_.in(), "PVEStr", std::string(),
+                                [&] { return Owned(db_->PVEStr(Arg(tag))); });
+}
+
+double ZLSim::EUHi(const char* tag) {
+  return Guarded<ZLTagNotFound>(db_.in(), "EUHi", 0.0, [&] { return db_->EUHi(Arg(tag)); });
+}
+
+double ZLSim::EULo(const char* tag) {
+  return Guarded<ZLTagNotFound>(db_.in(), "EULo", 0.0, [&] { return db_->EULo(Arg(tag)); });
+}
+
+std::string ZLSim::TagMode(const char* tag) {
+  return Guarded<ZLTagNotFound>(db_.in(), "TagMode", std::string(),
+                                [&] { return Owned(db_->TagMode(Arg(tag))); });
+}
+
+std::string ZLSim::TagType(const char* tag) {
+  return Guarded<NoOwnException>(db_.in(), "TagType", std::string(),
+                                 [&] { return Owned(db_->TagType(Arg(tag))); });
+}
+
+bool ZLSim::TagExists(const char* tag) {
+  return Guarded<ZLTagNotFound>(db_.in(), "TagExists", false,
+                                [&] { return db_->TagExists(Arg(tag)) != 0; });
+}
+
+bool ZLSim::IsForced(const char* tag) {
+  return Guarded<ZLTagNotFound>(db_.in(), "IsForced", false,
+                                [&] { return db_->IsForced(Arg(tag)) != 0; });
+}
+
+void ZLSim::SetForced(const char* tag, int flag) {
+  Act<ZLTagNotFound>(db_.in(), "SetForced", [&] { db_->SetForce(Arg(tag), flag != 0); });
+}
+
+void ZLSim::SetAuto(const char* tag) {
+  Act<ZLTagNotFound>(db_.in(), "SetAuto", [&] { db_->SetAuto(Arg(tag)); });
+}
+
+void ZLSim::SetMan(const char* tag) {
+  Act<ZLTagNotFound>(db_.in(), "SetMan", [&] { db_->SetMan(Arg(tag)); });
+}
+
+void ZLSim::DeleteTag(const char* tag) {
+  Act<ZLTagNotFound>(db_.in(), "DeleteTag", [&] { db_->DeleteTag(Arg(tag)); });
+}
+
+int ZLSim::InitPV(const char* tag) {
+  return Guarded<ZLTagNotFound>(db_.in(), "InitPV", -1, [&] { return db_->InitPV(Arg(tag)); });
+}
+
+std::string ZLSim::Upload(const char* tag) {
+  return Guarded<ZLTagNotFound>(db_.in(), "Upload", std::string(),
+                                [&] { return Owned(db_->Upload(Arg(tag))); });
+}
+
+int ZLSim::Download(const char* definitions) {
+  return Guarded<ZLDownloadException>(db_.in(), "Download", 0,
+                                      [&] { return db_->Download(Arg(definitions)); });
+}
+
+int ZLSim::TagCount() {
+  return Guarded<NoOwnException>(db_.in(), "TagCount", 0, [&] { return db_->TagCount(); });
+}
+
+std::string ZLSim::SearchTags(const char* pattern, const char* field) {
+  return Guarded<NoOwnException>(db_.in(), "SearchTags", std::string(), [&] {
+    return Owned(db_->SearchTags(Arg(pattern), Arg(field)));
+  });
+}
+
+std::string ZLSim::TagStats(const char* selector) {
+  return Guarded<NoOwnException>(db_.in(), "TagStats", std::string(),
+                                 [&] { return Owned(db_->TagStats(Arg(selector))); });
+}
+
+std::string ZLSim::HelloZL(const char* selector) {
+  return Guarded<NoOwnException>(db_.in(), "HelloZL", std::string(),
+                                 [&] { return Owned(db_->HelloZL(Arg(selector))); });
+}
+
+double ZLSim::ZLExpr(const char* expression) {
+  if (!connected()) last_error_ = {-1, "not connected"};
+  return Guarded<NoOwnException>(db_.in(), "ZLExpr", 0.0,
+                                 [&] { return db_->ZLExpr(Arg(expression)); });
+}
+
+// --- Simulation control -------------------------------------------------------
+
+int ZLSim::SimInit(const char* options) {
+  return Guarded<NoOwnException>(db_.in(), "SimInit", -1, [&] { return db_->SimInit(Arg(options)); });
+}
+
+int ZLSim::Shutdown(int how, int delay) {
+  return Guarded<NoOwnException>(db_.in(), "Shutdown", -1, [&] { return db_->Shutdown(how, delay); });
+}
+
+bool ZLSim::AlgsRunning() {
+  return Guarded<NoOwnException>(db_.in(), "AlgsRunning", false,
+                                 [&] { return db_->AlgsAreRunning() != 0; });
+}
+
+void ZLSim::AlgsRunning(int flag) {
+  Act<NoOwnException>(db_.in(), "AlgsRunning", [&] { db_->EnableAlgs(flag != 0); });
+}
+
+bool ZLSim::IOEnabled() {
+  return Guarded<NoOwnException>(db_.in(), "IOEnabled", false,
+                                 [&] { return db_->IOIsEnabled() != 0; });
+}
+
+void ZLSim::IOEnabled(int flag) {
+  Act<NoOwnException>(db_.in(), "IOEnabled", [&] { db_->EnableIO(flag != 0); });
+}
+
+double ZLSim::CycleTime() {
+  return Guarded<NoOwnException>(db_.in(), "CycleTime", 0.0, [&] { return db_->DoCalcsEvery(0.0); });
+}
+
+void ZLSim::CycleTime(double seconds) {
+  Act<NoOwnException>(db_.in(), "CycleTime", [&] { db_->DoCalcsEvery(seconds); });
+}
+
+double ZLSim::WarpFactor() {
+  return Guarded<NoOwnException>(db_.in(), "WarpFactor", 0.0, [&] { return db_->WarpFactor(0.0); });
+}
+
+void ZLSim::WarpFactor(double factor) {
+  Act<NoOwnException>(db_.in(), "WarpFactor", [&] { db_->WarpFactor(factor); });
+}
+
+int ZLSim::DoASingleCalcCycle(double step) {
+  if (!(step >= 0.0)) return -1;  // also a step that is not a number
+  return Guarded<NoOwnException>(db2_.in(), "DoASingleCalcCycle", -1,
+                                 [&] { return db2_->DoASingleCalcCycle(step); });
+}
+
+// --- Batches ----------------------------------------------------------------
+
+int ZLSim::GetMultiPVE(const char* const* names, int count, double* values, int* types,
+                       int* modes) {
+  if (count < 0 || (count > 0 && (names == nullptr || values == nullptr || types == nullptr ||
+                                  modes == nullptr))) {
+    return -1;
+  }
+  ZEMR::ZLTagList list(static_cast<CORBA::ULong>(count));
+  list.length(static_cast<CORBA::ULong>(count));
+  for (int i = 0; i < count; ++i) list[i] = Arg(names[i]);
+  return Guarded<NoOwnException>(db_.in(), "GetMultiPVE", -1, [&] {
+    ZEMR::ZLTagStatusPayload_var status;
+    const CORBA::Long result = db_->GetMultiTag(list, status.out());
+    // The answer is in the order of the request; the arrays hold `count`.
+    const CORBA::ULong n = std::min(status->length(), static_cast<CORBA::ULong>(count));
+    for (CORBA::ULong i = 0; i < n; ++i) {
+      values[i] = status[i].pve;
+      types[i] = static_cast<int>(status[i].ttype);
+      modes[i] = static_cast<int>(status[i].mode);
+    }
+    return static_cast<int>(result);
+  });
+}
+
+int ZLSim::SetMultiPVE(const char* const* names, int count, const double* values) {
+  if (names == nullptr || values == nullptr || count < 0) return -1;
+  ZEMR::ZLTagCommands commands(static_cast<CORBA::ULong>(count));
+  commands.length(static_cast<CORBA::ULong>(count));
+  for (int i = 0; i < count; ++i) {
+    commands[i].tagname = Arg(names[i]);
+    commands[i].mode = ZEMR::NullMode;
+    commands[i].pve = values[i];
+  }
+  return Guarded<NoOwnException>(db2_.in(), "SetMultiPVE", -1, [&] {
+    ZEMR::ZLErrorCodeList_var codes;  // released unread
+    return static_cast<int>(db2_->SetMultiPVE(commands, codes.out()));
+  });
+}
+
+// --- Local database -----------------------------------------------------------
+
+int ZLSim::StartScenario(const char* file, const char* options) {
+  return Guarded<NoOwnException>(db_.in(), "StartScenario", 0, [&] {
+    return static_cast<int>(local_db_.StartScenario(Arg(file), Arg(options)));
+  });
+}
+
+int ZLSim::StopScenario(int id) {
+  return Guarded<NoOwnException>(db_.in(), "StopScenario", 0,
+                                 [&] { return static_cast<int>(local_db_.StopScenario(id)); });
+}
+
+std::string ZLSim::ListScenarios() {
+  return Guarded<NoOwnException>(db_.in(), "ListScenarios", std::string(),
+                                 [&] { return Owned(local_db_.ListScenarios()); });
+}
+
+std::string ZLSim::ScenarioInfo(int id) {
+  return Guarded<NoOwnException>(db_.in(), "ScenarioInfo", std::string(),
+                                 [&] { return Owned(local_db_.ScenarioInfo(id)); });
+}
+
+int ZLSim::SaveTags(const char* file) {
+  if (!connected()) return -1;
+  return Guarded<NoOwnException>(db_.in(), "SaveTags", 0, [&] {
+    CORBA::ULong count = 0;
+    return local_db_.SaveTags(Arg(file), count) == 0 ? static_cast<int>(count) : 0;
+  });
+}
+
+int ZLSim::ReadTags(const char* file) {
+  if (!connected()) return -1;
+  return Guarded<NoOwnException>(db_.in(), "ReadTags", 0, [&] {
+    CORBA::ULong count = 0;
+    return local_db_.ReadTags(Arg(file), count) == 0 ? static_cast<int>(count) : 0;
+  });
+}
+
+bool ZLSim::MessagesExist(unsigned type) {
+  return Guarded<ZLTagNotFound>(db_.in(), "MessagesExist", false,
+                                [&] { return local_db_.MessagesExist(type) != 0; });
+}
+
+std::string ZLSim::GetNextZLMessage(unsigned type) {
+  return Guarded<NoOwnException>(db_.in(), "GetNextZLMessage", std::string(),
+                                 [&] { return Owned(local_db_.GetNextZLMessage(type)); });
+}
+
+bool ZLSim::ZLFind(const char* text, const char* pattern) {
+  return Guarded<NoOwnException>(db_.in(), "ZLFind", false,
+                                 [&] { return local_db_.ZLFind(Arg(text), Arg(pattern)) != 0; });
+}
+
+long ZLSim::EnableEvents(bool enable) { return local_db_.EnableEvents(enable); }
+
+}  // namespace zl
