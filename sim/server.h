@@ -1,0 +1,112 @@
+// The zelvik-sim process: its ORB and POA, the Naming Service and event
+// service it uses, the databases it serves, the factory, the fault table,
+// the control endpoint and the stop request.
+//
+// Start runs on the main thread; afterwards ORB threads (servants), the
+// control endpoint and the housekeeping thread use the server. mu_ guards
+// the database list and the stop request; everything else is fixed once
+// Start has returned.
+#ifndef ZL_SIM_SERVER_H_
+#define ZL_SIM_SERVER_H_
+
+#include <COS/CosLifeCycle.hh>
+#include <omniORB4/CORBA.h>
+#include <omniORB4/Naming.hh>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fault_table.h"
+#include "options.h"
+#include "tagfile_iterator.h"
+
+namespace zl::sim {
+
+class ControlEndpoint;
+class DatabaseHost;
+
+// The text HelloZL gives for "$KERNEL.VERSION" and ZelvikAdmin::Version.
+extern const char kServerVersion[];
+
+class Server {
+ public:
+  explicit Server(Options options);
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Brings everything up and prints the ready line. Gives 0, or the exit
+  // status after printing the reason on standard error (2 for bad tag
+  // files, 1 for anything else).
+  int Start();
+  // Waits until a stop is requested (and its delay has passed).
+  void WaitForStop();
+  // Unbinds, stops every thread and shuts the ORB down. Idempotent.
+  void Shutdown();
+
+  // Asks the main thread to stop after `delay_seconds`. Returns at once;
+  // safe from any thread, including servant upcalls.
+  void RequestStop(double delay_seconds);
+
+  // Creates, activates, binds (and writes the IOR file of) a database, or
+  // gives the one of that name. Null, with a reason, for a bad name or a
+  // failure.
+  DatabaseHost* CreateDatabase(const std::string& name, std::string* error);
+  DatabaseHost* FindDatabase(const std::string& name) const;  // any case
+  DatabaseHost* FirstDatabase() const;
+  std::vector<std::string> DatabaseNames() const;
+
+  CORBA::ORB_ptr orb() const { return orb_.in(); }
+  PortableServer::POA_ptr poa() const { return poa_.in(); }
+  PortableServer::Current_ptr poa_current() const { return poa_current_.in(); }
+  CosLifeCycle::GenericFactory_ptr event_factory() const { return event_factory_.in(); }
+  FaultTable& faults() { return faults_; }
+  IteratorRegistry& iterators() { return iterators_; }
+  const Options& options() const { return options_; }
+  bool legacy() const { return options_.legacy; }
+  const std::string& host() const { return host_; }
+  const std::string& factory_ior() const { return factory_ior_; }
+  // Seconds since the server started.
+  long RunningTime() const;
+
+ private:
+  void Bind(const CosNaming::Name& name, CORBA::Object_ptr obj);
+  void Unbind(const CosNaming::Name& name);
+  void BindLegacyChannel(DatabaseHost* host);
+  void Housekeeping();
+
+  const Options options_;
+  const std::chrono::steady_clock::time_point started_;
+  std::string host_;
+  std::vector<std::string> tag_texts_;  // contents of the --tags files
+
+  CORBA::ORB_var orb_;
+  PortableServer::POA_var poa_;
+  PortableServer::Current_var poa_current_;
+  CosNaming::NamingContext_var naming_;  // nil without a Naming Service
+  CosLifeCycle::GenericFactory_var event_factory_;  // nil without --event-service
+  std::string factory_ior_;
+  FaultTable faults_;
+  IteratorRegistry iterators_;
+  std::unique_ptr<ControlEndpoint> control_;
+  std::thread housekeeper_;
+
+  mutable std::mutex mu_;
+  std::condition_variable cv_;
+  // Guarded by mu_:
+  std::vector<std::unique_ptr<DatabaseHost>> databases_;
+  bool stop_requested_ = false;
+  std::chrono::steady_clock::time_point stop_at_;
+  bool shut_down_ = false;
+  bool stopping_ = false;  // for the housekeeping thread
+};
+
+}  // namespace zl::sim
+
+#endif  // ZL_SIM_SERVER_H_
