@@ -119,7 +119,7 @@ DefinitionLine ParseDefinitionLine(std::string_view line, size_t base, int line_
   d.eu_lo = p.Number(kEuLo, 0);
   d.eu_hi = p.Number(kEuHi, digital ? 1 : 100);
   if (digital && (d.eu_lo != 0 || d.eu_hi != 1)) {
-    p.Fail(DownloadErrorCode::kBadRange, p.Present(kEuLo) ? kEuLo : kEuHi,
+    p.Fail(DownloadErrorCode::kBadRange, d.eu_lo != 0 ? kEuLo : kEuHi,
            "a digital tag has the EU range 0 to 1");
   }
   if (d.eu_lo == d.eu_hi) p.Fail(DownloadErrorCode::kBadRange, kEuHi, "the EU range is empty");
