@@ -15,6 +15,7 @@
 #include <omniORB4/CORBA.h>
 #include <omniORB4/Naming.hh>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -31,7 +32,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr size_t kDefaultTagCount = 6;
-constexpr int kColumnWidth = 14;
+constexpr size_t kColumnWidth = 12;
 
 struct Options {
   std::string database;
@@ -177,19 +178,28 @@ std::vector<std::string> PickTags(ZEMR::ZelvikDatabase_ptr db) {
   return analog;
 }
 
-std::string Cell(const std::string& text) {
-  std::string cell = text.size() >= kColumnWidth ? text.substr(0, kColumnWidth - 1) : text;
-  return std::string(kColumnWidth - cell.size(), ' ') + cell;
+// The width of a tag's column: its name and two blanks, at least kColumnWidth.
+size_t ColumnWidth(const std::string& name) {
+  return std::max(kColumnWidth, name.size() + 2);
+}
+
+// `text` right-aligned in `width` characters (cut to width - 1).
+std::string Cell(const std::string& text, size_t width) {
+  const std::string cell = text.size() >= width ? text.substr(0, width - 1) : text;
+  return std::string(width - cell.size(), ' ') + cell;
 }
 
 // One row: the elapsed seconds, then each tag's value as the server formats it.
-void PrintRow(ZEMR::ZelvikDatabase_ptr db, const ZEMR::ZLTagList& tags, double seconds) {
+void PrintRow(ZEMR::ZelvikDatabase_ptr db, const std::vector<std::string>& names,
+              const ZEMR::ZLTagList& tags, double seconds) {
   ZEMR::ZLTagStatusPayload_var status;
   db->GetMultiTag(tags, status.out());
   char when[32];
   std::snprintf(when, sizeof when, "%6.1f s", seconds);
   std::string row = when;
-  for (CORBA::ULong i = 0; i < status->length(); ++i) row += Cell(status[i].pvestr.in());
+  for (CORBA::ULong i = 0; i < status->length() && i < names.size(); ++i) {
+    row += Cell(status[i].pvestr.in(), ColumnWidth(names[i]));
+  }
   std::cout << row << "\n";
 }
 
@@ -216,7 +226,7 @@ int Run(CORBA::ORB_ptr orb, const Options& options) {
   std::string header = "  time  ";
   for (CORBA::ULong i = 0; i < tags.length(); ++i) {
     tags[i] = names[i].c_str();
-    header += Cell(names[i]);
+    header += Cell(names[i], ColumnWidth(names[i]));
   }
 
   std::cout << "starting the simulation (calculations and I/O on)\n";
@@ -231,7 +241,7 @@ int Run(CORBA::ORB_ptr orb, const Options& options) {
       messages.Drain();
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    PrintRow(db, tags, std::chrono::duration<double>(Clock::now() - start).count());
+    PrintRow(db, names, tags, std::chrono::duration<double>(Clock::now() - start).count());
     if (tick == options.seconds / 2) {
       std::cout << "writing to a tag that does not exist (the server reports it)\n";
       try {
