@@ -1,0 +1,441 @@
+// Construction options, Connect (Naming Service, local IOR file, a kept
+// database), Disconnect, the database listing and CreateServer, with their
+// log lines; and, in child processes whose first client sets up the ORB,
+// "-nsior", a Naming Service that is not running or not configured, and an
+// ORB that cannot be initialised.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <omniORB4/Naming.hh>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "broker/orb_holder.h"
+#include "broker/server_locator.h"
+#include "broker/zl_sim.h"
+#include "client_env.h"
+#include "common/log.h"
+#include "support/log_capture.h"
+
+namespace zl {
+namespace {
+
+using testing::ClientEnvironment;
+using testing::ConnectedClient;
+using testing::LogCapture;
+using testing::NewClient;
+using testing::ScopedEnv;
+using testing::TempDir;
+
+testing::Services& services() { return ClientEnvironment::services(); }
+
+std::string SimIorFile() { return services().ior_dir() + "/SIM.txt"; }
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The lines logged at LM_DEBUG and above for this thread while it lives.
+class DebugLog : public LogCapture {
+ public:
+  DebugLog() : old_(ACE_LOG_MSG->priority_mask(ACE_Log_Msg::THREAD)) {
+    ACE_LOG_MSG->priority_mask(LM_DEBUG | LM_INFO, ACE_Log_Msg::THREAD);
+  }
+  ~DebugLog() { ACE_LOG_MSG->priority_mask(old_, ACE_Log_Msg::THREAD); }
+
+ private:
+  const u_long old_;
+};
+
+// --- Construction options ------------------------------------------------------
+
+TEST(ZLSimOptionsTest, WordsAndResolveTimeout) {
+  auto first = NewClient();  // the process's ORB is the services' one
+  struct Case {
+    int line;
+    const char* options;
+    long sec;
+    long usec;
+    std::vector<std::string> logged;  // the option lines, in order
+    bool debug;                       // "-debug" applied
+  };
+  const Case kCases[] = {
+      {__LINE__, "-resolveTimeout 1500", 1, 500000, {"# option -resolveTimeout 1500\n"}, false},
+      // Matched without regard to case.
+      {__LINE__, "-RESOLVETIMEOUT 250", 0, 250000, {"# option -resolveTimeout 250\n"}, false},
+      // No value: consumed alone, nothing logged, the limit stays.
+      {__LINE__, "-resolveTimeout", 2, 0, {}, false},
+      // A value that begins with "-" is the next option.
+      {__LINE__, "-resolveTimeout -debug", 2, 0, {}, true},
+      {__LINE__, "-Debug -frob", 2, 0, {"# Unknown option: -frob, ignored\n"}, true},
+      // Words for the ORB holder are logged and left to it.
+      {__LINE__, "-nsior ns.ior", 2, 0,
+       {"# Unknown option: -nsior, ignored\n", "# Unknown file?: ns.ior, ignored\n"}, false},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.line);
+    std::vector<std::string> logged;
+    {
+      DebugLog log;
+      ZLSim sim(c.options);
+      EXPECT_EQ(c.sec, sim.resolveTimeout().sec());
+      EXPECT_EQ(c.usec, sim.resolveTimeout().usec());
+      for (const testing::LogLine& l : log.Lines()) {
+        if (l.priority == LM_DEBUG && l.text.rfind("# ", 0) == 0) logged.push_back(l.text);
+      }
+    }
+    EXPECT_EQ(c.logged, logged);
+    EXPECT_EQ(c.debug ? kDebugLogMask : kProcessLogMask,
+              ACE_LOG_MSG->priority_mask(ACE_Log_Msg::PROCESS));
+    ACE_LOG_MSG->priority_mask(kProcessLogMask, ACE_Log_Msg::PROCESS);
+  }
+}
+
+// --- Connect and the local IOR file ---------------------------------------------
+
+// An empty name means zl_<host>: not bound in the Naming Service, so the
+// reference comes from zl_<host>.txt in the directory named by TEMP, or in
+// the current directory when TEMP is not set.
+TEST(ZLSimConnectTest, DefaultNameUsesLocalIorFile) {
+  const std::string name = DefaultServerName(LocalHostName());
+  for (const bool temp_set : {true, false}) {
+    SCOPED_TRACE(temp_set ? "TEMP set" : "TEMP unset");
+    TempDir dir;
+    ASSERT_TRUE(testing::CopyFile(SimIorFile(), dir.path() + "/" + name + ".txt"));
+    ScopedEnv temp("TEMP", temp_set ? dir.path().c_str() : nullptr);
+    char cwd[4096];
+    ASSERT_NE(nullptr, getcwd(cwd, sizeof cwd));
+    if (!temp_set) {
+      ASSERT_EQ(0, chdir(dir.path().c_str()));
+    }
+    const std::string path = (temp_set ? dir.path() : std::string(".")) + "/" + name + ".txt";
+
+    auto sim = NewClient();
+    DebugLog log;
+    EXPECT_EQ(0, sim->Connect(""));
+    EXPECT_TRUE(log.Has(LM_DEBUG, "Zelvik server, " + name + ", NOT FOUND\n"));
+    EXPECT_TRUE(log.Has(LM_DEBUG, "#info: looking for server in " + path + "\n"));
+    EXPECT_EQ("", sim->serverName());  // the name as given
+    EXPECT_EQ(50.0, sim->PVE("FIC101"));
+    ASSERT_EQ(0, chdir(cwd));
+  }
+}
+
+TEST(ZLSimConnectTest, LocalIorFileContents) {
+  const std::string ior = ReadAll(SimIorFile());
+  const std::string ref = ior.substr(0, ior.find_first_of("\r\n"));
+  ASSERT_EQ(0u, ref.rfind("IOR:", 0));
+  struct Case {
+    int line;
+    bool exists;
+    std::string content;
+    int want;
+    std::vector<std::pair<ACE_Log_Priority, std::string>> logged;  // among the lines
+  };
+  const Case kCases[] = {
+      // No file: the three lines of a name that is nowhere.
+      {__LINE__, false, "", -1,
+       {{LM_DEBUG, "Zelvik server, NOPE, NOT FOUND\n"},
+        {LM_WARNING, "Could not find local ior file, %s\n"},
+        {LM_DEBUG, "NOPE is not the name of a ZelvikDatabase reference\n"}}},
+      // An empty file is not looked into.
+      {__LINE__, true, "", -1, {{LM_DEBUG, "NOPE is not the name of a ZelvikDatabase reference\n"}}},
+      // A line that is no reference.
+      {__LINE__, true, "garbage\n", -1,
+       {{LM_DEBUG, "#info: looking for server in %s\n"},
+        {LM_DEBUG, "#error: object was not a valid ZLDatabase\n"}}},
+      // The reference with either line end, or none.
+      {__LINE__, true, ref + "\r\n", 0, {{LM_DEBUG, "#info: looking for server in %s\n"}}},
+      {__LINE__, true, ref, 0, {}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.line);
+    TempDir dir;
+    ScopedEnv temp("TEMP", dir.path().c_str());
+    const std::string path = dir.path() + "/NOPE.txt";
+    if (c.exists) std::ofstream(path, std::ios::binary) << c.content;
+    auto sim = NewClient();
+    DebugLog log;
+    EXPECT_EQ(c.want, sim->Connect("NOPE"));
+    EXPECT_EQ(c.want == 0, sim->connected());
+    EXPECT_EQ(c.want == 0 ? "NOPE" : "", sim->serverName());
+    for (const auto& [priority, format] : c.logged) {
+      std::string text = format;
+      const size_t at = text.find("%s");
+      if (at != std::string::npos) text.replace(at, 2, path);
+      EXPECT_TRUE(log.Has(priority, text)) << text;
+    }
+    if (c.exists && c.content.empty()) {
+      EXPECT_FALSE(log.Has(LM_DEBUG, "#info: looking for server in " + path + "\n"));
+    }
+  }
+}
+
+// A failed lookup keeps the attached database and attaches it again.
+TEST(ZLSimConnectTest, UnknownNameWhileAttached) {
+  TempDir dir;
+  ScopedEnv temp("TEMP", dir.path().c_str());
+  auto sim = ConnectedClient();
+  EXPECT_EQ("SIM", sim->serverName());
+  DebugLog log;
+  EXPECT_EQ(0, sim->Connect("NOPE"));
+  EXPECT_TRUE(log.Has(LM_DEBUG, "Zelvik server, NOPE, NOT FOUND\n"));
+  EXPECT_FALSE(log.Has(LM_DEBUG, "NOPE is not the name of a ZelvikDatabase reference\n"));
+  EXPECT_EQ("NOPE", sim->serverName());
+  EXPECT_TRUE(sim->connected());
+  EXPECT_EQ("SIM", sim->HelloZL("$KERNEL.NAME"));
+}
+
+TEST(ZLSimConnectTest, DisconnectResults) {
+  auto sim = NewClient();
+  EXPECT_EQ(-1, sim->Disconnect());  // never connected
+  ASSERT_EQ(0, sim->Connect("SIM"));
+  EXPECT_FALSE(CORBA::is_nil(sim->database2()));
+  EXPECT_EQ(0, sim->Disconnect());
+  EXPECT_FALSE(sim->connected());
+  EXPECT_TRUE(CORBA::is_nil(sim->database2()));
+  EXPECT_EQ("SIM", sim->serverName());  // kept
+  EXPECT_EQ(-1, sim->Disconnect());
+  EXPECT_EQ(0.0, sim->PVE("FIC101"));
+  // Connecting again after a disconnect works.
+  EXPECT_EQ(0, sim->Connect("SIM"));
+  EXPECT_EQ(50.0, sim->PVE("FIC101"));
+}
+
+// --- The database listing --------------------------------------------------------
+
+CosNaming::NamingContext_ptr RootContext() {
+  CORBA::ORB_ptr orb = OrbHolder::instance()->orb();
+  CORBA::Object_var object = orb->string_to_object(
+      ("corbaloc::127.0.0.1:" + std::to_string(services().naming_port()) + "/NameService").c_str());
+  return CosNaming::NamingContext::_narrow(object.in());
+}
+
+TEST(ZLSimListTest, OnlyDatabasesAreListed) {
+  auto sim = ConnectedClient();
+  EXPECT_NE(std::string::npos, ("," + sim->ListZLDatabases() + ",").find(",SIM,"));
+
+  // A context of its own holding three bindings of two kinds.
+  CosNaming::NamingContext_var root = RootContext();
+  const std::string id = "listing-" + std::to_string(getpid());
+  CosNaming::NamingContext_var context =
+      root->bind_new_context(OneComponentName(id.c_str(), ""));
+  ZEMR::ZelvikDatabase_ptr db = sim->database();
+  context->bind(OneComponentName("P", kDatabaseKind), db);
+  context->bind(OneComponentName("Q", kFactoryKind), db);
+  context->bind(OneComponentName("R", kDatabaseKind), db);
+  sim->localDb().SetNamingContext(context.in());
+  EXPECT_EQ("P,R", sim->ListZLDatabases());
+
+  sim->localDb().SetNamingContext(CosNaming::NamingContext::_nil());
+  EXPECT_EQ("", sim->ListZLDatabases());
+  EXPECT_EQ("!Error: No naming context!", sim->lastErrorText());
+
+  for (const char* n : {"P", "R"}) context->unbind(OneComponentName(n, kDatabaseKind));
+  context->unbind(OneComponentName("Q", kFactoryKind));
+  context->destroy();
+  root->unbind(OneComponentName(id.c_str(), ""));
+}
+
+// A free loopback port nobody listens on.
+int ClosedPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+    port = ntohs(addr.sin_port);
+  }
+  close(fd);
+  return port;
+}
+
+// A listing that fails drops the naming context; Connect resolves the
+// Naming Service again.
+TEST(ZLSimListTest, FailedListingDropsNamingContext) {
+  auto sim = NewClient();
+  CORBA::Object_var dead = OrbHolder::instance()->orb()->string_to_object(
+      ("corbaloc::127.0.0.1:" + std::to_string(ClosedPort()) + "/NameService").c_str());
+  CosNaming::NamingContext_var context = CosNaming::NamingContext::_unchecked_narrow(dead.in());
+  sim->localDb().SetNamingContext(context.in());
+  {
+    LogCapture log;
+    EXPECT_EQ("", sim->ListZLDatabases());
+    EXPECT_EQ(0u, sim->lastErrorText().rfind(
+                      "!Error: system exception, ID 'IDL:omg.org/CORBA/TRANSIENT:1.0'", 0))
+        << sim->lastErrorText();
+    ASSERT_EQ(1u, log.Lines().size());
+    EXPECT_EQ(LM_ERROR, log.Lines()[0].priority);
+    EXPECT_EQ(0u, log.Lines()[0].text.rfind("(File src/localdb/", 0)) << log.Lines()[0].text;
+  }
+  EXPECT_FALSE(sim->localDb().HasNamingContext());
+  EXPECT_EQ("", sim->ListZLDatabases());
+  EXPECT_EQ("!Error: No naming context!", sim->lastErrorText());
+
+  EXPECT_EQ(0, sim->Connect("SIM"));
+  EXPECT_TRUE(sim->localDb().HasNamingContext());
+  EXPECT_NE("", sim->ListZLDatabases());
+}
+
+// --- CreateServer -----------------------------------------------------------------
+
+TEST(ZLSimCreateServerTest, ThroughTheHostsFactory) {
+  auto sim = NewClient();
+  const std::string host = services().host();
+  {
+    DebugLog log;
+    ASSERT_EQ(0, sim->CreateServer("NEWDB", host.c_str()));
+    EXPECT_TRUE(log.Has(LM_DEBUG, "in ZLSim::CreateServer(NEWDB, " + host + ")\n"));
+    EXPECT_TRUE(log.Has(LM_DEBUG, "About to create(NEWDB)\n"));
+    EXPECT_TRUE(log.Has(LM_DEBUG, "Created server 'NEWDB'\n"));
+  }
+  EXPECT_FALSE(sim->connected());  // creating does not connect
+  EXPECT_EQ(0, sim->Connect("NEWDB"));
+  EXPECT_EQ("NEWDB", sim->HelloZL("$KERNEL.NAME"));
+
+  // The local host is the default.
+  if (host == LocalHostName()) {
+    DebugLog log;
+    EXPECT_EQ(0, sim->CreateServer("NEWDB2", ""));
+    EXPECT_TRUE(log.Has(LM_DEBUG, "in ZLSim::CreateServer(NEWDB2, )\n"));
+  }
+}
+
+TEST(ZLSimCreateServerTest, Failures) {
+  auto sim = NewClient();
+  const std::string host = services().host();
+  {
+    // No factory under that host name.
+    DebugLog log;
+    EXPECT_EQ(-1, sim->CreateServer("X", "nohost"));
+    EXPECT_TRUE(log.Has(LM_ERROR, "No Zelvik factory on host 'nohost'\n"));
+  }
+  {
+    // A system exception of create is recorded with its minor code.
+    DebugLog log;
+    ASSERT_EQ("OK", services().Control("fail create TRANSIENT minor=7"));
+    EXPECT_EQ(-1, sim->CreateServer("X", host.c_str()));
+    EXPECT_EQ(7, sim->lastErrorStatus());
+    EXPECT_NE(std::string::npos, sim->lastErrorText().find("TRANSIENT"));
+    EXPECT_TRUE(log.Has(LM_ERROR, "SysEx " + sim->lastErrorText() + "\n"));
+  }
+  {
+    // An undeclared user exception arrives as UNKNOWN.
+    DebugLog log;
+    ASSERT_EQ("OK", services().Control("fail create undeclared"));
+    EXPECT_EQ(-1, sim->CreateServer("X", host.c_str()));
+    EXPECT_EQ(static_cast<int32_t>(omni::UNKNOWN_UserException), sim->lastErrorStatus());
+    EXPECT_TRUE(log.Has(LM_ERROR, "SysEx " + sim->lastErrorText() + "\n"));
+  }
+  services().Control("clear");
+}
+
+// --- First clients of their own process ---------------------------------------------
+
+#ifndef ZL_SIM_CHILD
+#error "ZL_SIM_CHILD (the zl_sim_child program) must be defined by the build"
+#endif
+
+// Runs zl_sim_child with `options` (and `name` to connect to when not
+// empty) in an environment without ORB settings, TEMP set to `temp`.
+std::vector<std::string> RunChild(const std::string& options, const std::string& name,
+                                  const std::string& temp) {
+  const std::string command = "env -u ORBInitRef OMNIORB_CONFIG=/dev/null TEMP='" + temp +
+                              "' '" ZL_SIM_CHILD "' '" + options + "' " + name + " 2>/dev/null";
+  std::vector<std::string> lines;
+  FILE* out = popen(command.c_str(), "r");
+  if (out == nullptr) return lines;
+  char buffer[4096];
+  while (std::fgets(buffer, sizeof buffer, out) != nullptr) {
+    std::string line = buffer;
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    lines.push_back(line);
+  }
+  EXPECT_EQ(0, pclose(out)) << command;
+  return lines;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+  for (const std::string& l : lines) {
+    if (l == line) return true;
+  }
+  return false;
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string all;
+  for (const std::string& l : lines) all += l + "\n";
+  return all;
+}
+
+TEST(ZLSimFirstClientTest, NamingServiceNotRunning) {
+  TempDir dir;
+  const std::vector<std::string> out = RunChild(
+      "-ORBInitRef NameService=corbaloc::127.0.0.1:" + std::to_string(ClosedPort()) +
+          "/NameService",
+      "SIM", dir.path());
+  SCOPED_TRACE(Joined(out));
+  EXPECT_TRUE(Contains(out, "construct status=-1 text=Could not resolve NameService"));
+  EXPECT_TRUE(Contains(out, "list= text=!Error: No naming context!"));
+  EXPECT_TRUE(Contains(out, "connect=-1"));
+  EXPECT_TRUE(Contains(out, "pve=0"));
+  EXPECT_TRUE(Contains(out, "LOG 4 #warning:  Could not resolve \"NameService\""));
+  EXPECT_TRUE(Contains(out,
+                       "LOG 4 CORBA exception resolving Zelvik server, system exception, ID "
+                       "'IDL:omg.org/CORBA/TRANSIENT:1.0', minor code = 0x41540002 "
+                       "(TRANSIENT_ConnectFailed), completed = NO"));
+  EXPECT_TRUE(Contains(out, "LOG 32 Could not find local ior file, " + dir.path() + "/SIM.txt"));
+  EXPECT_TRUE(Contains(out, "LOG 4 SIM is not the name of a ZelvikDatabase reference"));
+}
+
+TEST(ZLSimFirstClientTest, NoNamingServiceConfigured) {
+  TempDir dir;
+  const std::vector<std::string> out = RunChild("", "SIM", dir.path());
+  SCOPED_TRACE(Joined(out));
+  EXPECT_TRUE(Contains(out, "construct status=-1 text=NameService not found"));
+  EXPECT_TRUE(Contains(out, "list= text=!Error: No naming context!"));
+  EXPECT_TRUE(Contains(out, "connect=-1"));
+  EXPECT_TRUE(Contains(out, "LOG 4 Zelvik server, SIM, NOT FOUND"));
+}
+
+TEST(ZLSimFirstClientTest, NamingServiceFromNsior) {
+  TempDir dir;
+  const std::string ns =
+      "corbaloc::127.0.0.1:" + std::to_string(services().naming_port()) + "/NameService";
+  std::vector<std::string> out = RunChild("-nsior " + ns, "SIM", dir.path());
+  {
+    SCOPED_TRACE(Joined(out));
+    EXPECT_TRUE(Contains(out, "construct status=0 text="));
+    EXPECT_TRUE(Contains(out, "LOG 8 NS ior file: " + ns + " "));
+    EXPECT_TRUE(Contains(out, "connect=0"));
+    EXPECT_TRUE(Contains(out, "pve=50"));
+  }
+  // A word the ORB cannot read as a reference.
+  out = RunChild("-nsior IOR:zz", "", dir.path());
+  SCOPED_TRACE(Joined(out));
+  EXPECT_TRUE(Contains(out, "LOG 4 #warning: could not find NS from -nsior IOR:zz"));
+  EXPECT_TRUE(Contains(out, "list= text=!Error: No naming context!"));
+}
+
+TEST(ZLSimFirstClientTest, OrbNotInitialised) {
+  TempDir dir;
+  const std::vector<std::string> out = RunChild("-ORBnoSuchOption 1", "SIM", dir.path());
+  SCOPED_TRACE(Joined(out));
+  EXPECT_TRUE(Contains(out, "construct status=-1 text=ORB not initialised"));
+  EXPECT_TRUE(Contains(out, "LOG 128 #error: ORB not initialised, the client cannot reach a server"));
+  EXPECT_TRUE(Contains(out, "list= text=!Error: No naming context!"));
+  EXPECT_TRUE(Contains(out, "connect=-1"));
+  EXPECT_TRUE(Contains(out, "pve=0"));
+}
+
+}  // namespace
+}  // namespace zl
