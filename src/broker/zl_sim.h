@@ -174,7 +174,8 @@ class ZLSim {
   void TryLocalIorFile(const std::string& name);
 
   // The catch ladder around one call made only when `target` is not nil:
-  // gives `fallback` when it is nil and after a caught exception.
+  // gives `fallback` when it is nil and after a caught exception. Both are
+  // defined in zl_sim_ops.cc, the one file whose operations use them.
   template <class Own, class R, class Call>
   R Guarded(CORBA::Object_ptr target, const char* name, R fallback, Call&& call);
   // The same for calls that give nothing.

@@ -6,7 +6,7 @@
 //   zl_sim_child OPTIONS [NAME]
 //
 // Makes one client with OPTIONS (LM_DEBUG and LM_INFO on for this thread),
-// lists the databases, connects to NAME when given and reads FIC101, and
+// shows the log masks, lists the databases, connects to NAME when given and reads FIC101, and
 // prints one line per step followed by the log lines ("LOG PRIORITY TEXT",
 // the text without its line end). Exits 0 unless it could not run.
 #include <ace/Log_Msg.h>
@@ -29,6 +29,9 @@ int main(int argc, char** argv) {
     zl::ZLSim sim(argv[1]);
     std::printf("construct status=%d text=%s\n", static_cast<int>(sim.lastErrorStatus()),
                 sim.lastErrorText().c_str());
+    std::printf("masks process=%lu thread=%lu\n",
+                static_cast<unsigned long>(ACE_LOG_MSG->priority_mask(ACE_Log_Msg::PROCESS)),
+                static_cast<unsigned long>(ACE_LOG_MSG->priority_mask(ACE_Log_Msg::THREAD)));
     const std::string list = sim.ListZLDatabases();
     std::printf("list=%s text=%s\n", list.c_str(), sim.lastErrorText().c_str());
     if (argc > 2) {

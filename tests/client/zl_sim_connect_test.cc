@@ -192,12 +192,26 @@ TEST(ZLSimConnectTest, UnknownNameWhileAttached) {
   EXPECT_EQ("SIM", sim->HelloZL("$KERNEL.NAME"));
 }
 
+// A client interface that reports its deletion.
+class WatchedInterface : public ZLClientInterface {
+ public:
+  explicit WatchedInterface(bool* deleted) : deleted_(deleted) {}
+  ~WatchedInterface() override { *deleted_ = true; }
+
+ private:
+  bool* const deleted_;
+};
+
 TEST(ZLSimConnectTest, DisconnectResults) {
   auto sim = NewClient();
   EXPECT_EQ(-1, sim->Disconnect());  // never connected
   ASSERT_EQ(0, sim->Connect("SIM"));
+  bool deleted = false;
+  sim->localDb().SetClientInterface(new WatchedInterface(&deleted), true);
   EXPECT_FALSE(CORBA::is_nil(sim->database2()));
   EXPECT_EQ(0, sim->Disconnect());
+  EXPECT_TRUE(deleted);  // the owned client interface is dropped
+  EXPECT_EQ("none", sim->localDb().ClientInterfaceName());
   EXPECT_FALSE(sim->connected());
   EXPECT_TRUE(CORBA::is_nil(sim->database2()));
   EXPECT_EQ("SIM", sim->serverName());  // kept
@@ -424,6 +438,16 @@ TEST(ZLSimFirstClientTest, NamingServiceFromNsior) {
   SCOPED_TRACE(Joined(out));
   EXPECT_TRUE(Contains(out, "LOG 4 #warning: could not find NS from -nsior IOR:zz"));
   EXPECT_TRUE(Contains(out, "list= text=!Error: No naming context!"));
+}
+
+// On the first client the ORB holder, made after the options were read, sets
+// the process mask back: "-debug" then holds for the constructing thread.
+TEST(ZLSimFirstClientTest, DebugOnFirstClient) {
+  TempDir dir;
+  const std::vector<std::string> out = RunChild("-debug", "", dir.path());
+  SCOPED_TRACE(Joined(out));
+  EXPECT_TRUE(Contains(out, "masks process=" + std::to_string(kProcessLogMask) +
+                                " thread=" + std::to_string(kDebugLogMask)));
 }
 
 TEST(ZLSimFirstClientTest, OrbNotInitialised) {
