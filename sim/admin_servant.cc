@@ -7,24 +7,24 @@
 
 namespace zl::sim {
 
-CORBA::Long AdminServant_i::RunningTime() {
+CORBA::Long AdminServant::RunningTime() {
   host_->server().faults().Enter("ZelvikAdmin", "RunningTime");
   return static_cast<CORBA::Long>(host_->server().RunningTime());
 }
 
-char* AdminServant_i::Version() {
+char* AdminServant::Version() {
   host_->server().faults().Enter("ZelvikAdmin", "Version");
   return CORBA::string_dup(kServerVersion);
 }
 
-char* AdminServant_i::Copyright() {
+char* AdminServant::Copyright() {
   host_->server().faults().Enter("ZelvikAdmin", "Copyright");
   return CORBA::string_dup(
       "zelvik-sim, a stand-in Zelvik server for tests and scenario development. "
       "Copyright (c) the zl developers.");
 }
 
-char* AdminServant_i::Statistics() {
+char* AdminServant::Statistics() {
   host_->server().faults().Enter("ZelvikAdmin", "Statistics");
   char simtime[32];
   std::snprintf(simtime, sizeof simtime, "%.3f", host_->db().SimTime());

@@ -9,9 +9,9 @@ namespace zl::sim {
 
 class DatabaseHost;
 
-class AdminServant_i : public virtual POA_ZEMR::ZelvikAdmin {
+class AdminServant : public virtual POA_ZEMR::ZelvikAdmin {
  public:
-  explicit AdminServant_i(DatabaseHost* host) : host_(host) {}
+  explicit AdminServant(DatabaseHost* host) : host_(host) {}
 
   // Seconds since the server started.
   CORBA::Long RunningTime() override;

@@ -82,7 +82,7 @@ DatabaseHost::DatabaseHost(Server* server, const std::string& name)
   CORBA::String_var ior = orb->object_to_string(obj);
   ior_ = ior.in();
 
-  auto* admin = new AdminServant_i(this);
+  auto* admin = new AdminServant(this);
   PortableServer::ObjectId_var admin_oid = poa->activate_object(admin);
   admin->_remove_ref();
   admin_oid_ = admin_oid.in();

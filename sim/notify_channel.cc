@@ -15,7 +15,7 @@ void ChannelCore::Activate() {
   auto* channel = new ChannelServant(shared_from_this());
   PortableServer::ObjectId_var oid = poa_->activate_object(channel);
   channel->_remove_ref();
-  auto* admin = new AdminServant(shared_from_this(), 0, CNCA::OR_OP);
+  auto* admin = new ConsumerAdminServant(shared_from_this(), 0, CNCA::OR_OP);
   PortableServer::ObjectId_var admin_oid = poa_->activate_object(admin);
   admin->_remove_ref();
   std::lock_guard<std::mutex> lock(mu_);
@@ -46,7 +46,7 @@ CNCA::ConsumerAdmin_ptr ChannelCore::NewAdmin(CNCA::AdminID* id) {
     if (shut_down_) throw CORBA::OBJECT_NOT_EXIST();
     new_id = next_admin_++;
   }
-  auto* admin = new AdminServant(shared_from_this(), new_id, CNCA::OR_OP);
+  auto* admin = new ConsumerAdminServant(shared_from_this(), new_id, CNCA::OR_OP);
   PortableServer::ObjectId_var oid = poa_->activate_object(admin);
   admin->_remove_ref();
   {
@@ -328,43 +328,43 @@ CosEventChannelAdmin::SupplierAdmin_ptr ChannelServant::for_suppliers() {
 // The channel belongs to its database; clients cannot destroy it.
 void ChannelServant::destroy() { throw CORBA::NO_PERMISSION(); }
 
-// --- AdminServant --------------------------------------------------------------
+// --- ConsumerAdminServant --------------------------------------------------------------
 
-CosNotifyFilter::MappingFilter_ptr AdminServant::priority_filter() {
+CosNotifyFilter::MappingFilter_ptr ConsumerAdminServant::priority_filter() {
   return CosNotifyFilter::MappingFilter::_nil();
 }
-void AdminServant::priority_filter(CosNotifyFilter::MappingFilter_ptr) { throw CORBA::NO_IMPLEMENT(); }
-CosNotifyFilter::MappingFilter_ptr AdminServant::lifetime_filter() {
+void ConsumerAdminServant::priority_filter(CosNotifyFilter::MappingFilter_ptr) { throw CORBA::NO_IMPLEMENT(); }
+CosNotifyFilter::MappingFilter_ptr ConsumerAdminServant::lifetime_filter() {
   return CosNotifyFilter::MappingFilter::_nil();
 }
-void AdminServant::lifetime_filter(CosNotifyFilter::MappingFilter_ptr) { throw CORBA::NO_IMPLEMENT(); }
+void ConsumerAdminServant::lifetime_filter(CosNotifyFilter::MappingFilter_ptr) { throw CORBA::NO_IMPLEMENT(); }
 
-CNCA::ProxyIDSeq* AdminServant::pull_suppliers() { return new CNCA::ProxyIDSeq; }
+CNCA::ProxyIDSeq* ConsumerAdminServant::pull_suppliers() { return new CNCA::ProxyIDSeq; }
 
-CNCA::ProxyIDSeq* AdminServant::push_suppliers() { return core_->ProxyIds(id_); }
+CNCA::ProxyIDSeq* ConsumerAdminServant::push_suppliers() { return core_->ProxyIds(id_); }
 
-CNCA::ProxySupplier_ptr AdminServant::get_proxy_supplier(CNCA::ProxyID id) {
+CNCA::ProxySupplier_ptr ConsumerAdminServant::get_proxy_supplier(CNCA::ProxyID id) {
   return core_->GetProxy(id_, id);
 }
 
-CNCA::ProxySupplier_ptr AdminServant::obtain_notification_pull_supplier(CNCA::ClientType,
+CNCA::ProxySupplier_ptr ConsumerAdminServant::obtain_notification_pull_supplier(CNCA::ClientType,
                                                                         CNCA::ProxyID&) {
   throw CORBA::NO_IMPLEMENT();
 }
 
-CNCA::ProxySupplier_ptr AdminServant::obtain_notification_push_supplier(CNCA::ClientType ctype,
+CNCA::ProxySupplier_ptr ConsumerAdminServant::obtain_notification_push_supplier(CNCA::ClientType ctype,
                                                                         CNCA::ProxyID& id) {
   if (ctype != CNCA::STRUCTURED_EVENT) throw CORBA::NO_IMPLEMENT();
   return core_->NewProxy(id_, &id);
 }
 
-void AdminServant::destroy() { core_->DestroyAdmin(id_); }
+void ConsumerAdminServant::destroy() { core_->DestroyAdmin(id_); }
 
-CosEventChannelAdmin::ProxyPushSupplier_ptr AdminServant::obtain_push_supplier() {
+CosEventChannelAdmin::ProxyPushSupplier_ptr ConsumerAdminServant::obtain_push_supplier() {
   throw CORBA::NO_IMPLEMENT();
 }
 
-CosEventChannelAdmin::ProxyPullSupplier_ptr AdminServant::obtain_pull_supplier() {
+CosEventChannelAdmin::ProxyPullSupplier_ptr ConsumerAdminServant::obtain_pull_supplier() {
   throw CORBA::NO_IMPLEMENT();
 }
 

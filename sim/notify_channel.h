@@ -130,12 +130,12 @@ class ChannelServant : public virtual POA_CosNotifyChannelAdmin::EventChannel,
 };
 
 // A ConsumerAdmin servant.
-class AdminServant : public virtual POA_CosNotifyChannelAdmin::ConsumerAdmin,
+class ConsumerAdminServant : public virtual POA_CosNotifyChannelAdmin::ConsumerAdmin,
                      public NoQoSAdmin,
                      public NoFilterAdmin,
                      public IgnoreSubscriptionChange {
  public:
-  AdminServant(std::shared_ptr<ChannelCore> core, CosNotifyChannelAdmin::AdminID id,
+  ConsumerAdminServant(std::shared_ptr<ChannelCore> core, CosNotifyChannelAdmin::AdminID id,
                CosNotifyChannelAdmin::InterFilterGroupOperator op)
       : core_(std::move(core)), id_(id), op_(op) {}
 

@@ -219,8 +219,9 @@ DatabaseHost* Server::CreateDatabase(const std::string& name, std::string* error
     return nullptr;
   }
   std::lock_guard<std::mutex> lock(mu_);
+  // Naming Service ids are case-sensitive, so database names are too.
   for (const auto& db : databases_) {
-    if (EqualsIgnoreCase(db->name(), name)) return db.get();
+    if (db->name() == name) return db.get();
   }
   if (shut_down_) {
     *error = "the server is stopping";
@@ -254,6 +255,9 @@ DatabaseHost* Server::CreateDatabase(const std::string& name, std::string* error
 
 DatabaseHost* Server::FindDatabase(const std::string& name) const {
   std::lock_guard<std::mutex> lock(mu_);
+  for (const auto& db : databases_) {
+    if (db->name() == name) return db.get();
+  }
   for (const auto& db : databases_) {
     if (EqualsIgnoreCase(db->name(), name)) return db.get();
   }

@@ -55,10 +55,11 @@ class Server {
   void RequestStop(double delay_seconds);
 
   // Creates, activates, binds (and writes the IOR file of) a database, or
-  // gives the one of that name. Null, with a reason, for a bad name or a
-  // failure.
+  // gives the one of exactly that name. Null, with a reason, for a bad name
+  // or a failure.
   DatabaseHost* CreateDatabase(const std::string& name, std::string* error);
-  DatabaseHost* FindDatabase(const std::string& name) const;  // any case
+  // The database of that name; an exact match first, then any case.
+  DatabaseHost* FindDatabase(const std::string& name) const;
   DatabaseHost* FirstDatabase() const;
   std::vector<std::string> DatabaseNames() const;
 
