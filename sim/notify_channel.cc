@@ -21,6 +21,7 @@ void ChannelCore::Activate() {
   std::lock_guard<std::mutex> lock(mu_);
   channel_oid_ = oid.in();
   admins_[0].oid = admin_oid.in();
+  admins_[0].touched = std::chrono::steady_clock::now();
 }
 
 CNCA::EventChannel_ptr ChannelCore::Channel() const {
@@ -52,6 +53,7 @@ CNCA::ConsumerAdmin_ptr ChannelCore::NewAdmin(CNCA::AdminID* id) {
   {
     std::lock_guard<std::mutex> lock(mu_);
     admins_[new_id].oid = oid.in();
+    admins_[new_id].touched = std::chrono::steady_clock::now();
   }
   *id = new_id;
   CORBA::Object_var obj = poa_->id_to_reference(oid.in());
@@ -124,7 +126,8 @@ CNCA::ProxySupplier_ptr ChannelCore::NewProxy(CNCA::AdminID admin, CNCA::ProxyID
     if (it == admins_.end()) {
       orphan = true;  // the admin was destroyed meanwhile
     } else {
-      it->second.proxies[new_id] = {subscriber, oid.in()};
+      it->second.proxies[new_id] = {subscriber, oid.in(), std::chrono::steady_clock::now()};
+      it->second.touched = std::chrono::steady_clock::now();
       RebuildActive();
     }
   }
@@ -175,6 +178,7 @@ void ChannelCore::RemoveProxy(CNCA::AdminID admin, CNCA::ProxyID id) {
     dropped_gone_ += p->second.subscriber->dropped();
     oid = p->second.oid;
     it->second.proxies.erase(p);
+    it->second.touched = std::chrono::steady_clock::now();
     RebuildActive();
   }
   Deactivate({oid});
@@ -207,6 +211,34 @@ void ChannelCore::Drop(const std::shared_ptr<Subscriber>& subscriber, const std:
   if (oids.empty()) return;  // already removed (disconnected or shut down)
   Deactivate(oids);
   Report(MessageType::kWarning, "ValueChannel", "Value consumer dropped: " + reason);
+}
+
+void ChannelCore::Reap() {
+  const auto cutoff = std::chrono::steady_clock::now() - kUnusedLimit;
+  std::vector<PortableServer::ObjectId> oids;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    for (auto a = admins_.begin(); a != admins_.end();) {
+      auto& proxies = a->second.proxies;
+      for (auto p = proxies.begin(); p != proxies.end();) {
+        if (p->second.created < cutoff && !p->second.subscriber->connected()) {
+          p->second.subscriber->Stop();
+          oids.push_back(p->second.oid);
+          p = proxies.erase(p);
+        } else {
+          ++p;
+        }
+      }
+      if (a->first != 0 && proxies.empty() && a->second.touched < cutoff) {
+        oids.push_back(a->second.oid);
+        a = admins_.erase(a);
+      } else {
+        ++a;
+      }
+    }
+    if (!oids.empty()) RebuildActive();
+  }
+  Deactivate(oids);
 }
 
 void ChannelCore::Deactivate(const std::vector<PortableServer::ObjectId>& oids) {

@@ -15,6 +15,7 @@
 
 #include <COS/CosNotifyChannelAdmin.hh>
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -68,6 +69,12 @@ class ChannelCore : public std::enable_shared_from_this<ChannelCore> {
   uint64_t Delivered() const;  // changes pushed to consumers, all time
   uint64_t Dropped() const;    // changes dropped for slow consumers, all time
 
+  // Forgets proxies never connected kUnusedLimit after they were made, and
+  // admins without proxies kUnusedLimit after their last change (their
+  // clients are gone).
+  void Reap();
+  static constexpr std::chrono::seconds kUnusedLimit{60};
+
   // Stops every subscriber and deactivates every servant of the channel.
   void Shutdown();
 
@@ -75,10 +82,12 @@ class ChannelCore : public std::enable_shared_from_this<ChannelCore> {
   struct ProxyEntry {
     std::shared_ptr<Subscriber> subscriber;
     PortableServer::ObjectId oid;
+    std::chrono::steady_clock::time_point created;
   };
   struct AdminEntry {
     PortableServer::ObjectId oid;
     std::map<CosNotifyChannelAdmin::ProxyID, ProxyEntry> proxies;
+    std::chrono::steady_clock::time_point touched;  // made, or its proxies changed
   };
 
   // A subscriber's delivery failed: forget it and its admin when that is

@@ -304,8 +304,11 @@ void Server::Housekeeping() {
   while (!stopping_) {
     cv_.wait_for(lock, std::chrono::seconds(1));
     if (stopping_) break;
+    std::vector<DatabaseHost*> hosts;
+    for (const auto& db : databases_) hosts.push_back(db.get());
     lock.unlock();
     iterators_.Reap();
+    for (DatabaseHost* host : hosts) host->channel().Reap();
     lock.lock();
   }
 }
