@@ -1,0 +1,161 @@
+// Server messages end to end: the message channel of the stand-in server,
+// the listener, the four queues, and the clean-up that switches events off.
+#include <ace/Log_Msg.h>
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "broker/zl_sim.h"
+#include "client_env.h"
+#include "support/log_capture.h"
+
+namespace zl {
+namespace {
+
+using testing::ClientEnvironment;
+using testing::ConnectedClient;
+using testing::NewClient;
+using testing::WaitFor;
+
+std::string Control(const std::string& line) { return ClientEnvironment::services().Control(line); }
+
+// Reads messages of `type` until one arrives (bounded).
+std::string NextMessage(ZLSim& client, unsigned type) {
+  std::string text;
+  WaitFor([&] { return !(text = client.GetNextZLMessage(type)).empty(); });
+  return text;
+}
+
+class ServerMessagesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::EnsureSimRunning();
+    ACE_LOG_MSG->priority_mask(LM_DEBUG | LM_INFO, ACE_Log_Msg::THREAD);
+    client_ = ConnectedClient();
+    ASSERT_EQ(0, client_->EnableEvents(true));
+    // Whatever the server said before is of no interest here.
+    ASSERT_EQ("OK", Control("message error Test sync").substr(0, 2));
+    ASSERT_NE("", NextMessage(*client_, 1));
+    while (!client_->GetNextZLMessage(0).empty()) {
+    }
+  }
+  testing::LogCapture log_;
+  std::unique_ptr<ZLSim> client_;
+};
+
+TEST_F(ServerMessagesTest, EnableTwiceAndWithoutDatabase) {
+  EXPECT_EQ(1, client_->EnableEvents(true));
+  EXPECT_TRUE(log_.Has(LM_INFO, " Events are already enabled\n"));
+
+  auto idle = NewClient();
+  EXPECT_EQ(-1, idle->EnableEvents(true));
+  EXPECT_TRUE(log_.Has(LM_ERROR, "EnableEvents() called while not connected\n"));
+  EXPECT_FALSE(idle->MessagesExist(0));
+}
+
+TEST_F(ServerMessagesTest, MessagesArriveFormattedInTheirQueues) {
+  ASSERT_EQ("OK", Control("message warning Loader tank level high").substr(0, 2));
+  const std::string text = NextMessage(*client_, 2);
+  EXPECT_TRUE(std::regex_match(
+      text, std::regex(R"([1-9][0-9]?/[1-9][0-9]?/[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3} in Loader\) tank level high)")))
+      << text;
+
+  struct Case { int line; const char* type; unsigned queue; };
+  const Case kCases[] = {
+      {__LINE__, "error", 1},
+      {__LINE__, "debug", 4},
+      {__LINE__, "info", 3},
+      {__LINE__, "all", 3},  // "any type" on the wire counts as information
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.line);
+    ASSERT_EQ("OK", Control(std::string("message ") + c.type + " R m").substr(0, 2));
+    EXPECT_TRUE(WaitFor([&] { return client_->MessagesExist(c.queue); }));
+    for (unsigned t = 1; t <= 4; ++t) {
+      if (t != c.queue) {
+        EXPECT_FALSE(client_->MessagesExist(t)) << t;
+      }
+    }
+    EXPECT_NE("", client_->GetNextZLMessage(c.queue));
+  }
+}
+
+// A message whose severity is outside the enumeration cannot be decoded: it
+// is discarded and the listener goes on with the next one.
+TEST_F(ServerMessagesTest, UndecodableMessageIsSkipped) {
+  ASSERT_EQ("OK", Control("message 7 R lost").substr(0, 2));
+  ASSERT_EQ("OK", Control("message info R kept").substr(0, 2));
+  const std::string text = NextMessage(*client_, 0);
+  EXPECT_NE(std::string::npos, text.find("in R) kept")) << text;
+  EXPECT_EQ("", client_->GetNextZLMessage(0));
+}
+
+TEST_F(ServerMessagesTest, FullQueueKeepsOrderAndReportsDrops) {
+  const std::string filler(80, 'w');
+  for (int i = 0; i < 300; ++i) {
+    ASSERT_EQ("OK", Control("message warning R " + std::to_string(1000 + i) + filler).substr(0, 2));
+  }
+  // Events arrive in order: once this one is here, every warning is too.
+  ASSERT_EQ("OK", Control("message error R last").substr(0, 2));
+  ASSERT_NE("", NextMessage(*client_, 1));
+
+  int expected = 1000, kept = 0;
+  std::string text;
+  while ((text = client_->GetNextZLMessage(2)).find(" in R) ") != std::string::npos) {
+    ASSERT_EQ(std::to_string(expected++), text.substr(text.find(" in R) ") + 7, 4));
+    ++kept;
+  }
+  EXPECT_LT(kept, 300);
+  EXPECT_GT(kept, 100);
+  EXPECT_EQ("More Warning messages were dropped", text);
+  EXPECT_EQ("", client_->GetNextZLMessage(2));
+}
+
+TEST_F(ServerMessagesTest, QueuesOutliveEvents) {
+  ASSERT_EQ("OK", Control("message info R one").substr(0, 2));
+  ASSERT_EQ("OK", Control("message error R sentinel").substr(0, 2));
+  ASSERT_NE("", NextMessage(*client_, 1));
+  EXPECT_EQ(0, client_->EnableEvents(false));
+  EXPECT_FALSE(client_->localDb().EventsEnabled());
+  EXPECT_FALSE(client_->MessagesExist(3));  // events off: false although one waits
+  EXPECT_NE(std::string::npos, client_->GetNextZLMessage(3).find("in R) one"));
+
+  EXPECT_EQ(0, client_->EnableEvents(true));  // a second life of the consumer
+  ASSERT_EQ("OK", Control("message info R two").substr(0, 2));
+  EXPECT_NE(std::string::npos, NextMessage(*client_, 3).find("in R) two"));
+}
+
+TEST_F(ServerMessagesTest, DisconnectAndDestructionSwitchEventsOff) {
+  EXPECT_TRUE(client_->localDb().EventsEnabled());
+  EXPECT_EQ(0, client_->Disconnect());
+  EXPECT_FALSE(client_->localDb().EventsEnabled());
+  // The client timer went with the database: a new one starts quietly.
+  ASSERT_EQ(0, client_->Connect("SIM"));
+  log_.Clear();
+  EXPECT_EQ(0, client_->localDb().StartClientTimer());
+  EXPECT_TRUE(log_.Has(LM_INFO, "Avoiding multiple StartClientTimer() calls\n"));
+  EXPECT_EQ(0, client_->EnableEvents(true));
+  client_.reset();  // destruction runs the same clean-up with events on
+}
+
+// The server dies while events are on: the channel lives in the event
+// service, so the client keeps its queues and stays usable.
+TEST_F(ServerMessagesTest, ServerKilledWhileEventsEnabled) {
+  ASSERT_TRUE(ClientEnvironment::services().KillSim());
+  EXPECT_EQ("", client_->GetNextZLMessage(0));
+  EXPECT_FALSE(client_->MessagesExist(0));
+  EXPECT_EQ(0.0, client_->PVE("FIC101"));
+  EXPECT_EQ(0, client_->Disconnect());
+  testing::EnsureSimRunning();
+  EXPECT_EQ(0, client_->Connect("SIM"));
+  EXPECT_EQ(0, client_->EnableEvents(true));
+  ASSERT_EQ("OK", Control("message info R back").substr(0, 2));
+  // The new server announces itself too; wait for ours.
+  EXPECT_TRUE(WaitFor([&] {
+    return client_->GetNextZLMessage(3).find("in R) back") != std::string::npos;
+  }));
+}
+
+}  // namespace
+}  // namespace zl
