@@ -296,27 +296,15 @@ TagStatus TagDatabase::Status(std::string_view name) const {
 // --- Writes --------------------------------------------------------------------
 
 int TagDatabase::SetPve(std::string_view names, double value, const char* routine) {
-  std::lock_guard<std::mutex> lock(mu_);
-  std::vector<Tag*> targets;
-  for (std::string_view name : NameList(names)) {
-    if (Tag* tag = Find(name)) {
-      targets.push_back(tag);
-    } else {
-      Message(MessageType::kError, routine, "Write to unknown tag: " + Quoted(name) + " not found");
-    }
-  }
-  if (targets.empty()) throw TagNotFound();
-  if (!std::isfinite(value)) {
-    Message(MessageType::kWarning, routine, "Value refused: not a finite number");
-    return 0;
-  }
-  std::vector<TagChange> changes;
-  for (Tag* tag : targets) Write(*tag, value, &changes);
-  Publish(&changes);
-  return static_cast<int>(targets.size());
+  return WriteEach(names, value, routine, false);
 }
 
 int TagDatabase::SetPv(std::string_view names, double value, const char* routine) {
+  return WriteEach(names, value, routine, true);
+}
+
+int TagDatabase::WriteEach(std::string_view names, double value, const char* routine,
+                           bool percent) {
   std::lock_guard<std::mutex> lock(mu_);
   std::vector<Tag*> targets;
   for (std::string_view name : NameList(names)) {
@@ -332,7 +320,7 @@ int TagDatabase::SetPv(std::string_view names, double value, const char* routine
     return 0;
   }
   std::vector<TagChange> changes;
-  for (Tag* tag : targets) Write(*tag, tag->EuFromPv(value), &changes);
+  for (Tag* tag : targets) Write(*tag, percent ? tag->EuFromPv(value) : value, &changes);
   Publish(&changes);
   return static_cast<int>(targets.size());
 }

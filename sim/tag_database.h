@@ -194,6 +194,10 @@ class TagDatabase {
   class Values;
 
   // All with mu_ held.
+  // Writes `value` (in EU, or in percent of range when `percent`) to every
+  // tag of the comma-separated `names`; unknown names are reported. Throws
+  // TagNotFound when none is known; gives the number written.
+  int WriteEach(std::string_view names, double value, const char* routine, bool percent);
   Tag* Find(std::string_view name);
   const Tag* Find(std::string_view name) const;
   Tag& Get(std::string_view name);              // throws TagNotFound
