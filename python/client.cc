@@ -1,0 +1,626 @@
+// zl.Client: creation, initialisation, deallocation and the methods.
+//
+// Shape of every method: guard clauses (arguments, missing client), then one
+// call into the library through Run (interpreter lock released, client lock
+// held), then one conversion of the plain result into a Python value.
+#include "client.h"
+
+#include <string>
+#include <vector>
+
+#include "exit_hook.h"
+#include "text.h"
+
+namespace zl {
+namespace py {
+namespace {
+
+// The client behind `self` when its initialisation succeeded, else null.
+ZLSim* SimOf(ClientObject* self) {
+  return self->state != nullptr ? self->state->sim.load() : nullptr;
+}
+
+// Runs `call` on the client's ZLSim with the interpreter lock released and
+// the client's lock held. Gives `fallback` when the client is gone by then
+// (the exit hook took it), else the call's result.
+template <class R, class Call>
+R Run(ClientObject* self, R fallback, Call&& call) {
+  R result = fallback;
+  ClientState* state = self->state;
+  if (state == nullptr) return result;
+  Py_BEGIN_ALLOW_THREADS
+  {
+    std::lock_guard<std::mutex> lock(state->mu);
+    if (ZLSim* sim = state->sim.load()) result = call(*sim);
+  }
+  Py_END_ALLOW_THREADS
+  return result;
+}
+
+// The message type table of msgsexist and getnextzlmessage: 0 to 4 are the
+// ZLMessageType ordinals; anything else asks for all types (0).
+unsigned MessageType(int type) { return type >= 0 && type <= 4 ? static_cast<unsigned>(type) : 0; }
+
+const char* ModeName(int mode) {
+  switch (mode) {
+    case 0: return "Manual";
+    case 1: return "Auto";
+    default: return "??";
+  }
+}
+
+const char* TypeName(int type) {
+  static const char* const kNames[] = {"",    "Anl",    "AnlIn", "AnlOut",
+                                       "Dig", "DigIn", "DigOut", "CalcBlock"};
+  return type >= 1 && type <= 7 ? kNames[type] : "";
+}
+
+#define ZL_REQUIRE_CLIENT(self, text) \
+  if (SimOf(self) == nullptr) return RaiseRuntime(text)
+
+// --- Type slots ---------------------------------------------------------------
+
+PyObject* ClientNew(PyTypeObject* type, PyObject*, PyObject*) {
+  auto* self = reinterpret_cast<ClientObject*>(type->tp_alloc(type, 0));
+  if (self == nullptr) return nullptr;
+  self->state = new (std::nothrow) ClientState;
+  if (self->state == nullptr) {
+    Py_DECREF(self);
+    return PyErr_NoMemory();
+  }
+  RegisterClient(self->state);
+  return reinterpret_cast<PyObject*>(self);
+}
+
+// zl.Client(options): the text is the client's option string (for example
+// "-ORBInitRef NameService=corbaloc::HOST:PORT/NameService -debug").
+int ClientInit(PyObject* object, PyObject* args, PyObject*) {
+  auto* self = reinterpret_cast<ClientObject*>(object);
+  const char* options = nullptr;
+  if (!PyArg_ParseTuple(args, "s", &options)) return -1;
+  if (self->state == nullptr) {
+    PyErr_SetString(PyExc_MemoryError, "no memory for internal ZL client object");
+    return -1;
+  }
+  if (Closing()) {
+    PyErr_SetString(PyExc_RuntimeError, "the zl module has shut down");
+    return -1;
+  }
+  NoteOrbInUse();
+  ClientState* state = self->state;
+  bool allocated = true;
+  Py_BEGIN_ALLOW_THREADS
+  {
+    ZLSim* fresh = new (std::nothrow) ZLSim(options);
+    std::lock_guard<std::mutex> lock(state->mu);
+    if (fresh == nullptr) {
+      allocated = false;
+    } else {
+      // A second __init__ replaces the client made by the first.
+      delete state->sim.exchange(fresh);
+    }
+  }
+  Py_END_ALLOW_THREADS
+  if (!allocated) {
+    PyErr_SetString(PyExc_MemoryError, "no memory for internal ZL client object");
+    return -1;
+  }
+  return 0;
+}
+
+void ClientDealloc(PyObject* object) {
+  auto* self = reinterpret_cast<ClientObject*>(object);
+  if (ClientState* state = self->state) {
+    UnregisterClient(state);
+    ZLSim* sim = state->sim.exchange(nullptr);
+    // Destroying a client disconnects it: remote calls, so without the
+    // interpreter lock. Nobody else holds a reference, so nobody else is
+    // inside one of its methods.
+    Py_BEGIN_ALLOW_THREADS
+    delete sim;
+    Py_END_ALLOW_THREADS
+    delete state;
+  }
+  Py_TYPE(object)->tp_free(object);
+}
+
+// --- Connection and listing -------------------------------------------------
+
+PyObject* Connect(ClientObject* self, PyObject* args) {
+  const char* name;
+  if (!PyArg_ParseTuple(args, "s", &name)) return nullptr;
+  ZL_REQUIRE_CLIENT(self, kNotInitialised);
+  return PyLong_FromLong(Run(self, -1, [&](ZLSim& s) { return s.Connect(name); }));
+}
+
+PyObject* Disconnect(ClientObject* self, PyObject*) {
+  ZL_REQUIRE_CLIENT(self, kNotInitialised);
+  return PyLong_FromLong(Run(self, -1, [](ZLSim& s) { return s.Disconnect(); }));
+}
+
+PyObject* ListZLDatabases(ClientObject* self, PyObject* args) {
+  if (!PyArg_ParseTuple(args, "")) return nullptr;
+  ZL_REQUIRE_CLIENT(self, kClientNotInitialised);
+  return TextToStr(Run(self, std::string(), [](ZLSim& s) { return s.ListZLDatabases(); }));
+}
+
+PyObject* CreateServer(ClientObject* self, PyObject* args) {
+  const char* server;
+  const char* host;
+  if (!PyArg_ParseTuple(args, "ss", &server, &host)) return nullptr;
+  ZL_REQUIRE_CLIENT(self, kNotInitialised);
+  return PyLong_FromLong(Run(self, -1, [&](ZLSim& s) { return s.CreateServer(server, host); }));
+}
+
+// --- Methods of one tag name ------------------------------------------------
+//
+// Each parses "s", needs a client, and turns the one call's result into the
+// Python type of its maker.
+
+template <class R, class Call>
+PyObject* OnTag(ClientObject* self, PyObject* args, R fallback, const char* missing,
+                PyObject* (*make)(R), Call&& call) {
+  const char* tag;
+  if (!PyArg_ParseTuple(args, "s", &tag)) return nullptr;
+  ZL_REQUIRE_CLIENT(self, missing);
+  return make(Run(self, fallback, [&](ZLSim& s) { return call(s, tag); }));
+}
+
+PyObject* MakeFloat(double v) { return PyFloat_FromDouble(v); }
+PyObject* MakeInt(int v) { return PyLong_FromLong(v); }
+PyObject* MakeBool(bool v) { return PyBool_FromLong(v); }
+PyObject* MakeText(std::string v) { return TextToStr(v); }
+
+#define ZL_TAG_METHOD(Name, R, fallback, make, expr)                                       \
+  PyObject* Name(ClientObject* self, PyObject* args) {                                     \
+    return OnTag<R>(self, args, fallback, kNotInitialised, make,                           \
+                    [](ZLSim& s, const char* tag) { return expr; });                       \
+  }
+
+ZL_TAG_METHOD(PVE, double, 0.0, MakeFloat, s.PVE(tag))
+ZL_TAG_METHOD(PV, double, 0.0, MakeFloat, s.PV(tag))
+ZL_TAG_METHOD(EUHi, double, 0.0, MakeFloat, s.EUHi(tag))
+ZL_TAG_METHOD(EULo, double, 0.0, MakeFloat, s.EULo(tag))
+ZL_TAG_METHOD(ZLExpr, double, 0.0, MakeFloat, s.ZLExpr(tag))
+ZL_TAG_METHOD(PVEStr, std::string, std::string(), MakeText, s.PVEStr(tag))
+ZL_TAG_METHOD(TagMode, std::string, std::string(), MakeText, s.TagMode(tag))
+ZL_TAG_METHOD(TagType, std::string, std::string(), MakeText, s.TagType(tag))
+ZL_TAG_METHOD(Upload, std::string, std::string(), MakeText, s.Upload(tag))
+ZL_TAG_METHOD(TagStats, std::string, std::string(), MakeText, s.TagStats(tag))
+ZL_TAG_METHOD(HelloZL, std::string, std::string(), MakeText, s.HelloZL(tag))
+ZL_TAG_METHOD(TagExists, bool, false, MakeBool, s.TagExists(tag))
+ZL_TAG_METHOD(IsForced, bool, false, MakeBool, s.IsForced(tag))
+ZL_TAG_METHOD(InitPV, int, -1, MakeInt, s.InitPV(tag))
+ZL_TAG_METHOD(Download, int, 0, MakeInt, s.Download(tag))
+ZL_TAG_METHOD(SimInit, int, -1, MakeInt, s.SimInit(tag))
+ZL_TAG_METHOD(SaveTags, int, -1, MakeInt, s.SaveTags(tag))
+ZL_TAG_METHOD(ReadTags, int, -1, MakeInt, s.ReadTags(tag))
+// Methods that give True once the call was made, whatever the server said.
+ZL_TAG_METHOD(SetMan, bool, true, MakeBool, (s.SetMan(tag), true))
+ZL_TAG_METHOD(SetAuto, bool, true, MakeBool, (s.SetAuto(tag), true))
+ZL_TAG_METHOD(DeleteTag, bool, true, MakeBool, (s.DeleteTag(tag), true))
+
+#undef ZL_TAG_METHOD
+
+// --- Writes -------------------------------------------------------------------
+
+PyObject* SetPVE(ClientObject* self, PyObject* args) {
+  const char* tag;
+  double value;
+  if (!PyArg_ParseTuple(args, "sd", &tag, &value)) return nullptr;
+  ZL_REQUIRE_CLIENT(self, kClientNotInitialised);
+  return PyLong_FromLong(Run(self, 0, [&](ZLSim& s) { return s.SetPVE(tag, value); }));
+}
+
+PyObject* SetPV(ClientObject* self, PyObject* args) {
+  const char* tag;
+  double value;
+  if (!PyArg_ParseTuple(args, "sd", &tag, &value)) return nullptr;
+  ZL_REQUIRE_CLIENT(self, kNotInitialised);
+  return PyLong_FromLong(Run(self, 0, [&](ZLSim& s) { return s.SetPV(tag, value); }));
+}
+
+PyObject* SetForce(ClientObject* self, PyObject* args) {
+  const char* tag;
+  int flag;
+  if (!PyArg_ParseTuple(args, "si", &tag, &flag)) return nullptr;
+  ZL_REQUIRE_CLIENT(self, kNotInitialised);
+  Run(self, true, [&](ZLSim& s) { return s.SetForced(tag, flag), true; });
+  Py_RETURN_TRUE;
+}
+
+// --- Database-wide calls --------------------------------------------------------
+
+PyObject* TagCount(ClientObject* self, PyObject* args) {
+  if (!PyArg_ParseTuple(args, "")) return nullptr;
+  ZL_REQUIRE_CLIENT(self, kNotInitialised);
+  return PyLong_FromLong(Run(self, 0, [](ZLSim& s) { return s.TagCount(); }));
+}
+
+PyObject* SearchTags(ClientObject* self, PyObject* args) {
+  const char* pattern;
+  const char* field;
+  if (!PyArg_ParseTuple(args, "ss", &pattern, &field)) return nullptr;
+  ZL_REQUIRE_CLIENT(self, kNotInitialised);
+  return TextToStr(Run(self, std::string(), [&](ZLSim& s) { return s.SearchTags(pattern, field); }));
+}
+
+PyObject* DoASingleCalcCycle(ClientObject* self, PyObject* args) {
+  double step;
+  if (!PyArg_ParseTuple(args, "d", &step)) return nullptr;
+  ZL_REQUIRE_CLIENT(self, kClientNotInitialised);
+  return PyLong_FromLong(Run(self, -1, [&](ZLSim& s) { return s.DoASingleCalcCycle(step); }));
+}
+
+PyObject* Shutdown(ClientObject* self, PyObject* args) {
+  int how;
+  int delay;
+  if (!PyArg_ParseTuple(args, "ii", &how, &delay)) return nullptr;
+  ZL_REQUIRE_CLIENT(self, kNotInitialised);
+  return PyBool_FromLong(Run(self, -1, [&](ZLSim& s) { return s.Shutdown(how, delay); }) == 0);
+}
+
+PyObject* ZLFind(ClientObject* self, PyObject* args) {
+  const char* text;
+  const char* pattern;
+  if (!PyArg_ParseTuple(args, "ss", &text, &pattern)) return nullptr;
+  ZL_REQUIRE_CLIENT(self, kNotInitialised);
+  return PyLong_FromLong(Run(self, false, [&](ZLSim& s) { return s.ZLFind(text, pattern); }) ? 1 : 0);
+}
+
+// --- Query-then-set ---------------------------------------------------------
+//
+// Without an argument: the current state. With one: the state from before
+// the change, and the change made. The query and the change run under one
+// hold of the client's lock, so no other call of this client comes between.
+
+// Parses the optional one argument with `format`; with `message` a parse
+// failure raises RuntimeError `message` instead of the parser's TypeError.
+template <class T>
+bool ParseOptional(PyObject* args, const char* format, const char* message, T* value, bool* given) {
+  *given = PyTuple_GET_SIZE(args) != 0;
+  if (!*given) return true;
+  if (PyArg_ParseTuple(args, format, value)) return true;
+  if (message != nullptr) {
+    PyErr_Clear();
+    RaiseRuntime(message);
+  }
+  return false;
+}
+
+PyObject* Build(double v) { return PyFloat_FromDouble(v); }
+PyObject* Build(bool v) { return PyBool_FromLong(v); }
+
+template <class T, class Query, class Set>
+PyObject* QueryThenSet(ClientObject* self, PyObject* args, const char* format, const char* message,
+                       Query&& query, Set&& set) {
+  ZL_REQUIRE_CLIENT(self, kNotInitialised);
+  T value{};
+  bool given = false;
+  if (!ParseOptional(args, format, message, &value, &given)) return nullptr;
+  using R = decltype(query(std::declval<ZLSim&>()));
+  return Build(Run(self, R{}, [&](ZLSim& s) {
+    R before = query(s);
+    if (given) set(s, value);
+    return before;
+  }));
+}
+
+PyObject* CycleTime(ClientObject* self, PyObject* args) {
+  return QueryThenSet<double>(
+      self, args, "d", "Could not parse first argument to a double",
+      [](ZLSim& s) { return s.CycleTime(); }, [](ZLSim& s, double v) { s.CycleTime(v); });
+}
+
+PyObject* WarpFactor(ClientObject* self, PyObject* args) {
+  return QueryThenSet<double>(
+      self, args, "d", "Could not parse first argument to a double",
+      [](ZLSim& s) { return s.WarpFactor(); }, [](ZLSim& s, double v) { s.WarpFactor(v); });
+}
+
+PyObject* IOEnabled(ClientObject* self, PyObject* args) {
+  return QueryThenSet<int>(
+      self, args, "i", "Could not parse first argument to an integer",
+      [](ZLSim& s) { return s.IOEnabled(); }, [](ZLSim& s, int v) { s.IOEnabled(v != 0); });
+}
+
+PyObject* AlgsRunning(ClientObject* self, PyObject* args) {
+  return QueryThenSet<int>(
+      self, args, "i", nullptr, [](ZLSim& s) { return s.AlgsRunning(); },
+      [](ZLSim& s, int v) { s.AlgsRunning(v != 0); });
+}
+
+// --- Events and messages ------------------------------------------------------
+
+PyObject* EnableEvents(ClientObject* self, PyObject* args) {
+  unsigned char enable;
+  if (!PyArg_ParseTuple(args, "b", &enable)) return nullptr;
+  ZL_REQUIRE_CLIENT(self, kNotInitialised);
+  return PyLong_FromLong(Run(self, -1L, [&](ZLSim& s) { return s.EnableEvents(enable != 0); }));
+}
+
+PyObject* MsgsExist(ClientObject* self, PyObject* args) {
+  int type;
+  if (!PyArg_ParseTuple(args, "i", &type)) return nullptr;
+  ZL_REQUIRE_CLIENT(self, kNotInitialised);
+  return PyBool_FromLong(Run(self, false, [&](ZLSim& s) { return s.MessagesExist(MessageType(type)); }));
+}
+
+PyObject* GetNextZLMessage(ClientObject* self, PyObject* args) {
+  int type;
+  if (!PyArg_ParseTuple(args, "i", &type)) return nullptr;
+  ZL_REQUIRE_CLIENT(self, kNotInitialised);
+  return TextToStr(
+      Run(self, std::string(), [&](ZLSim& s) { return s.GetNextZLMessage(MessageType(type)); }));
+}
+
+// --- Scenarios ----------------------------------------------------------------
+
+PyObject* StartScenario(ClientObject* self, PyObject* args) {
+  const char* file;
+  const char* options = "";
+  if (!PyArg_ParseTuple(args, "s|s", &file, &options)) return nullptr;
+  ZL_REQUIRE_CLIENT(self, kNotInitialised);
+  return PyLong_FromLong(Run(self, 0, [&](ZLSim& s) { return s.StartScenario(file, options); }));
+}
+
+PyObject* StopScenario(ClientObject* self, PyObject* args) {
+  int id;
+  if (!PyArg_ParseTuple(args, "i", &id)) return nullptr;
+  ZL_REQUIRE_CLIENT(self, kNotInitialised);
+  return PyLong_FromLong(Run(self, 0, [&](ZLSim& s) { return s.StopScenario(id); }));
+}
+
+PyObject* ListScenarios(ClientObject* self, PyObject*) {
+  ZL_REQUIRE_CLIENT(self, kNotInitialised);
+  return TextToStr(Run(self, std::string(), [](ZLSim& s) { return s.ListScenarios(); }));
+}
+
+PyObject* ScenarioInfo(ClientObject* self, PyObject* args) {
+  int id;
+  if (!PyArg_ParseTuple(args, "i", &id)) return nullptr;
+  ZL_REQUIRE_CLIENT(self, kNotInitialised);
+  return TextToStr(Run(self, std::string(), [&](ZLSim& s) { return s.ScenarioInfo(id); }));
+}
+
+// --- Batches ------------------------------------------------------------------
+
+// multipve(names): one dict per tag the server answered for, in the order of
+// `names` ("tagname", "value", "mode", "type").
+PyObject* MultiPVE(ClientObject* self, PyObject* args) {
+  PyObject* list;
+  if (!PyArg_ParseTuple(args, "O", &list)) return nullptr;
+  ZL_REQUIRE_CLIENT(self, "multipve() not called or unsuccessful");
+  if (!PyList_Check(list)) return RaiseRuntime("argument 1 to multipve() is not a list");
+
+  // str() of every element, kept alive until the dicts are built. The list
+  // may change under a str() of an element, so its length is read each step.
+  std::vector<PyObject*> names;
+  std::vector<const char*> texts;
+  auto release = [&names] {
+    for (PyObject* n : names) Py_DECREF(n);
+  };
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
+    PyObject* item = PyList_GET_ITEM(list, i);
+    Py_INCREF(item);
+    PyObject* name = PyObject_Str(item);
+    Py_DECREF(item);
+    const char* text = name != nullptr ? PyUnicode_AsUTF8(name) : nullptr;
+    if (text == nullptr) {
+      Py_XDECREF(name);
+      release();
+      return nullptr;
+    }
+    names.push_back(name);
+    texts.push_back(text);
+  }
+  const int n = static_cast<int>(names.size());
+  std::vector<double> values(names.size());
+  std::vector<int> types(names.size());
+  std::vector<int> modes(names.size());
+  int k = Run(self, -1, [&](ZLSim& s) {
+    return s.GetMultiPVE(texts.data(), n, values.data(), types.data(), modes.data());
+  });
+  if (k > n) k = n;
+  if (k < 0) k = 0;
+
+  PyObject* result = PyList_New(k);
+  for (int i = 0; result != nullptr && i < k; ++i) {
+    PyObject* dict = Py_BuildValue("{s:O,s:d,s:s,s:s}", "tagname", names[i], "value", values[i],
+                                   "mode", ModeName(modes[i]), "type", TypeName(types[i]));
+    if (dict == nullptr) Py_CLEAR(result);
+    else PyList_SET_ITEM(result, i, dict);
+  }
+  release();
+  return result;
+}
+
+// setmultipve(names, values): every value a number and every name a str,
+// checked before any call.
+PyObject* SetMultiPVE(ClientObject* self, PyObject* args) {
+  PyObject* names_arg;
+  PyObject* values_arg;
+  if (!PyArg_ParseTuple(args, "OO", &names_arg, &values_arg)) return nullptr;
+  PyObject* names = PySequence_Fast(names_arg, "first argument must be iterable");
+  if (names == nullptr) return nullptr;
+  PyObject* values = PySequence_Fast(values_arg, "second argument must be iterable");
+  if (values == nullptr) {
+    Py_DECREF(names);
+    return nullptr;
+  }
+  PyObject* result = nullptr;
+  const Py_ssize_t n = PySequence_Fast_GET_SIZE(names);
+  std::vector<const char*> texts;
+  std::vector<double> numbers;
+  if (n != PySequence_Fast_GET_SIZE(values)) {
+    RaiseRuntime("number of tags and values must be equal");
+    goto done;
+  }
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    // Both checks run; the name's message wins when both fail.
+    const char* failure = nullptr;
+    const double number = PyFloat_AsDouble(PySequence_Fast_GET_ITEM(values, i));
+    if (number == -1.0 && PyErr_Occurred()) {
+      PyErr_Clear();
+      failure = "all values must be numbers";
+    }
+    PyObject* name = PySequence_Fast_GET_ITEM(names, i);
+    const char* text = PyUnicode_Check(name) ? PyUnicode_AsUTF8(name) : nullptr;
+    if (text == nullptr) {
+      PyErr_Clear();
+      failure = "all tagnames must be strings";
+    }
+    if (failure != nullptr) {
+      RaiseType(failure);
+      goto done;
+    }
+    texts.push_back(text);
+    numbers.push_back(number);
+  }
+  if (SimOf(self) == nullptr) {
+    result = PyLong_FromLong(-1);
+  } else {
+    result = PyLong_FromLong(Run(self, -1, [&](ZLSim& s) {
+      return s.SetMultiPVE(texts.data(), static_cast<int>(n), numbers.data());
+    }));
+  }
+done:
+  Py_DECREF(names);
+  Py_DECREF(values);
+  return result;
+}
+
+#undef ZL_REQUIRE_CLIENT
+
+// --- Method table ---------------------------------------------------------------
+
+#define ZL_METHOD(name, function, doc) \
+  {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function)), METH_VARARGS, doc}
+
+PyMethodDef client_methods[] = {
+    ZL_METHOD("connect", Connect,
+              "Connects to a Zelvik server registered on the network.\n\n"
+              "connect(name) -> int: 0 when connected, else a negative status. "
+              "An empty name connects to the default server."),
+    ZL_METHOD("disconnect", Disconnect,
+              "Disconnects from a Zelvik server.\n\n"
+              "disconnect() -> int: 0 when a server was connected, else -1."),
+    ZL_METHOD("listzldatabases", ListZLDatabases,
+              "Lists the available ZL Databases registered on the network.\n\n"
+              "listzldatabases() -> str: the names separated by commas, \"\" when none."),
+    ZL_METHOD("setpve", SetPVE,
+              "Set the engineering unit value of a Zelvik tag.\n\nsetpve(tag, value) -> int"),
+    ZL_METHOD("setpv", SetPV, "Set the percentage value of a Zelvik tag.\n\nsetpv(tag, value) -> int"),
+    ZL_METHOD("pve", PVE,
+              "Returns the engineering unit value of a Zelvik tag.\n\npve(tag) -> float (0.0 on failure)"),
+    ZL_METHOD("pv", PV, "Returns the percentage value of a Zelvik tag.\n\npv(tag) -> float (0.0 on failure)"),
+    ZL_METHOD("pvestr", PVEStr,
+              "Returns the display value of a Zelvik tag.\n\npvestr(tag) -> str (\"\" on failure)"),
+    ZL_METHOD("tagexists", TagExists, "Returns True if the specified tag exists.\n\ntagexists(tag) -> bool"),
+    ZL_METHOD("tagmode", TagMode, "Returns the mode of the tag.\n\ntagmode(tag) -> str: \"Auto\" or \"Manual\""),
+    ZL_METHOD("tagtype", TagType, "Returns the type of the tag.\n\ntagtype(tag) -> str"),
+    ZL_METHOD("zlexpr", ZLExpr,
+              "Returns the result of evaluating the Zelvik expression.\n\nzlexpr(expression) -> float"),
+    ZL_METHOD("initpv", InitPV, "Initializes the tag.\n\ninitpv(tag) -> int"),
+    ZL_METHOD("tagcount", TagCount, "Find out how many tags are in the database.\n\ntagcount() -> int"),
+    ZL_METHOD("searchtags", SearchTags,
+              "Searches for tags in the database that match certain criteria.\n\n"
+              "searchtags(pattern, field) -> str"),
+    ZL_METHOD("setman", SetMan, "Sets the tagmode of a Zelvik tag to Manual.\n\nsetman(tag) -> True"),
+    ZL_METHOD("setauto", SetAuto, "Sets the tagmode of a Zelvik tag to Auto.\n\nsetauto(tag) -> True"),
+    ZL_METHOD("algsrunning", AlgsRunning,
+              "Sets the state of the Zelvik calculations.\n\n"
+              "algsrunning([on]) -> bool: the state before any change."),
+    ZL_METHOD("doasinglecalccycle", DoASingleCalcCycle,
+              "Tell the Zelvik server to do a single Calculation cycle.\n\n"
+              "doasinglecalccycle(seconds) -> int"),
+    ZL_METHOD("upload", Upload,
+              "Returns the tag definition as a tab-delimited string ready to download.\n\n"
+              "upload(tag) -> str"),
+    ZL_METHOD("createserver", CreateServer,
+              "Creates a new Zelvik server on the host specified.\n\n"
+              "createserver(server, host) -> int: 0 when created, else -1."),
+    ZL_METHOD("enableevents", EnableEvents,
+              "Enables errors and warnings to be pushed to this client.\n\n"
+              "enableevents(on) -> int: 0 enabled, 1 already enabled or no channel, -1 failure."),
+    ZL_METHOD("download", Download,
+              "Downloads one or more tags (separate lines) to the database.\n\ndownload(lines) -> int"),
+    ZL_METHOD("deletetag", DeleteTag, "Deletes the tag from the database\n\ndeletetag(tag) -> True"),
+    ZL_METHOD("euhi", EUHi, "Returns the engineering unit high value of a Zelvik tag.\n\neuhi(tag) -> float"),
+    ZL_METHOD("eulo", EULo, "Returns the engineering unit low value of a Zelvik tag.\n\neulo(tag) -> float"),
+    ZL_METHOD("setforce", SetForce, "Sets the force status of the tag.\n\nsetforce(tag, on) -> True"),
+    ZL_METHOD("isforced", IsForced, "Returns the force status of the tag.\n\nisforced(tag) -> bool"),
+    ZL_METHOD("cycletime", CycleTime,
+              "Sets or gets the master Zelvik cycle time.\n\n"
+              "cycletime([seconds]) -> float: the cycle time before any change."),
+    ZL_METHOD("ioenabled", IOEnabled,
+              "Sets or gets the current state of the I/O.\n\n"
+              "ioenabled([on]) -> bool: the state before any change."),
+    ZL_METHOD("warpfactor", WarpFactor,
+              "Sets or gets the Zelvik warpfactor.\n\n"
+              "warpfactor([factor]) -> float: the warp factor before any change."),
+    ZL_METHOD("savetags", SaveTags, "Saves a .TAG file.\n\nsavetags(path) -> int: the number of tags saved."),
+    ZL_METHOD("readtags", ReadTags,
+              "Restores a .TAG file.\n\nreadtags(path) -> int: the number of tags restored."),
+    ZL_METHOD("startscenario", StartScenario,
+              "Starts a Zelvik scenario.\n\nstartscenario(file[, options]) -> int"),
+    ZL_METHOD("stopscenario", StopScenario, "Stops a Zelvik scenario.\n\nstopscenario(id) -> int"),
+    ZL_METHOD("listscenarios", ListScenarios,
+              "Returns a list of scenarios that are running.\n\nlistscenarios() -> str"),
+    ZL_METHOD("scenarioinfo", ScenarioInfo,
+              "Gets information about a running scenario.\n\nscenarioinfo(id) -> str"),
+    ZL_METHOD("tagstats", TagStats,
+              "Returns information about the tags in the Zelvik database.\n\ntagstats(selector) -> str"),
+    ZL_METHOD("msgsexist", MsgsExist,
+              "Returns whether or not warning and erorr messages have been pushed to the client.\n\n"
+              "msgsexist(type) -> bool; type is one of the MsgType_ constants."),
+    ZL_METHOD("getnextzlmessage", GetNextZLMessage,
+              "Returns the next message available to the client of the specific type.\n\n"
+              "getnextzlmessage(type) -> str (\"\" when none)"),
+    ZL_METHOD("hellozl", HelloZL,
+              "Returns various information about the Zelvik server.\n\nhellozl(selector) -> str"),
+    ZL_METHOD("zlfind", ZLFind,
+              "Returns various information about the Zelvik server.\n\n"
+              "zlfind(text, pattern) -> int: 1 when the pattern matches the text, else 0."),
+    ZL_METHOD("shutdown", Shutdown,
+              "Stops the Zelvik server, causing it to exit.\n\nshutdown(how, delay) -> bool"),
+    ZL_METHOD("siminit", SimInit,
+              "Reinitialzes the Zelvik database, wiping out all the tags.\n\nsiminit(options) -> int"),
+    ZL_METHOD("multipve", MultiPVE,
+              "Returns the values and modes for multiple tags in one call.\n\n"
+              "multipve(names: list) -> list of dict with \"tagname\", \"value\", \"mode\", \"type\"."),
+    ZL_METHOD("setmultipve", SetMultiPVE,
+              "sets a number of tags all at once.\n\nsetmultipve(names, values) -> int"),
+    {nullptr, nullptr, 0, nullptr},
+};
+
+#undef ZL_METHOD
+
+}  // namespace
+
+// Filled in by ReadyClientType: value-initialised here, so every slot not set
+// there is empty.
+PyTypeObject ClientType{};
+
+int ReadyClientType() {
+  if (PyType_HasFeature(&ClientType, Py_TPFLAGS_READY)) return 0;
+  Py_SET_REFCNT(&ClientType, 1);  // a static type object is never freed
+  ClientType.tp_name = "zl.Client";
+  ClientType.tp_doc = "Zelvik Client object that connects to a Zelvik Server";
+  ClientType.tp_basicsize = sizeof(ClientObject);
+  ClientType.tp_itemsize = 0;
+  ClientType.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
+  ClientType.tp_new = ClientNew;
+  ClientType.tp_init = ClientInit;
+  ClientType.tp_dealloc = ClientDealloc;
+  ClientType.tp_methods = client_methods;
+  return PyType_Ready(&ClientType);
+}
+
+ZLSim* ClientSim(PyObject* client) {
+  if (!PyObject_TypeCheck(client, &ClientType)) return nullptr;
+  return SimOf(reinterpret_cast<ClientObject*>(client));
+}
+
+}  // namespace py
+}  // namespace zl

@@ -1,0 +1,81 @@
+// The extension module zl: its types, its constants, addme, debug logging
+// for the importing thread, and the exit hook.
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <ace/Log_Msg.h>
+
+#include "callback.h"
+#include "client.h"
+#include "exit_hook.h"
+#include "tag_changes.h"
+
+namespace zl {
+namespace py {
+namespace {
+
+PyObject* AddMe(PyObject*, PyObject* args) {
+  int a;
+  int b;
+  if (!PyArg_ParseTuple(args, "ii", &a, &b)) return nullptr;
+  return PyLong_FromLong(static_cast<long>(a) + b);
+}
+
+PyMethodDef module_methods[] = {
+    {"addme", AddMe, METH_VARARGS, "Adds two numbers."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT, "zl", "Module containing ZL Client class", -1, module_methods,
+    nullptr, nullptr, nullptr, nullptr,
+};
+
+struct IntConstant {
+  const char* name;
+  long value;
+};
+
+// In the order they are added to the module.
+const IntConstant kConstants[] = {
+    {"SUCCESS", 0},          {"ERR_BADPARAM", -1},     {"TagMode_Auto", 0},
+    {"TagMode_Manual", 1},   {"MsgType_AllMsgs", 0},   {"MsgType_ErrorMsg", 1},
+    {"MsgType_WarninMsg", 2}, {"MsgType_InfoMsg", 3},  {"MsgType_DebugMsg", 4},
+};
+
+// Adds `type` under `name`, taking a reference that the module keeps.
+int AddType(PyObject* module, const char* name, PyTypeObject* type) {
+  Py_INCREF(type);
+  if (PyModule_AddObject(module, name, reinterpret_cast<PyObject*>(type)) == 0) return 0;
+  Py_DECREF(type);
+  return -1;
+}
+
+PyObject* MakeModule() {
+  if (ReadyClientType() < 0 || ReadyCallbackType() < 0 || ReadyTagChangesType() < 0) return nullptr;
+  PyObject* module = PyModule_Create(&module_def);
+  if (module == nullptr) return nullptr;
+  bool ok = PyModule_AddStringConstant(module, "__version__", "1.1.3") == 0;
+  for (const IntConstant& c : kConstants) {
+    ok = ok && PyModule_AddIntConstant(module, c.name, c.value) == 0;
+  }
+  ok = ok && AddType(module, "Client", &ClientType) == 0 &&
+       AddType(module, "ZLTagChanges", &TagChangesType) == 0 &&
+       AddType(module, "Callback", &CallbackType) == 0 && RegisterExitHook() == 0;
+  if (!ok) {
+    Py_DECREF(module);
+    return nullptr;
+  }
+  // LM_DEBUG for this thread and the process; the first client sets the
+  // process mask back, so that debug lines stay with this thread.
+  ACE_Log_Msg* log = ACE_LOG_MSG;
+  log->priority_mask(log->priority_mask(ACE_Log_Msg::THREAD) | LM_DEBUG, ACE_Log_Msg::THREAD);
+  ACE_Log_Msg::enable_debug_messages(LM_DEBUG);
+  return module;
+}
+
+}  // namespace
+}  // namespace py
+}  // namespace zl
+
+PyMODINIT_FUNC PyInit_zl() { return zl::py::MakeModule(); }

@@ -1,0 +1,1 @@
+"""Type stubs of the zl extension module (filled in below)."""
