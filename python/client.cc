@@ -480,8 +480,13 @@ PyObject* SetMultiPVE(ClientObject* self, PyObject* args) {
   if (SimOf(self) == nullptr) {
     result = PyLong_FromLong(-1);
   } else {
+    // An empty batch is still a call: the arrays must not be null.
+    const char* no_name = "";
+    double no_value = 0.0;
+    const char* const* name_array = texts.empty() ? &no_name : texts.data();
+    const double* value_array = numbers.empty() ? &no_value : numbers.data();
     result = PyLong_FromLong(Run(self, -1, [&](ZLSim& s) {
-      return s.SetMultiPVE(texts.data(), static_cast<int>(n), numbers.data());
+      return s.SetMultiPVE(name_array, static_cast<int>(n), value_array);
     }));
   }
 done:
