@@ -1,1 +1,154 @@
-"""Type stubs of the zl extension module (filled in below)."""
+"""Module containing ZL Client class"""
+
+from typing import Any, Iterable, List, Sequence, SupportsFloat, TypedDict
+
+__version__: str
+
+SUCCESS: int
+ERR_BADPARAM: int
+TagMode_Auto: int
+TagMode_Manual: int
+MsgType_AllMsgs: int
+MsgType_ErrorMsg: int
+MsgType_WarninMsg: int
+MsgType_InfoMsg: int
+MsgType_DebugMsg: int
+
+
+class TagStatus(TypedDict):
+    """One row of Client.multipve (a plain dict at run time)."""
+    tagname: str
+    value: float
+    mode: str  # "Manual", "Auto" or "??"
+    type: str  # "Anl", "AnlIn", "AnlOut", "Dig", "DigIn", "DigOut", "CalcBlock" or ""
+
+
+def addme(a: int, b: int, /) -> int:
+    """Adds two numbers."""
+
+
+class Client:
+    """Zelvik Client object that connects to a Zelvik Server"""
+
+    def __init__(self, options: str, /) -> None: ...
+
+    def connect(self, name: str, /) -> int:
+        """Connects to a Zelvik server registered on the network."""
+    def disconnect(self, *ignored: Any) -> int:
+        """Disconnects from a Zelvik server."""
+    def listzldatabases(self) -> str:
+        """Lists the available ZL Databases registered on the network."""
+    def setpve(self, tag: str, value: float, /) -> int:
+        """Set the engineering unit value of a Zelvik tag."""
+    def setpv(self, tag: str, value: float, /) -> int:
+        """Set the percentage value of a Zelvik tag."""
+    def pve(self, tag: str, /) -> float:
+        """Returns the engineering unit value of a Zelvik tag."""
+    def pv(self, tag: str, /) -> float:
+        """Returns the percentage value of a Zelvik tag."""
+    def pvestr(self, tag: str, /) -> str:
+        """Returns the display value of a Zelvik tag."""
+    def tagexists(self, tag: str, /) -> bool:
+        """Returns True if the specified tag exists."""
+    def tagmode(self, tag: str, /) -> str:
+        """Returns the mode of the tag."""
+    def tagtype(self, tag: str, /) -> str:
+        """Returns the type of the tag."""
+    def zlexpr(self, expression: str, /) -> float:
+        """Returns the result of evaluating the Zelvik expression."""
+    def initpv(self, tag: str, /) -> int:
+        """Initializes the tag."""
+    def tagcount(self) -> int:
+        """Find out how many tags are in the database."""
+    def searchtags(self, pattern: str, field: str, /) -> str:
+        """Searches for tags in the database that match certain criteria."""
+    def setman(self, tag: str, /) -> bool:
+        """Sets the tagmode of a Zelvik tag to Manual."""
+    def setauto(self, tag: str, /) -> bool:
+        """Sets the tagmode of a Zelvik tag to Auto."""
+    def algsrunning(self, on: int = ..., /) -> bool:
+        """Sets the state of the Zelvik calculations."""
+    def doasinglecalccycle(self, seconds: float, /) -> int:
+        """Tell the Zelvik server to do a single Calculation cycle."""
+    def upload(self, tag: str, /) -> str:
+        """Returns the tag definition as a tab-delimited string ready to download."""
+    def createserver(self, server: str, host: str, /) -> int:
+        """Creates a new Zelvik server on the host specified."""
+    def enableevents(self, on: int, /) -> int:
+        """Enables errors and warnings to be pushed to this client."""
+    def download(self, lines: str, /) -> int:
+        """Downloads one or more tags (separate lines) to the database."""
+    def deletetag(self, tag: str, /) -> bool:
+        """Deletes the tag from the database"""
+    def euhi(self, tag: str, /) -> float:
+        """Returns the engineering unit high value of a Zelvik tag."""
+    def eulo(self, tag: str, /) -> float:
+        """Returns the engineering unit low value of a Zelvik tag."""
+    def setforce(self, tag: str, on: int, /) -> bool:
+        """Sets the force status of the tag."""
+    def isforced(self, tag: str, /) -> bool:
+        """Returns the force status of the tag."""
+    def cycletime(self, seconds: float = ..., /) -> float:
+        """Sets or gets the master Zelvik cycle time."""
+    def ioenabled(self, on: int = ..., /) -> bool:
+        """Sets or gets the current state of the I/O."""
+    def warpfactor(self, factor: float = ..., /) -> float:
+        """Sets or gets the Zelvik warpfactor."""
+    def savetags(self, path: str, /) -> int:
+        """Saves a .TAG file."""
+    def readtags(self, path: str, /) -> int:
+        """Restores a .TAG file."""
+    def startscenario(self, file: str, options: str = ..., /) -> int:
+        """Starts a Zelvik scenario."""
+    def stopscenario(self, id: int, /) -> int:
+        """Stops a Zelvik scenario."""
+    def listscenarios(self, *ignored: Any) -> str:
+        """Returns a list of scenarios that are running."""
+    def scenarioinfo(self, id: int, /) -> str:
+        """Gets information about a running scenario."""
+    def tagstats(self, selector: str, /) -> str:
+        """Returns information about the tags in the Zelvik database."""
+    def msgsexist(self, type: int, /) -> bool:
+        """Returns whether or not warning and erorr messages have been pushed to the client."""
+    def getnextzlmessage(self, type: int, /) -> str:
+        """Returns the next message available to the client of the specific type."""
+    def hellozl(self, selector: str, /) -> str:
+        """Returns various information about the Zelvik server."""
+    def zlfind(self, text: str, pattern: str, /) -> int:
+        """Returns various information about the Zelvik server."""
+    def shutdown(self, how: int, delay: int, /) -> bool:
+        """Stops the Zelvik server, causing it to exit."""
+    def siminit(self, options: str, /) -> int:
+        """Reinitialzes the Zelvik database, wiping out all the tags."""
+    def multipve(self, names: List[Any], /) -> List[TagStatus]:
+        """Returns the values and modes for multiple tags in one call."""
+    def setmultipve(self, names: Iterable[str], values: Iterable[SupportsFloat], /) -> int:
+        """sets a number of tags all at once."""
+
+
+class ZLTagChanges:
+    """A type that conveys tag values changes from the Zelvik database"""
+
+    tag: str
+    """tag name"""
+    pve: float
+    """EU Value"""
+    pv: float
+    """PV Value"""
+    tagmode: int
+    """Tag Mode"""
+    secs: int
+    """Chage time secs"""
+    usecs: int
+    """Change time usecs"""
+
+    def __init__(self, *ignored: Any) -> None: ...
+
+
+class Callback:
+    """Client callback object that receives tag data changes"""
+
+    def __init__(self, *ignored: Any) -> None: ...
+
+    def tagschanged(self, change: ZLTagChanges, /) -> int:
+        """Handle notification of changed tags"""
