@@ -2,7 +2,6 @@
 
 #include <omniORB4/Naming.hh>
 
-#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
@@ -57,15 +56,8 @@ bool BenchServer::Connect(int* argc, char** argv, std::string* error) {
       return false;
     }
 
-    // Plain analog tags: name, no driver, no address, type (docs/zelvik-sim.md).
-    std::string definitions;
-    for (int i = 0; i < kBenchTagCount; ++i) {
-      char tag[32];
-      std::snprintf(tag, sizeof tag, "BENCH%04d", i);
-      server.tags_.emplace_back(tag);
-      definitions += server.tags_.back() + "\t\t\tAnalog\n";
-    }
-    server.db_->Download(definitions.c_str());
+    server.tags_ = BenchTagNames();
+    server.db_->Download(BenchTagDefinitions(server.tags_).c_str());
   } catch (const ZEMR::ZLDownloadException& e) {
     *error = "Download of the benchmark tags failed: code " + std::to_string(e.zlErrorCode) +
              " at " + std::to_string(e.zlStringPos);

@@ -11,17 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "bench_tags.h"
 #include "zemr.hh"
 
 namespace zl::bench {
 
-// Tags named BENCH0000, BENCH0001, ... created by Connect.
-constexpr int kBenchTagCount = 1000;
-
 class BenchServer {
  public:
   // Starts the ORB (on loopback, its POA active for consumer servants),
-  // finds the database and creates the benchmark tags. Gives false with a
+  // finds the database and creates the benchmark tags (bench_tags.h). Gives false with a
   // message in `error` when any of that fails.
   static bool Connect(int* argc, char** argv, std::string* error);
   // Valid after a successful Connect.
