@@ -19,6 +19,9 @@
 // empty); 0 disables events once the batch is queued (the queues keep their
 // messages), so that the reads are local only and the poll's share shows.
 //
+// BM_ReadEmptyQueues reads with events enabled while nothing is queued or
+// waiting: each read is then the channel poll alone.
+//
 // The CPU time is the whole client process's (the reader, the message
 // listener, the ORB's threads); the server and the Event Service run in
 // processes of their own and are not counted.
@@ -134,6 +137,26 @@ BENCHMARK(BM_ReadQueuedMessages)
     ->Iterations(1)
     ->MeasureProcessCPUTime()
     ->Unit(benchmark::kMillisecond);
+
+void BM_ReadEmptyQueues(benchmark::State& state) {
+  ZLSim& sim = BenchClient::Get().sim();
+  if (sim.EnableEvents(true) < 0) {
+    state.SkipWithError("EnableEvents failed");
+    return;
+  }
+  for (int left = 100000; !sim.GetNextZLMessage(0).empty();) {
+    if (--left == 0) {
+      state.SkipWithError("the queues do not empty");
+      sim.EnableEvents(false);
+      return;
+    }
+  }
+  int64_t found = 0;  // messages the server published meanwhile (none expected)
+  for (auto _ : state) found += sim.GetNextZLMessage(0).empty() ? 0 : 1;
+  sim.EnableEvents(false);
+  state.counters["found"] = static_cast<double>(found);
+}
+BENCHMARK(BM_ReadEmptyQueues)->MeasureProcessCPUTime()->UseRealTime();
 
 }  // namespace
 }  // namespace zl::bench
