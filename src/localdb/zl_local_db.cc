@@ -6,6 +6,7 @@
 #include "broker/orb_holder.h"
 #include "common/exception_text.h"
 #include "common/log.h"
+#include "localdb/tag_files.h"
 
 namespace zl {
 
@@ -29,36 +30,36 @@ void ZEMR_ZLLocalDB_i::AskQuestion(CORBA::Long id, CORBA::ULong number, const ch
   if (!asked) AnswerQuestion(id, number, "No questions handled by client");
 }
 
-// Scenarios arrive with the scenario manager; until then no scenario runs
-// and these give the manager's failure results.
-CORBA::Long ZEMR_ZLLocalDB_i::StartScenario(const char*, const char*) { return -1; }
-CORBA::Long ZEMR_ZLLocalDB_i::StopScenario(CORBA::Long) { return -1; }
-char* ZEMR_ZLLocalDB_i::ListScenarios() { return CORBA::string_dup(""); }
-char* ZEMR_ZLLocalDB_i::ScenarioInfo(CORBA::Long) { return CORBA::string_dup(""); }
-
-CORBA::Long ZEMR_ZLLocalDB_i::AnswerQuestion(CORBA::Long, CORBA::ULong, const char*) {
-  std::lock_guard<std::recursive_mutex> lock(scenario_mu_);
-  return 0;  // no scenario waits on a question yet
+CORBA::Long ZEMR_ZLLocalDB_i::StartScenario(const char* file, const char* options) {
+  return scenarios_.Start(file, options);
+}
+CORBA::Long ZEMR_ZLLocalDB_i::StopScenario(CORBA::Long id) { return scenarios_.Stop(id); }
+char* ZEMR_ZLLocalDB_i::ListScenarios() { return CORBA::string_dup(scenarios_.List().c_str()); }
+char* ZEMR_ZLLocalDB_i::ScenarioInfo(CORBA::Long id) {
+  return CORBA::string_dup(scenarios_.Info(id).c_str());
+}
+CORBA::Long ZEMR_ZLLocalDB_i::AnswerQuestion(CORBA::Long id, CORBA::ULong question,
+                                             const char* answer) {
+  return scenarios_.AnswerQuestion(id, question, answer);
 }
 
-// Log sets arrive with the log set commands; until then every command is
-// an unknown word, which gives the empty reply.
 char* ZEMR_ZLLocalDB_i::LSCmd(const char* command) {
   if (command == nullptr) {
     ACE_DEBUG((LM_ERROR, "Exported LSCmd() was passed a null pointer.\n"));
     return CORBA::string_dup("**Error");
   }
-  return CORBA::string_dup("");
+  return CORBA::string_dup(log_sets_.Command(command).c_str());
 }
 
-// Tag files arrive with their own change; until then both fail.
-CORBA::Long ZEMR_ZLLocalDB_i::SaveTags(const char*, CORBA::ULong& count) {
-  count = 0;
-  return -1;
+CORBA::Long ZEMR_ZLLocalDB_i::SaveTags(const char* path, CORBA::ULong& count) {
+  return SaveTagFile(db_.in(), path, count);
 }
-CORBA::Long ZEMR_ZLLocalDB_i::ReadTags(const char*, CORBA::ULong& count) {
-  count = 0;
-  return -1;
+CORBA::Long ZEMR_ZLLocalDB_i::ReadTags(const char* path, CORBA::ULong& count) {
+  return ReadTagFile(db_.in(), path, count);
+}
+
+long ZEMR_ZLLocalDB_i::SetupNotifications(CosNotifyComm::StructuredPushConsumer_ptr consumer) {
+  return notifications_.Setup(db_.in(), orb_.in(), naming_.in(), consumer);
 }
 
 CORBA::Boolean ZEMR_ZLLocalDB_i::MessagesExist(CORBA::ULong msg_type) {
@@ -200,18 +201,17 @@ long ZEMR_ZLLocalDB_i::CancelClientTimer() {
   return cancelled == 1 ? 0 : -1;
 }
 
-void ZEMR_ZLLocalDB_i::OnClientTimer() {
-  // Log sets arrive with their own change: nothing to sample yet.
-}
+void ZEMR_ZLLocalDB_i::OnClientTimer() { log_sets_.RunAll(); }
 
 long ZEMR_ZLLocalDB_i::CleanUp() {
   long first = 0;
   auto step = [&first](long result) {
     if (first == 0) first = result;
   };
-  // Scenarios, log sets and notifications arrive with their own changes;
-  // their steps of the clean-up join here in this order.
+  step(EndAllScenarios(true));
   step(CancelClientTimer());
+  step(DeleteAllLogSets() == 1 ? 0 : -1);
+  step(TearDownNotifications());
   step(EnableEvents(false));
   return first;
 }

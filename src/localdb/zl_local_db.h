@@ -13,8 +13,8 @@
 // message listener on its own thread (MessageChannel); scenario workers call
 // ClientCmd, AskQuestion and the database. The database, ORB and naming
 // context are written only by the host thread while no timer tick or worker
-// runs (the clean-up stops them first). `scenario_mu_` (recursive) guards the
-// scenario records and their user questions; `client_mu_` (recursive) guards
+// runs (the clean-up stops them first). The scenario manager's lock guards
+// the scenarios and their user questions; `client_mu_` (recursive) guards
 // the client interface, held while one of its hooks runs so that it cannot
 // be deleted under a scenario worker.
 #ifndef ZL_LOCALDB_ZL_LOCAL_DB_H_
@@ -31,12 +31,18 @@
 #include "localdb/client_timer.h"
 #include "localdb/message_channel.h"
 #include "localdb/message_queues.h"
+#include "localdb/notifications.h"
 #include "localdb/pattern_match.h"
+#include "localdb/scenario_manager.h"
+#include "localdb/scenario_owner.h"
+#include "logset/log_set_list.h"
 #include "zemr.hh"
 
 namespace zl {
 
-class ZEMR_ZLLocalDB_i : public virtual ZEMR::ZLLocalDB, private ClientTimerOwner {
+class ZEMR_ZLLocalDB_i : public virtual ZEMR::ZLLocalDB,
+                         public ScenarioOwner,
+                         private ClientTimerOwner {
  public:
   ZEMR_ZLLocalDB_i();
   ~ZEMR_ZLLocalDB_i() override;
@@ -45,14 +51,14 @@ class ZEMR_ZLLocalDB_i : public virtual ZEMR::ZLLocalDB, private ClientTimerOwne
 
   // Hooks toward the host, in their slot order.
   // A scenario has finished (scenario manager's thread).
-  virtual void ScenarioEnded(CORBA::ULong id, const char* file) = 0;
+  void ScenarioEnded(CORBA::ULong id, const char* file) override = 0;
   // Runs a scenario's command in the host: true when handled, with the
   // host's reply or the reason of failure in `result`.
-  virtual bool ClientCmd(const char* cmd, const char* arg, std::string& result) = 0;
+  bool ClientCmd(const char* cmd, const char* arg, std::string& result) override = 0;
   // Poses a scenario's user question to the client interface, or answers it
   // at once with "No questions handled by client" when none is registered.
-  virtual void AskQuestion(CORBA::Long id, CORBA::ULong number, const char* file,
-                           const char* question);
+  void AskQuestion(CORBA::Long id, CORBA::ULong number, const char* file,
+                   const char* question) override;
 
   // The ZLLocalDB local interface. Texts are new strings owned by the caller.
   CORBA::Long StartScenario(const char* file, const char* options) override;
@@ -87,7 +93,7 @@ class ZEMR_ZLLocalDB_i : public virtual ZEMR::ZLLocalDB, private ClientTimerOwne
   // current one again changes nothing. Null unregisters.
   void SetClientInterface(ZLClientInterface* iface, bool owned);
   // The registered interface's name, "none" without one.
-  std::string ClientInterfaceName() const;
+  std::string ClientInterfaceName() const override;
 
   // Server messages: 0 on, 1 already on or no channel, -1 failure; off gives 0.
   long EnableEvents(bool enable);
@@ -99,12 +105,24 @@ class ZEMR_ZLLocalDB_i : public virtual ZEMR::ZLLocalDB, private ClientTimerOwne
   long StartClientTimer();
   long CancelClientTimer();
 
+  // Tag-change notifications to `consumer`: 0 connected, -1 otherwise.
+  long SetupNotifications(CosNotifyComm::StructuredPushConsumer_ptr consumer);
+  long TearDownNotifications() { return notifications_.TearDown(); }
+
+  // Log sets: the command language, lookup, and the clean-up's deletion.
+  std::string RunLogSetCommand(const char* line) override { return log_sets_.Command(line); }
+  std::shared_ptr<CZLLogObj> FindLogSet(const char* name) override { return log_sets_.Find(name); }
+  int DeleteAllLogSets() { return log_sets_.DeleteAll(); }
+
+  // Scenarios: stops (when `stop_first`) every one and waits for its worker.
+  long EndAllScenarios(bool stop_first) { return scenarios_.EndAll(stop_first); }
+
   // Borrowed; nil while detached.
-  ZEMR::ZelvikDatabase_ptr database() const { return db_.in(); }
-  WindowHandle toolbook_window() const { return toolbook_window_; }
+  ZEMR::ZelvikDatabase_ptr database() const override { return db_.in(); }
+  WindowHandle toolbook_window() const override { return toolbook_window_; }
   // The window-message ids registered as "TBM_EVALUATE" and "TBM_EXECUTE".
-  unsigned tbm_evaluate() const { return tbm_evaluate_; }
-  unsigned tbm_execute() const { return tbm_execute_; }
+  unsigned tbm_evaluate() const override { return tbm_evaluate_; }
+  unsigned tbm_execute() const override { return tbm_execute_; }
 
  protected:
   // Runs `hook` on the registered client interface (null when none) under
@@ -123,9 +141,11 @@ class ZEMR_ZLLocalDB_i : public virtual ZEMR::ZLLocalDB, private ClientTimerOwne
   void OnClientTimer() override;
 
   ZEMR::ZelvikDatabase_var db_;
-  std::recursive_mutex scenario_mu_;
   CosNaming::NamingContext_var naming_;
   CORBA::ORB_var orb_;
+
+  TagChangeNotifications notifications_;
+  LogSetList log_sets_{[this] { return db_.in(); }};
 
   MessageQueues queues_;
   MessageChannel channel_{queues_};
@@ -140,6 +160,9 @@ class ZEMR_ZLLocalDB_i : public virtual ZEMR::ZLLocalDB, private ClientTimerOwne
   mutable std::recursive_mutex client_mu_;
   bool owns_client_interface_ = false;            // guarded by client_mu_
   ZLClientInterface* client_interface_ = nullptr;  // guarded by client_mu_
+
+  // Last: its workers use everything above, and it ends them when destroyed.
+  ScenarioManager scenarios_{*this};
 };
 
 }  // namespace zl
