@@ -56,8 +56,9 @@ def test_exit_without_disconnect(services, script, server):
 def test_ctrl_c_while_connected_with_events(services):
     child = run_script(PRELUDE + """
 assert client.enableevents(1) == 0
-print("ready", flush=True)
 try:
+    # Inside the try: the signal may come as soon as "ready" is out.
+    print("ready", flush=True)
     while True:
         client.pve("LEVEL_SP")
         client.getnextzlmessage(0)
