@@ -11,7 +11,8 @@
 //
 // BM_ClientPVEEach reads every benchmark tag with one PVE call each;
 // BM_ClientGetMultiPVE reads the same tags with one GetMultiPVE. Their ratio
-// is what batching saves.
+// is what batching saves. BM_StubGetMultiTag makes the same batch call on
+// the raw stub with a tag list built once, to show the client's share.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -102,6 +103,24 @@ void BM_ClientGetMultiPVE(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * count);
 }
 BENCHMARK(BM_ClientGetMultiPVE)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void BM_StubGetMultiTag(benchmark::State& state) {
+  ZEMR::ZelvikDatabase_ptr db = BenchClient::Get().sim().database();
+  const std::vector<std::string>& tags = BenchClient::Get().tags();
+  ZEMR::ZLTagList list(static_cast<CORBA::ULong>(tags.size()));
+  list.length(static_cast<CORBA::ULong>(tags.size()));
+  for (CORBA::ULong i = 0; i < list.length(); ++i) list[i] = tags[i].c_str();
+  try {
+    for (auto _ : state) {
+      ZEMR::ZLTagStatusPayload_var status;
+      benchmark::DoNotOptimize(db->GetMultiTag(list, status.out()));
+    }
+  } catch (const CORBA::Exception& e) {
+    state.SkipWithError((std::string("GetMultiTag: ") + e._name()).c_str());
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(tags.size()));
+}
+BENCHMARK(BM_StubGetMultiTag)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace zl::bench
