@@ -1,4 +1,13 @@
 // Tag files: the server's tags saved to a file and restored from one.
+//
+// A tag file is a sequence of records: a 4-character kind, a 32-bit
+// little-endian payload length L, then L bytes of payload. The first record
+// is the file's leading record; "STAG" records hold one tag each. The client
+// moves whole records between the server's FileChunk_Iterator and the file
+// and counts the "STAG" records; it does not read the payloads.
+//
+// Nothing is locked on the client side: AcquireLoop and ReleaseLoop make the
+// server hold its calculation loop for the whole transfer.
 #ifndef ZL_LOCALDB_TAG_FILES_H_
 #define ZL_LOCALDB_TAG_FILES_H_
 
@@ -8,19 +17,17 @@
 
 namespace zl {
 
-// Saves the tags of `db` to `path`; 0 with the number of tags in `count`,
-// or -1.
-inline CORBA::Long SaveTagFile(ZEMR::ZelvikDatabase_ptr db, const char* path, CORBA::ULong& count) {
-  count = 0;
-  return -1;
-}
+// Saves the tags of `db` to `path` (replacing an existing file); 0 with the
+// number of "STAG" records written in `count`, or -1 (the file cannot be
+// created: the server is not called; or the transfer failed: `count` holds
+// the tags written so far). Exceptions from get_tagfile_iterator and
+// AcquireLoop pass to the caller.
+CORBA::Long SaveTagFile(ZEMR::ZelvikDatabase_ptr db, const char* path, CORBA::ULong& count);
 
-// Restores the tags in `path` into `db`; 0 with the number restored in
-// `count`, or -1.
-inline CORBA::Long ReadTagFile(ZEMR::ZelvikDatabase_ptr db, const char* path, CORBA::ULong& count) {
-  count = 0;
-  return -1;
-}
+// Restores the tags in `path` into `db`: every record after the leading one
+// is sent as one chunk; a truncated last record ends the transfer normally.
+// 0 with the number of "STAG" records sent in `count`, or -1 (as SaveTagFile).
+CORBA::Long ReadTagFile(ZEMR::ZelvikDatabase_ptr db, const char* path, CORBA::ULong& count);
 
 }  // namespace zl
 
