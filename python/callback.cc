@@ -2,6 +2,11 @@
 
 #include <ace/Log_Msg.h>
 
+#include <cstdio>
+#include <mutex>
+
+#include "callback_servant.h"
+#include "client.h"
 #include "common/log.h"
 
 namespace zl {
@@ -51,10 +56,54 @@ void CallbackDealloc(PyObject* object) {
   Py_TYPE(object)->tp_free(object);
 }
 
+// register(client): replaces an earlier registration by a fresh servant and
+// connects it to the client's value-notifier channel. The channel is set up
+// with the interpreter lock released and the client's lock held: it calls
+// the server, and an upcall of an earlier registration may need the lock.
+PyObject* Register(PyObject* object, PyObject* args) {
+  auto* self = reinterpret_cast<CallbackObject*>(object);
+  PyObject* client = nullptr;
+  if (!PyArg_ParseTuple(args, "O!:register", &ClientType, &client)) {
+    std::fputs("ZLCallback.register() could not parse parameters\n", stderr);
+    return nullptr;
+  }
+  if (ClientSim(client) == nullptr) {
+    std::fputs("zl.Client object passed to ZLCallback.register was not initialied\n", stderr);
+    return PyLong_FromLong(-1);
+  }
+  Release(self);
+  auto* servant = new BaseZLCallback_i();
+  self->servant = servant;
+  try {
+    self->consumer = servant->_this();
+  } catch (const CORBA::Exception& e) {
+    ZL_LOG_CORBA(LM_ERROR, e);
+    return PyLong_FromLong(-1);
+  }
+  ClientState* state = reinterpret_cast<ClientObject*>(client)->state;
+  CosNotifyComm::StructuredPushConsumer_ptr consumer = self->consumer;
+  long result = -1;
+  Py_BEGIN_ALLOW_THREADS
+  {
+    std::lock_guard<std::mutex> lock(state->mu);
+    if (ZLSim* sim = state->sim.load()) result = sim->localDb().SetupNotifications(consumer);
+  }
+  Py_END_ALLOW_THREADS
+  if (result == 0) {
+    servant->SetCallback(object);
+  } else {
+    std::fprintf(stderr, "SetupNotifications() returned %ld in ZLCallback.register\n", result);
+  }
+  return PyLong_FromLong(result);
+}
+
 // The default handler: ignores the change and gives 0.
 PyObject* TagsChanged(PyObject*, PyObject*) { return PyLong_FromLong(0); }
 
 PyMethodDef callback_methods[] = {
+    {"register", Register, METH_VARARGS,
+     "Registers this callback with the passed zl.Client\n\n"
+     "register(client: Client) -> int: 0 when tag changes will arrive, else -1."},
     {"tagschanged", TagsChanged, METH_VARARGS,
      "Handle notification of changed tags\n\n"
      "tagschanged(change: ZLTagChanges) -> int. Override it in a subclass; "

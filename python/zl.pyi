@@ -150,5 +150,8 @@ class Callback:
 
     def __init__(self, *ignored: Any) -> None: ...
 
+    def register(self, client: Client, /) -> int:
+        """Registers this callback with the passed zl.Client"""
+
     def tagschanged(self, change: ZLTagChanges, /) -> int:
         """Handle notification of changed tags"""

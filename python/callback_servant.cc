@@ -1,0 +1,75 @@
+#include "callback_servant.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "exit_hook.h"
+#include "tag_changes.h"
+
+namespace zl {
+namespace py {
+
+bool InterpreterAvailable() { return !Closing() && !_Py_IsFinalizing(); }
+
+BaseZLCallback_i::BaseZLCallback_i() {
+  Py_INCREF(Py_None);
+  callback_.store(Py_None);
+}
+
+BaseZLCallback_i::~BaseZLCallback_i() {
+  PyObject* callback = callback_.exchange(nullptr);
+  if (callback == nullptr || !InterpreterAvailable()) return;
+  PyGILState_STATE gil = PyGILState_Ensure();
+  Py_DECREF(callback);
+  PyGILState_Release(gil);
+}
+
+void BaseZLCallback_i::SetCallback(PyObject* callback) {
+  Py_INCREF(callback);
+  PyObject* old = callback_.exchange(callback);
+  Py_XDECREF(old);
+}
+
+void BaseZLCallback_i::push_structured_event(const CosNotification::StructuredEvent& event) {
+  const ZEMR::ZLTagValueSeq* changes = nullptr;
+  if (!(event.remainder_of_body >>= changes) || changes == nullptr) return;
+  for (CORBA::ULong i = 0; i < changes->length(); ++i) Deliver((*changes)[i]);
+}
+
+void BaseZLCallback_i::Deliver(const ZEMR::ZLTagValueEvent& change) {
+  PyObject* callback = callback_.load();
+  if (callback == nullptr || callback == Py_None) {
+    std::fputs("#Whoa, there is no myself internal variable\n", stderr);
+    return;
+  }
+  if (!InterpreterAvailable()) {
+    std::fputs("## Too late! Python is outta here, avoiding thread exit\n", stderr);
+    return;
+  }
+  PyGILState_STATE gil = PyGILState_Ensure();
+  // The exit hook may have begun while this thread waited for the lock.
+  if (!Closing()) {
+    PyObject* record = PyObject_CallNoArgs(reinterpret_cast<PyObject*>(&TagChangesType));
+    PyObject* result = nullptr;
+    if (record != nullptr) {
+      PyObject* tag = PyUnicode_DecodeUTF8(change.tagname.in(), std::strlen(change.tagname.in()), "replace");
+      if (tag != nullptr && PyObject_SetAttrString(record, "tag", tag) == 0) {
+        auto* fields = reinterpret_cast<TagChangesObject*>(record);
+        fields->pve = change.newEUValue;
+        fields->pv = change.newPVValue;
+        fields->tagmode = change.currentMode == ZEMR::Auto ? 0 : 1;
+        fields->secs = change.timeSecs;
+        fields->usecs = change.timeuS;
+        result = PyObject_CallMethod(callback, "tagschanged", "O", record);
+      }
+      Py_XDECREF(tag);
+    }
+    if (result == nullptr && PyErr_Occurred()) PyErr_WriteUnraisable(callback);
+    Py_XDECREF(result);
+    Py_XDECREF(record);
+  }
+  PyGILState_Release(gil);
+}
+
+}  // namespace py
+}  // namespace zl

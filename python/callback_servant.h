@@ -1,0 +1,61 @@
+// BaseZLCallback_i: the structured push consumer that receives the server's
+// tag-change events for one zl.Callback and hands each change to it.
+//
+// Threads: created, registered and destroyed by the script's thread;
+// push_structured_event runs in an ORB thread, one event at a time. The
+// Python reference is written under the interpreter lock and read by the
+// upcall without it (an atomic pointer); the upcall takes the interpreter
+// lock per tag change, so the script's thread can run between two changes.
+#ifndef ZL_PYTHON_CALLBACK_SERVANT_H_
+#define ZL_PYTHON_CALLBACK_SERVANT_H_
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <COS/CosNotifyComm.hh>
+#include <omniORB4/CORBA.h>
+
+#include <atomic>
+
+#include "zemr.hh"
+
+namespace zl {
+namespace py {
+
+class BaseZLCallback_i : public POA_CosNotifyComm::StructuredPushConsumer {
+ public:
+  // Starts with a counted reference to None. Needs the interpreter lock.
+  BaseZLCallback_i();
+  // Drops the Python reference, taking the interpreter lock for it unless
+  // the interpreter is closing (then the reference is left). Any thread.
+  ~BaseZLCallback_i() override;
+
+  BaseZLCallback_i(const BaseZLCallback_i&) = delete;
+  BaseZLCallback_i& operator=(const BaseZLCallback_i&) = delete;
+
+  // Replaces the Python reference by a counted one to `callback`. Needs the
+  // interpreter lock.
+  void SetCallback(PyObject* callback);
+
+  // Delivers each ZLTagValueEvent of the event's ZLTagValueSeq, in order; an
+  // event whose body holds no ZLTagValueSeq is ignored.
+  void push_structured_event(const CosNotification::StructuredEvent& event) override;
+  // Nothing to do: the local database owns the connection.
+  void disconnect_structured_push_consumer() override {}
+  void offer_change(const CosNotification::EventTypeSeq&, const CosNotification::EventTypeSeq&) override {}
+
+ private:
+  // Converts one change into a zl.ZLTagChanges and calls `tagschanged` of
+  // the registered object; an exception it raises is printed and cleared.
+  void Deliver(const ZEMR::ZLTagValueEvent& change);
+
+  std::atomic<PyObject*> callback_;  // owned reference; None until registered
+};
+
+// True while the interpreter may still be entered from a foreign thread.
+bool InterpreterAvailable();
+
+}  // namespace py
+}  // namespace zl
+
+#endif  // ZL_PYTHON_CALLBACK_SERVANT_H_
