@@ -112,6 +112,38 @@ def main():
         print("  " + text)
     show("client.msgsexist(zl.MsgType_AllMsgs)", client.msgsexist(zl.MsgType_AllMsgs))
 
+    step("Tag changes as the plant runs")
+
+    class Printer(zl.Callback):
+        """Prints the first few changes the server pushes."""
+
+        def __init__(self, limit):
+            super().__init__()
+            self.left = limit
+
+        def tagschanged(self, change):
+            if self.left > 0:
+                self.left -= 1
+                mode = "Auto" if change.tagmode == zl.TagMode_Auto else "Manual"
+                print("  %-18s %12.4f  %-6s at %d.%06d" %
+                      (change.tag, change.pve, mode, change.secs, change.usecs))
+            return 0
+
+    printer = Printer(6)
+    show("printer.register(client)", printer.register(client))
+    deadline = time.monotonic() + 5.0
+    while printer.left > 0 and time.monotonic() < deadline:
+        time.sleep(0.05)
+
+    step("Save and restore the plant's tags")
+    tag_file = os.path.join(os.environ.get("TMPDIR", "/tmp"), "zl-demo-plant.tag")
+    show("client.savetags(%r)" % tag_file, client.savetags(tag_file))
+    show("client.setpve('LEVEL_SP', 4.0)", client.setpve("LEVEL_SP", 4.0))
+    show("client.pve('LEVEL_SP')", client.pve("LEVEL_SP"))
+    show("client.readtags(%r)" % tag_file, client.readtags(tag_file))
+    show("client.pve('LEVEL_SP')  (restored)", client.pve("LEVEL_SP"))
+    os.remove(tag_file)
+
     step("Done")
     client.setmultipve(["TEMP_SP", "FEED_FLOW_SP"], [60.0, 30.0])
     show("client.disconnect()", client.disconnect())

@@ -33,7 +33,21 @@ void BaseZLCallback_i::SetCallback(PyObject* callback) {
 void BaseZLCallback_i::push_structured_event(const CosNotification::StructuredEvent& event) {
   const ZEMR::ZLTagValueSeq* changes = nullptr;
   if (!(event.remainder_of_body >>= changes) || changes == nullptr) return;
+  if (changes->length() == 0) return;
+  // Keeps this thread's Python thread state alive across the event, without
+  // the interpreter lock: each change then takes the lock with
+  // PyGILState_Ensure alone, instead of making and freeing a thread state.
+  PyThreadState* outer = nullptr;
+  PyGILState_STATE outer_gil = PyGILState_UNLOCKED;
+  if (changes->length() > 1 && InterpreterAvailable()) {
+    outer_gil = PyGILState_Ensure();
+    outer = PyEval_SaveThread();
+  }
   for (CORBA::ULong i = 0; i < changes->length(); ++i) Deliver((*changes)[i]);
+  if (outer != nullptr) {
+    PyEval_RestoreThread(outer);
+    PyGILState_Release(outer_gil);
+  }
 }
 
 void BaseZLCallback_i::Deliver(const ZEMR::ZLTagValueEvent& change) {
