@@ -3,18 +3,25 @@
 // questions they wait on.
 //
 // Threads: host threads call every operation; workers remove their own
-// scenario when they end. `mu_` (recursive) is the scenario lock.
+// scenario when they end. `mu_` (recursive) is the scenario lock: it guards
+// `scenarios_` and `next_id_`, and is held while `ScenarioEnded` runs and a
+// finished scenario is destroyed. `group_` is written only by Start (host
+// threads) and read by EndAll.
 #ifndef ZL_LOCALDB_SCENARIO_MANAGER_H_
 #define ZL_LOCALDB_SCENARIO_MANAGER_H_
 
 #include <omniORB4/CORBA.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "localdb/scenario_owner.h"
 
 namespace zl {
+
+class CZLScenario;
 
 class ScenarioManager {
  public:
@@ -23,25 +30,34 @@ class ScenarioManager {
   ScenarioManager(const ScenarioManager&) = delete;
   ScenarioManager& operator=(const ScenarioManager&) = delete;
 
-  // The id of the started scenario; -1 when it could not start.
-  CORBA::Long Start(const char* file, const char* options) { return -1; }
+  // The id of the started scenario; -1 when it could not start. Every start
+  // that made a scenario object uses up an id, also when it fails later.
+  CORBA::Long Start(const char* file, const char* options);
   // 0 when a matching worker was told to stop (id 0: every scenario), else -1.
-  CORBA::Long Stop(CORBA::Long id) { return -1; }
-  // One line per running scenario; "" without any.
-  std::string List() { return std::string(); }
+  // Does not wait: the worker notices the request and removes its scenario.
+  CORBA::Long Stop(CORBA::Long id);
+  // One line "<id> <file>\r\n" per running scenario; "" without any.
+  std::string List();
   // The status lines of scenario `id`; "" when none has that id.
-  std::string Info(CORBA::Long id) { return std::string(); }
+  std::string Info(CORBA::Long id);
   // 1 when a scenario waiting on that question took the answer, else 0.
-  CORBA::Long AnswerQuestion(CORBA::Long id, CORBA::ULong number, const char* answer) {
-    std::lock_guard<std::recursive_mutex> lock(mu_);
-    return 0;
-  }
-  // Stops (when `stop_first`) every scenario and waits for the workers.
-  long EndAll(bool stop_first) { return 0; }
+  // Scenarios do not ask questions yet, so nothing takes an answer.
+  CORBA::Long AnswerQuestion(CORBA::Long id, CORBA::ULong number, const char* answer);
+  // Stops (when `stop_first`) every scenario and waits for the workers: 0
+  // after waiting, 1 when no worker was ever started.
+  long EndAll(bool stop_first);
 
  private:
+  static void* Worker(void* arg);
+  // Called by the worker of `scenario` when it has ended: tells the owner,
+  // unlists and destroys the scenario.
+  void Remove(CZLScenario* scenario);
+
   ScenarioOwner& owner_;
   std::recursive_mutex mu_;
+  std::vector<CZLScenario*> scenarios_;  // insertion order
+  CORBA::ULong next_id_ = 1;
+  std::atomic<int> group_{-1};
 };
 
 }  // namespace zl

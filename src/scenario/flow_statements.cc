@@ -1,0 +1,173 @@
+// Flow and timing statements: they set what the wait phase waits for, jump
+// to labels, write comments and set run-wide options. Runs on the worker.
+#include <ace/Log_Msg.h>
+#include <ace/OS_NS_sys_time.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "common/text_utils.h"
+#include "common/time_format.h"
+#include "localdb/scenario_owner.h"
+#include "scenario/scenario.h"
+
+namespace zl {
+namespace {
+
+// Seconds of "h:m:s", "m:s" or "s"; 0 for text of none of these forms.
+double ParseSimDuration(const char* text) {
+  long h = 0, m = 0;
+  double s = 0;
+  if (std::sscanf(text, "%ld:%ld:%lf", &h, &m, &s) == 3) {
+  } else if (h = 0, std::sscanf(text, "%ld:%lf", &m, &s) == 2) {
+  } else if (m = 0, std::sscanf(text, "%lf", &s) == 1) {
+  } else {
+    return 0;
+  }
+  return (static_cast<double>(static_cast<int32_t>(h)) * 60 + static_cast<int32_t>(m)) * 60 + s;
+}
+
+// Simulation seconds printed like the elapsed-time stamp.
+std::string SimTimeText(double seconds) {
+  const double whole = std::floor(seconds);
+  return FormatDuration(ACE_Time_Value(static_cast<time_t>(whole),
+                                       static_cast<suseconds_t>((seconds - whole) * 1000) * 1000));
+}
+
+}  // namespace
+
+// DELAY ms [condition] | DELAYSECS s [condition]: a wall-clock wait that a
+// true condition ends early.
+void CZLScenario::Delay(long unit_ms) {
+  const char* operand = tokens_.Next(kBlanks, true);
+  if (operand == nullptr) {
+    ++sceErrors_;
+    Log("%s\t__DELAY not executed\n", Stamp().c_str());
+    return;
+  }
+  char buf[80];
+  strncpyz(buf, EvaluateParentheses(operand).c_str(), sizeof buf);
+  long n = std::atol(buf);
+  if (n < 0) {
+    ACE_DEBUG((LM_ERROR, "[SCEN] (%P/%t) DELAY time must be non-negative\n"));
+    n = 0;
+  }
+  const ACE_Time_Value delay = unit_ms == 1 ? ACE_Time_Value(n / 1000, (n % 1000) * 1000)
+                                            : ACE_Time_Value(n);
+  wait_deadline_ = ACE_OS::gettimeofday() + delay;
+  if (const char* condition = tokens_.Next(kLineEnd)) wait_condition_ = condition;
+}
+
+void CZLScenario::DoDelay() { Delay(1); }
+void CZLScenario::DoDelaySecs() { Delay(1000); }
+
+// SIMWAIT duration [condition]: waits for simulation time ("h:m:s", "m:s" or
+// seconds) to pass.
+void CZLScenario::DoSimWait() {
+  const char* operand = tokens_.Next(kBlanks, true);
+  if (operand == nullptr) {
+    ++sceErrors_;
+    Log("%s\t__SIMWAIT not executed\n", Stamp().c_str());
+    return;
+  }
+  CORBA::String_var elapsed_text = db_->HelloZL("$KERNEL.ElapsedSimTime");
+  const double elapsed = std::atof(elapsed_text.in());
+  const std::string expanded = EvaluateParentheses(operand);
+  const double duration = ParseSimDuration(expanded.c_str());
+  Log("%s\t  SIMWAIT %s started at elapsedServerTime = %s\n", Stamp().c_str(), expanded.c_str(),
+      SimTimeText(elapsed).c_str());
+  sim_target_ = elapsed + duration;
+  if (const char* condition = tokens_.Next(kLineEnd)) wait_condition_ = condition;
+}
+
+bool CZLScenario::SimWaitStep() {
+  CORBA::String_var elapsed_text = db_->HelloZL("$KERNEL.ElapsedSimTime");
+  const double elapsed = std::atof(elapsed_text.in());
+  CheckMonitors();
+  if (sim_target_ <= elapsed) {
+    Log("%s\t  SIMWAIT completed %f SIMsecs late; elapsedServerTime = %s\n", Stamp().c_str(),
+        elapsed - sim_target_, SimTimeText(elapsed).c_str());
+    sim_target_ = 0;
+    return true;
+  }
+  ACE_OS::sleep(ACE_Time_Value(0, 250000));
+  return false;
+}
+
+// GOTO :label [condition]: jumps within the current file when the condition
+// is absent or true; unknown labels are ignored.
+void CZLScenario::DoGoto() {
+  const char* label = tokens_.Next(kBlanks);
+  if (label == nullptr) return;
+  const std::string target(label);
+  const char* condition = tokens_.Next(kLineEnd);
+  if (condition != nullptr && Expr(condition) == 0) return;
+  GotoLabel(target.c_str());
+}
+
+// COMMENT text: a comment line in the test log.
+void CZLScenario::DoComment() {
+  const char* text = tokens_.Next(kLineEnd);
+  if (text == nullptr) return;
+  Log("%s\t# %s\n", Stamp().c_str(), EvaluateParentheses(text).c_str());
+}
+
+// AUTODELETE [flag]: delete the scenario file at a normal end.
+void CZLScenario::DoAutoDelete() {
+  const char* flag = tokens_.Next(kBlanks);
+  if (flag == nullptr || std::strchr("1TtYy", flag[0]) != nullptr) {
+    flags_ |= kAutoDelete;
+  } else {
+    flags_ &= ~kAutoDelete;
+  }
+}
+
+// USELOG name: the log set that later statements record into.
+void CZLScenario::DoUseLog() {
+  const char* name = tokens_.Next(kBlanks);
+  if (name == nullptr) return;
+  if (owner_ == nullptr || owner_->FindLogSet(name) == nullptr) {
+    ++sceErrors_;
+    Log("%s\t__Logset <%s> not found for USELOG\n", Stamp().c_str(), name);
+  }
+}
+
+// REL_TOL number: relative tolerance of "=" comparisons (kept below 1e-14).
+void CZLScenario::DoRelTol() {
+  const char* operand = tokens_.Next(kBlanks);
+  if (operand == nullptr) return;
+  const double value = std::atof(operand);
+  if (value >= 1e-14) rel_tol_ = value;
+}
+
+// ABS_TOL number: absolute tolerance of "=" comparisons.
+void CZLScenario::DoAbsTol() {
+  const char* operand = tokens_.Next(kBlanks);
+  if (operand == nullptr) return;
+  abs_tol_ = std::atof(operand);
+}
+
+// SAFETY [VERSION] [VALID] [ALL] ...: the end-of-run checks.
+void CZLScenario::DoSafety() {
+  const char* operand = tokens_.Next(kBlanks);
+  if (operand == nullptr) {
+    safety_version_ = true;
+    safety_valid_ = true;
+    return;
+  }
+  for (; operand != nullptr; operand = tokens_.Next(kBlanks)) {
+    if (std::strncmp(operand, "VERSION", 7) == 0) {
+      safety_version_ = true;
+    } else if (std::strncmp(operand, "VALID", 5) == 0) {
+      safety_valid_ = true;
+    } else {
+      safety_version_ = true;
+      if (std::strncmp(operand, "ALL", 3) == 0) safety_valid_ = true;
+    }
+  }
+}
+
+}  // namespace zl

@@ -1,0 +1,438 @@
+#include "scenario/scenario.h"
+
+#include <ace/Log_Msg.h>
+#include <ace/OS_NS_sys_time.h>
+#include <ace/Thread_Manager.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+
+#include "common/file_checksum.h"
+#include "common/text_utils.h"
+#include "common/time_format.h"
+#include "localdb/scenario_owner.h"
+
+namespace zl {
+namespace {
+
+// The local date text ("Thu Dec 10 04:14:57 2026\n"), or "" when the
+// conversion fails.
+std::string DateText() {
+  std::time_t now = std::time(nullptr);
+  char buf[64];
+  if (ctime_r(&now, buf) == nullptr) return std::string();
+  return buf;
+}
+
+}  // namespace
+
+CZLScenario::CZLScenario(ZEMR::ZelvikDatabase_ptr database)
+    : db_(ZEMR::ZelvikDatabase::_duplicate(database)) {}
+
+CZLScenario::~CZLScenario() {
+  try {
+    CloseLevels(0);
+  } catch (...) {
+  }
+  for (std::FILE*& f : files_) {
+    if (f != nullptr) std::fclose(f);
+    f = nullptr;
+  }
+  CloseTestLogFile();
+  if (udp_socket_ >= 0) ::close(udp_socket_);
+}
+
+void CZLScenario::ScanSkipOption(const char* options) {
+  char buf[1024];
+  strncpyz(buf, options, sizeof buf);
+  Tokenizer t;
+  t.Start(buf);
+  for (char* tok = t.Next(" "); tok != nullptr; tok = t.Next(" ")) {
+    const std::string lower = ToLowerCopy(tok);
+    if (lower.compare(0, 10, "-skipuserq") == 0 || lower.compare(0, 11, "--skipuserq") == 0) {
+      flags_ |= kSkipUserQ;
+    }
+  }
+}
+
+void CZLScenario::SetArguments(const char* options, int level) {
+  if (level < 0 || level > kMaxLevel) return;
+  char buf[256];
+  strncpyz(buf, options, sizeof buf);
+  std::array<std::string, 8>& args = args_[level];
+  for (std::string& a : args) a.clear();
+  int stored = 0;
+  for (char* tok = std::strtok(buf, " \t"); tok != nullptr && stored < 8;
+       tok = std::strtok(nullptr, " \t")) {
+    if (level == 0 && (ToLowerCopy(tok).compare(0, 10, "-skipuserq") == 0 ||
+                       std::strncmp(tok, "--", 2) == 0)) {
+      continue;
+    }
+    args[stored++] = tok;
+  }
+}
+
+int CZLScenario::OpenScenario(const char* path) {
+  namespace fs = std::filesystem;
+  if (path == nullptr) path = "";
+  std::string slashed(path);
+  std::replace(slashed.begin(), slashed.end(), '\\', '/');
+  std::error_code ec;
+  fs::path p(slashed);
+  fs::path absolute = p.is_absolute() ? p : fs::current_path(ec) / p;
+  scenario_dir_ = absolute.parent_path().generic_string();
+
+  files_[0] = std::fopen(path, "r");
+  if (files_[0] == nullptr) {
+    ACE_DEBUG((LM_ERROR, "# Could not open %s\n", path));
+    return -1;
+  }
+  scenario_file_ = path;
+  level_names_[0] = path;
+  try {
+    CORBA::String_var changes = db_->HelloZL("$KERNEL.DBCHANGES");
+    db_changes_at_start_ = static_cast<unsigned>(std::strtoul(changes.in(), nullptr, 10));
+  } catch (...) {
+    db_changes_at_start_ = 0;
+  }
+
+  const std::string::size_type dot = scenario_file_.rfind('.');
+  test_log_name_ = (dot == std::string::npos ? scenario_file_ : scenario_file_.substr(0, dot)) + ".tlg";
+  test_log_ = std::fopen(test_log_name_.c_str(), "a");
+  if (test_log_ != nullptr) {
+    std::fseek(test_log_, 0, SEEK_END);
+    test_log_start_ = std::ftell(test_log_);
+    if (test_log_start_ > 0) {
+      std::fputs("\n\n", test_log_);
+      test_log_start_ = std::ftell(test_log_);
+    }
+  }
+
+  ScanLabels(0);
+  computed_checksums_[0] = FileChecksum(files_[0], 0);
+
+  start_time_ = ACE_OS::gettimeofday();
+  ACE_DEBUG((LM_INFO, "Starting scenario %s at level %d\n", path, level_));
+  const std::string date = DateText();
+  if (!date.empty()) {
+    Log("%s\tStarting test '%s' at %s", "00:00:00.000", path, date.c_str());
+  } else {
+    Log("%s\tStarting test '%s'\n", "00:00:00.000", path);
+  }
+
+  udp_socket_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+  if (udp_socket_ >= 0) {
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_addr.s_addr = htonl(INADDR_ANY);
+    any.sin_port = 0;
+    if (::bind(udp_socket_, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0) {
+      ::close(udp_socket_);
+      udp_socket_ = -1;
+    }
+  }
+  if (udp_socket_ < 0) {
+    Log("%s\tCould not open UDP socket, ENABLE/DISABLE commands will fail\n", Stamp().c_str());
+  }
+  return 0;
+}
+
+void CZLScenario::ResetCounters() {
+  totalVerifies_ = 0;
+  failedVerifies_ = 0;
+  sceErrors_ = 0;
+  totalMonitorChecks_ = 0;
+  failedMonitorChecks_ = 0;
+  for (std::atomic<unsigned>& n : sceLineNumber_) n = 0;
+}
+
+bool CZLScenario::StopRequested() const {
+  return ACE_Thread_Manager::instance()->testcancel(ACE_Thread::self()) != 0;
+}
+
+std::string CZLScenario::Stamp() const {
+  return FormatDuration(ACE_OS::gettimeofday() - start_time_);
+}
+
+void CZLScenario::Log(const char* format, ...) {
+  if (test_log_ == nullptr) return;
+  va_list ap;
+  va_start(ap, format);
+  std::vfprintf(test_log_, format, ap);
+  va_end(ap);
+}
+
+double CZLScenario::Expr(const char* text) { return db_->ZLExpr(text); }
+
+bool CZLScenario::ReadLine() {
+  std::FILE* f = files_[level_];
+  ++sceLineNumber_[level_];
+  if (f == nullptr) return false;
+  return std::fgets(line_, sizeof line_, f) != nullptr;
+}
+
+void CZLScenario::RunScenario() {
+  // Plug-in point of timed blocks: a block with active statements holds the
+  // pending line back and sets a 100 ms deadline before the wait phase.
+  while (files_[0] != nullptr) {
+    if (StopRequested()) {
+      Abort();
+      return;
+    }
+    bool at_end = false;
+    if (!pending_) {
+      if (ReadLine()) {
+        pending_ = true;
+      } else {
+        at_end = true;
+      }
+    }
+    wait_deadline_ = ACE_Time_Value::zero;
+    wait_condition_.clear();
+    if (pending_) {
+      pending_ = false;
+      ExecuteLine();
+    } else if (at_end) {
+      CloseLevels(level_);
+    }
+    if (!WaitPhase()) {
+      Abort();
+      return;
+    }
+  }
+}
+
+void CZLScenario::ExecuteLine() {
+  const std::string substituted = SubstituteArguments(line_, args_[level_]);
+  strncpyz(line_, substituted.c_str(), sizeof line_);
+  if (std::strncmp(line_, "#$CHECK:", 8) == 0) {
+    std::string stored(line_ + 8);
+    while (!stored.empty() && (stored.back() == '\n' || stored.back() == '\r')) stored.pop_back();
+    stored_checksums_[level_] = stored;
+  }
+  if (line_[0] == '#') return;
+
+  for (char* p = line_; *p != '\0'; ++p) {
+    *p = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
+  }
+  const std::size_t len = std::strlen(line_);
+  if (len > 0 && line_[len - 1] == '\n') line_[len - 1] = '\0';
+
+  tokens_.Start(line_);
+  const char* token = tokens_.Next(kBlanks);
+  if (token == nullptr) return;
+  char keyword[80];
+  strncpyz(keyword, token, sizeof keyword);
+  if (keyword[0] == ':') return;
+  if (keyword[0] == '@') {
+    const char* options = tokens_.Next(kLineEnd);
+    OpenSubtest(keyword + 1, options);
+    return;
+  }
+  for (const Keyword* k = kKeywords; k->name != nullptr; ++k) {
+    const bool match = k->prefix ? std::strncmp(keyword, k->name, std::strlen(k->name)) == 0
+                                 : std::strcmp(keyword, k->name) == 0;
+    if (match) {
+      (this->*(k->handler))();
+      return;
+    }
+  }
+  ++sceErrors_;
+  ACE_DEBUG((LM_ERROR, "Unknown scenario keyword %s\n", keyword));
+  Log("%s\t__Unknown scenario keyword, '%s'\n", Stamp().c_str(), keyword);
+}
+
+bool CZLScenario::WaitPhase() {
+  if (StopRequested()) return false;
+  if (wait_deadline_ == ACE_Time_Value::zero && sim_target_ <= 0) return true;
+  if (!wait_condition_.empty() && Expr(wait_condition_.c_str()) != 0) {
+    sim_target_ = 0;
+    return true;
+  }
+  if (test_log_ != nullptr) std::fflush(test_log_);
+  for (;;) {
+    if (StopRequested()) return false;
+    const ACE_Time_Value now = ACE_OS::gettimeofday();
+    if (wait_deadline_ != ACE_Time_Value::zero && now < wait_deadline_) {
+      CheckMonitors();
+      ACE_Time_Value slice = wait_deadline_ - ACE_OS::gettimeofday();
+      if (slice > ACE_Time_Value(0, 500000)) slice = ACE_Time_Value(0, 500000);
+      if (slice > ACE_Time_Value::zero) ACE_OS::sleep(slice);
+    } else if (sim_target_ > 0) {
+      if (SimWaitStep()) return !StopRequested();
+    } else {
+      break;
+    }
+    // Plug-in point of user questions: an answered question ends the wait.
+    if (!wait_condition_.empty() && Expr(wait_condition_.c_str()) != 0) {
+      sim_target_ = 0;
+      break;
+    }
+  }
+  return !StopRequested();
+}
+
+void CZLScenario::Abort() {
+  for (int l = level_; l >= 0; --l) {
+    if (files_[l] != nullptr) std::fclose(files_[l]);
+    files_[l] = nullptr;
+  }
+  level_ = 0;
+  if (test_log_ != nullptr) {
+    Log("%s\t  Scenario was aborted by StopScenario()\n\n", Stamp().c_str());
+    CloseTestLogFile();
+  }
+}
+
+void CZLScenario::ReportUnknownException() {
+  ++sceErrors_;
+  Log("%s\t__Unknown exception aborted scenario.\n\n", Stamp().c_str());
+}
+
+void CZLScenario::CloseTestLogFile() {
+  if (test_log_ != nullptr) std::fclose(test_log_);
+  test_log_ = nullptr;
+}
+
+void CZLScenario::CloseLevels(int target) {
+  if (target < 0 || target > kMaxLevel || files_[target] == nullptr) return;
+  while (files_[target] != nullptr) {
+    const int l = level_;
+    if (files_[l] != nullptr) {
+      if (test_log_ != nullptr && l != 0) {
+        ReportMonitors(l);
+        ValidateChecksum(l);
+        Log("%s\tSubtest '%s' finished--was nest level %d\n", Stamp().c_str(),
+            level_names_[l].c_str(), l);
+      }
+      std::fclose(files_[l]);
+      if (target == 0 && l == 0 && (flags_ & kAutoDelete) != 0) {
+        std::remove(scenario_file_.c_str());
+      }
+    }
+    files_[l] = nullptr;
+    if (level_ >= 1 && level_ >= target) --level_;
+    if (l == 0 || level_ < target) break;
+  }
+  if (target == 0 && test_log_ != nullptr) {
+    ReportMonitors(0);
+    ValidateChecksum(0);
+    if (skipped_questions_ > 0) {
+      Log("%s\t**Failure indicated because %ld questions skipped by -skipuserq option\n",
+          Stamp().c_str(), static_cast<long>(skipped_questions_));
+    }
+    CloseTestLog();
+  }
+}
+
+void CZLScenario::CloseTestLog() {
+  const long ms = static_cast<long>((ACE_OS::gettimeofday() - start_time_).msec());
+  const std::string date = DateText();
+  Log("%s\tClosing test log after %ld mins %.1f secs at %s", Stamp().c_str(), ms / 60000,
+      static_cast<double>(ms % 60000) / 1000.0, date.empty() ? "?\n" : date.c_str());
+  CloseTestLogFile();
+  std::string sum;
+  if (std::FILE* in = std::fopen(test_log_name_.c_str(), "r")) {
+    if (test_log_start_ >= 0) sum = FileChecksum(in, test_log_start_);
+    std::fclose(in);
+  }
+  if (std::FILE* out = std::fopen(test_log_name_.c_str(), "a")) {
+    std::fprintf(out, "#$CHECK:%s\n", sum.c_str());
+    std::fclose(out);
+  }
+}
+
+int CZLScenario::OpenSubtest(const char* name, const char* options) {
+  if (level_ >= kMaxLevel) {
+    ++sceErrors_;
+    ACE_DEBUG((LM_ERROR, "# Nest levels too deep\n"));
+    Log("%8s\t__Test '%s' not executed, nest level too deep\n", Stamp().c_str(), name);
+    return -2;
+  }
+  const int next = level_ + 1;
+  // Names arrive upper-cased; they are looked up as given.
+  const std::string path = scenario_dir_ + "/" + name;
+  files_[next] = std::fopen(path.c_str(), "r");
+  if (files_[next] == nullptr) {
+    if (test_log_ != nullptr) {
+      ++sceErrors_;
+      Log("%s\t__Subtest '%s' not started\n", Stamp().c_str(), name);
+    }
+    return -1;
+  }
+  level_names_[next] = name;
+  if (options != nullptr) SetArguments(options, next);
+  ScanLabels(next);
+  computed_checksums_[next] = FileChecksum(files_[next], 0);
+  stored_checksums_[next].clear();
+  level_ = next;
+  ACE_DEBUG((LM_INFO, "# File %s is open at level %d\n", name, level_));
+  Log("%s\tSubtest '%s' started--nest level %d\n", Stamp().c_str(), name, level_);
+  return 0;
+}
+
+void CZLScenario::ScanLabels(int level) {
+  if (level < 0 || level > kMaxLevel) return;
+  LabelTable& table = labels_[level];
+  std::unique_lock<std::shared_mutex> lock(table.mu);
+  table.positions.clear();
+  std::FILE* f = files_[level];
+  if (f == nullptr) return;
+  char buf[2048];
+  while (std::fgets(buf, sizeof buf, f) != nullptr) {
+    if (buf[0] != ':') continue;
+    const std::size_t n = std::strcspn(buf, " \t\n");
+    buf[n] = '\0';
+    table.positions[ToUpperCopy(buf)] = std::ftell(f);
+  }
+  std::rewind(f);
+}
+
+void CZLScenario::GotoLabel(const char* label) {
+  if (label == nullptr) return;
+  LabelTable& table = labels_[level_];
+  std::shared_lock<std::shared_mutex> lock(table.mu);
+  const auto it = table.positions.find(ToUpperCopy(label));
+  if (it != table.positions.end() && files_[level_] != nullptr) {
+    std::fseek(files_[level_], it->second, SEEK_SET);
+  }
+}
+
+std::string CZLScenario::EvaluateParentheses(const char* token) {
+  std::string out;
+  if (token == nullptr) return out;
+  for (const char* p = token; *p != '\0'; ++p) {
+    if (*p == '\\') {
+      if (p[1] == '\0') break;
+      out += *++p;
+    } else if (*p == '(') {
+      int depth = 0;
+      const char* q = p;
+      for (; *q != '\0'; ++q) {
+        if (*q == '(') ++depth;
+        if (*q == ')' && --depth == 0) break;
+      }
+      if (*q == '\0') break;  // unbalanced: dropped
+      const std::string group(p, static_cast<std::size_t>(q - p + 1));
+      char value[64];
+      std::snprintf(value, sizeof value, "%lf", Expr(group.c_str()));
+      out += value;
+      p = q;
+    } else {
+      out += *p;
+    }
+  }
+  return out;
+}
+
+}  // namespace zl

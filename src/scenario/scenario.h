@@ -1,0 +1,188 @@
+// One running scenario: a test script read from a file (and the subtest files
+// it calls) and executed statement by statement against the server database,
+// with every step reported in a test log (".tlg" beside the scenario file).
+//
+// Threads: made, prepared (ScanSkipOption, SetArguments, OpenScenario) and
+// destroyed under the scenario manager; RunScenario runs on the scenario's
+// own worker thread. The result counters are atomics that the worker writes
+// and the manager reads. Each label table has its own reader/writer lock.
+#ifndef ZL_SCENARIO_SCENARIO_H_
+#define ZL_SCENARIO_SCENARIO_H_
+
+#include <ace/Thread.h>
+#include <ace/Time_Value.h>
+#include <omniORB4/CORBA.h>
+
+#include <array>
+#include <atomic>
+#include <cstdio>
+#include <map>
+#include <shared_mutex>
+#include <string>
+
+#include "scenario/tokenizer.h"
+#include "zemr.hh"
+
+namespace zl {
+
+class ScenarioOwner;
+
+class CZLScenario {
+ public:
+  static constexpr int kMaxLevel = 255;  // deepest nest level
+  static constexpr int kLevels = kMaxLevel + 1;
+  static constexpr unsigned kAutoDelete = 1;  // flags bit 0
+  static constexpr unsigned kSkipUserQ = 2;   // flags bit 1
+
+  // Duplicates `database`; released on destruction.
+  explicit CZLScenario(ZEMR::ZelvikDatabase_ptr database);
+  virtual ~CZLScenario();
+  CZLScenario(const CZLScenario&) = delete;
+  CZLScenario& operator=(const CZLScenario&) = delete;
+
+  // Set by the manager before the worker runs.
+  void set_id(CORBA::ULong id) { id_ = id; }
+  CORBA::ULong id() const { return id_; }
+  void set_owner(ScenarioOwner* owner) { owner_ = owner; }
+  void set_thread_id(ACE_thread_t t) { thread_id_ = t; }
+  ACE_thread_t thread_id() const { return thread_id_; }
+
+  // Flag bit 1 for a "-skipuserq" or "--skipuserq" word of `options`.
+  void ScanSkipOption(const char* options);
+  // Up to 8 words of `options` (spaces and tabs, no quoting) as $1..$8 of
+  // `level`; at level 0 "-skipuserq..." and "--..." words are skipped.
+  void SetArguments(const char* options, int level);
+  // Opens `path` as level 0 and its test log; 0, or -1 when the file cannot
+  // be opened.
+  int OpenScenario(const char* path);
+  // Zeroes the result counters and the line counts.
+  void ResetCounters();
+  // The statement loop, until the level-0 file is closed or a stop request.
+  // Exceptions of server calls escape to the worker.
+  void RunScenario();
+  // Closes levels from the current one down to `target`; with target 0 and
+  // an open test log, writes the closing lines and the signature.
+  void CloseLevels(int target);
+  // Opens subtest `name` (directory of the scenario) one level deeper: 0,
+  // -1 when it cannot be opened, -2 when the nest level is too deep.
+  int OpenSubtest(const char* name, const char* options);
+  // Records the labels of `level`'s file, scanning from its position.
+  void ScanLabels(int level);
+  // Moves the current file after the line of `label` (upper-cased, colon
+  // included); an unknown label leaves it where it is.
+  void GotoLabel(const char* label);
+  // `token` with each balanced (...) group replaced by the server's value of
+  // it ("%lf"); "\x" gives x; an unbalanced group at the end is dropped.
+  std::string EvaluateParentheses(const char* token);
+
+  // Worker clean-up after RunScenario or an escaped exception.
+  void ReportUnknownException();
+  void CloseTestLogFile();
+
+  // Counters reported by the manager.
+  unsigned total_verifies() const { return totalVerifies_; }
+  unsigned failed_verifies() const { return failedVerifies_; }
+  unsigned errors() const { return sceErrors_; }
+  unsigned total_monitor_checks() const { return totalMonitorChecks_; }
+  unsigned failed_monitor_checks() const { return failedMonitorChecks_; }
+  unsigned line_number(int level) const { return sceLineNumber_[level]; }
+  const std::string& file_name() const { return scenario_file_; }
+  const std::string& test_log_name() const { return test_log_name_; }
+  int nest_level() const { return level_; }
+  unsigned flags() const { return flags_; }
+  double rel_tol() const { return rel_tol_; }
+  double abs_tol() const { return abs_tol_; }
+
+ private:
+  // A statement handler: the keyword has been taken; operands follow in the
+  // tokenizer.
+  using Handler = void (CZLScenario::*)();
+  struct Keyword {
+    const char* name;
+    bool prefix;  // matches every keyword beginning with `name`
+    Handler handler;
+  };
+  static const Keyword kKeywords[];  // the one keyword table
+
+  // Stop request of the manager (a cancellation of this worker).
+  bool StopRequested() const;
+  // Reads the next piece (at most 2047 characters) of the current level's
+  // file into `line_`; false at its end. Every read counts a line.
+  bool ReadLine();
+  // Executes one raw line (substitution, comments, keyword dispatch).
+  void ExecuteLine();
+  // The wait phase after each pass; false when a stop request arrived.
+  bool WaitPhase();
+  // One 250 ms step of a simulation-time wait; true when the target is met.
+  bool SimWaitStep();
+  void Abort();
+  void CloseTestLog();
+  double Expr(const char* text);
+  // The elapsed-time stamp "HH:MM:SS.mmm" of a test log line.
+  std::string Stamp() const;
+  // One formatted test log line; nothing when the test log is closed.
+  void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // Hooks of the monitors and checksum reports (no monitors exist yet).
+  // CheckMonitors covers the levels 0 to the current one.
+  void CheckMonitors() {}
+  void ReportMonitors(int /*level*/) {}
+  void ValidateChecksum(int /*level*/) {}
+
+  // Flow and timing statements (flow_statements.cc).
+  void Delay(long unit_ms);  // unit_ms: 1 (DELAY) or 1000 (DELAYSECS)
+  void DoDelay();
+  void DoDelaySecs();
+  void DoSimWait();
+  void DoGoto();
+  void DoComment();
+  void DoAutoDelete();
+  void DoUseLog();
+  void DoRelTol();
+  void DoAbsTol();
+  void DoSafety();
+
+  CORBA::ULong id_ = 0;
+  ACE_thread_t thread_id_{};
+  ScenarioOwner* owner_ = nullptr;
+  ZEMR::ZelvikDatabase_var db_;
+
+  std::array<std::FILE*, kLevels> files_{};
+  int level_ = 0;
+  std::array<std::string, kLevels> level_names_;
+  std::string scenario_file_;
+  std::string scenario_dir_;
+  std::array<std::array<std::string, 8>, kLevels> args_;
+  struct LabelTable {
+    std::shared_mutex mu;
+    std::map<std::string, long> positions;  // guarded by mu
+  };
+  std::array<LabelTable, kLevels> labels_;
+  std::string test_log_name_;
+  std::FILE* test_log_ = nullptr;
+  long test_log_start_ = -1;
+  ACE_Time_Value start_time_;
+  ACE_Time_Value wait_deadline_;
+  double sim_target_ = 0;
+  std::string wait_condition_;
+  unsigned flags_ = 0;
+  double rel_tol_ = 1e-6;
+  double abs_tol_ = 0;
+  unsigned db_changes_at_start_ = 0;
+  std::array<std::string, kLevels> stored_checksums_;
+  std::array<std::string, kLevels> computed_checksums_;
+  bool safety_version_ = false;
+  bool safety_valid_ = false;
+  std::atomic<unsigned> totalVerifies_{0}, failedVerifies_{0}, sceErrors_{0},
+      totalMonitorChecks_{0}, failedMonitorChecks_{0};
+  std::array<std::atomic<unsigned>, kLevels> sceLineNumber_{};
+  unsigned skipped_questions_ = 0;
+  int udp_socket_ = -1;
+
+  char line_[2048] = {};  // the line being executed
+  bool pending_ = false;  // line_ holds a line not yet executed
+  Tokenizer tokens_;
+};
+
+}  // namespace zl
+
+#endif  // ZL_SCENARIO_SCENARIO_H_

@@ -1,0 +1,23 @@
+// The keyword table of the statement language: every statement keyword and
+// its handler, in one place. Keywords are matched after the line has been
+// upper-cased; "prefix" rows match every keyword that begins with the name.
+#include "scenario/scenario.h"
+
+namespace zl {
+
+const CZLScenario::Keyword CZLScenario::kKeywords[] = {
+    // Flow and timing statements (flow_statements.cc).
+    {"DELAY", false, &CZLScenario::DoDelay},
+    {"DELAYSECS", false, &CZLScenario::DoDelaySecs},
+    {"SIMWAIT", false, &CZLScenario::DoSimWait},
+    {"GOTO", false, &CZLScenario::DoGoto},
+    {"COMMENT", false, &CZLScenario::DoComment},
+    {"AUTODELETE", false, &CZLScenario::DoAutoDelete},
+    {"USELOG", false, &CZLScenario::DoUseLog},
+    {"REL_TOL", false, &CZLScenario::DoRelTol},
+    {"ABS_TOL", false, &CZLScenario::DoAbsTol},
+    {"SAFETY", false, &CZLScenario::DoSafety},
+    {nullptr, false, nullptr},
+};
+
+}  // namespace zl

@@ -1,0 +1,45 @@
+// The scenario line tokenizer and the two text expansions that need no
+// server: argument substitution. One Tokenizer belongs to one scenario, so
+// scenarios on different workers never share a scan position.
+//
+// Threads: a Tokenizer is used by its scenario's worker only; the free
+// functions are stateless.
+#ifndef ZL_SCENARIO_TOKENIZER_H_
+#define ZL_SCENARIO_TOKENIZER_H_
+
+#include <array>
+#include <string>
+
+namespace zl {
+
+// Delimiter sets of the statements.
+constexpr const char kBlanks[] = " \t";   // words
+constexpr const char kLineEnd[] = "\n";   // the rest of the line (newline removed)
+constexpr const char kNoDelims[] = "";    // the rest of the line, for ZLCMD
+
+class Tokenizer {
+ public:
+  // Starts scanning `line`, which the tokenizer edits in place (each token is
+  // ended by overwriting its delimiter). `line` must outlive the scan.
+  void Start(char* line) { pos_ = line; }
+  // The next token, or null when nothing but delimiters remains. Leading
+  // delimiters are skipped; a double quote toggles a quoted state in which
+  // delimiters do not end the token; after a backslash the rest of the token
+  // is scanned without quote or group handling; with `groups`, a '(' skips to
+  // its matching ')' (nested pairs counted). Quotes and backslashes stay in
+  // the token.
+  char* Next(const char* delims, bool groups = false);
+
+ private:
+  char* pos_ = nullptr;
+};
+
+// `line` with "$1".."$8" replaced by `args[0]`..`args[7]`. "\$" gives "$",
+// "\\" gives "\", a backslash before anything else is kept with that
+// character; a "$" not followed by 1..8 is copied with its next character; a
+// final "$" or "\" is copied as it is.
+std::string SubstituteArguments(const char* line, const std::array<std::string, 8>& args);
+
+}  // namespace zl
+
+#endif  // ZL_SCENARIO_TOKENIZER_H_

@@ -1,0 +1,247 @@
+// Scenario files run end to end: a connected client starts each on its
+// worker, and the test compares the test log it leaves behind (stamps, dates,
+// run times and signatures masked) with the lines the statements must write.
+#include <gtest/gtest.h>
+#include <omniORB4/CORBA.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "broker/zl_sim.h"
+#include "client/client_env.h"
+#include "common/file_checksum.h"
+
+namespace zl {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ConnectedClient;
+using testing::WaitFor;
+
+class ScenarioRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("zl_scn_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    client_ = ConnectedClient();
+  }
+  void TearDown() override {
+    client_.reset();
+    fs::remove_all(dir_);
+  }
+
+  std::string Write(const std::string& name, const std::string& text) {
+    const std::string path = (dir_ / name).string();
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+  }
+  std::string List() {
+    CORBA::String_var text = client_->localDb().ListScenarios();
+    return text.in();
+  }
+  std::string Info(CORBA::Long id) {
+    CORBA::String_var text = client_->localDb().ScenarioInfo(id);
+    return text.in();
+  }
+  bool WaitAllEnded() {
+    return WaitFor([&] { return List().empty(); });
+  }
+  // Runs `text` as scenario `name` with `options` to its end.
+  std::string Run(const std::string& name, const std::string& text,
+                  const std::string& options = "") {
+    const std::string path = Write(name, text);
+    EXPECT_GT(client_->localDb().StartScenario(path.c_str(), options.c_str()), 0);
+    EXPECT_TRUE(WaitAllEnded());
+    return path;
+  }
+  // The test log's lines with stamps, dates, run times and digests masked.
+  static std::vector<std::string> Masked(const std::string& tlg) {
+    std::ifstream in(tlg, std::ios::binary);
+    std::vector<std::string> lines;
+    static const std::regex stamp(R"(^\d+:\d\d:\d\d\.\d{3}\t)");
+    static const std::regex date(R"( at \w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4}$)");
+    static const std::regex after(R"(after \d+ mins \d+\.\d secs)");
+    static const std::regex check(R"(^#\$CHECK:[0-9a-f]{32}$)");
+    for (std::string line; std::getline(in, line);) {
+      line = std::regex_replace(line, stamp, "T\t");
+      line = std::regex_replace(line, date, " at DATE");
+      line = std::regex_replace(line, after, "after M mins S secs");
+      line = std::regex_replace(line, check, "#$CHECK:SUM");
+      lines.push_back(line);
+    }
+    return lines;
+  }
+  static std::string TestLogOf(const std::string& path) {
+    return path.substr(0, path.rfind('.')) + ".tlg";
+  }
+
+  fs::path dir_;
+  std::unique_ptr<ZLSim> client_;
+};
+
+// Statements whose whole effect is test log lines, and the frame of a run.
+TEST_F(ScenarioRunTest, StatementsWriteTheirTestLogLines) {
+  struct Case {
+    int line;
+    std::string script;
+    std::string options;
+    std::vector<std::string> body;  // lines between the opening and closing lines
+  };
+  const std::vector<Case> cases = {
+      // Comments are upper case and expand parenthesis groups.
+      {__LINE__, "COMMENT hello (1+2) \\(x)\n", "", {"T\t# HELLO 3.000000 (X)"}},
+      // A file comment writes nothing; a blank before "#" makes it a keyword.
+      {__LINE__, "# not run\n  #X\n", "", {"T\t__Unknown scenario keyword, '#X'"}},
+      {__LINE__, "FOO 1\n\n", "", {"T\t__Unknown scenario keyword, 'FOO'"}},
+      // Missing operands of the waits are errors, with DELAY in both texts.
+      {__LINE__, "DELAY\nDELAYSECS\nSIMWAIT\n", "",
+       {"T\t__DELAY not executed", "T\t__DELAY not executed", "T\t__SIMWAIT not executed"}},
+      {__LINE__, "USELOG nolog\n", "", {"T\t__Logset <NOLOG> not found for USELOG"}},
+      // Arguments, escapes, and the -skipuserq and "--" options that are not arguments.
+      {__LINE__, "COMMENT $1/$2/\\$1/$9\n", "-skipuserq a --x b", {"T\t# A/B/$1/$9"}},
+      // GOTO: forward, a false condition falls through, unknown labels are ignored.
+      {__LINE__, "GOTO :end\nCOMMENT skipped\n:END\nGOTO :a (0)\nCOMMENT fell\nGOTO :nowhere\n:A\n",
+       "", {"T\t# FELL"}},
+      // A backward loop that ends by a condition.
+      {__LINE__, "GOTO :B\n:A\nCOMMENT a\nGOTO :C\n:B\nCOMMENT b\nGOTO :a (1)\n:C\n", "",
+       {"T\t# B", "T\t# A"}},
+      // A line without a final newline still runs.
+      {__LINE__, "COMMENT last", "", {"T\t# LAST"}},
+      // A line longer than 2047 characters is read as two lines.
+      {__LINE__, "COMMENT " + std::string(2039, 'x') + "FOO\n", "",
+       {"T\t# " + std::string(2039, 'X'), "T\t__Unknown scenario keyword, 'FOO'"}},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    const std::string path = Run("case" + std::to_string(++n) + ".scn", c.script, c.options);
+    std::vector<std::string> want = {"T\tStarting test '" + path + "' at DATE"};
+    want.insert(want.end(), c.body.begin(), c.body.end());
+    want.push_back("T\tClosing test log after M mins S secs at DATE");
+    want.push_back("#$CHECK:SUM");
+    EXPECT_EQ(want, Masked(TestLogOf(path)));
+  }
+}
+
+TEST_F(ScenarioRunTest, EmptyFileAndPathWithoutDot) {
+  const std::string path = Run("plain", "");
+  EXPECT_EQ((std::vector<std::string>{"T\tStarting test '" + path + "' at DATE",
+                                      "T\tClosing test log after M mins S secs at DATE",
+                                      "#$CHECK:SUM"}),
+            Masked(path + ".tlg"));
+}
+
+TEST_F(ScenarioRunTest, SubtestsNestTo255AndRefuseDeeper) {
+  Write("SUB.SCN", "COMMENT in $1\n");
+  Write("R.SCN", "@R.SCN\n");
+  const std::string path = Run("main.scn", "@sub.scn arg\n@none.scn\n@r.scn\nCOMMENT back\n");
+  const std::vector<std::string> lines = Masked(TestLogOf(path));
+  ASSERT_GE(lines.size(), 5u);
+  EXPECT_EQ("T\tSubtest 'SUB.SCN' started--nest level 1", lines[1]);
+  EXPECT_EQ("T\t# IN ARG", lines[2]);
+  EXPECT_EQ("T\tSubtest 'SUB.SCN' finished--was nest level 1", lines[3]);
+  EXPECT_EQ("T\t__Subtest 'NONE.SCN' not started", lines[4]);
+  int started = 0, finished = 0, refused = 0;
+  for (const std::string& l : lines) {
+    if (l.rfind("T\tSubtest 'R.SCN' started--nest level ", 0) == 0) ++started;
+    if (l.rfind("T\tSubtest 'R.SCN' finished--was nest level ", 0) == 0) ++finished;
+    if (l == "T\t__Test 'R.SCN' not executed, nest level too deep") ++refused;
+  }
+  EXPECT_EQ(255, started);
+  EXPECT_EQ(255, finished);
+  EXPECT_EQ(1, refused);
+  EXPECT_EQ("T\t# BACK", lines[lines.size() - 3]);
+}
+
+TEST_F(ScenarioRunTest, SecondRunAppendsWithItsOwnSignature) {
+  const std::string path = Run("twice.scn", "COMMENT run\n");
+  const auto first_size = fs::file_size(TestLogOf(path));
+  ASSERT_GT(client_->localDb().StartScenario(path.c_str(), ""), 0);
+  ASSERT_TRUE(WaitAllEnded());
+  const std::vector<std::string> lines = Masked(TestLogOf(path));
+  ASSERT_EQ(10u, lines.size());
+  EXPECT_EQ("", lines[4]);
+  EXPECT_EQ("", lines[5]);
+  EXPECT_EQ("T\tStarting test '" + path + "' at DATE", lines[6]);
+
+  // The second signature covers exactly the second run's part.
+  std::FILE* f = std::fopen(TestLogOf(path).c_str(), "r");
+  ASSERT_NE(nullptr, f);
+  const std::string sum = FileChecksum(f, static_cast<long>(first_size) + 2);
+  std::fclose(f);
+  std::ifstream in(TestLogOf(path));
+  std::string line, last;
+  while (std::getline(in, line)) last = line;
+  EXPECT_EQ("#$CHECK:" + sum, last);
+}
+
+TEST_F(ScenarioRunTest, ManagerListsQueriesAndStops) {
+  auto& db = client_->localDb();
+  EXPECT_EQ(-1, db.StopScenario(0));  // nothing to stop
+  EXPECT_EQ(-1, db.StartScenario((dir_ / "missing.scn").string().c_str(), ""));
+  const std::string path = Write("wait.scn", "COMMENT waiting\nDELAYSECS 60\n");
+  const std::string other = Write("other.scn", "DELAYSECS 60\n");
+  // The failed start used up id 1.
+  ASSERT_EQ(2, db.StartScenario(path.c_str(), ""));
+  ASSERT_EQ(3, db.StartScenario(other.c_str(), ""));
+  EXPECT_EQ("2 " + path + "\r\n3 " + other + "\r\n", List());
+  ASSERT_TRUE(WaitFor([&] { return Info(2).find("sceLineNumber[0]\t2\n") != std::string::npos; }));
+  EXPECT_EQ("sceID\t2\nsceFile\t" + path +
+                "\nsceErrors\t0\ntotalVerifies\t0\nfailedVerifies\t0\n"
+                "totalMonitorChecks\t0\nfailedMonitorChecks\t0\nsceLineNumber[0]\t2\n",
+            Info(2));
+  EXPECT_EQ("", Info(7));
+  EXPECT_EQ(-1, db.StopScenario(7));
+  // A stopped scenario leaves the list once its worker has noticed (within
+  // one 500 ms wait slice).
+  EXPECT_EQ(0, db.StopScenario(2));
+  ASSERT_TRUE(WaitFor([&] { return List() == "3 " + other + "\r\n"; },
+                      std::chrono::seconds(5)));
+  EXPECT_EQ(0, db.StopScenario(0));
+  ASSERT_TRUE(WaitAllEnded());
+  // An aborted run has no closing or signature lines.
+  EXPECT_EQ((std::vector<std::string>{"T\tStarting test '" + path + "' at DATE", "T\t# WAITING",
+                                      "T\t  Scenario was aborted by StopScenario()", ""}),
+            Masked(TestLogOf(path)));
+  EXPECT_EQ((std::vector<std::string>{"T\tStarting test '" + other + "' at DATE",
+                                      "T\t  Scenario was aborted by StopScenario()", ""}),
+            Masked(TestLogOf(other)));
+}
+
+TEST_F(ScenarioRunTest, BadExpressionEndsTheScenario) {
+  const std::string path = Run("bad.scn", "COMMENT a\nDELAY 10 )(!\nCOMMENT never\n");
+  EXPECT_EQ((std::vector<std::string>{"T\tStarting test '" + path + "' at DATE", "T\t# A",
+                                      "T\t__Unknown exception aborted scenario.", ""}),
+            Masked(TestLogOf(path)));
+  // The client stays usable.
+  const std::string again = Run("good.scn", "COMMENT ok\n");
+  EXPECT_EQ("T\t# OK", Masked(TestLogOf(again))[1]);
+}
+
+TEST_F(ScenarioRunTest, TenScenariosAtOnce) {
+  std::vector<std::string> paths;
+  for (int i = 0; i < 10; ++i) {
+    paths.push_back(Write("s" + std::to_string(i) + ".scn",
+                          "COMMENT $1\nDELAY 200\nCOMMENT done $1\n"));
+  }
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_EQ(i + 1, client_->localDb().StartScenario(paths[i].c_str(), std::to_string(i).c_str()));
+  }
+  ASSERT_TRUE(WaitAllEnded());
+  for (int i = 0; i < 10; ++i) {
+    const std::vector<std::string> lines = Masked(TestLogOf(paths[i]));
+    ASSERT_EQ(5u, lines.size());
+    EXPECT_EQ("T\t# DONE " + std::to_string(i), lines[2]);
+  }
+}
+
+}  // namespace
+}  // namespace zl
