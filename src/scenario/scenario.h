@@ -128,6 +128,29 @@ class CZLScenario {
   void ReportMonitors(int /*level*/) {}
   void ValidateChecksum(int /*level*/) {}
 
+  // Tag command statements (tag_statements.cc).
+  enum class SetKind { kPV, kPVE, kRawLo, kRawHi };
+  // The tag operand into `tag` (at most 79 characters); false without one.
+  bool TakeTag(char (&tag)[80]);
+  // The value operand, groups expanded, as a number; false without one.
+  bool TakeValue(double& value);
+  // Counts and reports a ZLTagNotFound of `statement`.
+  void TagNotFound(const char* tag, const char* statement);
+  void SetValue(SetKind kind);
+  void Force(bool force);
+  void DoToggle();
+  void DoEdge();
+  void DoOpen();
+  void DoClose();
+  void DoSetPV();
+  void DoSetPVE();
+  void DoSetRawLo();
+  void DoSetRawHi();
+  void DoSetMan();
+  void DoSetAuto();
+  void DoForce();
+  void DoUnforce();
+
   // Flow and timing statements (flow_statements.cc).
   void Delay(long unit_ms);  // unit_ms: 1 (DELAY) or 1000 (DELAYSECS)
   void DoDelay();

@@ -6,6 +6,19 @@
 namespace zl {
 
 const CZLScenario::Keyword CZLScenario::kKeywords[] = {
+    // Tag commands (tag_statements.cc).
+    {"TOGGLE", true, &CZLScenario::DoToggle},
+    {"EDGE", false, &CZLScenario::DoEdge},
+    {"OPEN", true, &CZLScenario::DoOpen},
+    {"CLOSE", false, &CZLScenario::DoClose},
+    {"SETPV", false, &CZLScenario::DoSetPV},
+    {"SETPVE", false, &CZLScenario::DoSetPVE},
+    {"SETRAWLO", false, &CZLScenario::DoSetRawLo},
+    {"SETRAWHI", false, &CZLScenario::DoSetRawHi},
+    {"SETMAN", false, &CZLScenario::DoSetMan},
+    {"SETAUTO", false, &CZLScenario::DoSetAuto},
+    {"FORCE", false, &CZLScenario::DoForce},
+    {"UNFORCE", false, &CZLScenario::DoUnforce},
     // Flow and timing statements (flow_statements.cc).
     {"DELAY", false, &CZLScenario::DoDelay},
     {"DELAYSECS", false, &CZLScenario::DoDelaySecs},

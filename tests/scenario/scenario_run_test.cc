@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -129,6 +130,81 @@ TEST_F(ScenarioRunTest, StatementsWriteTheirTestLogLines) {
     want.push_back("#$CHECK:SUM");
     EXPECT_EQ(want, Masked(TestLogOf(path)));
   }
+}
+
+// Tag commands reach the server; their errors are counted and reported.
+TEST_F(ScenarioRunTest, TagCommandsSetTagsAndReportErrors) {
+  ZLSim& c = *client_;
+  struct Case {
+    int line;
+    std::string script;
+    std::function<bool()> holds;  // the server state the script must leave
+  };
+  const std::vector<Case> cases = {
+      // The value is a group the server evaluates, printed and read back.
+      {__LINE__, "SETPVE FIC101 (2*40)\n", [&] { return c.PVE("FIC101") == 80; }},
+      // Text that is no number sets 0.
+      {__LINE__, "SETPVE FIC101 70\nSETPV FIC101 abc\n", [&] { return c.PVE("FIC101") == 0; }},
+      // TOGGLE flips a state; TOGGLEX matches as TOGGLE does.
+      {__LINE__, "CLOSE XV300\nTOGGLE XV300\n", [&] { return c.PV("XV300") == 0; }},
+      {__LINE__, "OPEN XV300\nTOGGLEX xv300\n", [&] { return c.PV("XV300") == 1; }},
+      {__LINE__, "CLOSE XV300\nOPENIT XV300\n", [&] { return c.PV("XV300") == 0; }},
+      // An edge towards 0 with a target below REL_TOL, from 1 at once.
+      {__LINE__, "CLOSE XV300\nEDGE XV300 0.0000001\n", [&] { return c.PV("XV300") == 0; }},
+      {__LINE__, "SETMAN FIC101\n", [&] { return c.TagMode("FIC101") == c.TagMode("TIC200"); }},
+      {__LINE__, "SETMAN FIC101\nSETAUTO FIC101\n",
+       [&] { return c.TagMode("FIC101") != c.TagMode("TIC200"); }},
+      // The stand-in server forces only tags in Manual mode.
+      {__LINE__, "SETMAN FIC101\nFORCE FIC101\n", [&] { return c.IsForced("FIC101"); }},
+      {__LINE__, "FORCE FIC101\nUNFORCE FIC101\nSETAUTO FIC101\n",
+       [&] { return !c.IsForced("FIC101"); }},
+  };
+  int n = 0;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.line);
+    const std::string path = Run("tag" + std::to_string(++n) + ".scn", k.script);
+    EXPECT_TRUE(k.holds());
+    EXPECT_EQ(3u, Masked(TestLogOf(path)).size());  // silent on success
+  }
+
+  const std::string errors = Run("errors.scn",
+                                 "TOGGLE\nOPEN\nCLOSE\nSETMAN\nSETAUTO\nFORCE\nUNFORCE\n"
+                                 "EDGE\nEDGE XV300\nSETPV\nSETPVE\nSETPV FIC101\nSETPVE FIC101\n"
+                                 "SETRAWLO\nSETRAWLO FIC101\nSETRAWHI\nSETRAWHI FIC101\n"
+                                 "TOGGLE NOSUCH\nEDGE NOSUCH 1\nOPEN NOSUCH\nCLOSE NOSUCH\n"
+                                 "SETPV NOSUCH 1\nSETPVE NOSUCH 1\nSETRAWLO NOSUCH 1\n"
+                                 "SETRAWHI NOSUCH 1\nSETMAN NOSUCH\nSETAUTO NOSUCH\n"
+                                 "FORCE NOSUCH\nUNFORCE NOSUCH\n");
+  const std::vector<std::string> want = {
+      "T\tStarting test '" + errors + "' at DATE",
+      "T\t__TOGGLE keyword with no tag",
+      "T\t__OPEN keyword with no tag",
+      "T\t__Incomplete EDGE command",
+      "T\t__Value not found for EDGE XV300",
+      "T\t__Incomplete SETPV command",
+      "T\t__Incomplete SETPVE command",
+      "T\t__Value not found for SETPV FIC101",
+      "T\t__Value not found for SETPVE FIC101",
+      "T\t__Incomplete SETRAWLO command",
+      "T\t__Value not found for SETRAWLO FIC101",
+      "T\t__Incomplete SETRAWHI command",
+      "T\t__Value not found for SetRawHi FIC101",
+      "T\t__Tag <NOSUCH> not found for TOGGLE",
+      "T\t__Tag <NOSUCH> not found for EDGE",
+      "T\t__Tag <NOSUCH> not found for OPEN",
+      "T\t__Tag <NOSUCH> not found for CLOSE",
+      "T\t__Tag <NOSUCH> not found for SETPV",
+      "T\t__Tag <NOSUCH> not found for SETPVE",
+      "T\t__Tag <NOSUCH> not found for SETRAWLO",
+      "T\t__Tag <NOSUCH> not found for SetRawHi",
+      "T\t__Tag <NOSUCH> not found for SETMAN",
+      "T\t__Tag <NOSUCH> not found for SETAUTO",
+      "T\t__Tag <NOSUCH> not found for FORCE",
+      "T\t__Tag <NOSUCH> not found for UNFORCE",
+      "T\tClosing test log after M mins S secs at DATE",
+      "#$CHECK:SUM",
+  };
+  EXPECT_EQ(want, Masked(TestLogOf(errors)));
 }
 
 TEST_F(ScenarioRunTest, EmptyFileAndPathWithoutDot) {

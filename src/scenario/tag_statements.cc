@@ -1,0 +1,196 @@
+// Tag command statements: set values, drive digital points, change raw
+// ranges, modes and forcing. Silent when they succeed; each failure writes
+// its own test log line. Runs on the worker.
+#include <ace/Log_Msg.h>
+#include <ace/OS_NS_unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "common/exception_text.h"
+#include "common/text_utils.h"
+#include "scenario/scenario.h"
+
+namespace zl {
+
+bool CZLScenario::TakeTag(char (&tag)[80]) {
+  const char* token = tokens_.Next(kBlanks);
+  if (token == nullptr) return false;
+  strncpyz(tag, token, sizeof tag);
+  return true;
+}
+
+bool CZLScenario::TakeValue(double& value) {
+  const char* token = tokens_.Next(kBlanks, true);
+  if (token == nullptr) return false;
+  value = std::atof(EvaluateParentheses(token).c_str());
+  return true;
+}
+
+void CZLScenario::TagNotFound(const char* tag, const char* statement) {
+  ++sceErrors_;
+  Log("%s\t__Tag <%s> not found for %s\n", Stamp().c_str(), tag, statement);
+}
+
+// TOGGLE tag: 0 when the percent value is above REL_TOL, else 1.
+void CZLScenario::DoToggle() {
+  char tag[80];
+  if (!TakeTag(tag)) {
+    ++sceErrors_;
+    Log("%8s\t__TOGGLE keyword with no tag\n", Stamp().c_str());
+    return;
+  }
+  try {
+    const double pv = db_->PV(tag);
+    db_->SetPV(tag, pv > rel_tol_ ? 0.0 : 1.0);
+  } catch (const ZEMR::ZLTagNotFound&) {
+    TagNotFound(tag, "TOGGLE");
+  }
+}
+
+// EDGE tag value: ends at the target state (1 when value >= REL_TOL), first
+// spending one second in the other state when already there.
+void CZLScenario::DoEdge() {
+  char tag[80];
+  if (!TakeTag(tag)) {
+    ++sceErrors_;
+    ACE_DEBUG((LM_ERROR, "Scenario: EDGE what tag??\n"));
+    Log("%s\t__Incomplete EDGE command\n", Stamp().c_str());
+    return;
+  }
+  double target = 0;
+  if (!TakeValue(target)) {
+    ++sceErrors_;
+    ACE_DEBUG((LM_ERROR, "Scenario: EDGE tag to what??\n"));
+    Log("%s\t__Value not found for EDGE %s\n", Stamp().c_str(), tag);
+    return;
+  }
+  try {
+    const double pv = db_->PV(tag);
+    const bool up = target >= rel_tol_;
+    if (up ? pv != 0 : pv == 0) {
+      db_->SetPV(tag, up ? 0.0 : 1.0);
+      ACE_OS::sleep(ACE_Time_Value(1));
+    }
+    db_->SetPV(tag, up ? 1.0 : 0.0);
+  } catch (const ZEMR::ZLTagNotFound&) {
+    TagNotFound(tag, "EDGE");
+  }
+}
+
+// OPEN tag: percent value 0.
+void CZLScenario::DoOpen() {
+  char tag[80];
+  if (!TakeTag(tag)) {
+    ++sceErrors_;
+    Log("%8s\t__OPEN keyword with no tag\n", Stamp().c_str());
+    return;
+  }
+  try {
+    db_->SetPV(tag, 0.0);
+  } catch (const ZEMR::ZLTagNotFound&) {
+    TagNotFound(tag, "OPEN");
+  }
+}
+
+// CLOSE tag: percent value 1; silent without a tag.
+void CZLScenario::DoClose() {
+  char tag[80];
+  if (!TakeTag(tag)) return;
+  try {
+    db_->SetPV(tag, 1.0);
+  } catch (const ZEMR::ZLTagNotFound&) {
+    TagNotFound(tag, "CLOSE");
+  }
+}
+
+// SETPV | SETPVE | SETRAWLO | SETRAWHI tag value.
+void CZLScenario::SetValue(SetKind kind) {
+  struct Texts {
+    const char* no_tag_log;
+    const char* keyword;
+    const char* no_value_log;
+    const char* name;  // in the value and not-found lines
+  };
+  static const Texts kTexts[] = {
+      {"Scenario: SETPV(E) what??\n", "SETPV", "Scenario: SetPV(E) tag to what??\n", "SETPV"},
+      {"Scenario: SETPV(E) what??\n", "SETPVE", "Scenario: SetPV(E) tag to what??\n", "SETPVE"},
+      {"Scenario: SETRAWLOW what??\n", "SETRAWLO", "Scenario: Set RawLow tag to what??\n",
+       "SETRAWLO"},
+      {"Scenario: SETRAWHI what??\n", "SETRAWHI", "Scenario: Set RawHi tag to what??\n",
+       "SetRawHi"},
+  };
+  const Texts& t = kTexts[static_cast<int>(kind)];
+  char tag[80];
+  if (!TakeTag(tag)) {
+    ++sceErrors_;
+    ACE_DEBUG((LM_ERROR, "%s", t.no_tag_log));
+    Log("%s\t__Incomplete %s command\n", Stamp().c_str(), t.keyword);
+    return;
+  }
+  double value = 0;
+  if (!TakeValue(value)) {
+    ++sceErrors_;
+    ACE_DEBUG((LM_ERROR, "%s", t.no_value_log));
+    Log("%s\t__Value not found for %s %s\n", Stamp().c_str(), t.name, tag);
+    return;
+  }
+  try {
+    switch (kind) {
+      case SetKind::kPV: db_->SetPV(tag, value); break;
+      case SetKind::kPVE: db_->SetPVE(tag, value); break;
+      case SetKind::kRawLo: db_->SetRawLo(tag, value); break;
+      case SetKind::kRawHi: db_->SetRawHi(tag, value); break;
+    }
+  } catch (const ZEMR::ZLTagNotFound&) {
+    TagNotFound(tag, t.name);
+  }
+}
+
+void CZLScenario::DoSetPV() { SetValue(SetKind::kPV); }
+void CZLScenario::DoSetPVE() { SetValue(SetKind::kPVE); }
+void CZLScenario::DoSetRawLo() { SetValue(SetKind::kRawLo); }
+void CZLScenario::DoSetRawHi() { SetValue(SetKind::kRawHi); }
+
+// SETMAN tag | SETAUTO tag: the tag's mode; silent without a tag.
+void CZLScenario::DoSetMan() {
+  char tag[80];
+  if (!TakeTag(tag)) return;
+  try {
+    db_->SetMan(tag);
+  } catch (const ZEMR::ZLTagNotFound&) {
+    TagNotFound(tag, "SETMAN");
+  }
+}
+
+void CZLScenario::DoSetAuto() {
+  char tag[80];
+  if (!TakeTag(tag)) return;
+  try {
+    db_->SetAuto(tag);
+  } catch (const ZEMR::ZLTagNotFound&) {
+    TagNotFound(tag, "SETAUTO");
+  }
+}
+
+// FORCE tag | UNFORCE tag; a server without forcing raises BAD_OPERATION.
+void CZLScenario::Force(bool force) {
+  const char* name = force ? "FORCE" : "UNFORCE";
+  char tag[80];
+  if (!TakeTag(tag)) return;
+  try {
+    db_->SetForce(tag, force);
+  } catch (const ZEMR::ZLTagNotFound&) {
+    TagNotFound(tag, name);
+  } catch (const CORBA::BAD_OPERATION& e) {
+    ++sceErrors_;
+    ACE_DEBUG((LM_ERROR, "Caught Exception in %s, %s\n", name, ExceptionText(e).c_str()));
+    Log("%s\t__Exception from %s command, server does not have that functionality\n",
+        Stamp().c_str(), name);
+  }
+}
+
+void CZLScenario::DoForce() { Force(true); }
+void CZLScenario::DoUnforce() { Force(false); }
+
+}  // namespace zl
