@@ -86,7 +86,7 @@ void CZLScenario::DoSimWait() {
 bool CZLScenario::SimWaitStep() {
   CORBA::String_var elapsed_text = db_->HelloZL("$KERNEL.ElapsedSimTime");
   const double elapsed = std::atof(elapsed_text.in());
-  CheckMonitors();
+  CheckAllMonitors();
   if (sim_target_ <= elapsed) {
     Log("%s\t  SIMWAIT completed %f SIMsecs late; elapsedServerTime = %s\n", Stamp().c_str(),
         elapsed - sim_target_, SimTimeText(elapsed).c_str());

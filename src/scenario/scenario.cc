@@ -264,7 +264,7 @@ bool CZLScenario::WaitPhase() {
     if (StopRequested()) return false;
     const ACE_Time_Value now = ACE_OS::gettimeofday();
     if (wait_deadline_ != ACE_Time_Value::zero && now < wait_deadline_) {
-      CheckMonitors();
+      CheckAllMonitors();
       ACE_Time_Value slice = wait_deadline_ - ACE_OS::gettimeofday();
       if (slice > ACE_Time_Value(0, 500000)) slice = ACE_Time_Value(0, 500000);
       if (slice > ACE_Time_Value::zero) ACE_OS::sleep(slice);
@@ -310,7 +310,7 @@ void CZLScenario::CloseLevels(int target) {
     const int l = level_;
     if (files_[l] != nullptr) {
       if (test_log_ != nullptr && l != 0) {
-        ReportMonitors(l);
+        ReportMonitoredTags(l);
         ValidateChecksum(l);
         Log("%s\tSubtest '%s' finished--was nest level %d\n", Stamp().c_str(),
             level_names_[l].c_str(), l);
@@ -325,7 +325,7 @@ void CZLScenario::CloseLevels(int target) {
     if (l == 0 || level_ < target) break;
   }
   if (target == 0 && test_log_ != nullptr) {
-    ReportMonitors(0);
+    ReportMonitoredTags(0);
     ValidateChecksum(0);
     if (skipped_questions_ > 0) {
       Log("%s\t**Failure indicated because %ld questions skipped by -skipuserq option\n",

@@ -16,6 +16,8 @@
 #include <array>
 #include <atomic>
 #include <cstdio>
+#include <forward_list>
+#include <limits>
 #include <map>
 #include <shared_mutex>
 #include <string>
@@ -122,11 +124,46 @@ class CZLScenario {
   std::string Stamp() const;
   // One formatted test log line; nothing when the test log is closed.
   void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  // Hooks of the monitors and checksum reports (no monitors exist yet).
-  // CheckMonitors covers the levels 0 to the current one.
-  void CheckMonitors() {}
-  void ReportMonitors(int /*level*/) {}
+  // Hook of the checksum validation at the close of a level.
   void ValidateChecksum(int /*level*/) {}
+
+  // Verifications, assertions and monitors (check_statements.cc).
+  struct MonitorItem {
+    std::string tag;
+    int kind = 0;  // 0 "=", 1 ">", 2 "<"
+    double expected = 0;
+    double last_value = std::numeric_limits<double>::quiet_NaN();
+    bool tag_valid = true;
+    bool enabled = true;
+    bool result = true;
+    bool previous_result = true;
+  };
+  struct MonitorList {
+    std::forward_list<MonitorItem> items;  // newest first
+    bool failed = false;                   // a check of this level failed
+  };
+  void Verify(int kind, const char* keyword);
+  void Monitor(int kind, const char* keyword);
+  // Checks one item; true when it passes.
+  bool Check(MonitorItem& item);
+  // Checks every item of `level`, counting and reporting changes of state.
+  void CheckMonitors(int level);
+  // CheckMonitors for the levels 0 to the current one (the wait phase).
+  void CheckAllMonitors();
+  // The level's PASSED line, when it has monitors and none failed.
+  void ReportMonitoredTags(int level);
+  void DoVerify();
+  void DoVerifyGt();
+  void DoVerifyLt();
+  void DoAssert();
+  void DoAssertGt();
+  void DoAssertLt();
+  void DoMonitor();
+  void DoMonitorGt();
+  void DoMonitorLt();
+  void DoMonEnable();
+  void DoMonDisable();
+  void DoMonClear();
 
   // Tag command statements (tag_statements.cc).
   enum class SetKind { kPV, kPVE, kRawLo, kRawHi };
@@ -191,6 +228,7 @@ class CZLScenario {
   double rel_tol_ = 1e-6;
   double abs_tol_ = 0;
   unsigned db_changes_at_start_ = 0;
+  std::array<MonitorList, kLevels> monitors_;
   std::array<std::string, kLevels> stored_checksums_;
   std::array<std::string, kLevels> computed_checksums_;
   bool safety_version_ = false;

@@ -207,6 +207,90 @@ TEST_F(ScenarioRunTest, TagCommandsSetTagsAndReportErrors) {
   EXPECT_EQ(want, Masked(TestLogOf(errors)));
 }
 
+// Verifications and assertions: the tolerance rule, both number formats,
+// tag lists and the error lines.
+TEST_F(ScenarioRunTest, VerificationsCompareAndReport) {
+  struct Case {
+    int line;
+    double fic101;  // FIC101's value before the run
+    std::string script;
+    std::vector<std::string> body;
+  };
+  const std::vector<Case> cases = {
+      // Within |100 * REL_TOL|.
+      {__LINE__, 100.00005, "VERIFY FIC101 100\n",
+       {"T\t  Verification <FIC101> = 100.000000 passed Value is 100.000050"}},
+      {__LINE__, 100.0002, "VERIFY FIC101 100\n",
+       {"T\t**Verification <FIC101> = 100.000000 FAILED Value is 100.000200"}},
+      // ABS_TOL takes over where the relative tolerance is too small.
+      {__LINE__, 100.0002, "ABS_TOL -0.0003\nVERIFY FIC101 (50*2)\n",
+       {"T\t  Verification <FIC101> = 100.000000 passed Value is 100.000200"}},
+      // Small expected values print in exponent form.
+      {__LINE__, 0, "VERIFY FIC101 0\n",
+       {"T\t  Verification <FIC101> = 0.00000E+00 passed Value is 0.00000E+00"}},
+      // ">" is strict.
+      {__LINE__, 5, "VERIFY_GT FIC101 5\nVERIFY_LT FIC101 6\n",
+       {"T\t**Verification <FIC101> > 5.000000 FAILED Value is 5.000000",
+        "T\t  Verification <FIC101> < 6.000000 passed Value is 5.000000"}},
+      // A passing assertion is silent; a failing one says "Assertion".
+      {__LINE__, 0, "ASSERT FIC101 0\nASSERT_GT FIC101 1\n",
+       {"T\t**Assertion <FIC101> > 1.000000 FAILED Value is 0.000000"}},
+      // The list ends at its first empty item.
+      {__LINE__, 120, "VERIFY FIC101,TIC200,,XV300 120\n",
+       {"T\t  Verification <FIC101> = 120.000000 passed Value is 120.000000",
+        "T\t  Verification <TIC200> = 120.000000 passed Value is 120.000000"}},
+      {__LINE__, 1, "VERIFY\nASSERT_LT\nVERIFY FIC101\nVERIFY NOSUCH,FIC101 1\n",
+       {"T\t__Tag list not found for VERIFY VERIFY", "T\t__Tag list not found for VERIFY ASSERT_LT",
+        "T\t__Value not found for VERIFY FIC101", "T\t__Tag <NOSUCH,FIC101> not found for VERIFY",
+        "T\t  Verification <FIC101> = 1.000000 passed Value is 1.000000"}},
+  };
+  ASSERT_EQ(1, client_->SetPVE("TIC200", 120));
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    ASSERT_EQ(1, client_->SetPVE("FIC101", c.fic101));
+    const std::string path = Run("verify" + std::to_string(++n) + ".scn", c.script);
+    std::vector<std::string> want = {"T\tStarting test '" + path + "' at DATE"};
+    want.insert(want.end(), c.body.begin(), c.body.end());
+    want.push_back("T\tClosing test log after M mins S secs at DATE");
+    want.push_back("#$CHECK:SUM");
+    EXPECT_EQ(want, Masked(TestLogOf(path)));
+  }
+}
+
+// Monitors write a line at each change of state, and PASSED for a level
+// without failures.
+TEST_F(ScenarioRunTest, MonitorsReportChangesWhileWaiting) {
+  ASSERT_EQ(1, client_->SetPVE("FIC101", 3.5));
+  const std::string drift =
+      Run("drift.scn",
+          "MONITOR FIC101 ?\nDELAY 600\nSETPVE FIC101 4\nDELAY 600\nSETPVE FIC101 3.5\n"
+          "DELAY 600\nMON_CLEAR\n");
+  EXPECT_EQ((std::vector<std::string>{
+                "T\tStarting test '" + drift + "' at DATE",
+                "T\t  Monitoring tag <FIC101> = 3.500000",
+                "T\t**Monitor <FIC101> = 3.500000 FAILED Value is 4.000000",
+                "T\t  Monitor <FIC101> = 3.500000 NORMAL Value is 3.500000",
+                "T\tClosing test log after M mins S secs at DATE", "#$CHECK:SUM"}),
+            Masked(TestLogOf(drift)));
+
+  // Disabled monitors pass without reading; an unknown tag is skipped.
+  const std::string quiet =
+      Run("quiet.scn",
+          "MONITOR\nMONITOR FIC101\nMONITOR NOSUCH 1\nMONITOR_GT FIC101,TIC200 1000\n"
+          "MON_DISABLE\nDELAY 100\n");
+  EXPECT_EQ((std::vector<std::string>{
+                "T\tStarting test '" + quiet + "' at DATE",
+                "T\t__Tag list not found for MONITOR MONITOR",
+                "T\t__Value not found for MONITOR FIC101",
+                "T\t__Tag <NOSUCH> not found for MONITOR",
+                "T\t  Monitoring tag(s) <NOSUCH> = 1.000000",
+                "T\t  Monitoring tag(s) <FIC101,TIC200> > 1000.000000",
+                "T\t  Monitored tags PASSED at nest level 0",
+                "T\tClosing test log after M mins S secs at DATE", "#$CHECK:SUM"}),
+            Masked(TestLogOf(quiet)));
+}
+
 TEST_F(ScenarioRunTest, EmptyFileAndPathWithoutDot) {
   const std::string path = Run("plain", "");
   EXPECT_EQ((std::vector<std::string>{"T\tStarting test '" + path + "' at DATE",
