@@ -62,8 +62,12 @@ long ZEMR_ZLLocalDB_i::SetupNotifications(CosNotifyComm::StructuredPushConsumer_
   return notifications_.Setup(db_.in(), orb_.in(), naming_.in(), consumer);
 }
 
+// While the listener runs it keeps the queues current, so a read that the
+// queues can answer skips the round trip to the channel: what waits there is
+// newer than what is queued and goes behind it anyway.
 CORBA::Boolean ZEMR_ZLLocalDB_i::MessagesExist(CORBA::ULong msg_type) {
   if (!channel_.listener_running()) return false;
+  if (queues_.Exists(msg_type)) return true;
   channel_.GetServerMessages();
   return queues_.Exists(msg_type);
 }
@@ -71,8 +75,11 @@ CORBA::Boolean ZEMR_ZLLocalDB_i::MessagesExist(CORBA::ULong msg_type) {
 char* ZEMR_ZLLocalDB_i::GetNextZLMessage(CORBA::ULong msg_type) {
   std::string result;
   try {
-    channel_.GetServerMessages();
-    result = queues_.TakeNext(msg_type);
+    if (channel_.listener_running()) result = queues_.TakeNext(msg_type);
+    if (result.empty()) {
+      channel_.GetServerMessages();
+      result = queues_.TakeNext(msg_type);
+    }
   } catch (...) {
     ACE_DEBUG((LM_ERROR, "**Caught exception while getting next message!\n"));
   }
