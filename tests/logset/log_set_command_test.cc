@@ -4,9 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "logset/log_obj.h"
 #include "logset/log_set_list.h"
@@ -108,20 +114,43 @@ TEST(LogSetCommandTest, NullLineAndLongLine) {
   EXPECT_EQ(list.Command("LSLIST"), name.substr(0, 2999 - 9));
 }
 
-TEST(LogSetCommandTest, CommentsAreQueued) {
+TEST(LogSetCommandTest, CommentsAreWrittenAtTheNextWrite) {
+  char tmpl[] = "/tmp/zl_logset_cmd_XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const std::string dir = tmpl;
   LogSetList list(NoDatabase);
   list.Command("LSCREATE demo");
+  // The command language upper-cases the path; the directory is still found.
+  ASSERT_EQ(list.Command(("LSSET demo FILE " + dir + "/c.log").c_str()), "OK");
   list.Command("LSCOMMENT demo");
   list.Command(("LSCOMMENT demo " + std::string(100, 'c') + "\nnot this").c_str());
-  auto log = list.Find("Demo");
-  ASSERT_TRUE(log);
+  list.RunAll();  // disabled, no items: the pending comments are still written
+
+  std::ifstream in(dir + "/C.LOG", std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::string> texts;
+  size_t at = 0;
+  LogRecord r;
+  size_t used = 0;
+  while (at < bytes.size() && DecodeLogRecord(bytes.data() + at, bytes.size() - at, &r, &used)) {
+    texts.push_back(r.kind + ":" + r.text);
+    at += used;
+  }
+  std::filesystem::remove_all(dir);
+  EXPECT_EQ(at, bytes.size());
+  EXPECT_EQ(texts, (std::vector<std::string>{"_HD_:DEMO", "_FO_:", "_DE_:", "SCMT:Empty Comment",
+                                             "SCMT:" + std::string(79, 'c')}));
+  EXPECT_TRUE(list.Find("Demo"));
   EXPECT_EQ(list.Find(nullptr), nullptr);
   EXPECT_EQ(list.Find("nosuch"), nullptr);
 }
 
 // A log set deleted by one thread while another runs every log set: the
-// timer's run keeps it alive; nothing crashes.
+// timer's run keeps it alive; nothing crashes and the file stays whole.
 TEST(LogSetCommandTest, DeleteWhileRunning) {
+  char tmpl[] = "/tmp/zl_logset_race_XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const std::string dir = tmpl;
   LogSetList list(NoDatabase);
   std::atomic<bool> stop{false};
   std::thread timer([&] {
@@ -129,7 +158,7 @@ TEST(LogSetCommandTest, DeleteWhileRunning) {
   });
   for (int i = 0; i < 300; ++i) {
     list.Command("LSCREATE racer");
-    list.Command("LSSET racer FILE /nonexistent-dir/r.log");
+    list.Command(("LSSET racer FILE " + dir + "/r.log").c_str());
     list.Command("LSADDTAGS racer 1");
     list.Command("LSCOMMENT racer hi");
     list.Command("LSDELETE racer");
@@ -138,6 +167,16 @@ TEST(LogSetCommandTest, DeleteWhileRunning) {
   timer.join();
   EXPECT_EQ(list.Command("LSLIST"), "");
   EXPECT_EQ(list.DeleteAll(), 1);
+
+  std::ifstream in(dir + "/R.LOG", std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t at = 0;
+  LogRecord r;
+  size_t used = 0;
+  while (at < bytes.size() && DecodeLogRecord(bytes.data() + at, bytes.size() - at, &r, &used))
+    at += used;
+  std::filesystem::remove_all(dir);
+  EXPECT_EQ(at, bytes.size());  // only whole records
 }
 
 }  // namespace
