@@ -327,6 +327,7 @@ void CZLScenario::CloseLevels(int target) {
   if (target == 0 && test_log_ != nullptr) {
     ReportMonitoredTags(0);
     ValidateChecksum(0);
+    ReportVersions();
     if (skipped_questions_ > 0) {
       Log("%s\t**Failure indicated because %ld questions skipped by -skipuserq option\n",
           Stamp().c_str(), static_cast<long>(skipped_questions_));

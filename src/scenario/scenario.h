@@ -124,8 +124,11 @@ class CZLScenario {
   std::string Stamp() const;
   // One formatted test log line; nothing when the test log is closed.
   void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  // Hook of the checksum validation at the close of a level.
-  void ValidateChecksum(int /*level*/) {}
+  // Integrity checks (integrity.cc), each only with its SAFETY flag: the
+  // stored checksum of `level` against the computed one, and the
+  // database-change and version lines at the end of a run.
+  void ValidateChecksum(int level);
+  void ReportVersions();
 
   // Verifications, assertions and monitors (check_statements.cc).
   struct MonitorItem {

@@ -291,6 +291,51 @@ TEST_F(ScenarioRunTest, MonitorsReportChangesWhileWaiting) {
             Masked(TestLogOf(quiet)));
 }
 
+// The stored checksum covers statement lines only: edited comments still
+// validate, an added blank line does not.
+TEST_F(ScenarioRunTest, StoredChecksumValidatesStatementsOnly) {
+  const std::string body = "SAFETY VALID\nCOMMENT x\n";
+  const std::string probe = Write("probe.txt", body);
+  std::FILE* f = std::fopen(probe.c_str(), "r");
+  ASSERT_NE(nullptr, f);
+  const std::string sum = FileChecksum(f, 0);
+  std::fclose(f);
+  struct Case {
+    int line;
+    std::string text;
+    std::string want;  // the validation line, "%s" for the path
+  };
+  const std::vector<Case> cases = {
+      {__LINE__, "#$CHECK:" + sum + "\n# approved\n" + body,
+       "T\t  Stored checksum, " + sum + ", validates scenario: %s"},
+      // An edited comment is no statement.
+      {__LINE__, "# edited later\n" + body + "#$CHECK:" + sum + "\n",
+       "T\t  Stored checksum, " + sum + ", validates scenario: %s"},
+      // A blank line is.
+      {__LINE__, "#$CHECK:" + sum + "\n\n" + body,
+       "T\t__Stored checksum, " + sum + ", is invalid for scenario: %s"},
+      {__LINE__, body, "T\t__No stored checksum for scenario: %s"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    const std::string path = Run("check" + std::to_string(++n) + ".scn", c.text);
+    const std::vector<std::string> lines = Masked(TestLogOf(path));
+    ASSERT_EQ(5u, lines.size());
+    EXPECT_EQ(std::regex_replace(c.want, std::regex("%s"), path), lines[2]);
+  }
+}
+
+TEST_F(ScenarioRunTest, SafetyReportsVersionsAndDatabaseChanges) {
+  const std::string path = Run("safe.scn", "SAFETY\n");
+  const std::vector<std::string> lines = Masked(TestLogOf(path));
+  ASSERT_EQ(7u, lines.size());
+  EXPECT_EQ("T\t__No stored checksum for scenario: " + path, lines[1]);
+  EXPECT_EQ("T\t  Server Database is the same since start of scenario", lines[2]);
+  EXPECT_EQ("T\t# ZL Client version: 3.2.0.15", lines[3]);
+  EXPECT_EQ(0u, lines[4].find("T\t# ZL Server version: "));
+}
+
 TEST_F(ScenarioRunTest, EmptyFileAndPathWithoutDot) {
   const std::string path = Run("plain", "");
   EXPECT_EQ((std::vector<std::string>{"T\tStarting test '" + path + "' at DATE",
