@@ -18,6 +18,7 @@
 #include <mutex>
 
 #include "common/file_checksum.h"
+#include "common/path_case.h"
 #include "common/text_utils.h"
 #include "common/time_format.h"
 #include "localdb/scenario_owner.h"
@@ -361,8 +362,8 @@ int CZLScenario::OpenSubtest(const char* name, const char* options) {
     return -2;
   }
   const int next = level_ + 1;
-  // Names arrive upper-cased; they are looked up as given.
-  const std::string path = scenario_dir_ + "/" + name;
+  // Names arrive upper-cased: each component is matched ignoring case.
+  const std::string path = ResolvePathCase(scenario_dir_ + "/" + name);
   files_[next] = std::fopen(path.c_str(), "r");
   if (files_[next] == nullptr) {
     if (test_log_ != nullptr) {

@@ -106,6 +106,9 @@ TEST_F(ScenarioRunTest, StatementsWriteTheirTestLogLines) {
       {__LINE__, "DELAY\nDELAYSECS\nSIMWAIT\n", "",
        {"T\t__DELAY not executed", "T\t__DELAY not executed", "T\t__SIMWAIT not executed"}},
       {__LINE__, "USELOG nolog\n", "", {"T\t__Logset <NOLOG> not found for USELOG"}},
+      // A condition true at once means no wait (a wait would outlast the
+      // run's bounded wait for its end).
+      {__LINE__, "DELAYSECS 60 (1 > 0)\nCOMMENT on\n", "", {"T\t# ON"}},
       // Arguments, escapes, and the -skipuserq and "--" options that are not arguments.
       {__LINE__, "COMMENT $1/$2/\\$1/$9\n", "-skipuserq a --x b", {"T\t# A/B/$1/$9"}},
       // GOTO: forward, a false condition falls through, unknown labels are ignored.
@@ -345,7 +348,7 @@ TEST_F(ScenarioRunTest, EmptyFileAndPathWithoutDot) {
 }
 
 TEST_F(ScenarioRunTest, SubtestsNestTo255AndRefuseDeeper) {
-  Write("SUB.SCN", "COMMENT in $1\n");
+  Write("Sub.scn", "COMMENT in $1\n");  // found by "@sub.scn" ignoring case
   Write("R.SCN", "@R.SCN\n");
   const std::string path = Run("main.scn", "@sub.scn arg\n@none.scn\n@r.scn\nCOMMENT back\n");
   const std::vector<std::string> lines = Masked(TestLogOf(path));
