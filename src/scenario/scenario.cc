@@ -73,8 +73,9 @@ void CZLScenario::SetArguments(const char* options, int level) {
   std::array<std::string, 8>& args = args_[level];
   for (std::string& a : args) a.clear();
   int stored = 0;
-  for (char* tok = std::strtok(buf, " \t"); tok != nullptr && stored < 8;
-       tok = std::strtok(nullptr, " \t")) {
+  char* save = nullptr;  // strtok_r: workers and host threads split at once
+  for (char* tok = strtok_r(buf, " \t", &save); tok != nullptr && stored < 8;
+       tok = strtok_r(nullptr, " \t", &save)) {
     if (level == 0 && (ToLowerCopy(tok).compare(0, 10, "-skipuserq") == 0 ||
                        std::strncmp(tok, "--", 2) == 0)) {
       continue;
