@@ -51,11 +51,15 @@ char* ZEMR_ZLLocalDB_i::LSCmd(const char* command) {
   return CORBA::string_dup(log_sets_.Command(command).c_str());
 }
 
+// Without a database there is nobody to transfer to: -1 (the simulator
+// client never gets here then; other callers might).
 CORBA::Long ZEMR_ZLLocalDB_i::SaveTags(const char* path, CORBA::ULong& count) {
-  return SaveTagFile(db_.in(), path, count);
+  count = 0;
+  return CORBA::is_nil(db_) ? -1 : SaveTagFile(db_.in(), path, count);
 }
 CORBA::Long ZEMR_ZLLocalDB_i::ReadTags(const char* path, CORBA::ULong& count) {
-  return ReadTagFile(db_.in(), path, count);
+  count = 0;
+  return CORBA::is_nil(db_) ? -1 : ReadTagFile(db_.in(), path, count);
 }
 
 long ZEMR_ZLLocalDB_i::SetupNotifications(CosNotifyComm::StructuredPushConsumer_ptr consumer) {

@@ -94,6 +94,10 @@ TEST(LocalDbTest, WithoutDatabase) {
   text = db.LSCmd(nullptr);
   EXPECT_STREQ("**Error", text.in());
   EXPECT_TRUE(log.Has(LM_ERROR, "Exported LSCmd() was passed a null pointer.\n"));
+  CORBA::ULong count = 7;
+  EXPECT_EQ(-1, db.SaveTags("never-written.tags", count));
+  EXPECT_EQ(0u, count);
+  EXPECT_EQ(-1, db.ReadTags("never-read.tags", count));
   EXPECT_TRUE(db.ZLFind("FV101", "fv(1)"));
   text = db.PatPaste("<@>");
   EXPECT_STREQ("<1>", text.in());
