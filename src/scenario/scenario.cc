@@ -184,28 +184,40 @@ bool CZLScenario::ReadLine() {
 }
 
 void CZLScenario::RunScenario() {
-  // Plug-in point of timed blocks: a block with active statements holds the
-  // pending line back and sets a 100 ms deadline before the wait phase.
+  // One pending line and one timed block: a line that is not a timed
+  // statement starts the collected block and stays pending until every
+  // statement of the block has finished; meanwhile the loop polls the block
+  // with 100 ms waits.
   while (files_[0] != nullptr) {
     if (StopRequested()) {
       Abort();
       return;
     }
-    bool at_end = false;
-    if (!pending_) {
-      if (ReadLine()) {
-        pending_ = true;
-      } else {
-        at_end = true;
+    if (timed_block_.AnyActive()) PollTimedBlock();
+    if (!timed_block_.AnyActive()) {
+      bool at_end = false;
+      if (!pending_) {
+        if (ReadLine()) {
+          pending_ = true;
+        } else {
+          at_end = true;
+        }
       }
-    }
-    wait_deadline_ = ACE_Time_Value::zero;
-    wait_condition_.clear();
-    if (pending_) {
-      pending_ = false;
-      ExecuteLine();
-    } else if (at_end) {
-      CloseLevels(level_);
+      wait_deadline_ = ACE_Time_Value::zero;
+      wait_condition_.clear();
+      if (pending_) {
+        const bool blank = line_[std::strspn(line_, " \t\r\n")] == '\0';
+        if (line_[0] != '#' && !blank && !timed_block_.Empty() && !IsTimedLine(line_)) {
+          PollTimedBlock();
+        }
+        if (!timed_block_.AnyActive()) {
+          pending_ = false;
+          ExecuteLine();
+        }
+      } else if (at_end) {
+        if (!timed_block_.Empty()) PollTimedBlock();
+        if (!timed_block_.AnyActive()) CloseLevels(level_);
+      }
     }
     if (!WaitPhase()) {
       Abort();
@@ -285,6 +297,7 @@ bool CZLScenario::WaitPhase() {
 }
 
 void CZLScenario::Abort() {
+  timed_block_.Clear();
   for (int l = level_; l >= 0; --l) {
     if (files_[l] != nullptr) std::fclose(files_[l]);
     files_[l] = nullptr;

@@ -22,6 +22,7 @@
 #include <shared_mutex>
 #include <string>
 
+#include "scenario/timed_statements.h"
 #include "scenario/tokenizer.h"
 #include "zemr.hh"
 
@@ -96,6 +97,10 @@ class CZLScenario {
   double abs_tol() const { return abs_tol_; }
 
  private:
+  // Timed statements read the counters, the tolerances, the server and the
+  // test log of their scenario (on its worker).
+  friend class CScenarioStatementAsync;
+
   // A statement handler: the keyword has been taken; operands follow in the
   // tokenizer.
   using Handler = void (CZLScenario::*)();
@@ -191,6 +196,25 @@ class CZLScenario {
   void DoForce();
   void DoUnforce();
 
+  // Timed statements (timed_statements.cc).
+  // True when the first word of `line` (upper case, after leading blanks)
+  // belongs to a timed block: BDELAY, COMMENT, the TVERIFY and TASSERT
+  // families and TMONITOR.
+  static bool IsTimedLine(const char* line);
+  // Polls the timed block once at the current time; clears it when all its
+  // statements have finished, else sets the wait deadline 100 ms ahead.
+  void PollTimedBlock();
+  void TimedVerify(int kind, const char* keyword);
+  void DoTVerify();
+  void DoTVerifyGt();
+  void DoTVerifyLt();
+  void DoTAssert();
+  void DoTAssertGt();
+  void DoTAssertLt();
+  void DoTMonitor();
+  void DoBDelay();
+  void DoBEnd();
+
   // Flow and timing statements (flow_statements.cc).
   void Delay(long unit_ms);  // unit_ms: 1 (DELAY) or 1000 (DELAYSECS)
   void DoDelay();
@@ -242,6 +266,7 @@ class CZLScenario {
   unsigned skipped_questions_ = 0;
   int udp_socket_ = -1;
 
+  CScenarioTimedBlock timed_block_;  // the timed block of the statement loop
   char line_[2048] = {};  // the line being executed
   bool pending_ = false;  // line_ holds a line not yet executed
   Tokenizer tokens_;

@@ -32,6 +32,17 @@ const CZLScenario::Keyword CZLScenario::kKeywords[] = {
     {"MON_ENABLE", false, &CZLScenario::DoMonEnable},
     {"MON_DISABLE", false, &CZLScenario::DoMonDisable},
     {"MON_CLEAR", false, &CZLScenario::DoMonClear},
+    // Timed statements (timed_statements.cc).
+    {"TVERIFY", false, &CZLScenario::DoTVerify},
+    {"TVERIFY_GT", false, &CZLScenario::DoTVerifyGt},
+    {"TVERIFY_LT", false, &CZLScenario::DoTVerifyLt},
+    {"TASSERT", false, &CZLScenario::DoTAssert},
+    {"TASSERT_GT", false, &CZLScenario::DoTAssertGt},
+    {"TASSERT_LT", false, &CZLScenario::DoTAssertLt},
+    {"TMONITOR", false, &CZLScenario::DoTMonitor},
+    {"BDELAY", false, &CZLScenario::DoBDelay},
+    {"BDELAYSECS", false, &CZLScenario::DoBDelay},
+    {"BEND", false, &CZLScenario::DoBEnd},
     // Flow and timing statements (flow_statements.cc).
     {"DELAY", false, &CZLScenario::DoDelay},
     {"DELAYSECS", false, &CZLScenario::DoDelaySecs},

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <omniORB4/CORBA.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -449,6 +451,161 @@ TEST_F(ScenarioRunTest, TenScenariosAtOnce) {
     ASSERT_EQ(5u, lines.size());
     EXPECT_EQ("T\t# DONE " + std::to_string(i), lines[2]);
   }
+}
+
+// Timed blocks: the block starts at the first line that is not a timed
+// statement (or the end of the file) and that line waits for the whole block.
+// Runs that report counters end in a wait on TIC200 that the test releases
+// once it has read them.
+TEST_F(ScenarioRunTest, TimedBlocksCheckWindowsAndCount) {
+  ZLSim& c = *client_;
+  const double tic200 = c.PVE("TIC200");
+  struct Case {
+    int line;
+    std::string script;              // run after "SETPVE FIC101 50"
+    std::vector<std::string> body;   // test log lines, intervals masked
+    std::string counters;            // errors/total/failed; empty: not read
+  };
+  const std::vector<Case> cases = {
+      // Start and end 0: precheck at the start, one more check, then failure.
+      {__LINE__, "TVERIFY FIC101 1 0 0\n",
+       {"T\t  Precheck Timed Verification !(<FIC101> = 1.000000) passed Value is 50.000000 "
+        "after SPAN",
+        "T\t**Timed Verification <FIC101> = 1.000000 FAILED to occur. Value is 50.000000 "
+        "after SPAN"},
+       "0/3/1"},
+      // A condition that holds already fails the precheck, for either mark.
+      {__LINE__, "TASSERT FIC101 50 0 5\n",
+       {"T\t**Precheck Timed Assertion !(<FIC101> = 50.000000) FAILED Value is 50.000000 "
+        "after SPAN"},
+       "0/2/1"},
+      {__LINE__, "TVERIFY_LT FIC101 100\n",
+       {"T\t**Precheck Timed Verification !(<FIC101> < 100.000000) FAILED Value is 50.000000 "
+        "after SPAN"},
+       "0/2/1"},
+      // A failing assertion reports; a passing one would be silent.
+      {__LINE__, "TASSERT_GT FIC101 60 0 0\n",
+       {"T\t**Timed Assertion <FIC101> > 60.000000 FAILED to occur. Value is 50.000000 "
+        "after SPAN"},
+       "0/3/1"},
+      // TMONITOR has no precheck: it fails at the first poll that misses...
+      {__LINE__, "TMONITOR FIC101 49 0 10\n",
+       {"T\t**Timed Monitor <FIC101> = 49.000000 FAILED. Value is 50.000000 after SPAN"},
+       "0/2/1"},
+      // ...and passes at the window end (one count per poll on the way).
+      {__LINE__, "TMONITOR FIC101 50 0 0.3\n",
+       {"T\t  Timed Monitor <FIC101> = 50.000000 passed Value is 50.000000 after SPAN"}, ""},
+      // A list makes one statement per tag; a missing tag errs but lets the
+      // other statement run its course.
+      {__LINE__, "TVERIFY NOSUCH,FIC101 1 0 0\n",
+       {"T\t__Tag <NOSUCH> not found for Timed Assertion",
+        "T\t  Precheck Timed Verification !(<NOSUCH> = 1.000000) passed Value is 0.000000 "
+        "after SPAN",
+        "T\t  Precheck Timed Verification !(<FIC101> = 1.000000) passed Value is 50.000000 "
+        "after SPAN",
+        "T\t**Timed Verification <FIC101> = 1.000000 FAILED to occur. Value is 50.000000 "
+        "after SPAN"},
+       "1/5/1"},
+      // Missing operands.
+      {__LINE__, "TVERIFY\nTMONITOR FIC101\nBDELAY\nBDELAY -1\n",
+       {"T\t__Tag list not found for VERIFY TVERIFY", "T\t__Value not found for VERIFY FIC101",
+        "T\t__BDELAY not executed"},
+       "3/0/0"},
+      // The SETPVE after the block runs only when the block has finished, so
+      // the TVERIFY cannot see its change.
+      {__LINE__, "TVERIFY FIC101 7 0 0.3\nSETPVE FIC101 7\nVERIFY FIC101 7\n",
+       {"T\t  Precheck Timed Verification !(<FIC101> = 7.000000) passed Value is 50.000000 "
+        "after SPAN",
+        "T\t**Timed Verification <FIC101> = 7.000000 FAILED to occur. Value is 50.000000 "
+        "after SPAN",
+        "T\t  Verification <FIC101> = 7.000000 passed Value is 7.000000"},
+       "0/4/1"},
+      // COMMENT inside a block runs at once without starting it; BEND starts it.
+      {__LINE__, "TVERIFY FIC101 1 0.2 0.2\nCOMMENT mid\nBEND\nCOMMENT after\n",
+       {"T\t# MID",
+        "T\t  Precheck Timed Verification !(<FIC101> = 1.000000) passed Value is 50.000000 "
+        "after SPAN",
+        "T\t**Timed Verification <FIC101> = 1.000000 FAILED to occur. Value is 50.000000 "
+        "after SPAN",
+        "T\t# AFTER"},
+       "0/3/1"},
+      // A block at the end of the file finishes before the file closes.
+      {__LINE__, "TASSERT FIC101 50", {"T\t**Precheck Timed Assertion !(<FIC101> = 50.000000) "
+                                       "FAILED Value is 50.000000 after SPAN"}, ""},
+  };
+  static const std::regex span(R"(after \d+:\d\d\.\d{3}$)");
+  int n = 0;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.line);
+    ASSERT_EQ(1, c.SetPVE("TIC200", tic200));
+    std::string script = "SETPVE FIC101 50\n" + k.script;
+    if (!k.counters.empty()) {
+      script += "\nBEND\nCOMMENT ready\nDELAYSECS 600 (TIC200 > 100000)\n";
+    }
+    const std::string path = Write("timed" + std::to_string(++n) + ".scn", script);
+    const CORBA::Long id = c.localDb().StartScenario(path.c_str(), "");
+    ASSERT_GT(id, 0);
+    if (!k.counters.empty()) {
+      // The log is flushed when the final wait starts, after the block.
+      ASSERT_TRUE(WaitFor([&] {
+        std::ifstream in(TestLogOf(path));
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str().find("# READY") != std::string::npos;
+      }));
+      const std::string info = Info(id);
+      auto field = [&](const std::string& name) {
+        const std::size_t at = info.find(name + "\t");
+        return at == std::string::npos ? std::string("?")
+                                       : info.substr(at + name.size() + 1,
+                                                     info.find('\n', at) - at - name.size() - 1);
+      };
+      EXPECT_EQ(k.counters, field("sceErrors") + "/" + field("totalVerifies") + "/" +
+                                field("failedVerifies"));
+      ASSERT_EQ(1, c.SetPVE("TIC200", 200000));
+    }
+    ASSERT_TRUE(WaitAllEnded());
+    std::vector<std::string> got = Masked(TestLogOf(path));
+    for (std::string& line : got) line = std::regex_replace(line, span, "after SPAN");
+    std::vector<std::string> want = {"T\tStarting test '" + path + "' at DATE"};
+    want.insert(want.end(), k.body.begin(), k.body.end());
+    if (!k.counters.empty()) want.push_back("T\t# READY");
+    want.push_back("T\tClosing test log after M mins S secs at DATE");
+    want.push_back("#$CHECK:SUM");
+    EXPECT_EQ(want, got);
+  }
+  ASSERT_EQ(1, c.SetPVE("TIC200", tic200));
+}
+
+// A change inside the window passes the timed verification; a BDELAY makes
+// the block last at least its time.
+TEST_F(ScenarioRunTest, TimedVerificationSeesAChangeInItsWindow) {
+  ZLSim& c = *client_;
+  const std::string path =
+      Write("change.scn", "SETPVE FIC101 0\nTVERIFY_GT FIC101 10 0 60\nBDELAY 0.4\nBEND\n"
+                          "COMMENT done\n");
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_GT(c.localDb().StartScenario(path.c_str(), ""), 0);
+  ASSERT_TRUE(WaitFor([&] {
+    std::ifstream in(TestLogOf(path));
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str().find("Precheck") != std::string::npos;
+  }));
+  ASSERT_EQ(1, c.SetPVE("FIC101", 20));
+  ASSERT_TRUE(WaitAllEnded());
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(400));
+  static const std::regex span(R"(after \d+:\d\d\.\d{3}$)");
+  std::vector<std::string> got = Masked(TestLogOf(path));
+  for (std::string& line : got) line = std::regex_replace(line, span, "after SPAN");
+  EXPECT_EQ((std::vector<std::string>{
+                "T\tStarting test '" + path + "' at DATE",
+                "T\t  Precheck Timed Verification !(<FIC101> > 10.000000) passed Value is "
+                "0.000000 after SPAN",
+                "T\t  Timed Verification <FIC101> > 10.000000 passed Value is 20.000000 "
+                "after SPAN",
+                "T\t# DONE", "T\tClosing test log after M mins S secs at DATE", "#$CHECK:SUM"}),
+            got);
 }
 
 }  // namespace
