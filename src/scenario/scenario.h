@@ -215,6 +215,18 @@ class CZLScenario {
   void DoBDelay();
   void DoBEnd();
 
+  // External action statements (external_statements.cc).
+  void HostCommand(const char* keyword);  // TOOLBOOK, TB_POST
+  void PointEnable(bool enable);          // PT_ENABLE, PT_DISABLE
+  void DoZlCmd();
+  void DoToolbook();
+  void DoTbPost();
+  void DoPtEnable();
+  void DoPtDisable();
+  void DoSystem();
+  void DoStoreVals();
+  void DoCompareVals();
+
   // Flow and timing statements (flow_statements.cc).
   void Delay(long unit_ms);  // unit_ms: 1 (DELAY) or 1000 (DELAYSECS)
   void DoDelay();

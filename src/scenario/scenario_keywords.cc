@@ -54,6 +54,15 @@ const CZLScenario::Keyword CZLScenario::kKeywords[] = {
     {"REL_TOL", false, &CZLScenario::DoRelTol},
     {"ABS_TOL", false, &CZLScenario::DoAbsTol},
     {"SAFETY", false, &CZLScenario::DoSafety},
+    // External action statements (external_statements.cc).
+    {"ZLCMD", false, &CZLScenario::DoZlCmd},
+    {"TOOLBOOK", false, &CZLScenario::DoToolbook},
+    {"TB_POST", false, &CZLScenario::DoTbPost},
+    {"PT_ENABLE", false, &CZLScenario::DoPtEnable},
+    {"PT_DISABLE", false, &CZLScenario::DoPtDisable},
+    {"SYSTEM", false, &CZLScenario::DoSystem},
+    {"STOREVALS", false, &CZLScenario::DoStoreVals},
+    {"COMPAREVALS", false, &CZLScenario::DoCompareVals},
     {nullptr, false, nullptr},
 };
 

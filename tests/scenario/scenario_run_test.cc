@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -606,6 +608,42 @@ TEST_F(ScenarioRunTest, TimedVerificationSeesAChangeInItsWindow) {
                 "after SPAN",
                 "T\t# DONE", "T\tClosing test log after M mins S secs at DATE", "#$CHECK:SUM"}),
             got);
+}
+
+// Statements that reach outside the scenario: the operating system, the
+// host without a client interface, and the stored-values file.
+TEST_F(ScenarioRunTest, ExternalStatementsReportAndStoreValues) {
+  ASSERT_EQ(1, client_->SetPVE("FIC101", 42.5));
+  const std::string stem = "ZLSV" + std::to_string(::getpid());
+  const std::string path =
+      Run("ext.scn", "SYSTEM :\nSYSTEM exit 3\nSYSTEM\nCOMPAREVALS\nTOOLBOOK go on\nTB_POST\n"
+                     "ZLCMD LSLIST\nSTOREVALS " + stem + ";FIC101\n");
+  EXPECT_EQ((std::vector<std::string>{
+                "T\tStarting test '" + path + "' at DATE",
+                // The shell sees the upper-cased command: EXIT is no builtin.
+                "T\tSystem cmd failed with error=127, EXIT 3",
+                "T\t## COMAPREVALS not implemented yet.",
+                "T\t##Client cmd, TOOLBOOK, could not be executed because Client interface not "
+                "registered, cmd=TOOLBOOK",
+                "T\t##Client cmd, TB_POST, could not be executed because Client interface not "
+                "registered, cmd=TB_POST",
+                "T\tClosing test log after M mins S secs at DATE", "#$CHECK:SUM"}),
+            Masked(TestLogOf(path)));
+  // One record: name length with its zero byte, the name, the value.
+  const std::string file = "zy" + stem + ".tmp";
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  in.close();
+  std::remove(file.c_str());
+  const double value = 42.5;
+  std::string want("\x07\x00" "FIC101\x00", 9);
+  for (int i = 0; i < 8; ++i) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    want += static_cast<char>((bits >> (8 * i)) & 0xff);
+  }
+  EXPECT_EQ(want, bytes.str());
 }
 
 }  // namespace
