@@ -35,6 +35,7 @@ CORBA::Long ScenarioManager::Start(const char* file, const char* options) {
     return -1;
   }
   scenario->set_owner(&owner_);
+  scenario->set_scenario_lock(&mu_);
   CORBA::ULong id;
   {
     std::lock_guard<std::recursive_mutex> lock(mu_);
@@ -167,6 +168,8 @@ std::string ScenarioManager::Info(CORBA::Long id) {
       line("totalMonitorChecks\t%lu\n", static_cast<unsigned long>(s->total_monitor_checks()));
       line("failedMonitorChecks\t%lu\n", static_cast<unsigned long>(s->failed_monitor_checks()));
       line("sceLineNumber[0]\t%lu\n", static_cast<unsigned long>(s->line_number(0)));
+      std::string question;
+      if (s->WaitingQuestion(question)) line("sceQuestion\t%s\n", question.c_str());
     }
   } catch (...) {
     ACE_DEBUG((LM_CRITICAL, "#**Caught exception while processing list of scenarios!\n"));
@@ -174,10 +177,14 @@ std::string ScenarioManager::Info(CORBA::Long id) {
   return text;
 }
 
-CORBA::Long ScenarioManager::AnswerQuestion(CORBA::Long /*id*/, CORBA::ULong /*number*/,
-                                            const char* /*answer*/) {
+CORBA::Long ScenarioManager::AnswerQuestion(CORBA::Long id, CORBA::ULong number,
+                                            const char* answer) {
   std::lock_guard<std::recursive_mutex> lock(mu_);
-  return 0;
+  CORBA::Long took = 0;
+  for (CZLScenario* s : scenarios_) {
+    if (static_cast<CORBA::Long>(s->id()) == id && s->TakeAnswer(number, answer)) took = 1;
+  }
+  return took;
 }
 
 long ScenarioManager::EndAll(bool stop_first) {

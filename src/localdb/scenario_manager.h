@@ -4,7 +4,7 @@
 //
 // Threads: host threads call every operation; workers remove their own
 // scenario when they end. `mu_` (recursive) is the scenario lock: it guards
-// `scenarios_` and `next_id_`, and is held while `ScenarioEnded` runs and a
+// `scenarios_`, `next_id_` and each scenario's user-question record, and is held while `ScenarioEnded` runs and a
 // finished scenario is destroyed. `group_` is written only by Start (host
 // threads) and read by EndAll.
 #ifndef ZL_LOCALDB_SCENARIO_MANAGER_H_
@@ -41,7 +41,6 @@ class ScenarioManager {
   // The status lines of scenario `id`; "" when none has that id.
   std::string Info(CORBA::Long id);
   // 1 when a scenario waiting on that question took the answer, else 0.
-  // Scenarios do not ask questions yet, so nothing takes an answer.
   CORBA::Long AnswerQuestion(CORBA::Long id, CORBA::ULong number, const char* answer);
   // Stops (when `stop_first`) every scenario and waits for the workers: 0
   // after waiting, 1 when no worker was ever started.

@@ -287,8 +287,12 @@ bool CZLScenario::WaitPhase() {
     } else {
       break;
     }
-    // Plug-in point of user questions: an answered question ends the wait.
     if (!wait_condition_.empty() && Expr(wait_condition_.c_str()) != 0) {
+      sim_target_ = 0;
+      break;
+    }
+    // A question answered or timed out is reported and ends the wait.
+    if (ReportSettledQuestion()) {
       sim_target_ = 0;
       break;
     }

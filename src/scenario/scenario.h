@@ -19,11 +19,13 @@
 #include <forward_list>
 #include <limits>
 #include <map>
+#include <mutex>
 #include <shared_mutex>
 #include <string>
 
 #include "scenario/timed_statements.h"
 #include "scenario/tokenizer.h"
+#include "scenario/user_question.h"
 #include "zemr.hh"
 
 namespace zl {
@@ -48,6 +50,16 @@ class CZLScenario {
   CORBA::ULong id() const { return id_; }
   void set_owner(ScenarioOwner* owner) { owner_ = owner; }
   void set_thread_id(ACE_thread_t t) { thread_id_ = t; }
+  // The manager's scenario lock, which guards the user-question record;
+  // without one the scenario uses a lock of its own.
+  void set_scenario_lock(std::recursive_mutex* mu) { scenario_lock_ = mu; }
+
+  // Host threads: hands `answer` to the pending question numbered `number`;
+  // true when it took it.
+  bool TakeAnswer(CORBA::ULong number, const char* answer);
+  // Host threads: the text of a question that is asked, not answered and
+  // not timed out; false without one.
+  bool WaitingQuestion(std::string& text) const;
   ACE_thread_t thread_id() const { return thread_id_; }
 
   // Flag bit 1 for a "-skipuserq" or "--skipuserq" word of `options`.
@@ -215,6 +227,11 @@ class CZLScenario {
   void DoBDelay();
   void DoBEnd();
 
+  // User questions (user_question.cc). Reports and resets a question that
+  // was asked and is no longer pending; true when it did (the wait ends).
+  bool ReportSettledQuestion();
+  void DoAnswer();
+
   // External action statements (external_statements.cc).
   void HostCommand(const char* keyword);  // TOOLBOOK, TB_POST
   void PointEnable(bool enable);          // PT_ENABLE, PT_DISABLE
@@ -276,6 +293,9 @@ class CZLScenario {
       totalMonitorChecks_{0}, failedMonitorChecks_{0};
   std::array<std::atomic<unsigned>, kLevels> sceLineNumber_{};
   unsigned skipped_questions_ = 0;
+  mutable std::recursive_mutex own_lock_;
+  std::recursive_mutex* scenario_lock_ = &own_lock_;
+  UserQuestion question_;  // guarded by *scenario_lock_
   int udp_socket_ = -1;
 
   CScenarioTimedBlock timed_block_;  // the timed block of the statement loop

@@ -63,6 +63,7 @@ const CZLScenario::Keyword CZLScenario::kKeywords[] = {
     {"SYSTEM", false, &CZLScenario::DoSystem},
     {"STOREVALS", false, &CZLScenario::DoStoreVals},
     {"COMPAREVALS", false, &CZLScenario::DoCompareVals},
+    {"ANSWER", false, &CZLScenario::DoAnswer},
     {nullptr, false, nullptr},
 };
 

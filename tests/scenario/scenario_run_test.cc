@@ -5,6 +5,7 @@
 #include <omniORB4/CORBA.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +21,7 @@
 #include "broker/zl_sim.h"
 #include "client/client_env.h"
 #include "common/file_checksum.h"
+#include "localdb/client_interface.h"
 
 namespace zl {
 namespace {
@@ -644,6 +646,104 @@ TEST_F(ScenarioRunTest, ExternalStatementsReportAndStoreValues) {
     want += static_cast<char>((bits >> (8 * i)) & 0xff);
   }
   EXPECT_EQ(want, bytes.str());
+}
+
+// A host that answers each question at once with its fixed answer, or
+// leaves it unanswered when that is empty.
+class AnsweringHost : public ZLClientInterface {
+ public:
+  AnsweringHost(ZLSim& client, std::string answer)
+      : ZLClientInterface("HOST"), client_(client), answer_(std::move(answer)) {}
+  void AskQuestion(CORBA::Long id, CORBA::ULong number, const char*, const char*) override {
+    if (!answer_.empty()) took_ = client_.localDb().AnswerQuestion(id, number, answer_.c_str());
+  }
+  CORBA::Long took_ = -1;
+
+ private:
+  ZLSim& client_;
+  std::string answer_;
+};
+
+// User questions: answered, answered wrong, unanswered, refused operands and
+// -skipuserq.
+TEST_F(ScenarioRunTest, AnswerAsksTheHostAndReports) {
+  struct Case {
+    int line;
+    std::string script;
+    std::string options;
+    const char* host_answer;  // null: no client interface
+    std::vector<std::string> body;
+  };
+  const std::vector<Case> cases = {
+      // Without a client interface the local database answers for it.
+      {__LINE__, "ANSWER 1 \"is it ok\"\n", "", nullptr,
+       {"T\t**User Question 'IS IT OK' FAILED. Answer from none is 'No questions handled by "
+        "client'"}},
+      // The first character decides a yes/no answer.
+      {__LINE__, "ANSWER 1 \"is it ok\"\n", "", "yes",
+       {"T\t  User Question 'IS IT OK' passed. Answer from HOST is 'yes'"}},
+      {__LINE__, "ANSWER 1 OK?\n", "", "NO",
+       {"T\t**User Question 'OK?' FAILED. Answer from HOST is 'NO'"}},
+      // No answer within the timeout (0.02 minutes: one whole second).
+      {__LINE__, "ANSWER 0.02 OK?\nCOMMENT next\n", "", "",
+       {"T\t**User Question 'OK?' FAILED. No answer from HOST", "T\t# NEXT"}},
+      {__LINE__, "ANSWER\nANSWER X Q\nANSWER 5\n", "", nullptr,
+       {"T\t__Timeout and question not found for ANSWER",
+        "T\t__Could not parse timeout for ANSWER", "T\t__There is no question for ANSWER"}},
+      {__LINE__, "ANSWER 1 A\nANSWER 1 B\n", "-skipuserq", "yes",
+       {"T\t  User Question 'A' not asked because of -skipuserq option",
+        "T\t  User Question 'B' not asked because of -skipuserq option",
+        "T\t**Failure indicated because 2 questions skipped by -skipuserq option"}},
+  };
+  int n = 0;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.line);
+    std::unique_ptr<AnsweringHost> host;
+    if (k.host_answer != nullptr) {
+      host = std::make_unique<AnsweringHost>(*client_, k.host_answer);
+      client_->localDb().SetClientInterface(host.get(), false);
+    }
+    const std::string path = Run("q" + std::to_string(++n) + ".scn", k.script, k.options);
+    client_->localDb().SetClientInterface(nullptr, false);
+    if (host != nullptr && !std::string(k.host_answer).empty() && k.options.empty()) {
+      EXPECT_EQ(1, host->took_);
+    }
+    std::vector<std::string> want = {"T\tStarting test '" + path + "' at DATE"};
+    want.insert(want.end(), k.body.begin(), k.body.end());
+    want.push_back("T\tClosing test log after M mins S secs at DATE");
+    want.push_back("#$CHECK:SUM");
+    EXPECT_EQ(want, Masked(TestLogOf(path)));
+  }
+}
+
+// A question waiting for its answer shows in ScenarioInfo; the answer must
+// carry the question's number.
+TEST_F(ScenarioRunTest, WaitingQuestionShowsAndTakesItsAnswer) {
+  struct Recorder : ZLClientInterface {
+    Recorder() : ZLClientInterface("REC") {}
+    void AskQuestion(CORBA::Long, CORBA::ULong n, const char*, const char*) override {
+      number = n;
+    }
+    std::atomic<CORBA::ULong> number{0};
+  } host;
+  auto& db = client_->localDb();
+  db.SetClientInterface(&host, false);
+  const std::string path = Write("wait.scn", "ANSWER 10 \"go on\"\n");
+  const CORBA::Long id = db.StartScenario(path.c_str(), "");
+  ASSERT_GT(id, 0);
+  ASSERT_TRUE(WaitFor([&] { return host.number != 0; }));
+  EXPECT_NE(std::string::npos, Info(id).find("\nsceQuestion\tGO ON\n"));
+  EXPECT_EQ(0, db.AnswerQuestion(id, host.number + 1, "y"));
+  EXPECT_EQ(0, db.AnswerQuestion(id + 1, host.number, "y"));
+  EXPECT_EQ(1, db.AnswerQuestion(id, host.number, "t"));
+  EXPECT_EQ(0, db.AnswerQuestion(id, host.number, "t"));  // no longer pending
+  ASSERT_TRUE(WaitAllEnded());
+  db.SetClientInterface(nullptr, false);
+  EXPECT_EQ((std::vector<std::string>{"T\tStarting test '" + path + "' at DATE",
+                                      "T\t  User Question 'GO ON' passed. Answer from REC is 't'",
+                                      "T\tClosing test log after M mins S secs at DATE",
+                                      "#$CHECK:SUM"}),
+            Masked(TestLogOf(path)));
 }
 
 }  // namespace

@@ -1,0 +1,154 @@
+// The user-question record and the ANSWER statement, with the report of a
+// settled question in the wait phase. Runs on the worker; answers arrive from
+// host threads through CZLScenario::TakeAnswer under the scenario lock.
+#include "scenario/user_question.h"
+
+#include <ace/OS_NS_sys_time.h>
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <random>
+
+#include "common/text_utils.h"
+#include "localdb/scenario_owner.h"
+#include "scenario/scenario.h"
+
+namespace zl {
+
+void UserQuestion::Ask(const std::string& text, bool expected_yes) {
+  // Each worker draws from its own generator.
+  thread_local std::mt19937 random{std::random_device{}()};
+  question_ = text;
+  asked_at_ = ACE_OS::gettimeofday();
+  answered_at_ = ACE_Time_Value::zero;
+  answered_ = 0;
+  answer_.clear();
+  kind_ = 0;
+  expected_yes_ = expected_yes ? 1 : 0;
+  number_ = 1 + static_cast<std::uint32_t>(random() % 0x6FFFFFFFu);
+}
+
+void UserQuestion::SetTimeout(float minutes) {
+  const long seconds = static_cast<long>(minutes * 60);
+  timeout_ = seconds >= 1 ? ACE_Time_Value(seconds) : ACE_Time_Value::zero;
+}
+
+bool UserQuestion::Answer(std::uint32_t number, const char* text) {
+  if (number != number_) return false;
+  if (text != nullptr) answer_ = text;
+  answered_ = 1;
+  answered_at_ = ACE_OS::gettimeofday();
+  return true;
+}
+
+bool UserQuestion::TimedOut(const ACE_Time_Value& now) const {
+  return timeout_ != ACE_Time_Value::zero && !(now < asked_at_ + timeout_);
+}
+
+bool UserQuestion::Pending(const ACE_Time_Value& now) const {
+  return asked() && answered_ == 0 && !TimedOut(now);
+}
+
+bool UserQuestion::Passed(const ACE_Time_Value& now) const {
+  if (answered_ == 0 || TimedOut(now)) return false;
+  switch (kind_) {
+    case 0: {
+      const char c = answer_.empty() ? '\0' : answer_[0];
+      const bool yes = c == '1' || c == 'Y' || c == 'y' || c == 'T' || c == 't';
+      return yes == (expected_yes_ != 0);
+    }
+    case 1: {
+      float value = 0;
+      return std::sscanf(answer_.c_str(), "%f", &value) == 1 && value == expected_number_;
+    }
+    default:
+      return answer_ == expected_text_;
+  }
+}
+
+bool CZLScenario::TakeAnswer(CORBA::ULong number, const char* answer) {
+  std::lock_guard<std::recursive_mutex> lock(*scenario_lock_);
+  if (!question_.Pending(ACE_OS::gettimeofday())) return false;
+  return question_.Answer(number, answer);
+}
+
+bool CZLScenario::WaitingQuestion(std::string& text) const {
+  std::lock_guard<std::recursive_mutex> lock(*scenario_lock_);
+  if (!question_.Pending(ACE_OS::gettimeofday())) return false;
+  text = question_.question();
+  return true;
+}
+
+bool CZLScenario::ReportSettledQuestion() {
+  {
+    std::lock_guard<std::recursive_mutex> lock(*scenario_lock_);
+    if (!question_.asked() || question_.Pending(ACE_OS::gettimeofday())) return false;
+  }
+  // The owner's name is read outside the scenario lock: the owner's own lock
+  // is taken before the scenario lock when a host answers from AskQuestion.
+  const std::string party = owner_ != nullptr ? owner_->ClientInterfaceName() : "none";
+  std::lock_guard<std::recursive_mutex> lock(*scenario_lock_);
+  const ACE_Time_Value now = ACE_OS::gettimeofday();
+  const char* q = question_.question().c_str();
+  if (question_.Passed(now)) {
+    Log("%s\t  User Question '%s' passed. Answer from %s is '%s'\n", Stamp().c_str(), q,
+        party.c_str(), question_.answer().c_str());
+  } else if (!question_.answered() || question_.TimedOut(now)) {
+    Log("%s\t**User Question '%s' FAILED. No answer from %s\n", Stamp().c_str(), q,
+        party.c_str());
+  } else {
+    Log("%s\t**User Question '%s' FAILED. Answer from %s is '%s'\n", Stamp().c_str(), q,
+        party.c_str(), question_.answer().c_str());
+  }
+  question_.Reset();
+  return true;
+}
+
+// ANSWER timeout question: asks the host and waits (the wait phase) for the
+// answer, at most `timeout` minutes, or 72 hours with a timeout of 0.
+void CZLScenario::DoAnswer() {
+  const char* timeout_token = tokens_.Next(kBlanks);
+  if (timeout_token == nullptr) {
+    ++sceErrors_;
+    Log("%s\t__Timeout and question not found for ANSWER\n", Stamp().c_str());
+    return;
+  }
+  float minutes = 0;
+  if (std::sscanf(timeout_token, "%f", &minutes) != 1) {
+    ++sceErrors_;
+    Log("%s\t__Could not parse timeout for ANSWER\n", Stamp().c_str());
+    return;
+  }
+  const char* question_token = tokens_.Next(kBlanks);
+  if (question_token == nullptr) {
+    ++sceErrors_;
+    Log("%s\t__There is no question for ANSWER\n", Stamp().c_str());
+    return;
+  }
+  const std::string question = StripQuotes(question_token);
+  if ((flags_ & kSkipUserQ) != 0) {
+    ++skipped_questions_;
+    Log("%s\t  User Question '%s' not asked because of -skipuserq option\n", Stamp().c_str(),
+        question.c_str());
+    return;
+  }
+  CORBA::ULong number;
+  ACE_Time_Value wait(259200);
+  {
+    std::lock_guard<std::recursive_mutex> lock(*scenario_lock_);
+    question_.Ask(question, true);
+    if (minutes > 0) {
+      question_.SetTimeout(minutes);
+      wait = ACE_Time_Value(static_cast<long>(minutes * 60));
+    }
+    number = question_.number();
+  }
+  wait_deadline_ = ACE_OS::gettimeofday() + wait;
+  if (owner_ != nullptr) {
+    owner_->AskQuestion(static_cast<CORBA::Long>(id_), number, scenario_file_.c_str(),
+                        question.c_str());
+  }
+}
+
+}  // namespace zl

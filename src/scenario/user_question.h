@@ -1,0 +1,58 @@
+// The user-question record of a scenario: the question an ANSWER statement
+// asked, and the answer the host hands back.
+//
+// Threads: written by the worker (ask, reset) and by host threads (answer);
+// every access is made under the scenario lock of the scenario manager (see
+// CZLScenario::set_scenario_lock). The record itself has no lock.
+#ifndef ZL_SCENARIO_USER_QUESTION_H_
+#define ZL_SCENARIO_USER_QUESTION_H_
+
+#include <ace/Time_Value.h>
+
+#include <cstdint>
+#include <string>
+
+namespace zl {
+
+class UserQuestion {
+ public:
+  // All fields back to their initial values (no question asked).
+  void Reset() { *this = UserQuestion(); }
+  // Asks `text` expecting a yes/no answer; draws a new question number.
+  void Ask(const std::string& text, bool expected_yes);
+  // Timeout in minutes: whole seconds, none below one second.
+  void SetTimeout(float minutes);
+  // True when `number` is this question's: stores `text` (when given) and
+  // marks the question answered now.
+  bool Answer(std::uint32_t number, const char* text);
+
+  bool asked() const { return asked_at_ != ACE_Time_Value::zero; }
+  bool TimedOut(const ACE_Time_Value& now) const;
+  // Asked, not answered and not timed out.
+  bool Pending(const ACE_Time_Value& now) const;
+  // Answered in time with the expected answer.
+  bool Passed(const ACE_Time_Value& now) const;
+  bool answered() const { return answered_ != 0; }
+
+  const std::string& question() const { return question_; }
+  const std::string& answer() const { return answer_; }
+  std::uint32_t number() const { return number_; }
+  const ACE_Time_Value& timeout() const { return timeout_; }
+
+ private:
+  std::string question_;
+  std::uint32_t number_ = 0;
+  unsigned char answered_ = 0;
+  std::string answer_;
+  ACE_Time_Value asked_at_;
+  ACE_Time_Value answered_at_;
+  ACE_Time_Value timeout_;
+  std::int32_t kind_ = 0;  // 0 yes/no, 1 number, 2 text
+  unsigned char expected_yes_ = 1;
+  float expected_number_ = 1.0f;
+  std::string expected_text_ = "true";
+};
+
+}  // namespace zl
+
+#endif  // ZL_SCENARIO_USER_QUESTION_H_
