@@ -1,7 +1,12 @@
 // Scenario files run end to end: a connected client starts each on its
 // worker, and the test compares the test log it leaves behind (stamps, dates,
 // run times and signatures masked) with the lines the statements must write.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
 #include <omniORB4/CORBA.h>
 
 #include <algorithm>
@@ -741,6 +746,45 @@ TEST_F(ScenarioRunTest, WaitingQuestionShowsAndTakesItsAnswer) {
   db.SetClientInterface(nullptr, false);
   EXPECT_EQ((std::vector<std::string>{"T\tStarting test '" + path + "' at DATE",
                                       "T\t  User Question 'GO ON' passed. Answer from REC is 't'",
+                                      "T\tClosing test log after M mins S secs at DATE",
+                                      "#$CHECK:SUM"}),
+            Masked(TestLogOf(path)));
+}
+
+// PT_ENABLE and PT_DISABLE send one datagram with its zero byte from the
+// scenario's socket to the address the server holds for the tag's driver.
+TEST_F(ScenarioRunTest, PointEnableSendsADatagramToTheDriver) {
+  const int rx = ::socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_GE(rx, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(0, ::bind(rx, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(0, ::getsockname(rx, reinterpret_cast<sockaddr*>(&addr), &len));
+  const int port = ntohs(addr.sin_port);
+  timeval tv{5, 0};
+  ::setsockopt(rx, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  EXPECT_EQ("OK", testing::ClientEnvironment::services().Control("driver PLCT 127.0.0.1:" +
+                                                         std::to_string(port)));
+  ZEMR::ZelvikDatabase_var db = ZEMR::ZelvikDatabase::_duplicate(client_->database());
+  db->Download("PTTAG\tPLCT\tN7:1\tAnalog\tPoint\t0\t100\t0\t100\tAuto\tNONE\t\t25\n");
+  const std::string path = Run("pt.scn", "PT_ENABLE pttag\nPT_DISABLE PTTAG\nPT_ENABLE\n");
+  std::vector<std::string> got;
+  for (int i = 0; i < 2; ++i) {
+    char buf[256];
+    const ssize_t n = ::recv(rx, buf, sizeof buf, 0);
+    ASSERT_GT(n, 0);
+    got.emplace_back(buf, static_cast<std::size_t>(n));
+  }
+  ::close(rx);
+  char raw[64];
+  std::snprintf(raw, sizeof raw, "%f", client_->PVE("PTTAG.PVRAW"));
+  EXPECT_EQ((std::vector<std::string>{std::string("ENABLE\tN7:1\t") + raw + "\n" + '\0',
+                                      std::string("DISABLE\tN7:1\t") + raw + "\n" + '\0'}),
+            got);
+  EXPECT_EQ((std::vector<std::string>{"T\tStarting test '" + path + "' at DATE",
+                                      "T\t__PT_ENABLE not executed (missing tagname)",
                                       "T\tClosing test log after M mins S secs at DATE",
                                       "#$CHECK:SUM"}),
             Masked(TestLogOf(path)));
