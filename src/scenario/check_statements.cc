@@ -36,24 +36,34 @@ const char* OperatorText(int kind) {
   return "=";
 }
 
+// The operands every check statement starts with: a tag list (cut to 79
+// characters) and a value token. A missing one is counted as an error and
+// logged with the statement's family and keyword; false then.
+bool CZLScenario::TakeTagListAndValue(const char* family, const char* keyword, char (&list)[80],
+                                      const char** value) {
+  const char* list_token = tokens_.Next(kBlanks);
+  if (list_token == nullptr) {
+    ++sceErrors_;
+    Log("%s\t__Tag list not found for %s %s\n", Stamp().c_str(), family, keyword);
+    return false;
+  }
+  strncpyz(list, list_token, sizeof list);
+  *value = tokens_.Next(kBlanks, true);
+  if (*value == nullptr) {
+    ++sceErrors_;
+    Log("%s\t__Value not found for %s %s\n", Stamp().c_str(), family, list);
+    return false;
+  }
+  return true;
+}
+
 // VERIFY | VERIFY_GT | VERIFY_LT | ASSERT | ASSERT_GT | ASSERT_LT taglist value:
 // checks each tag once against the server's value of `value`.
 void CZLScenario::Verify(int kind, const char* keyword) {
   const bool verification = kind < 3;
-  const char* list_token = tokens_.Next(kBlanks);
-  if (list_token == nullptr) {
-    ++sceErrors_;
-    Log("%s\t__Tag list not found for VERIFY %s\n", Stamp().c_str(), keyword);
-    return;
-  }
   char list[80];
-  strncpyz(list, list_token, sizeof list);
-  const char* value_token = tokens_.Next(kBlanks, true);
-  if (value_token == nullptr) {
-    ++sceErrors_;
-    Log("%s\t__Value not found for VERIFY %s\n", Stamp().c_str(), list);
-    return;
-  }
+  const char* value_token = nullptr;
+  if (!TakeTagListAndValue("VERIFY", keyword, list, &value_token)) return;
   const double expected = Expr(value_token);
   for (int i = 1;; ++i) {
     const std::string tag = ExtractItem(list, i, ',');
@@ -95,20 +105,9 @@ void CZLScenario::DoAssertLt() { Verify(5, "ASSERT_LT"); }
 // MONITOR | MONITOR_GT | MONITOR_LT taglist value|?: registers each tag at
 // the current level, to be checked while the scenario waits.
 void CZLScenario::Monitor(int kind, const char* keyword) {
-  const char* list_token = tokens_.Next(kBlanks);
-  if (list_token == nullptr) {
-    ++sceErrors_;
-    Log("%s\t__Tag list not found for MONITOR %s\n", Stamp().c_str(), keyword);
-    return;
-  }
   char list[80];
-  strncpyz(list, list_token, sizeof list);
-  const char* value_token = tokens_.Next(kBlanks, true);
-  if (value_token == nullptr) {
-    ++sceErrors_;
-    Log("%s\t__Value not found for MONITOR %s\n", Stamp().c_str(), list);
-    return;
-  }
+  const char* value_token = nullptr;
+  if (!TakeTagListAndValue("MONITOR", keyword, list, &value_token)) return;
   const std::string expanded = EvaluateParentheses(value_token);
   const bool own_value = expanded[0] == '?';
   const double expected = own_value ? 0 : std::atof(expanded.c_str());

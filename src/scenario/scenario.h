@@ -162,6 +162,8 @@ class CZLScenario {
     std::forward_list<MonitorItem> items;  // newest first
     bool failed = false;                   // a check of this level failed
   };
+  bool TakeTagListAndValue(const char* family, const char* keyword, char (&list)[80],
+                           const char** value);
   void Verify(int kind, const char* keyword);
   void Monitor(int kind, const char* keyword);
   // Checks one item; true when it passes.

@@ -238,20 +238,9 @@ void CZLScenario::PollTimedBlock() {
 // the block.
 void CZLScenario::TimedVerify(int kind, const char* keyword) {
   const bool verification = kind < 3 || kind == kMonitorKind;
-  const char* list_token = tokens_.Next(kBlanks);
-  if (list_token == nullptr) {
-    ++sceErrors_;
-    Log("%s\t__Tag list not found for VERIFY %s\n", Stamp().c_str(), keyword);
-    return;
-  }
   char list[80];
-  strncpyz(list, list_token, sizeof list);
-  const char* value_token = tokens_.Next(kBlanks, true);
-  if (value_token == nullptr) {
-    ++sceErrors_;
-    Log("%s\t__Value not found for VERIFY %s\n", Stamp().c_str(), list);
-    return;
-  }
+  const char* value_token = nullptr;
+  if (!TakeTagListAndValue("VERIFY", keyword, list, &value_token)) return;
   const double expected = std::atof(EvaluateParentheses(value_token).c_str());
   long long start_ms = 0, end_ms = 0;
   if (const char* start_token = tokens_.Next(kBlanks, true)) {
