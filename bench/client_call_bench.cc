@@ -72,6 +72,41 @@ void BM_PVEStubAndClient(benchmark::State& state) {
 }
 BENCHMARK(BM_PVEStubAndClient)->UseRealTime();
 
+// The server's share of a PVE: the raw stub's PVE against its TagCount (an
+// operation that does next to nothing), alternated and timed call by call
+// like BM_PVEStubAndClient. Counters: both medians and their ratio.
+void BM_PVEAgainstTagCount(benchmark::State& state) {
+  ZEMR::ZelvikDatabase_ptr db = BenchClient::Get().sim().database();
+  const char* tag = BenchClient::Get().tags()[kBenchTagCount / 2].c_str();
+  std::vector<double> pve_us, count_us;
+  bool pve_first = false;
+  try {
+    for (auto _ : state) {
+      pve_first = !pve_first;
+      for (int turn = 0; turn < 2; ++turn) {
+        const bool pve = (turn == 0) == pve_first;
+        const auto start = Clock::now();
+        if (pve) {
+          benchmark::DoNotOptimize(db->PVE(tag));
+        } else {
+          benchmark::DoNotOptimize(db->TagCount());
+        }
+        const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+        (pve ? pve_us : count_us).push_back(us);
+      }
+    }
+  } catch (const CORBA::Exception& e) {
+    state.SkipWithError((std::string("PVE/TagCount: ") + e._name()).c_str());
+    return;
+  }
+  const double pve = Median(pve_us);
+  const double count = Median(count_us);
+  state.counters["pve_us"] = pve;
+  state.counters["tagcount_us"] = count;
+  state.counters["ratio"] = count > 0 ? pve / count : 0.0;
+}
+BENCHMARK(BM_PVEAgainstTagCount)->UseRealTime();
+
 void BM_ClientPVEEach(benchmark::State& state) {
   ZLSim& sim = BenchClient::Get().sim();
   const std::vector<std::string>& tags = BenchClient::Get().tags();
