@@ -54,6 +54,31 @@ bool ReadRecord(std::FILE* file, ZEMR::FileChunk_Type& chunk) {
   return true;
 }
 
+// Runs `transfer` on the server's tag-file iterator between AcquireLoop and
+// ReleaseLoop. An exception that carries a text is logged with `format`
+// (one "%s"); any exception makes the result -1. Exceptions of
+// get_tagfile_iterator, AcquireLoop and ReleaseLoop pass to the caller.
+template <class Transfer>
+CORBA::Long RunTransfer(ZEMR::ZelvikDatabase_ptr db, const char* format, Transfer&& transfer) {
+  ZEMR::FileChunk_Iterator_var iterator;
+  db->get_tagfile_iterator(iterator.out());
+  db->AcquireLoop();
+  CORBA::Long result = 0;
+  try {
+    transfer(iterator.in());
+  } catch (const CORBA::Exception& e) {
+    ACE_DEBUG((LM_ERROR, format, ExceptionText(e).c_str()));
+    result = -1;
+  } catch (const std::exception& e) {
+    ACE_DEBUG((LM_ERROR, format, e.what()));
+    result = -1;
+  } catch (...) {
+    result = -1;
+  }
+  db->ReleaseLoop();
+  return result;
+}
+
 }  // namespace
 
 CORBA::Long SaveTagFile(ZEMR::ZelvikDatabase_ptr db, const char* path, CORBA::ULong& count) {
@@ -63,11 +88,8 @@ CORBA::Long SaveTagFile(ZEMR::ZelvikDatabase_ptr db, const char* path, CORBA::UL
     ACE_DEBUG((LM_ERROR, "#SaveTags() could not open file %s\n", path != nullptr ? path : ""));
     return -1;
   }
-  ZEMR::FileChunk_Iterator_var iterator;
-  db->get_tagfile_iterator(iterator.out());
-  db->AcquireLoop();
-  CORBA::Long result = 0;
-  try {
+  return RunTransfer(db, "# Caught exception, %s, in SaveTags()\n",
+                     [&](ZEMR::FileChunk_Iterator_ptr iterator) {
     CORBA::ULong offset = 0;
     for (;;) {
       ZEMR::FileChunk_Type_var chunk;
@@ -81,18 +103,7 @@ CORBA::Long SaveTagFile(ZEMR::ZelvikDatabase_ptr db, const char* path, CORBA::UL
       if (IsTagRecord(data, length)) ++count;
     }
     if (std::fflush(file.get()) != 0) throw std::runtime_error(std::string("could not write to ") + path);
-  } catch (const CORBA::Exception& e) {
-    ACE_DEBUG((LM_ERROR, "# Caught exception, %s, in SaveTags()\n", ExceptionText(e).c_str()));
-    result = -1;
-  } catch (const std::exception& e) {
-    ACE_DEBUG((LM_ERROR, "# Caught exception, %s, in SaveTags()\n", e.what()));
-    result = -1;
-  } catch (...) {
-    result = -1;
-  }
-  // An exception here passes to the caller, like one from AcquireLoop.
-  db->ReleaseLoop();
-  return result;
+  });
 }
 
 CORBA::Long ReadTagFile(ZEMR::ZelvikDatabase_ptr db, const char* path, CORBA::ULong& count) {
@@ -102,11 +113,8 @@ CORBA::Long ReadTagFile(ZEMR::ZelvikDatabase_ptr db, const char* path, CORBA::UL
     ACE_DEBUG((LM_ERROR, "#ReadTags() could not open file %s\n", path != nullptr ? path : ""));
     return -1;
   }
-  ZEMR::FileChunk_Iterator_var iterator;
-  db->get_tagfile_iterator(iterator.out());
-  db->AcquireLoop();
-  CORBA::Long result = 0;
-  try {
+  return RunTransfer(db, " Caught exception, %s, in ReadTags()\n",
+                     [&](ZEMR::FileChunk_Iterator_ptr iterator) {
     ZEMR::FileChunk_Type leading;
     bool ok = ReadRecord(file.get(), leading);  // the leading record is not sent
     while (ok && !std::feof(file.get())) {
@@ -116,18 +124,7 @@ CORBA::Long ReadTagFile(ZEMR::ZelvikDatabase_ptr db, const char* path, CORBA::UL
       iterator->send_chunk(chunk);
       if (IsTagRecord(chunk.get_buffer(), chunk.length())) ++count;
     }
-  } catch (const CORBA::Exception& e) {
-    ACE_DEBUG((LM_ERROR, " Caught exception, %s, in ReadTags()\n", ExceptionText(e).c_str()));
-    result = -1;
-  } catch (const std::exception& e) {
-    ACE_DEBUG((LM_ERROR, " Caught exception, %s, in ReadTags()\n", e.what()));
-    result = -1;
-  } catch (...) {
-    result = -1;
-  }
-  // An exception here passes to the caller, like one from AcquireLoop.
-  db->ReleaseLoop();
-  return result;
+  });
 }
 
 }  // namespace zl
