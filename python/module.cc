@@ -1,9 +1,14 @@
-// The extension module zl: its types, its constants, addme, debug logging
-// for the importing thread, and the exit hook.
+// The extension module zl: its types, its constants, addme, checksum, debug
+// logging for the importing thread, and the exit hook.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 #include <ace/Log_Msg.h>
+
+#include <cstdio>
+#include <string>
+
+#include "common/file_checksum.h"
 
 #include "callback.h"
 #include "client.h"
@@ -21,8 +26,36 @@ PyObject* AddMe(PyObject*, PyObject* args) {
   return PyLong_FromLong(static_cast<long>(a) + b);
 }
 
+// checksum(data, /): the scenario checksum of a text (bytes or str, a str
+// taken as UTF-8), exactly as a scenario run computes it over a file: what a
+// "#$CHECK:" line of a scenario file or a test log section carries.
+PyObject* Checksum(PyObject*, PyObject* args) {
+  const char* data;
+  Py_ssize_t size;
+  if (!PyArg_ParseTuple(args, "s#", &data, &size)) return nullptr;
+  std::string sum;
+  if (size == 0) {
+    // fmemopen refuses an empty buffer; the empty text is a file with no lines.
+    std::FILE* file = std::tmpfile();
+    if (file != nullptr) {
+      sum = FileChecksum(file, 0);
+      std::fclose(file);
+    }
+  } else {
+    std::FILE* file = fmemopen(const_cast<char*>(data), static_cast<size_t>(size), "r");
+    if (file != nullptr) {
+      sum = FileChecksum(file, 0);
+      std::fclose(file);
+    }
+  }
+  if (sum.empty()) return PyErr_SetFromErrno(PyExc_OSError);
+  return PyUnicode_FromStringAndSize(sum.data(), static_cast<Py_ssize_t>(sum.size()));
+}
+
 PyMethodDef module_methods[] = {
     {"addme", AddMe, METH_VARARGS, "Adds two numbers."},
+    {"checksum", Checksum, METH_VARARGS,
+     "checksum(data, /) -> str: the scenario checksum of a text, as a \"#$CHECK:\" line carries it."},
     {nullptr, nullptr, 0, nullptr},
 };
 

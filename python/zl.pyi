@@ -1,6 +1,6 @@
 """Module containing ZL Client class"""
 
-from typing import Any, Iterable, List, Sequence, SupportsFloat, TypedDict
+from typing import Any, Iterable, List, Sequence, SupportsFloat, TypedDict, Union
 
 __version__: str
 
@@ -25,6 +25,10 @@ class TagStatus(TypedDict):
 
 def addme(a: int, b: int, /) -> int:
     """Adds two numbers."""
+
+
+def checksum(data: Union[bytes, str], /) -> str:
+    """The scenario checksum of a text (32 hexadecimal digits), as a "#$CHECK:" line carries it."""
 
 
 class Client:
