@@ -1,0 +1,162 @@
+"""zl report: a test log as a JUnit XML file and/or a self-contained HTML page.
+
+Each run section of the log is a test suite; each check line is a test case
+(verifications, failed assertions, monitor changes and the level's "Monitored
+tags PASSED", timed checks and their prechecks, user questions, checksum and
+database checks). Failures carry their test log line; statement errors ("__"
+and "##" lines) and an aborted run are errors. A passed assertion writes no
+line to the test log, so it has no test case.
+
+Exit status: 0 when the reports were written (1 with --fail-on-failure when
+the log holds a failure or an error), 1 when the log cannot be read or a
+report cannot be written.
+"""
+import html
+import os
+import sys
+import xml.etree.ElementTree as ET
+
+from zl_cli import testlog
+
+
+def add_arguments(parser, command):
+    parser.add_argument("testlog", metavar="TESTLOG", help="the test log (.tlg) to report on")
+    parser.add_argument("--junit", metavar="FILE", help="write a JUnit XML report to FILE")
+    parser.add_argument("--html", metavar="FILE", help="write an HTML report to FILE")
+    parser.add_argument("--fail-on-failure", action="store_true",
+                        help="exit 1 when the log holds a failure or an error")
+
+
+def main(args):
+    if not args.junit and not args.html:
+        print("zl report: give --junit FILE, --html FILE or both", file=sys.stderr)
+        return 2
+    try:
+        log = testlog.read(args.testlog)
+    except OSError as e:
+        print("zl report: cannot read %s: %s" % (args.testlog, e.strerror or e), file=sys.stderr)
+        return 1
+    if not log.sections:
+        print("zl report: %s holds no run (no \"Starting test\" line)" % args.testlog,
+              file=sys.stderr)
+        return 1
+    totals = count(log.sections)
+    try:
+        if args.junit:
+            write_junit(log, args.testlog, args.junit)
+        if args.html:
+            write_html(log, args.testlog, args.html)
+    except OSError as e:
+        print("zl report: cannot write %s: %s" % (e.filename, e.strerror or e), file=sys.stderr)
+        return 1
+    print("%s: %d run(s), %d check(s), %d failure(s), %d error(s)"
+          % (args.testlog, len(log.sections), totals["tests"], totals["failures"],
+             totals["errors"]))
+    if args.fail_on_failure and (totals["failures"] or totals["errors"]):
+        return 1
+    return 0
+
+
+def count(sections):
+    totals = {"tests": 0, "failures": 0, "errors": 0}
+    for s in sections:
+        for c in s.cases:
+            totals["tests"] += 1
+            if c.outcome == "failure":
+                totals["failures"] += 1
+            elif c.outcome == "error":
+                totals["errors"] += 1
+    return totals
+
+
+def _suite_name(section):
+    return "%s (line %d)" % (section.title, section.lineno)
+
+
+def _case_name(case):
+    return "%s at %s" % (case.name, case.stamp)
+
+
+def write_junit(log, source, path):
+    root = ET.Element("testsuites", name=os.path.basename(source))
+    grand = count(log.sections)
+    root.set("tests", str(grand["tests"]))
+    root.set("failures", str(grand["failures"]))
+    root.set("errors", str(grand["errors"]))
+    for index, s in enumerate(log.sections):
+        totals = count([s])
+        suite = ET.SubElement(root, "testsuite", name=_suite_name(s), id=str(index),
+                              tests=str(totals["tests"]), failures=str(totals["failures"]),
+                              errors=str(totals["errors"]), skipped="0",
+                              time="%.3f" % s.seconds())
+        classname = os.path.basename(s.scenario) or s.scenario
+        for c in s.cases:
+            case = ET.SubElement(suite, "testcase", name=_case_name(c), classname=classname,
+                                 time="0")
+            if c.outcome == "passed":
+                continue
+            detail = "test log line %d: %s\t%s" % (c.lineno, c.stamp, c.text)
+            element = ET.SubElement(case, "failure" if c.outcome == "failure" else "error",
+                                    message=c.text, type=c.outcome)
+            element.text = detail
+        out = ET.SubElement(suite, "system-out")
+        out.text = "scenario %s started at line %d of %s%s" % (
+            s.scenario, s.lineno, source,
+            "; aborted" if s.aborted else ("; unsigned" if s.check is None else ""))
+    ET.indent(root)
+    ET.ElementTree(root).write(path, encoding="utf-8", xml_declaration=True)
+
+
+_CSS = """
+body{font-family:sans-serif;margin:1.5em;color:#222}
+h1{font-size:1.4em}h2{font-size:1.1em;margin-top:1.6em}
+table{border-collapse:collapse;width:100%}
+th,td{border:1px solid #ccc;padding:.25em .5em;text-align:left;vertical-align:top}
+th{background:#eee}td.n{text-align:right;font-variant-numeric:tabular-nums}
+tr.passed td.o{color:#176117}tr.failure{background:#fde8e8}tr.failure td.o{color:#a01010}
+tr.error{background:#fff4d6}tr.error td.o{color:#8a5a00}
+.summary span{margin-right:1.5em}.bad{color:#a01010;font-weight:bold}
+code{font-family:monospace;white-space:pre-wrap}
+"""
+
+
+def write_html(log, source, path):
+    e = html.escape
+    grand = count(log.sections)
+    out = ["<!DOCTYPE html>", "<html lang=\"en\"><head><meta charset=\"utf-8\">",
+           "<title>Test report: %s</title>" % e(os.path.basename(source)),
+           "<style>%s</style></head><body>" % _CSS,
+           "<h1>Test report: %s</h1>" % e(source),
+           _summary(len(log.sections), grand)]
+    for s in log.sections:
+        totals = count([s])
+        state = "aborted" if s.aborted else ("unsigned" if s.check is None else "signed")
+        out.append("<h2>Run %s</h2>" % e(s.title))
+        out.append("<p>Test log line %d, %.1f s, %s.</p>" % (s.lineno, s.seconds(), state))
+        out.append(_summary(None, totals))
+        if not s.cases:
+            out.append("<p>No checks.</p>")
+            continue
+        out.append("<table><tr><th>Time</th><th>Line</th><th>Result</th><th>Check</th>"
+                   "<th>Test log text</th></tr>")
+        for c in s.cases:
+            out.append("<tr class=\"%s\"><td class=\"n\">%s</td><td class=\"n\">%d</td>"
+                       "<td class=\"o\">%s</td><td>%s</td><td><code>%s</code></td></tr>"
+                       % (c.outcome, e(c.stamp), c.lineno, c.outcome, e(c.name), e(c.text)))
+        out.append("</table>")
+    out.append("</body></html>")
+    with open(path, "w", encoding="utf-8") as f:
+        f.write("\n".join(out) + "\n")
+
+
+def _summary(runs, totals):
+    parts = []
+    if runs is not None:
+        parts.append("<span>%d run(s)</span>" % runs)
+    parts.append("<span>%d check(s)</span>" % totals["tests"])
+    parts.append("<span>%d passed</span>" % (totals["tests"] - totals["failures"]
+                                              - totals["errors"]))
+    for key in ("failures", "errors"):
+        cls = " class=\"bad\"" if totals[key] else ""
+        parts.append("<span%s>%d %s</span>" % (cls, totals[key], key))
+    return "<p class=\"summary\">%s</p>" % "".join(parts)

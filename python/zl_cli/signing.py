@@ -1,0 +1,177 @@
+"""zl sign and zl verify: the "#$CHECK:" lines of scenario files and test logs.
+
+The checksum is the scenario digest as a run computes it over a file
+(docs/scenario-digest.md), taken from the extension module (`zl.checksum`):
+it leaves out every line that begins with "#", so the check line itself and
+comments may change without changing it.
+
+`zl sign` writes the check line of scenario files: an existing one is
+replaced where it stands (all of them, when a file holds several), otherwise
+the line is appended at the end, after a line end is added to a last line
+that has none (the checksum is taken after that, since a line end is data).
+
+`zl verify` checks scenario files against their stored checksum (valid,
+altered or unsigned) and every run section of a test log (a file ending in
+".tlg") against the signature written when the run ended. Exit status 0 only
+when everything checked is valid.
+"""
+import os
+import sys
+import tempfile
+
+from zl_cli import testlog
+
+CHECK = testlog.CHECK_PREFIX
+
+
+def add_arguments(parser, command):
+    if command == "sign":
+        parser.add_argument("files", metavar="FILE", nargs="+", help="scenario files to sign")
+    else:
+        parser.add_argument("files", metavar="FILE", nargs="+",
+                            help="scenario files, and test logs (.tlg)")
+
+
+def main(args):
+    if args.command == "sign":
+        return sign_files(args.files)
+    return verify_files(args.files)
+
+
+def _checksum(data):
+    import zl  # the extension module: the one digest the runs use
+    return zl.checksum(data)
+
+
+def is_test_log(path):
+    return path.lower().endswith(".tlg")
+
+
+def _line_end(data):
+    return b"\r\n" if b"\r\n" in data else b"\n"
+
+
+def signed_text(data):
+    """The bytes of a scenario file with its check line written, and the sum."""
+    lines = data.splitlines(keepends=True)
+    if not any(line.startswith(CHECK) for line in lines):
+        if data and not data.endswith(b"\n"):
+            data += _line_end(data)
+        sum_ = _checksum(data)
+        return data + CHECK + sum_.encode("ascii") + _line_end(data), sum_
+    sum_ = _checksum(data)
+    out = []
+    for line in lines:
+        if line.startswith(CHECK):
+            end = line[len(line.rstrip(b"\r\n")):]
+            line = CHECK + sum_.encode("ascii") + end
+        out.append(line)
+    return b"".join(out), sum_
+
+
+def _write_replacing(path, data):
+    """Writes `data` to `path` through a new file renamed over it, keeping
+    the file's permission bits, so a failed write leaves the old file."""
+    directory = os.path.dirname(os.path.abspath(path))
+    mode = os.stat(path).st_mode & 0o7777
+    fd, temp = tempfile.mkstemp(prefix=".zl-sign-", dir=directory)
+    try:
+        with os.fdopen(fd, "wb") as f:
+            f.write(data)
+        os.chmod(temp, mode)
+        os.replace(temp, path)
+    except BaseException:
+        if os.path.exists(temp):
+            os.unlink(temp)
+        raise
+
+
+def sign_files(paths):
+    status = 0
+    for path in paths:
+        if is_test_log(path):
+            print("%s: not signed: a test log is signed by the run that writes it" % path,
+                  file=sys.stderr)
+            status = 1
+            continue
+        try:
+            with open(path, "rb") as f:
+                data = f.read()
+            new, sum_ = signed_text(data)
+            if new != data:
+                _write_replacing(path, new)
+        except OSError as e:
+            print("%s: not signed: %s" % (path, e.strerror or e), file=sys.stderr)
+            status = 1
+            continue
+        print("%s: #$CHECK:%s" % (path, sum_))
+    return status
+
+
+def stored_checksum(data):
+    """The checksum of the file's last check line (the one a run keeps), or
+    None when it has none."""
+    stored = None
+    for line in data.splitlines(keepends=True):
+        if line.startswith(CHECK):
+            stored = line[len(CHECK):].rstrip(b"\r\n").decode("ascii", errors="replace")
+    return stored
+
+
+def verify_scenario(data):
+    """("valid" | "altered" | "unsigned", stored, computed)."""
+    stored = stored_checksum(data)
+    computed = _checksum(data)
+    if stored is None:
+        return "unsigned", None, computed
+    return ("valid" if stored == computed else "altered"), stored, computed
+
+
+def verify_test_log(data):
+    """[(line, description, "valid" | "altered" | "unsigned")] for each section,
+    then an "altered" entry for each line outside every section."""
+    log = testlog.parse(data)
+    results = []
+    for s in log.sections:
+        what = "run %s" % s.title
+        if not s.check:
+            results.append((s.lineno, what, "unsigned" + (" (aborted)" if s.aborted else "")))
+            continue
+        computed = _checksum(data[s.start:s.end])
+        results.append((s.lineno, what, "valid" if computed == s.check else "altered"))
+    for lineno in log.stray:
+        results.append((lineno, "text outside every run section", "altered"))
+    results.sort(key=lambda r: r[0])
+    return results
+
+
+def verify_files(paths):
+    status = 0
+    for path in paths:
+        try:
+            with open(path, "rb") as f:
+                data = f.read()
+        except OSError as e:
+            print("%s: cannot read: %s" % (path, e.strerror or e))
+            status = 1
+            continue
+        if is_test_log(path):
+            results = verify_test_log(data)
+            if not results:
+                print("%s: no run section" % path)
+                status = 1
+            for lineno, what, verdict in results:
+                print("%s:%d: %s: %s" % (path, lineno, what, verdict))
+                if verdict != "valid":
+                    status = 1
+            continue
+        verdict, stored, computed = verify_scenario(data)
+        if verdict == "valid":
+            print("%s: valid (%s)" % (path, stored))
+        elif verdict == "altered":
+            print("%s: altered (stored %s, computed %s)" % (path, stored, computed))
+        else:
+            print("%s: unsigned (computed %s)" % (path, computed))
+        if verdict != "valid":
+            status = 1
+    return status
