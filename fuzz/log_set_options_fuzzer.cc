@@ -1,0 +1,93 @@
+// Fuzz target: one log set driven through its options and writes. Each
+// input line is an operation, chosen by its first character; the rest of
+// the line is its operand:
+//   S<option> <value>  SetLogOption        G<option>  GetLogOption
+//   A<text>            AddTagToLog         R<kind> <text>  AddRecord
+//   W<seconds>         RunLogAt (forced)   w<seconds> RunLogAt (when due)
+//   E<flag>            SetEnable           N<name>    SetName
+//   L                  RecentLines, File, NextWrite, Frequency, TagNames
+// Tags are read from the in-process fake server.
+#include <ace/Time_Value.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "fake_database.h"
+#include "fuzz_support.h"
+#include "logset/log_obj.h"
+
+namespace {
+
+constexpr size_t kMaxLines = 64;
+
+// `text` split at its first blank: the word before and the rest after.
+void SplitWord(const std::string& text, std::string* word, std::string* rest) {
+  const size_t cut = text.find_first_of(" \t");
+  *word = text.substr(0, cut);
+  *rest = cut == std::string::npos ? std::string() : text.substr(cut + 1);
+}
+
+ACE_Time_Value Seconds(const std::string& text) {
+  return ACE_Time_Value(static_cast<time_t>(std::strtoll(text.c_str(), nullptr, 10)));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  zl::fuzz::Setup();
+  zl::fuzz::FakeServer::Instance();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace zl::fuzz;
+  FakeServer::Instance().Reset();
+  {
+    zl::CZLLogObj log([] { return FakeServer::Instance().database(); });
+    for (const std::string& line : SplitLines(ConfinedText(data, size), kMaxLines)) {
+      if (line.empty()) continue;
+      const std::string operand = line.substr(1);
+      std::string word, rest, result;
+      switch (line[0]) {
+        case 'S':
+          SplitWord(operand, &word, &rest);
+          log.SetLogOption(word.c_str(), rest.c_str());
+          break;
+        case 'G':
+          log.GetLogOption(operand.c_str(), &result);
+          break;
+        case 'A':
+          log.AddTagToLog(operand.c_str());
+          break;
+        case 'R':
+          SplitWord(operand, &word, &rest);
+          log.AddRecord(word.c_str(), 1.5, -2.5, 7, rest.c_str());
+          break;
+        case 'W':
+          log.RunLogAt(true, Seconds(operand));
+          break;
+        case 'w':
+          log.RunLogAt(false, Seconds(operand));
+          break;
+        case 'E':
+          log.SetEnable(!operand.empty() && operand[0] == '1');
+          break;
+        case 'N':
+          log.SetName(operand);
+          break;
+        case 'L':
+          log.RecentLines();
+          log.File();
+          log.NextWrite();
+          log.Frequency();
+          log.TagNames();
+          break;
+        default:
+          break;
+      }
+    }
+  }
+  ClearWorkDir();
+  return 0;
+}

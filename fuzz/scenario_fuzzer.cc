@@ -1,0 +1,147 @@
+// Fuzz target: the scenario line path. The input's first line is the option
+// string of the run (skip option, $1..$8), the rest is the scenario file.
+// Each input runs as a whole scenario on a worker thread, against the
+// in-process fake server, with a virtual clock (waits take no real time)
+// and a log set list behind ZLCMD and USELOG: argument substitution, the
+// tokenizer, parenthesis expansion, keyword dispatch, every statement's
+// operands, labels, subtests, timed blocks, the test log and its closing.
+//
+// Bounds: at most kMaxLines lines; a run ends after kVirtualBudget seconds
+// of virtual waiting, and is stopped after kRealBudget of real time (a GOTO
+// loop that never waits).
+#include <ace/Thread_Manager.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "fake_database.h"
+#include "fuzz_support.h"
+#include "localdb/scenario_owner.h"
+#include "logset/log_set_list.h"
+#include "scenario/scenario.h"
+#include "virtual_clock.h"
+
+namespace zl::fuzz {
+namespace {
+
+constexpr size_t kMaxLines = 48;
+constexpr double kVirtualBudget = 300;  // seconds of virtual waiting
+constexpr auto kRealBudget = std::chrono::milliseconds(200);
+
+// The scenario's owner: log set commands go to a real log set list on the
+// fake server; host commands succeed or fail by their text; questions stay
+// unanswered (they time out in virtual time).
+class FuzzOwner : public ScenarioOwner {
+ public:
+  FuzzOwner() : logsets_([] { return FakeServer::Instance().database(); }) {}
+  ZEMR::ZelvikDatabase_ptr database() const override {
+    return FakeServer::Instance().database();
+  }
+  void ScenarioEnded(CORBA::ULong, const char*) override {}
+  bool ClientCmd(const char* cmd, const char* arg, std::string& result) override {
+    if (arg != nullptr && arg[0] == 'X') {
+      result = "refused";
+      return false;
+    }
+    return cmd != nullptr;
+  }
+  void AskQuestion(CORBA::Long, CORBA::ULong, const char*, const char*) override {}
+  std::string ClientInterfaceName() const override { return "fuzz"; }
+  std::string RunLogSetCommand(const char* line) override { return logsets_.Command(line); }
+  std::shared_ptr<CZLLogObj> FindLogSet(const char* name) override {
+    return logsets_.Find(name);
+  }
+  WindowHandle toolbook_window() const override { return WindowHandle{}; }
+  unsigned tbm_evaluate() const override { return 0; }
+  unsigned tbm_execute() const override { return 0; }
+
+ private:
+  LogSetList logsets_;
+};
+
+struct Run {
+  CZLScenario* scenario = nullptr;
+  std::mutex mu;
+  std::condition_variable cv;
+  bool done = false;  // guarded by mu
+};
+
+void* Worker(void* arg) {
+  Run* run = static_cast<Run*>(arg);
+  StartVirtualClock(kVirtualBudget);
+  try {
+    run->scenario->RunScenario();
+  } catch (...) {
+    run->scenario->ReportUnknownException();
+  }
+  run->scenario->CloseTestLogFile();
+  StopVirtualClock();
+  {
+    std::lock_guard<std::mutex> lock(run->mu);
+    run->done = true;
+  }
+  run->cv.notify_one();
+  return nullptr;
+}
+
+}  // namespace
+}  // namespace zl::fuzz
+
+// SYSTEM runs its command through the C library's system(); the fuzz binary
+// replaces that function so that no input ever reaches a shell. It answers
+// by the command's first character, so both outcomes are reached.
+extern "C" int system(const char* command) {
+  if (command == nullptr) return 1;
+  return command[0] == 'E' ? 3 << 8 : 0;
+}
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  zl::fuzz::Setup();
+  zl::fuzz::FakeServer::Instance();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace zl::fuzz;
+  const std::string text = ConfinedText(data, size);
+  size_t lines = 0;
+  for (char c : text) lines += c == '\n';
+  if (lines > kMaxLines) return 0;
+  const size_t nl = text.find('\n');
+  const std::string options = nl == std::string::npos ? text : text.substr(0, nl);
+  const std::string body = nl == std::string::npos ? std::string() : text.substr(nl + 1);
+  if (!WriteFile("s.scn", body)) return 0;
+  // A second file for subtests to open by name.
+  WriteFile("sub.scn", "SETPV T1 (T1+1)\nVERIFY T1 $1\n");
+
+  FakeServer::Instance().Reset();
+  {
+    FuzzOwner owner;
+    auto scenario = std::make_unique<zl::CZLScenario>(FakeServer::Instance().database());
+    scenario->set_owner(&owner);
+    scenario->ScanSkipOption(options.c_str());
+    scenario->SetArguments(options.c_str(), 0);
+    if (scenario->OpenScenario("s.scn") == 0) {
+      Run run;
+      run.scenario = scenario.get();
+      ACE_thread_t tid{};
+      if (ACE_Thread_Manager::instance()->spawn(Worker, &run, THR_NEW_LWP | THR_JOINABLE, &tid) !=
+          -1) {
+        scenario->set_thread_id(tid);
+        std::unique_lock<std::mutex> lock(run.mu);
+        if (!run.cv.wait_for(lock, kRealBudget, [&] { return run.done; })) {
+          ACE_Thread_Manager::instance()->cancel(tid);
+        }
+        lock.unlock();
+        ACE_Thread_Manager::instance()->join(tid);
+      }
+    }
+  }
+  ClearWorkDir();
+  return 0;
+}
