@@ -1,72 +1,23 @@
-// Scenario runs meeting faults: the server dying mid-run, stop requests and
-// disconnects while scenarios wait, and a file of binary garbage. Each test
-// bounds every wait; none measures speed.
+// Scenario runs meeting faults: the server dying mid-run and during a timed
+// block, stop requests and disconnects while scenarios wait, and a file of
+// binary garbage. Each test bounds every wait; none measures speed.
 #include <gtest/gtest.h>
-#include <unistd.h>
 #include <omniORB4/CORBA.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
-#include "broker/zl_sim.h"
 #include "client/client_env.h"
-#include "localdb/client_interface.h"
+#include "scenario/scenario_fixture.h"
 
 namespace zl {
 namespace {
 
-namespace fs = std::filesystem;
 using testing::ClientEnvironment;
-using testing::ConnectedClient;
 using testing::WaitFor;
 
-class ScenarioFaultTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("zl_scnf_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    client_ = ConnectedClient();
-  }
-  void TearDown() override {
-    client_.reset();
-    testing::EnsureSimRunning();
-    fs::remove_all(dir_);
-  }
-
-  std::string Write(const std::string& name, const std::string& text) {
-    const std::string path = (dir_ / name).string();
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
-  }
-  std::string List() {
-    CORBA::String_var text = client_->localDb().ListScenarios();
-    return text.in();
-  }
-  CORBA::Long Start(const std::string& path) {
-    return client_->localDb().StartScenario(path.c_str(), "");
-  }
-  // The test log's lines with the leading stamps masked.
-  static std::vector<std::string> Lines(const std::string& scn) {
-    std::ifstream in(scn.substr(0, scn.rfind('.')) + ".tlg", std::ios::binary);
-    static const std::regex stamp(R"(^\d+:\d\d:\d\d\.\d{3}\t)");
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) {
-      lines.push_back(std::regex_replace(line, stamp, "T\t"));
-    }
-    return lines;
-  }
-
-  fs::path dir_;
-  std::unique_ptr<ZLSim> client_;
-};
+using ScenarioFaultTest = testing::ScenarioTest;
 
 // The server dies while a scenario loops setting a tag: the scenario ends on
 // the abort line and the client connects again once the server is back.
@@ -77,7 +28,7 @@ TEST_F(ScenarioFaultTest, ServerKilledMidScenario) {
   ASSERT_TRUE(WaitFor([&] { return client_->PVE("FIC101") == 10; }));
   ASSERT_TRUE(ClientEnvironment::services().KillSim());
   EXPECT_TRUE(WaitFor([&] { return List().empty(); }, std::chrono::seconds(30)));
-  const std::vector<std::string> lines = Lines(path);
+  const std::vector<std::string> lines = Masked(TestLogOf(path));
   ASSERT_GE(lines.size(), 2u);
   // The abort line is followed by the blank line that ends it.
   EXPECT_EQ("T\t__Unknown exception aborted scenario.", lines[lines.size() - 2]);
@@ -87,6 +38,59 @@ TEST_F(ScenarioFaultTest, ServerKilledMidScenario) {
   EXPECT_EQ(0, client_->Connect("SIM"));
   client_->SetPVE("FIC101", 33);
   EXPECT_EQ(33, client_->PVE("FIC101"));
+}
+
+// The server dies while a timed block polls: each statement reports the
+// communication error when it meets it and ends, the lines after the block
+// still run, and the client works again once the server is back.
+TEST_F(ScenarioFaultTest, ServerKilledDuringTimedBlock) {
+  struct Case {
+    int line;
+    std::string block;              // run after "SETPVE FIC101 50"
+    long verifies;                  // the server is killed once totalVerifies reaches this
+    std::vector<std::string> body;  // the block's lines, time spans masked
+  };
+  const std::vector<Case> cases = {
+      // Inside the window the error ends the verification without a
+      // "FAILED to occur" line.
+      {__LINE__, "TVERIFY FIC101 1 0 60\n", 2,
+       {"T\t  Precheck Timed Verification !(<FIC101> = 1.000000) passed Value is 50.000000 "
+        "after SPAN",
+        "T\t__Communication error reading 'FIC101' during Timed Assertion"}},
+      // A monitor fails at the error with the last value it read.
+      {__LINE__, "TMONITOR FIC101 50 0 60\n", 2,
+       {"T\t__Communication error reading 'FIC101' during Timed Assertion",
+        "T\t**Timed Monitor <FIC101> = 50.000000 FAILED. Value is 50.000000 after SPAN"}},
+      // An error at the precheck writes the precheck as passed, with the
+      // value never read.
+      {__LINE__, "TVERIFY FIC101 1 3 60\n", 1,
+       {"T\t__Communication error reading 'FIC101' during Timed Assertion",
+        "T\t  Precheck Timed Verification !(<FIC101> = 1.000000) passed Value is 0.000000 "
+        "after SPAN"}},
+  };
+  int n = 0;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.line);
+    const std::string path = Write("timed" + std::to_string(++n) + ".scn",
+                                   "SETPVE FIC101 50\n" + k.block + "BEND\nCOMMENT after\n");
+    const CORBA::Long id = Start(path);
+    ASSERT_GT(id, 0);
+    ASSERT_TRUE(WaitFor([&] { return InfoCount(id, "totalVerifies") >= k.verifies; }));
+    ASSERT_TRUE(ClientEnvironment::services().KillSim());
+    EXPECT_TRUE(WaitFor([&] { return List().empty(); }, std::chrono::seconds(30)));
+    std::vector<std::string> want = {"T\tStarting test '" + path + "' at DATE"};
+    want.insert(want.end(), k.body.begin(), k.body.end());
+    want.push_back("T\t# AFTER");
+    want.push_back("T\tClosing test log after M mins S secs at DATE");
+    want.push_back("#$CHECK:SUM");
+    EXPECT_EQ(want, MaskedSpans(TestLogOf(path)));
+
+    testing::EnsureSimRunning();
+    client_->Disconnect();
+    ASSERT_EQ(0, client_->Connect("SIM"));
+    EXPECT_EQ(1, client_->SetPVE("FIC101", 33));
+    EXPECT_EQ(33, client_->PVE("FIC101"));
+  }
 }
 
 // A stop request ends a scenario that waits for an hour.

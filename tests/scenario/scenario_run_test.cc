@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -26,78 +27,17 @@
 #include "broker/zl_sim.h"
 #include "client/client_env.h"
 #include "common/file_checksum.h"
+#include "common/window_table.h"
 #include "localdb/client_interface.h"
+#include "scenario/scenario_fixture.h"
 
 namespace zl {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ConnectedClient;
 using testing::WaitFor;
 
-class ScenarioRunTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("zl_scn_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    client_ = ConnectedClient();
-  }
-  void TearDown() override {
-    client_.reset();
-    fs::remove_all(dir_);
-  }
-
-  std::string Write(const std::string& name, const std::string& text) {
-    const std::string path = (dir_ / name).string();
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
-  }
-  std::string List() {
-    CORBA::String_var text = client_->localDb().ListScenarios();
-    return text.in();
-  }
-  std::string Info(CORBA::Long id) {
-    CORBA::String_var text = client_->localDb().ScenarioInfo(id);
-    return text.in();
-  }
-  bool WaitAllEnded() {
-    return WaitFor([&] { return List().empty(); });
-  }
-  // Runs `text` as scenario `name` with `options` to its end.
-  std::string Run(const std::string& name, const std::string& text,
-                  const std::string& options = "") {
-    const std::string path = Write(name, text);
-    EXPECT_GT(client_->localDb().StartScenario(path.c_str(), options.c_str()), 0);
-    EXPECT_TRUE(WaitAllEnded());
-    return path;
-  }
-  // The test log's lines with stamps, dates, run times and digests masked.
-  static std::vector<std::string> Masked(const std::string& tlg) {
-    std::ifstream in(tlg, std::ios::binary);
-    std::vector<std::string> lines;
-    static const std::regex stamp(R"(^\d+:\d\d:\d\d\.\d{3}\t)");
-    static const std::regex date(R"( at \w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4}$)");
-    static const std::regex after(R"(after \d+ mins \d+\.\d secs)");
-    static const std::regex check(R"(^#\$CHECK:[0-9a-f]{32}$)");
-    for (std::string line; std::getline(in, line);) {
-      line = std::regex_replace(line, stamp, "T\t");
-      line = std::regex_replace(line, date, " at DATE");
-      line = std::regex_replace(line, after, "after M mins S secs");
-      line = std::regex_replace(line, check, "#$CHECK:SUM");
-      lines.push_back(line);
-    }
-    return lines;
-  }
-  static std::string TestLogOf(const std::string& path) {
-    return path.substr(0, path.rfind('.')) + ".tlg";
-  }
-
-  fs::path dir_;
-  std::unique_ptr<ZLSim> client_;
-};
+using ScenarioRunTest = testing::ScenarioTest;
 
 // Statements whose whole effect is test log lines, and the frame of a run.
 TEST_F(ScenarioRunTest, StatementsWriteTheirTestLogLines) {
@@ -618,13 +558,14 @@ TEST_F(ScenarioRunTest, TimedVerificationSeesAChangeInItsWindow) {
 }
 
 // Statements that reach outside the scenario: the operating system, the
-// host without a client interface, and the stored-values file.
+// host without a client interface, and the stored-values file (one that
+// cannot be created, one that is written).
 TEST_F(ScenarioRunTest, ExternalStatementsReportAndStoreValues) {
   ASSERT_EQ(1, client_->SetPVE("FIC101", 42.5));
   const std::string stem = "ZLSV" + std::to_string(::getpid());
   const std::string path =
       Run("ext.scn", "SYSTEM :\nSYSTEM exit 3\nSYSTEM\nCOMPAREVALS\nTOOLBOOK go on\nTB_POST\n"
-                     "ZLCMD LSLIST\nSTOREVALS " + stem + ";FIC101\n");
+                     "ZLCMD LSLIST\nSTOREVALS nodir/x;FIC101\nSTOREVALS " + stem + ";FIC101\n");
   EXPECT_EQ((std::vector<std::string>{
                 "T\tStarting test '" + path + "' at DATE",
                 // The shell sees the upper-cased command: EXIT is no builtin.
@@ -634,6 +575,8 @@ TEST_F(ScenarioRunTest, ExternalStatementsReportAndStoreValues) {
                 "registered, cmd=TOOLBOOK",
                 "T\t##Client cmd, TB_POST, could not be executed because Client interface not "
                 "registered, cmd=TB_POST",
+                // "zyNODIR/X.tmp": no such directory; the next STOREVALS still runs.
+                "T\t## Could not open file to store tag values",
                 "T\tClosing test log after M mins S secs at DATE", "#$CHECK:SUM"}),
             Masked(TestLogOf(path)));
   // One record: name length with its zero byte, the name, the value.
@@ -788,6 +731,120 @@ TEST_F(ScenarioRunTest, PointEnableSendsADatagramToTheDriver) {
                                       "T\tClosing test log after M mins S secs at DATE",
                                       "#$CHECK:SUM"}),
             Masked(TestLogOf(path)));
+}
+
+// A datagram that cannot be sent is reported and counted; a tag the server
+// does not know, or a server fault, goes to the process log only. The
+// scenario goes on after each.
+TEST_F(ScenarioRunTest, PointEnableReportsWhatCannotBeSent) {
+  ZEMR::ZelvikDatabase_var db = ZEMR::ZelvikDatabase::_duplicate(client_->database());
+  db->Download("PTZERO\tPLCZ\tN7:2\tAnalog\n"
+               "PTNAMED\tPLCQ\tN7:3\tAnalog\n"
+               "PTNONE\tPLCN\tN7:4\tAnalog\n");
+  struct Case {
+    int line;
+    std::string control;            // sent to the server's control endpoint first
+    std::string script;             // followed by "COMMENT next"
+    std::string body;               // the test log line before "# NEXT"; empty: none
+    std::string process_log;        // a text the process log must hold; empty: not checked
+  };
+  const std::vector<Case> cases = {
+      // Port 0 on loopback: the send itself fails.
+      {__LINE__, "driver PLCZ 127.0.0.1:0", "PT_ENABLE ptzero\n",
+       "T\t__PT_ENABLE not sent to 127.0.0.1:0 (network error)", ""},
+      // The address after "=" is the one reported.
+      {__LINE__, "driver PLCQ ADDR=127.0.0.1:0", "PT_DISABLE PTNAMED\n",
+       "T\t__PT_DISABLE not sent to 127.0.0.1:0 (network error)", ""},
+      // A driver without an address.
+      {__LINE__, "", "PT_ENABLE PTNONE\n", "T\t__PT_ENABLE not sent to  (network error)", ""},
+      // The server does not know the tag: not in the test log.
+      {__LINE__, "", "PT_DISABLE NOSUCH\n", "", "Caught Exception in PT_DISABLE\n"},
+      // A communication failure names the exception.
+      {__LINE__, "fail Upload COMM_FAILURE", "PT_ENABLE PTZERO\n", "",
+       "Caught Exception in PT_ENABLE, COMM_FAILURE\n"},
+  };
+  int n = 0;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.line);
+    if (!k.control.empty()) {
+      EXPECT_EQ("OK", testing::ClientEnvironment::services().Control(k.control));
+    }
+    testing::StderrCapture err;
+    const std::string path =
+        Run("ptfail" + std::to_string(++n) + ".scn", k.script + "COMMENT next\n");
+    const std::string log = err.Take();
+    std::vector<std::string> want = {"T\tStarting test '" + path + "' at DATE"};
+    if (!k.body.empty()) want.push_back(k.body);
+    want.push_back("T\t# NEXT");
+    want.push_back("T\tClosing test log after M mins S secs at DATE");
+    want.push_back("#$CHECK:SUM");
+    EXPECT_EQ(want, Masked(TestLogOf(path)));
+    if (!k.process_log.empty()) {
+      EXPECT_NE(std::string::npos, log.find(k.process_log)) << log;
+    }
+  }
+  EXPECT_EQ("OK", testing::ClientEnvironment::services().Control("clear"));
+}
+
+// TOOLBOOK and TB_POST do nothing while the host's Toolbook window lives; once
+// it is gone they go to the client interface.
+TEST_F(ScenarioRunTest, ToolbookWindowAliveTakesNoCommands) {
+  struct Host : ZLClientInterface {
+    Host() : ZLClientInterface("REC") {}
+    bool HandleCmd(const char* cmd, const char* arg, std::string& result) override {
+      std::lock_guard<std::mutex> lock(mu);
+      commands.push_back(std::string(cmd) + "|" + arg);
+      result = "done";
+      return true;
+    }
+    std::mutex mu;
+    std::vector<std::string> commands;  // guarded by mu
+  };
+  struct Case {
+    int line;
+    bool window_alive;                   // destroyed after it was named otherwise
+    bool host;                           // a client interface is registered
+    std::vector<std::string> body;       // test log lines before "# AFTER"
+    std::vector<std::string> commands;   // what the host received
+  };
+  const std::vector<Case> cases = {
+      // A live window takes the commands: the host sees nothing.
+      {__LINE__, true, true, {}, {}},
+      // ...and without a client interface nothing is refused either.
+      {__LINE__, true, false, {}, {}},
+      // A handle whose window was destroyed no longer counts.
+      {__LINE__, false, true, {}, {"TOOLBOOK|GO ON", "TB_POST|"}},
+      {__LINE__, false, false,
+       {"T\t##Client cmd, TOOLBOOK, could not be executed because Client interface not "
+        "registered, cmd=TOOLBOOK",
+        "T\t##Client cmd, TB_POST, could not be executed because Client interface not "
+        "registered, cmd=TB_POST"},
+       {}},
+  };
+  const std::string title = "ZL TOOLBOOK " + std::to_string(::getpid());
+  auto& db = client_->localDb();
+  int n = 0;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.line);
+    const WindowHandle window = RegisterWindow(title);
+    ASSERT_EQ(0, db.SetOption("ToolbookHWND", title.c_str()));
+    if (!k.window_alive) DestroyWindow(window);
+    Host host;
+    if (k.host) db.SetClientInterface(&host, false);
+    const std::string path =
+        Run("tb" + std::to_string(++n) + ".scn", "TOOLBOOK go on\nTB_POST\nCOMMENT after\n");
+    db.SetClientInterface(nullptr, false);
+    if (k.window_alive) DestroyWindow(window);
+    db.SetOption("ToolbookHWND", "");
+    std::vector<std::string> want = {"T\tStarting test '" + path + "' at DATE"};
+    want.insert(want.end(), k.body.begin(), k.body.end());
+    want.push_back("T\t# AFTER");
+    want.push_back("T\tClosing test log after M mins S secs at DATE");
+    want.push_back("#$CHECK:SUM");
+    EXPECT_EQ(want, Masked(TestLogOf(path)));
+    std::lock_guard<std::mutex> lock(host.mu);
+    EXPECT_EQ(k.commands, host.commands);
+  }
 }
 
 }  // namespace
