@@ -5,10 +5,12 @@
 // held), then one conversion of the plain result into a Python value.
 #include "client.h"
 
+#include <new>
 #include <string>
 #include <vector>
 
 #include "exit_hook.h"
+#include "questions.h"
 #include "text.h"
 
 namespace zl {
@@ -112,6 +114,12 @@ void ClientDealloc(PyObject* object) {
   auto* self = reinterpret_cast<ClientObject*>(object);
   if (ClientState* state = self->state) {
     UnregisterClient(state);
+    // The question thread ends by itself; the desk outlives the ZLSim that
+    // may still hold it as its client interface.
+    if (state->questions) {
+      state->questions->DropHandler();
+      state->questions->Stop();
+    }
     ZLSim* sim = state->sim.exchange(nullptr);
     // Destroying a client disconnects it: remote calls, so without the
     // interpreter lock. Nobody else holds a reference, so nobody else is
@@ -130,7 +138,16 @@ PyObject* Connect(ClientObject* self, PyObject* args) {
   const char* name;
   if (!PyArg_ParseTuple(args, "s", &name)) return nullptr;
   ZL_REQUIRE_CLIENT(self, kNotInitialised);
-  return PyLong_FromLong(Run(self, -1, [&](ZLSim& s) { return s.Connect(name); }));
+  // A disconnect drops the client interface: a question handler set before
+  // is registered again with the new connection.
+  QuestionDesk* desk = self->state->questions.get();
+  return PyLong_FromLong(Run(self, -1, [&](ZLSim& s) {
+    const int status = s.Connect(name);
+    if (status == 0 && desk != nullptr && desk->has_handler()) {
+      s.localDb().SetClientInterface(desk, false);
+    }
+    return status;
+  }));
 }
 
 PyObject* Disconnect(ClientObject* self, PyObject*) {
@@ -383,6 +400,72 @@ PyObject* ScenarioInfo(ClientObject* self, PyObject* args) {
   return TextToStr(Run(self, std::string(), [&](ZLSim& s) { return s.ScenarioInfo(id); }));
 }
 
+// --- Operator questions and the context manager --------------------------------
+
+// setquestionhandler(handler): a callable, or None to remove the handler.
+// Registering and unregistering the client interface, and answering the
+// questions a removed handler left queued, run in one hold of the client's
+// lock. A question the old handler is already running with goes on; no
+// later one is handed to it.
+PyObject* SetQuestionHandler(ClientObject* self, PyObject* args) {
+  PyObject* handler;
+  if (!PyArg_ParseTuple(args, "O", &handler)) return nullptr;
+  if (handler != Py_None && !PyCallable_Check(handler)) {
+    return RaiseType("the question handler must be callable or None");
+  }
+  ZL_REQUIRE_CLIENT(self, kNotInitialised);
+  std::shared_ptr<QuestionDesk>& slot = self->state->questions;
+  if (!slot) {
+    try {
+      slot = std::make_shared<QuestionDesk>();
+    } catch (const std::bad_alloc&) {
+      return PyErr_NoMemory();
+    }
+  }
+  if (QuestionDesk::SetHandler(slot, handler) < 0) return nullptr;
+  QuestionDesk* desk = slot.get();
+  const bool on = handler != Py_None;
+  Run(self, 0, [&](ZLSim& s) {
+    ZLLocalDB_1& local = s.localDb();
+    local.SetClientInterface(on ? desk : nullptr, false);
+    if (!on) {
+      for (const Question& q : desk->TakeQueued()) {
+        local.AnswerQuestion(q.id, q.number, kNoHandlerAnswer);
+      }
+    }
+    return 0;
+  });
+  Py_RETURN_NONE;
+}
+
+// answerquestion(id, number, answer): the library's result, 1 when a
+// scenario waiting on that question took the answer, else 0.
+PyObject* AnswerQuestion(ClientObject* self, PyObject* args) {
+  int id;
+  unsigned long number;
+  const char* answer;
+  if (!PyArg_ParseTuple(args, "iks", &id, &number, &answer)) return nullptr;
+  ZL_REQUIRE_CLIENT(self, kNotInitialised);
+  return PyLong_FromLong(Run(self, 0L, [&](ZLSim& s) {
+    return static_cast<long>(
+        s.localDb().AnswerQuestion(id, static_cast<CORBA::ULong>(number), answer));
+  }));
+}
+
+PyObject* Enter(ClientObject* self, PyObject*) {
+  Py_INCREF(self);
+  return reinterpret_cast<PyObject*>(self);
+}
+
+// __exit__: disconnects and lets the exception of the block, if any, go on.
+// Never raises: a client whose creation failed, or one the exit hook already
+// stopped, has nothing to disconnect, and a failed disconnect is only
+// reported on standard error like any other failed call.
+PyObject* Exit(ClientObject* self, PyObject*) {
+  if (SimOf(self) != nullptr) Run(self, -1, [](ZLSim& s) { return s.Disconnect(); });
+  Py_RETURN_FALSE;
+}
+
 // --- Batches ------------------------------------------------------------------
 
 // multipve(names): one dict per tag the server answered for, in the order of
@@ -596,6 +679,36 @@ PyMethodDef client_methods[] = {
               "multipve(names: list) -> list of dict with \"tagname\", \"value\", \"mode\", \"type\"."),
     ZL_METHOD("setmultipve", SetMultiPVE,
               "sets a number of tags all at once.\n\nsetmultipve(names, values) -> int"),
+    ZL_METHOD("setquestionhandler", SetQuestionHandler,
+              "Sets the handler of the operator questions (ANSWER statements) that\n"
+              "this client's scenarios ask; None removes it.\n"
+              "\n"
+              "Thread rules: the handler runs on the client's question thread (a\n"
+              "daemon thread named \"zl-questions\"), never on a scenario worker; it\n"
+              "gets the questions one at a time in the order they were asked, as\n"
+              "handler(scenario_id, question_number, scenario_file, question_text).\n"
+              "The asking scenario waits meanwhile (at most the ANSWER's timeout),\n"
+              "other scenarios go on. The handler answers with answerquestion, at\n"
+              "once or later from any thread; it may call every method of the\n"
+              "client. An exception it raises is printed as an unraisable error and\n"
+              "the question stays unanswered. A handler that blocks delays only the\n"
+              "later questions of this client.\n"
+              "\n"
+              "While a handler is set the client's interface is named \"python\" (the\n"
+              "answering party in the test log). Removing the handler answers the\n"
+              "questions not yet handed to it with \"No questions handled by client\",\n"
+              "as later questions are answered without a handler. A disconnect keeps\n"
+              "the handler; the next connect uses it again. Questions are no longer\n"
+              "handed out once the interpreter exits."),
+    ZL_METHOD("answerquestion", AnswerQuestion,
+              "Answers question `number` of scenario `id`: 1 when a scenario\n"
+              "waiting on that question took the answer, 0 otherwise (a wrong\n"
+              "number, a question that timed out, a scenario that ended). An answer\n"
+              "starting with 1, Y or T (any case) passes."),
+    {"__enter__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Enter)), METH_NOARGS,
+     "Gives the client itself."},
+    {"__exit__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Exit)), METH_VARARGS,
+     "Disconnects the client; never suppresses the block's exception."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -14,12 +14,15 @@
 #include <Python.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 
 #include "broker/zl_sim.h"
 
 namespace zl {
 namespace py {
+
+class QuestionDesk;
 
 // The C++ side of one zl.Client; lives from object creation to deallocation.
 struct ClientState {
@@ -30,6 +33,10 @@ struct ClientState {
   // hook. Written under `mu`; read under `mu`, or under the interpreter lock
   // for the missing-client checks.
   std::atomic<ZLSim*> sim{nullptr};
+  // Operator questions (questions.h): made by the first setquestionhandler;
+  // outlives `sim`, which may hold it as its client interface. The pointer
+  // is guarded by the interpreter lock.
+  std::shared_ptr<QuestionDesk> questions;
 };
 
 struct ClientObject {

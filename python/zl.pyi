@@ -1,6 +1,8 @@
 """Module containing ZL Client class"""
 
-from typing import Any, Iterable, List, Sequence, SupportsFloat, TypedDict, Union
+from types import TracebackType
+from typing import (Any, Callable, Iterable, List, Literal, Optional, Sequence, SupportsFloat,
+                    Type, TypedDict, Union)
 
 __version__: str
 
@@ -31,10 +33,53 @@ def checksum(data: Union[bytes, str], /) -> str:
     """The scenario checksum of a text (32 hexadecimal digits), as a "#$CHECK:" line carries it."""
 
 
+QuestionHandler = Callable[[int, int, str, str], Any]
+"""handler(scenario_id, question_number, scenario_file, question_text)"""
+
+
 class Client:
-    """Zelvik Client object that connects to a Zelvik Server"""
+    """Zelvik Client object that connects to a Zelvik Server
+
+    Usable as a context manager: `with zl.Client(options) as client:` gives
+    the client and disconnects it when the block ends (also by an
+    exception, which goes on; a failed disconnect never replaces it).
+    """
 
     def __init__(self, options: str, /) -> None: ...
+
+    def __enter__(self) -> "Client": ...
+    def __exit__(self, exc_type: Optional[Type[BaseException]],
+                 exc: Optional[BaseException],
+                 traceback: Optional[TracebackType], /) -> Literal[False]:
+        """Disconnects the client; never suppresses the block's exception."""
+
+    def setquestionhandler(self, handler: Optional[QuestionHandler], /) -> None:
+        """Sets the handler of the operator questions (ANSWER statements) that
+        this client's scenarios ask; None removes it.
+
+        Thread rules: the handler runs on the client's question thread (a
+        daemon thread named "zl-questions"), never on a scenario worker; it
+        gets the questions one at a time in the order they were asked, as
+        handler(scenario_id, question_number, scenario_file, question_text).
+        The asking scenario waits meanwhile (at most the ANSWER's timeout),
+        other scenarios go on. The handler answers with answerquestion, at
+        once or later from any thread; it may call every method of the
+        client. An exception it raises is printed as an unraisable error and
+        the question stays unanswered. A handler that blocks delays only the
+        later questions of this client.
+
+        While a handler is set the client's interface is named "python" (the
+        answering party in the test log). Removing the handler answers the
+        questions not yet handed to it with "No questions handled by client",
+        as later questions are answered without a handler. A disconnect keeps
+        the handler; the next connect uses it again. Questions are no longer
+        handed out once the interpreter exits.
+        """
+    def answerquestion(self, id: int, number: int, answer: str, /) -> int:
+        """Answers question `number` of scenario `id`: 1 when a scenario
+        waiting on that question took the answer, 0 otherwise (a wrong
+        number, a question that timed out, a scenario that ended). An answer
+        starting with 1, Y or T (any case) passes."""
 
     def connect(self, name: str, /) -> int:
         """Connects to a Zelvik server registered on the network."""
