@@ -1,32 +1,115 @@
-"""Connection options shared by the commands that talk to a server
-(run, ls, get, set), and the one way they connect.
+"""Connection options shared by the commands that talk to a server (run, ls,
+get, set), and the one way they connect.
 
-A client needs a Naming Service to find the database. `--ns` names it as a
-corbaloc address (corbaloc::127.0.0.1:PORT/NameService) or as a bare
-port on 127.0.0.1; without it the client takes $ZL_ORB_OPTIONS (what the test
-services export), else the ORB's own configuration. `--options` appends
-further client options, passed through as they are. The client ORB is
-pinned to 127.0.0.1 unless the options already name an endpoint.
+The client finds the database through a Naming Service. `--ns` names it: a
+port (on 127.0.0.1), HOST:PORT, or a full corbaloc:/corbaname:/IOR: address;
+without it the commands take $ZL_ORB_OPTIONS (what tools/zl_services.py
+exports), else the ORB's own configuration. `--options` adds client options,
+passed through to zl.Client as they are ("-nsior FILE", "-debug",
+"-ORBclientCallTimeOutPeriod 5000", ...). The client's own ORB listens on
+$Zelvik_Interface, set to 127.0.0.1 when the environment does not name one.
 """
 import os
+import re
 import sys
 
 DEFAULT_DATABASE = "SIM"
-LOOPBACK_ENDPOINT = "-ORBendPoint giop:tcp:127.0.0.1:"
+LOOPBACK = "127.0.0.1"
 
 
-class ConnectionError_(Exception):
-    """A connection failure with a one-line message for the user."""
+class Failure(Exception):
+    """A connection failure; its text is the one-line message for the user."""
 
 
 def add_arguments(parser):
     group = parser.add_argument_group("connection")
-    group.add_argument("-d", "--db", "--database", dest="db",
+    group.add_argument("-d", "--db", "--database", dest="db", metavar="NAME",
                        default=os.environ.get("ZL_DATABASE", DEFAULT_DATABASE),
                        help="the database to connect to (default: $ZL_DATABASE, else SIM)")
     group.add_argument("--ns", metavar="ADDRESS",
-                       help="the Naming Service: corbaloc::HOST:PORT/NameService or a port "
-                            "on 127.0.0.1 (default: from $ZL_ORB_OPTIONS)")
+                       help="the Naming Service: PORT (on 127.0.0.1), HOST:PORT or a "
+                            "corbaloc:/corbaname:/IOR: address (default: from "
+                            "$ZL_ORB_OPTIONS)")
     group.add_argument("--options", metavar="TEXT", default="",
                        help="further client options, passed to zl.Client as they are "
                             "(for example \"-debug\" or \"-nsior FILE\")")
+    group.add_argument("-v", "--verbose", action="store_true",
+                       help="show the client library's log on standard error")
+
+
+def naming_option(ns):
+    """The -ORBInitRef option for a --ns value; Failure when it is not one."""
+    if re.fullmatch(r"\d{1,5}", ns):
+        address = "corbaloc::%s:%s/NameService" % (LOOPBACK, ns)
+    elif re.fullmatch(r"[\w.\-]+:\d{1,5}", ns):
+        address = "corbaloc::%s/NameService" % ns
+    elif re.match(r"(corbaloc|corbaname|IOR):", ns, re.IGNORECASE):
+        address = ns
+    else:
+        raise Failure("--ns: not a naming service address: %r "
+                      "(give PORT, HOST:PORT or corbaloc::HOST:PORT/NameService)" % ns)
+    return "-ORBInitRef NameService=" + address
+
+
+def client_options(args):
+    """The option string of the client for the parsed arguments."""
+    parts = []
+    if args.ns:
+        parts.append(naming_option(args.ns))
+    elif os.environ.get("ZL_ORB_OPTIONS"):
+        parts.append(os.environ["ZL_ORB_OPTIONS"])
+    if args.options:
+        parts.append(args.options)
+    return " ".join(parts)
+
+
+def naming_description(args):
+    if args.ns:
+        return args.ns
+    match = re.search(r"NameService=(\S+)", client_options(args))
+    return match.group(1) if match else "the configured naming service"
+
+
+def quiet_library_log():
+    """Sends what the library writes to standard error (its log) to
+    /dev/null, keeping Python's sys.stderr on the original stream."""
+    try:
+        if sys.stderr.fileno() != 2:
+            return
+    except (AttributeError, OSError, ValueError):
+        return  # not the process's standard error (a test's capture)
+    sys.stderr.flush()
+    saved = os.dup(2)
+    null = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(null, 2)
+    os.close(null)
+    sys.stderr = os.fdopen(saved, "w", buffering=1, encoding=sys.stderr.encoding,
+                           errors=sys.stderr.errors)
+
+
+def connect(args):
+    """A zl.Client connected to args.db. Raises Failure with a one-line reason
+    when the naming service or the database cannot be reached."""
+    options = client_options(args)
+    if "-ORBendPoint" not in options:
+        os.environ.setdefault("Zelvik_Interface", LOOPBACK)
+    if not args.verbose:
+        quiet_library_log()
+    import zl
+
+    client = zl.Client(options)
+    if client.connect(args.db) == zl.SUCCESS:
+        return client
+    listing = client.listzldatabases()
+    client.disconnect()
+    known = [name for name in re.split(r"[\s,;]+", listing) if name]
+    if not known or "!Error" in listing or "rror" in listing:
+        raise Failure("no naming service answers at %s" % naming_description(args))
+    raise Failure("unknown database %r (the naming service knows: %s)"
+                  % (args.db, ", ".join(known)))
+
+
+def report(command, failure):
+    """Prints a Failure as the command's one error line; gives exit code 2."""
+    print("zl %s: %s" % (command, failure), file=sys.stderr)
+    return 2

@@ -1,0 +1,164 @@
+"""The zl command's server tools, run as a user runs them: `zl run` (exit
+codes, progress, questions at the terminal, Ctrl-C) and `zl ls/get/set`,
+each a subprocess of the launcher ($ZL_CLI, else python3 -m zl_cli) against
+the shared plant."""
+
+import os
+import signal
+import socket
+import subprocess
+import sys
+import time
+
+import pytest
+
+BOUND_S = 60.0
+
+
+def command():
+    launcher = os.environ.get("ZL_CLI")
+    return [launcher] if launcher else [sys.executable, "-m", "zl_cli"]
+
+
+def environment(plant):
+    env = dict(os.environ)
+    env["ZL_ORB_OPTIONS"] = plant.orb_options
+    return env
+
+
+def zl(plant, *argv, stdin="", cwd=None):
+    """Runs the zl command to its end: (exit status, stdout, stderr)."""
+    done = subprocess.run(command() + [str(a) for a in argv], env=environment(plant),
+                          input=stdin, capture_output=True, text=True, timeout=BOUND_S, cwd=cwd)
+    return done.returncode, done.stdout, done.stderr
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def scenario(tmp_path, text, name="run"):
+    path = tmp_path / (name + ".scn")
+    path.write_text(text)
+    return path
+
+
+# (scenario text, extra arguments, standard input, exit status, texts of the
+# standard output). TEMP_SP stays 60 in the plant.
+RUN_CASES = {
+    # every check passes
+    "pass": ("VERIFY TEMP_SP 60\nVERIFY_GT TEMP_SP 50\n", [], "", 0,
+             ["checks passed: 2   failures: 0   errors: 0", "PASSED"]),
+    # a failed verification is listed and fails the run
+    "verify-fails": ("VERIFY TEMP_SP 61\n", [], "", 1,
+                     ["**Verification <TEMP_SP> = 61.000000 FAILED", "FAILED"]),
+    # a failed assertion (it writes nothing when it passes)
+    "assert-fails": ("ASSERT TEMP_SP 0\n", [], "", 1, ["FAILED"]),
+    # a statement error alone fails the run
+    "error": ("NOSUCHWORD\n", [], "", 1, ["__Unknown scenario keyword, 'NOSUCHWORD'", "FAILED"]),
+    # arguments reach $1
+    "arguments": ("VERIFY TEMP_SP $1\n", ["60"], "", 0, ["PASSED"]),
+    # a question answered at the terminal
+    "question-yes": ('ANSWER 1 "Is the pump running?"\n', [], "y\n", 0,
+                     ["Question from scenario", "IS THE PUMP RUNNING?", "PASSED"]),
+    "question-no": ('ANSWER 1 "Is the pump running?"\n', [], "n\n", 1,
+                    ["**User Question 'IS THE PUMP RUNNING?' FAILED. Answer from python is 'n'"]),
+    # no input left: an empty answer, which fails
+    "question-eof": ('ANSWER 1 "Is the pump running?"\n', [], "", 1, ["no input"]),
+    # -skipuserq: not asked, and the run counts as failed
+    "skipuserq": ('ANSWER 1 "Is the pump running?"\n', ["-skipuserq"], "", 1,
+                  ["Failure indicated because 1 questions skipped"]),
+}
+
+
+@pytest.mark.parametrize("case", RUN_CASES)
+def test_run_exit_status_and_summary(plant, tmp_path, case):
+    text, extra, stdin, status, wants = RUN_CASES[case]
+    scn = scenario(tmp_path, text)
+    got, out, err = zl(plant, "run", scn, *extra, stdin=stdin)
+    assert got == status, out + err
+    for want in wants:
+        assert want in out, out
+    assert "test log: %s" % (tmp_path / "run.tlg") in out
+
+
+@pytest.mark.parametrize("argv,want", [
+    # no scenario given: the parser's usage error
+    (["run"], "usage: zl run"),
+    # a file that is not there
+    (["run", "missing.scn"], "zl run: no such scenario file: missing.scn\n"),
+    # a database the naming service does not know
+    (["run", "{scn}", "--db", "NOPE"],
+     "zl run: unknown database 'NOPE' (the naming service knows: SIM)\n"),
+    # a naming service that is not running
+    (["run", "{scn}", "--ns", "{port}"], "zl run: no naming service answers at {port}\n"),
+    # an address that is not one
+    (["ls", "--ns", "nowhere"], "zl ls: --ns: not a naming service address"),
+], ids=["no-file-given", "missing-file", "unknown-db", "no-naming-service", "bad-ns"])
+def test_usage_and_connection_errors(plant, tmp_path, argv, want):
+    scn = scenario(tmp_path, "VERIFY TEMP_SP 60\n")
+    port = free_port()
+    argv = [a.format(scn=scn, port=port) for a in argv]
+    got, out, err = zl(plant, *argv, cwd=tmp_path)
+    assert got == 2, out + err
+    want = want.format(port=port)
+    if want.startswith("zl "):
+        assert err.startswith(want) and err.count("\n") == 1, err  # one line
+    else:
+        assert want in err, err
+
+
+def test_progress_lines_when_not_a_terminal(plant, tmp_path):
+    scn = scenario(tmp_path, "DELAY 1200\nVERIFY TEMP_SP 60\n")
+    got, out, _ = zl(plant, "run", scn, "--interval", "0.1")
+    assert got == 0, out
+    assert "\r" not in out
+    progress = [l for l in out.splitlines() if l.startswith("[")]
+    assert progress and progress[0].startswith("[0:0")
+    # the scenario shown on its DELAY line while it waits there
+    assert any("line 1  verifications 0 (0 failed)" in l for l in progress), out
+
+
+def test_ctrl_c_stops_the_scenario(plant, tmp_path):
+    scn = scenario(tmp_path, "DELAY 60000\nVERIFY TEMP_SP 60\n")
+    child = subprocess.Popen(command() + ["run", str(scn), "--interval", "0.1"],
+                             env=environment(plant), stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+    try:
+        first = child.stdout.readline()
+        assert first.startswith("[0:0"), first
+        child.send_signal(signal.SIGINT)
+        out, err = child.communicate(timeout=BOUND_S)
+    finally:
+        if child.poll() is None:
+            child.kill()
+            child.wait()
+    assert child.returncode == 130, out + err
+    assert "zl run: stopping scenario" in err
+    assert "STOPPED" in out
+    log = (tmp_path / "run.tlg").read_text()
+    assert "Scenario was aborted by StopScenario()" in log
+    assert "Verification" not in log
+
+
+def test_ls_get_set(plant):
+    got, out, _ = zl(plant, "ls", "^TEMP_SP$")
+    assert got == 0 and out.split() == ["TEMP_SP", "Anl", "Auto", "60"], out
+    assert zl(plant, "ls", "^NO_SUCH_TAG$")[0] == 1
+
+    got, out, _ = zl(plant, "get", "TEMP_SP", "LEVEL_SP")
+    assert got == 0, out
+    assert [l.split()[:2] for l in out.splitlines()] == [["TEMP_SP", "60"], ["LEVEL_SP", "2.5"]]
+    got, out, err = zl(plant, "get", "TEMP_SP", "NO_SUCH_TAG")
+    assert got == 1 and "zl get: unknown tag NO_SUCH_TAG" in err and out.startswith("TEMP_SP")
+
+    try:
+        got, out, _ = zl(plant, "set", "LEVEL_SP", "3")
+        assert got == 0 and out.split()[:2] == ["LEVEL_SP", "3"], out
+        assert zl(plant, "get", "LEVEL_SP")[1].split()[:2] == ["LEVEL_SP", "3"]
+    finally:
+        assert zl(plant, "set", "LEVEL_SP", "2.5")[0] == 0
+    assert zl(plant, "set", "NO_SUCH_TAG", "1")[0] == 1
+    assert zl(plant, "set", "LEVEL_SP", "high")[0] == 2  # not a number
