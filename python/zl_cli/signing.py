@@ -12,7 +12,7 @@ that has none (the checksum is taken after that, since a line end is data).
 
 `zl verify` checks scenario files against their stored checksum (valid,
 altered or unsigned) and every run section of a test log (a file ending in
-".tlg") against the signature written when the run ended. Exit status 0 only
+".tlg", or beginning with a run's "Starting test" line) against the signature written when the run ended. Exit status 0 only
 when everything checked is valid.
 """
 import os
@@ -43,8 +43,15 @@ def _checksum(data):
     return zl.checksum(data)
 
 
-def is_test_log(path):
-    return path.lower().endswith(".tlg")
+def is_test_log(path, data=None):
+    """A test log: named ".tlg", or (given its bytes) beginning with a run's
+    "Starting test" line, which no scenario statement looks like."""
+    if path.lower().endswith(".tlg"):
+        return True
+    if data is None:
+        return False
+    first = data.split(b"\n", 1)[0].decode("utf-8", errors="replace").rstrip("\r")
+    return testlog.is_starting_line(first)
 
 
 def _line_end(data):
@@ -89,14 +96,14 @@ def _write_replacing(path, data):
 def sign_files(paths):
     status = 0
     for path in paths:
-        if is_test_log(path):
-            print("%s: not signed: a test log is signed by the run that writes it" % path,
-                  file=sys.stderr)
-            status = 1
-            continue
         try:
             with open(path, "rb") as f:
                 data = f.read()
+            if is_test_log(path, data):
+                print("%s: not signed: a test log is signed by the run that writes it" % path,
+                      file=sys.stderr)
+                status = 1
+                continue
             new, sum_ = signed_text(data)
             if new != data:
                 _write_replacing(path, new)
@@ -155,7 +162,7 @@ def verify_files(paths):
             print("%s: cannot read: %s" % (path, e.strerror or e))
             status = 1
             continue
-        if is_test_log(path):
+        if is_test_log(path, data):
             results = verify_test_log(data)
             if not results:
                 print("%s: no run section" % path)

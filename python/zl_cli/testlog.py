@@ -99,6 +99,11 @@ class TestLog:
     stray: List[int]  # lines (from 1) outside every section that are not blank
 
 
+def is_starting_line(text):
+    """Whether `text` (without its line end) is a run's first line."""
+    return _STARTING.match(text) is not None
+
+
 def stamp_seconds(stamp):
     """"01:02:03.450" -> 3723.45."""
     h, m, s = stamp.split(":")

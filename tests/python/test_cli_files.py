@@ -220,6 +220,13 @@ def test_verify_test_log_sections(runs, tmp_path):
     status, out, _ = zl("verify", tlg, scn)
     assert status == 0 and out.count(": valid") == 3, out
 
+    # a test log by another name is still read as one, and never signed
+    renamed = tmp_path / "copy.txt"
+    renamed.write_bytes(tlg.read_bytes())
+    status, out, _ = zl("verify", renamed)
+    assert status == 0 and out.count(": valid") == 2, out
+    assert zl("sign", renamed)[0] == 1 and renamed.read_bytes() == tlg.read_bytes()
+
     text = tlg.read_text()
     first, second = [m.start() for m in re.finditer(r"^00:00:00\.000\tStarting test", text, re.M)]
     copy = tmp_path / "edited.tlg"
