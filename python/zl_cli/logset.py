@@ -49,8 +49,9 @@ def main(args):
         print_records(decoded.records, out)
     status = 0
     if args.plot:
-        if not s.times or not s.tags:
-            print("zl logset: nothing to plot: no tag values in %s" % args.file, file=sys.stderr)
+        if not any(v is not None for tag in s.tags for v in s.values[tag]):
+            print("zl logset: nothing to plot: no values of %s in %s"
+                  % (",".join(s.tags) or "any tag", args.file), file=sys.stderr)
             status = 1
         else:
             try:

@@ -324,6 +324,9 @@ def test_logset_plot_is_png(tmp_path):
     assert data[:8] == b"\x89PNG\r\n\x1a\n"
     length, kind, width, height = struct.unpack(">I4sII", data[8:24])
     assert (length, kind) == (13, b"IHDR") and width > 0 and height > 0
+    # a tag the file never wrote: nothing to draw, no file
+    assert zl("logset", path, "--plot", tmp_path / "none.png", "--tags", "NOPE")[0] == 1
+    assert not (tmp_path / "none.png").exists()
 
 
 def test_logset_corrupt(tmp_path):
