@@ -28,8 +28,12 @@ void SplitWord(const std::string& text, std::string* word, std::string* rest) {
   *rest = cut == std::string::npos ? std::string() : text.substr(cut + 1);
 }
 
+// A wall-clock time: the seconds of `text`, kept within a few million years
+// of 1970 (the clock never comes near the limits of the time type).
 ACE_Time_Value Seconds(const std::string& text) {
-  return ACE_Time_Value(static_cast<time_t>(std::strtoll(text.c_str(), nullptr, 10)));
+  constexpr long long kYears = 1LL << 48;
+  const long long s = std::strtoll(text.c_str(), nullptr, 10);
+  return ACE_Time_Value(static_cast<time_t>(s < -kYears ? -kYears : s > kYears ? kYears : s));
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <strings.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -16,6 +18,9 @@ namespace zl {
 namespace {
 
 constexpr size_t kMaxValue = 255;
+// The longest period, either sign (about 31 years): no run outlives it, and
+// any time of the clock plus or minus it stays far inside a time value.
+constexpr double kMaxFrequencySeconds = 1e9;
 
 // The option named by `name`: a name beginning with the option word, in any
 // case. Gives "" when none.
@@ -63,8 +68,11 @@ int CZLLogObj::SetLogOption(const char* option, const char* value) {
   const std::string v = ToUpperCopy(written.c_str());
   const std::string o = MatchOption(option);
   if (o == "FREQ") {
-    // Whole seconds: the fraction is dropped.
-    const double seconds = std::strtod(v.c_str(), nullptr);
+    // Whole seconds: the fraction is dropped; a period beyond the limit is
+    // cut to it, and text that is not a number ("NAN") gives 0 s.
+    double seconds = std::strtod(v.c_str(), nullptr);
+    if (std::isnan(seconds)) seconds = 0;
+    seconds = std::clamp(seconds, -kMaxFrequencySeconds, kMaxFrequencySeconds);
     frequency_ = ACE_Time_Value(static_cast<time_t>(seconds));
   } else if (o == "FILE") {
     file_ = v;

@@ -95,6 +95,11 @@ TEST(LogObjTest, SetOptions) {
       {__LINE__, "FREQ", "2.5", kLogOk, "FREQ", "2.00"},  // fraction dropped
       {__LINE__, "frequency", "3", kLogOk, "FREQ", "3.00"},  // leading letters, any case
       {__LINE__, "FREQ", "", kLogOk, "FREQ", "0.00"},     // empty value is 0 s
+      {__LINE__, "FREQ", "1e300", kLogOk, "FREQ", "1000000000.00"},  // beyond a time value: cut
+      {__LINE__, "FREQ", "-1e300", kLogOk, "FREQ", "-1000000000.00"},
+      // near the limit of a time value: its sum with the clock overflowed
+      {__LINE__, "FREQ", "9223372036854775000", kLogOk, "FREQ", "1000000000.00"},
+      {__LINE__, "FREQ", "nan", kLogOk, "FREQ", "0.00"},  // not a number: 0 s
       {__LINE__, "FILE", "dir x/a.log", kLogOk, "FILE", "DIR X/A.LOG"},  // upper case, blank kept
       {__LINE__, "FILE", "", kLogOk, nullptr, nullptr},
       {__LINE__, "ALWAYS", "yes", kLogOk, "ALWAYS", "True"},
