@@ -27,6 +27,7 @@ struct WorkerStart {
 
 
 CORBA::Long ScenarioManager::Start(const char* file, const char* options) {
+  JoinFinished();
   std::unique_ptr<CZLScenario> scenario;
   try {
     scenario = std::make_unique<CZLScenario>(owner_.database());
@@ -104,6 +105,7 @@ void ScenarioManager::Remove(CZLScenario* scenario) {
   } catch (...) {
     ACE_DEBUG((LM_CRITICAL, "**Caught exception while removing a scenario!\n"));
   }
+  finished_.push_back(scenario->thread_id());
   const auto it = std::find(scenarios_.begin(), scenarios_.end(), scenario);
   if (it != scenarios_.end()) {
     scenarios_.erase(it);
@@ -115,6 +117,18 @@ void ScenarioManager::Remove(CZLScenario* scenario) {
   } catch (...) {
     ACE_DEBUG((LM_CRITICAL, "**Caught exception while removing a scenario!\n"));
   }
+}
+
+void ScenarioManager::JoinFinished() {
+  std::lock_guard<std::mutex> joining(join_mu_);
+  std::vector<ACE_thread_t> ended;
+  {
+    std::lock_guard<std::recursive_mutex> lock(mu_);
+    ended.swap(finished_);
+  }
+  // Each listed worker is past its last use of the manager: the join ends
+  // as soon as its thread has returned.
+  for (const ACE_thread_t id : ended) ACE_Thread_Manager::instance()->join(id);
 }
 
 CORBA::Long ScenarioManager::Stop(CORBA::Long id) {
@@ -196,7 +210,11 @@ long ScenarioManager::EndAll(bool stop_first) {
   if (any && stop_first) Stop(0);
   const int group = group_.load();
   if (group == -1) return 1;
+  std::lock_guard<std::mutex> joining(join_mu_);
   ACE_Thread_Manager::instance()->wait_grp(group);
+  // Every worker of the group is joined now, also those listed as finished.
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  finished_.clear();
   return 0;
 }
 

@@ -7,9 +7,17 @@
 // `scenarios_`, `next_id_` and each scenario's user-question record, and is held while `ScenarioEnded` runs and a
 // finished scenario is destroyed. `group_` is written only by Start (host
 // threads) and read by EndAll.
+//
+// Workers are joinable (EndAll waits for them as a group), so each finished
+// worker must be joined or its stack and thread record stay for the life of
+// the process. A worker lists its own thread in `finished_` (under `mu_`) as
+// it ends; the next Start joins those, and EndAll, having joined the whole
+// group, forgets them. `join_mu_` serialises these joins, so no thread is
+// joined twice (a joined thread's id may be reused by a new worker).
 #ifndef ZL_LOCALDB_SCENARIO_MANAGER_H_
 #define ZL_LOCALDB_SCENARIO_MANAGER_H_
 
+#include <ace/Thread.h>
 #include <omniORB4/CORBA.h>
 
 #include <atomic>
@@ -51,12 +59,17 @@ class ScenarioManager {
   // Called by the worker of `scenario` when it has ended: tells the owner,
   // unlists and destroys the scenario.
   void Remove(CZLScenario* scenario);
+  // Joins the workers listed in `finished_`. Takes `join_mu_`, then `mu_`
+  // briefly; must not run on a worker.
+  void JoinFinished();
 
   ScenarioOwner& owner_;
   std::recursive_mutex mu_;
   std::vector<CZLScenario*> scenarios_;  // insertion order
   CORBA::ULong next_id_ = 1;
   std::atomic<int> group_{-1};
+  std::vector<ACE_thread_t> finished_;  // guarded by mu_: ended, not yet joined
+  std::mutex join_mu_;                  // serialises JoinFinished and EndAll's wait
 };
 
 }  // namespace zl
