@@ -8,6 +8,7 @@
 #include <ace/Log_Msg.h>
 #include <ace/OS_NS_sys_time.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -24,9 +25,17 @@ namespace {
 
 constexpr int kMonitorKind = 6;
 
-// Seconds text (groups already expanded) as whole milliseconds.
+// The longest window offset or block delay, either sign (about 31 years):
+// every offset from the clock then fits a time value.
+constexpr double kMaxOffsetSeconds = 1e9;
+
+// Seconds text (groups already expanded) as whole milliseconds; beyond the
+// limit it is cut to it, and text that is not a number ("NAN") gives 0.
 long long ToMilliseconds(const std::string& text) {
-  return static_cast<long long>(std::atof(text.c_str()) * 1000);
+  double seconds = std::atof(text.c_str());
+  if (std::isnan(seconds)) seconds = 0;
+  seconds = std::clamp(seconds, -kMaxOffsetSeconds, kMaxOffsetSeconds);
+  return static_cast<long long>(seconds * 1000);
 }
 
 ACE_Time_Value FromMilliseconds(long long ms) {
