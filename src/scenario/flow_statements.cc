@@ -17,6 +17,9 @@
 namespace zl {
 namespace {
 
+// The longest DELAY or DELAYSECS wait (about 31 years).
+constexpr long kMaxDelaySeconds = 1000000000;
+
 // Seconds of "h:m:s", "m:s" or "s"; 0 for text of none of these forms.
 double ParseSimDuration(const char* text) {
   long h = 0, m = 0;
@@ -55,6 +58,10 @@ void CZLScenario::Delay(long unit_ms) {
     ACE_DEBUG((LM_ERROR, "[SCEN] (%P/%t) DELAY time must be non-negative\n"));
     n = 0;
   }
+  // A wait beyond the limit waits as long as the limit, so that the clock
+  // plus the wait always fits a time value.
+  const long limit = kMaxDelaySeconds * (unit_ms == 1 ? 1000 : 1);
+  if (n > limit) n = limit;
   const ACE_Time_Value delay = unit_ms == 1 ? ACE_Time_Value(n / 1000, (n % 1000) * 1000)
                                             : ACE_Time_Value(n);
   wait_deadline_ = ACE_OS::gettimeofday() + delay;
