@@ -15,6 +15,13 @@
 #include "scenario/scenario.h"
 
 namespace zl {
+namespace {
+
+// The longest question time-out (about 19 years): any longer one, "inf"
+// included, waits this long, and its seconds always fit a time value.
+constexpr float kMaxQuestionMinutes = 1e7f;
+
+}  // namespace
 
 void UserQuestion::Ask(const std::string& text, bool expected_yes) {
   // Each worker draws from its own generator.
@@ -30,6 +37,7 @@ void UserQuestion::Ask(const std::string& text, bool expected_yes) {
 }
 
 void UserQuestion::SetTimeout(float minutes) {
+  if (!(minutes <= kMaxQuestionMinutes)) minutes = minutes > 0 ? kMaxQuestionMinutes : 0;
   const long seconds = static_cast<long>(minutes * 60);
   timeout_ = seconds >= 1 ? ACE_Time_Value(seconds) : ACE_Time_Value::zero;
 }
@@ -139,6 +147,8 @@ void CZLScenario::DoAnswer() {
     std::lock_guard<std::recursive_mutex> lock(*scenario_lock_);
     question_.Ask(question, true);
     if (minutes > 0) {
+      // A time-out beyond the limit (up to "inf") waits as long as the limit.
+      if (minutes > kMaxQuestionMinutes) minutes = kMaxQuestionMinutes;
       question_.SetTimeout(minutes);
       wait = ACE_Time_Value(static_cast<long>(minutes * 60));
     }
