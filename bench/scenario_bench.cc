@@ -4,11 +4,15 @@
 // VERIFY alternating on one benchmark tag. One iteration is one round: the
 // scenario runs through the connected client's local database
 // (StartScenario, then ListScenarios polled until no scenario is left), and
-// the same kLines server calls (SetPVE and PVE alternating) run from a C++
-// loop on ZLSim; which of the two goes first alternates from round to round.
-// Counters: the median time of each (ms) and the median of the rounds'
+// the same server calls run from a C++ loop on ZLSim; which of the two goes
+// first alternates from round to round. The same calls: a SETPVE line is one
+// SetPVE; a VERIFY line has the server evaluate its value operand (ZLExpr)
+// and then reads the tag (PVE), so the loop makes those two as well.
+// Counters: the median wall time of each (ms) and the median of the rounds'
 // ratios (scenario / loop), which is the cost of the interpreter, its test
-// log and its thread hand-over per line. Pairing the two within a round is
+// log and its thread hand-over per line; beside them the same for the
+// client process's CPU time (`cpu_ratio`: every thread of the client, the
+// ORB's included; the server runs in a process of its own). Pairing the two within a round is
 // needed: measured one after the other they differ by more than the cost
 // being measured, from the machine's load alone.
 //
@@ -17,6 +21,7 @@
 // of every log set (LSSNAP, with ALWAYS so that every item is read and
 // written), which is the work of a tick at which all of them are due.
 #include <benchmark/benchmark.h>
+#include <time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -58,6 +63,13 @@ double Median(std::vector<double>& samples) {
   return *middle;
 }
 
+// CPU time of the whole process, in ms.
+double ProcessCpuMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
 // Runs the scenario at `path` once and waits until it has ended; its wall
 // time in ms, or a negative value (with `error` set) when it cannot start or
 // is still running after kScenarioLimit.
@@ -79,11 +91,14 @@ double RunScenarioOnce(ZLSim& sim, const std::string& path, std::string* error) 
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-// The scenario's server calls from C++; wall time in ms.
-double RunLoopOnce(ZLSim& sim, const std::string& tag) {
+// The scenario's server calls from C++; wall time in ms. `values` holds the
+// texts of the values 0..99 that the VERIFY lines give.
+double RunLoopOnce(ZLSim& sim, const std::string& tag, const std::vector<std::string>& values) {
   const auto start = Clock::now();
   for (int line = 0; line < kLines; line += 2) {
-    benchmark::DoNotOptimize(sim.SetPVE(tag.c_str(), line % 100));
+    const int value = line % 100;
+    benchmark::DoNotOptimize(sim.SetPVE(tag.c_str(), value));
+    benchmark::DoNotOptimize(sim.ZLExpr(values[static_cast<size_t>(value)].c_str()));
     benchmark::DoNotOptimize(sim.PVE(tag.c_str()));
   }
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -100,23 +115,31 @@ void BM_ScenarioAgainstLoop(benchmark::State& state) {
     state.SkipWithError(("cannot write " + path).c_str());
     return;
   }
-  std::vector<double> scenario_ms, loop_ms, ratios;
+  std::vector<std::string> values;
+  for (int value = 0; value < 100; ++value) values.push_back(std::to_string(value));
+  std::vector<double> scenario_ms, loop_ms, ratios, scenario_cpu_ms, loop_cpu_ms, cpu_ratios;
   bool scenario_first = false;
   std::string error;
   for (auto _ : state) {
     scenario_first = !scenario_first;
-    double scenario = 0.0, loop = 0.0;
+    double scenario = 0.0, loop = 0.0, scenario_cpu = 0.0, loop_cpu = 0.0;
     for (int turn = 0; turn < 2 && error.empty(); ++turn) {
+      const double cpu_start = ProcessCpuMs();
       if ((turn == 0) == scenario_first) {
         scenario = RunScenarioOnce(sim, path, &error);
+        scenario_cpu = ProcessCpuMs() - cpu_start;
       } else {
-        loop = RunLoopOnce(sim, tag);
+        loop = RunLoopOnce(sim, tag, values);
+        loop_cpu = ProcessCpuMs() - cpu_start;
       }
     }
     if (!error.empty()) break;
     scenario_ms.push_back(scenario);
     loop_ms.push_back(loop);
     ratios.push_back(loop > 0 ? scenario / loop : 0.0);
+    scenario_cpu_ms.push_back(scenario_cpu);
+    loop_cpu_ms.push_back(loop_cpu);
+    cpu_ratios.push_back(loop_cpu > 0 ? scenario_cpu / loop_cpu : 0.0);
   }
   std::remove(path.c_str());
   if (!std::getenv("ZL_BENCH_KEEP_LOG")) std::remove(test_log.c_str());
@@ -131,8 +154,11 @@ void BM_ScenarioAgainstLoop(benchmark::State& state) {
   state.counters["scenario_ms"] = Median(scenario_ms);
   state.counters["loop_ms"] = Median(loop_ms);
   state.counters["ratio"] = Median(ratios);
+  state.counters["scenario_cpu_ms"] = Median(scenario_cpu_ms);
+  state.counters["loop_cpu_ms"] = Median(loop_cpu_ms);
+  state.counters["cpu_ratio"] = Median(cpu_ratios);
 }
-BENCHMARK(BM_ScenarioAgainstLoop)->Iterations(7)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ScenarioAgainstLoop)->Iterations(15)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 constexpr int kLogSets = 10;
 constexpr int kLogSetTags = 100;
