@@ -17,6 +17,7 @@ import pytest
 from zl_cli import cli, testlog
 
 BOUND_S = 30.0
+SIGNED_LINE = re.compile(rb"^#\$CHECK:[0-9a-f]{32}\r?\n", re.M)  # a whole check line
 
 # Checks with known outcomes on tags of the plant that nothing moves
 # (TEMP_SP 60, LEVEL_SP 2.5), a stored-values file and a log set file. The
@@ -81,7 +82,7 @@ def runs(client, tmp_path_factory):
         for n in (1, 2):
             assert client.startscenario(str(scn), "") > 0
             deadline = time.monotonic() + BOUND_S
-            while not (tlg.exists() and tlg.read_bytes().count(b"\n#$CHECK:") == n):
+            while not (tlg.exists() and len(SIGNED_LINE.findall(tlg.read_bytes())) == n):
                 assert time.monotonic() < deadline, "run %d did not end" % n
                 time.sleep(0.05)
     finally:
@@ -177,9 +178,6 @@ def test_check_lines(line, outcome, name):
     case = testlog.classify(3, "00:00:01.000", line)
     got = (case.outcome, case.name) if case else (None, None)
     assert got == (outcome, name)
-
-
-SIGNED_LINE = re.compile(rb"^#\$CHECK:[0-9a-f]{32}\r?\n", re.M)
 
 
 def test_sign_then_verify(tmp_path):
