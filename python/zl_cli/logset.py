@@ -14,6 +14,9 @@ from zl_cli import logset_file
 
 
 def add_arguments(parser, command):
+    parser.epilog = ("Exit status: 0 when the whole file was decoded (and the plot written); "
+                     "1 for a truncated or corrupt file (what is whole is still shown) or "
+                     "a plot that could not be made.")
     parser.add_argument("file", metavar="FILE", help="the log set file")
     out = parser.add_mutually_exclusive_group()
     out.add_argument("--csv", action="store_true",

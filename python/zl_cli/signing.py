@@ -26,8 +26,10 @@ CHECK = testlog.CHECK_PREFIX
 
 def add_arguments(parser, command):
     if command == "sign":
+        parser.epilog = "Exit status: 0 when every file was signed, else 1."
         parser.add_argument("files", metavar="FILE", nargs="+", help="scenario files to sign")
     else:
+        parser.epilog = "Exit status: 0 only when everything checked is valid, else 1."
         parser.add_argument("files", metavar="FILE", nargs="+",
                             help="scenario files, and test logs (.tlg)")
 
