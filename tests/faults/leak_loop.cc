@@ -87,8 +87,8 @@ bool Iteration(int i, const std::string& options, const std::string& dir,
   Command(*sim, "LSDELETE LEAK");
 
   const std::string tags = dir + "/leak.tag";
-  if (sim->SaveTags(tags.c_str()) != 0) return Fail(i, "savetags");
-  if (sim->ReadTags(tags.c_str()) != 0) return Fail(i, "readtags");
+  if (sim->SaveTags(tags.c_str()) <= 0) return Fail(i, "savetags");
+  if (sim->ReadTags(tags.c_str()) <= 0) return Fail(i, "readtags");
   while (!sim->GetNextZLMessage(0).empty()) {
   }
   if (sim->Disconnect() != 0) return Fail(i, "disconnect");
@@ -126,11 +126,13 @@ int main(int argc, char** argv) {
     }
   }
 
-  // The ORB comes up with the first client; the consumer lives across them.
+  // The ORB comes up with the first client. The consumer lives across the
+  // clients and outlives the ORB: a push may still be in flight when the
+  // last client disconnects, and only the ORB's shutdown waits for it.
   int status = 0;
+  auto consumer = std::make_unique<CountingConsumer>();
   {
     zl::ZLSim first(options.c_str());
-    CountingConsumer consumer;
     CORBA::ORB_ptr orb = zl::OrbHolder::instance()->orb();
     if (CORBA::is_nil(orb)) {
       std::fprintf(stderr, "leak_loop: no ORB\n");
@@ -138,17 +140,16 @@ int main(int argc, char** argv) {
     }
     CORBA::Object_var root = orb->resolve_initial_references("RootPOA");
     PortableServer::POA_var poa = PortableServer::POA::_narrow(root.in());
-    PortableServer::ObjectId_var oid = poa->activate_object(&consumer);
+    PortableServer::ObjectId_var oid = poa->activate_object(consumer.get());
     CORBA::Object_var object = poa->id_to_reference(oid.in());
     CosNotifyComm::StructuredPushConsumer_var ref =
         CosNotifyComm::StructuredPushConsumer::_narrow(object.in());
     for (int i = 1; i <= iterations && status == 0; ++i) {
-      if (!Iteration(i, options, dir, consumer, ref.in())) status = 1;
+      if (!Iteration(i, options, dir, *consumer, ref.in())) status = 1;
     }
-    ref = CosNotifyComm::StructuredPushConsumer::_nil();
-    poa->deactivate_object(oid.in());
   }
   zl::OrbHolder::instance()->Shutdown();
+  consumer.reset();
   if (status == 0) std::printf("leak_loop: %d iterations done\n", iterations);
   return status;
 }
