@@ -5,8 +5,10 @@
 #include <ace/Reactor.h>
 #include <ace/Thread_Manager.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 
 #include "broker/orb_args.h"
@@ -21,6 +23,9 @@ namespace {
 const ACE_Time_Value kSlice(0, 250000);
 // How long Shutdown waits for OrbRunner to leave before giving up on it.
 constexpr auto kRunnerStopLimit = std::chrono::seconds(3);
+// How long Shutdown waits for the ORB's shutdown, which waits for every
+// upcall in progress, before leaving the ORB to the end of the process.
+constexpr auto kOrbShutdownLimit = std::chrono::seconds(5);
 
 using HolderSingleton = ACE_Singleton<OrbHolder, ACE_Recursive_Thread_Mutex>;
 
@@ -157,13 +162,33 @@ void OrbHolder::Shutdown() {
     }
   }
   if (CORBA::is_nil(orb_)) return;
-  try {
-    if (owns_orb_) {
-      orb_->shutdown(true);
-      orb_->destroy();
+  if (owns_orb_) {
+    // shutdown(true) waits for every upcall in progress, and an upcall that
+    // never returns (a host's consumer callback blocked for good) would hold
+    // the process at its exit. So the shutdown runs on a thread of its own
+    // and is waited for a bounded time; past that it is left running and
+    // the process's end takes it (and the blocked upcall) along.
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread closer([orb = CORBA::ORB::_duplicate(orb_.in()), done]() mutable {
+      try {
+        orb->shutdown(true);
+        orb->destroy();
+      } catch (const CORBA::Exception& e) {
+        ZL_LOG_CORBA(LM_ERROR, e);
+      }
+      CORBA::release(orb);
+      *done = true;
+    });
+    const auto limit = std::chrono::steady_clock::now() + kOrbShutdownLimit;
+    while (!*done && std::chrono::steady_clock::now() < limit) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-  } catch (const CORBA::Exception& e) {
-    ZL_LOG_CORBA(LM_ERROR, e);
+    if (*done) {
+      closer.join();
+    } else {
+      ACE_DEBUG((LM_WARNING, "#warning: client ORB shutdown waits on a call in progress; left to the process's end\n"));
+      closer.detach();
+    }
   }
   root_poa_ = PortableServer::POA::_nil();
   orb_ = CORBA::ORB::_nil();
