@@ -81,6 +81,8 @@ class Progress:
         self.last_time = 0.0
 
     def show(self, elapsed, info):
+        if info.get("sceLineNumber[0]", "0") == "0":
+            return  # the worker has not read its first line yet
         text = progress_text(elapsed, info)
         if self.tty:
             self.stream.write("\r" + text.ljust(self.width))
