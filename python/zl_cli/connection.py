@@ -11,6 +11,7 @@ $Zelvik_Interface, set to 127.0.0.1 when the environment does not name one.
 """
 import os
 import re
+import socket
 import sys
 
 DEFAULT_DATABASE = "SIM"
@@ -103,10 +104,26 @@ def connect(args):
     listing = client.listzldatabases()
     client.disconnect()
     known = [name for name in re.split(r"[\s,;]+", listing) if name]
-    if not known or "!Error" in listing or "rror" in listing:
+    if "!Error" in listing or (not known and naming_service_down(options)):
         raise Failure("no naming service answers at %s" % naming_description(args))
+    if not known:
+        raise Failure("unknown database %r (no database is registered, or the naming "
+                      "service could not be reached)" % args.db)
     raise Failure("unknown database %r (the naming service knows: %s)"
                   % (args.db, ", ".join(known)))
+
+
+def naming_service_down(options):
+    """True when the options name the naming service by a corbaloc address
+    whose port takes no connection (nothing listens there)."""
+    match = re.search(r"corbaloc:(?:iiop)?:(?:[\d.]+@)?([\w.\-]+):(\d+)/", options)
+    if not match:
+        return False
+    try:
+        with socket.create_connection((match.group(1), int(match.group(2))), timeout=2):
+            return False
+    except OSError:
+        return True
 
 
 def report(command, failure):
