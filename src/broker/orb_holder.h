@@ -47,8 +47,10 @@ class OrbHolder {
 
   // Stops OrbRunner (cancel request, reactor wake-up, bounded wait), then
   // shuts down and destroys the ORB if this holder created it, and drops the
-  // holder's references. Idempotent; safe to call without an ORB. Must not
-  // be called from OrbRunner or from an ORB upcall.
+  // holder's references. The ORB's shutdown waits for upcalls in progress
+  // for at most 5 s; one that never returns is left to the process's end
+  // (logged). Idempotent; safe to call without an ORB. Must not be called
+  // from OrbRunner or from an ORB upcall.
   void Shutdown();
 
   // Backup stop request for OrbRunner: it leaves at the end of its slice.
