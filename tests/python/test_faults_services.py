@@ -262,6 +262,9 @@ client.disconnect()
 # --- a server that accepts calls and never answers -----------------------
 
 def test_paused_server_each_call_ends_by_the_call_time_limit(services, tmp_path):
+    # A call that timed out drops its connection, and the next call's new
+    # connection waits for its first reply under the connect time limit:
+    # both limits are short here.
     child = Child(services, """
 assert client.enableevents(1) == 0
 step("paused")
@@ -274,7 +277,7 @@ assert client.connect("SIM") == 0
 # The write that timed out (completed MAYBE) may have been done after all.
 assert client.pve("LEVEL_SP") in (2.5, 3.0)
 client.disconnect()
-""", tmp_path, extra="-ORBclientCallTimeOutPeriod 500")
+""", tmp_path, extra="-ORBclientCallTimeOutPeriod 500 -ORBclientConnectTimeOutPeriod 500")
     child.expect("paused")
     services.pause_sim()
     try:
