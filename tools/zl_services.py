@@ -194,6 +194,9 @@ def _service_env():
     for name in list(env):
         if name.startswith("ORB"):
             del env[name]
+    # A sanitizer run preloads its run-time into the interpreter; the daemons
+    # are not built with it, and zelvik-sim of such a build links it itself.
+    env.pop("LD_PRELOAD", None)
     return env
 
 
