@@ -69,7 +69,11 @@ TEST(ZLSimCyclesTest, ThousandConnectDisconnectCycles) {
   RecordProperty("rss_kb", std::to_string(before.rss_kb) + " -> " + std::to_string(after.rss_kb));
   EXPECT_LE(after.threads, before.threads + 2);
   EXPECT_LE(after.fds, before.fds + 2);
+#if !defined(__SANITIZE_ADDRESS__)
+  // Under AddressSanitizer freed memory waits in its quarantine, so the
+  // resident size grows anyway; its leak check at exit stands in for this.
   EXPECT_LE(after.rss_kb, before.rss_kb + 8 * 1024);
+#endif
 }
 
 }  // namespace
