@@ -71,10 +71,12 @@ CORBA::Long ScenarioManager::Start(const char* file, const char* options) {
     ACE_DEBUG((LM_CRITICAL, "**Caught exception while inserting a scenario!\n"));
   }
   {
+    // Signalled under the lock: the worker frees the gate as soon as it sees
+    // it open, which it cannot before this scope has let go of the gate.
     std::lock_guard<std::mutex> lock(gate->mu);
     gate->open = true;
+    gate->cv.notify_one();
   }
-  gate->cv.notify_one();
   return static_cast<CORBA::Long>(id);
 }
 
