@@ -76,6 +76,25 @@ def await_in_call(services):
         time.sleep(0.02)
 
 
+def pause_server(services):
+    """Stops the server with SIGSTOP and waits until every thread of it is
+    stopped (state T): only then can no call be answered."""
+    services.pause_sim()
+    pid = services.sim_pid
+    deadline = time.monotonic() + HANG_BOUND_S
+
+    def all_stopped():
+        states = []
+        for tid in os.listdir("/proc/%d/task" % pid):
+            with open("/proc/%d/task/%s/stat" % (pid, tid)) as f:
+                states.append(f.read().rsplit(")", 1)[1].split()[0])
+        return all(state in ("T", "t") for state in states)
+
+    while not all_stopped():
+        assert time.monotonic() < deadline, "the server did not stop"
+        time.sleep(0.02)
+
+
 def service_process(services, name):
     """The launcher's record of a service ("omniNames", "omniEvents")."""
     for p in services._state.processes:
@@ -279,8 +298,8 @@ assert client.pve("LEVEL_SP") in (2.5, 3.0)
 client.disconnect()
 """, tmp_path, extra="-ORBclientCallTimeOutPeriod 500 -ORBclientConnectTimeOutPeriod 500")
     child.expect("paused")
-    services.pause_sim()
     try:
+        pause_server(services)
         child.go()
         child.expect("resumed")
     finally:
