@@ -101,12 +101,16 @@ void* ScenarioManager::Worker(void* arg) {
 }
 
 void ScenarioManager::Remove(CZLScenario* scenario) {
-  std::lock_guard<std::recursive_mutex> lock(mu_);
+  // The host hears of the end before the manager's lock is taken: its client
+  // interface is called under a lock of its own, and a host that answers a
+  // question from inside AskQuestion takes that lock first and this one
+  // second. The scenario is still listed while the host is told.
   try {
     owner_.ScenarioEnded(scenario->id(), scenario->file_name().c_str());
   } catch (...) {
     ACE_DEBUG((LM_CRITICAL, "**Caught exception while removing a scenario!\n"));
   }
+  std::lock_guard<std::recursive_mutex> lock(mu_);
   finished_.push_back(scenario->thread_id());
   const auto it = std::find(scenarios_.begin(), scenarios_.end(), scenario);
   if (it != scenarios_.end()) {
