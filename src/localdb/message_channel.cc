@@ -123,6 +123,13 @@ long MessageChannel::Disable() {
       if (!CORBA::is_nil(poa)) {
         PortableServer::ObjectId_var id = poa->reference_to_id(consumer.in());
         poa->deactivate_object(id.in());
+        // The deactivation ends only when no call on the servant is left in
+        // flight (the event service may be calling disconnect_pull_consumer
+        // right now); then the POA drops its reference. The servant is a
+        // member of this object, so wait for that before it can go (bounded).
+        for (int i = 0; i < 500 && consumer_servant_._refcount_value() > 1; ++i) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
       }
     } catch (...) {
       // Already gone with the ORB; nothing more to undo.
