@@ -40,8 +40,11 @@ TEST(EventCyclesTest, ConnectDisconnectWhileEventsFlow) {
   testing::LogCapture log;  // the cycles log their connections
   auto first = testing::ConnectedClient();  // initialises the ORB for the servant
   ASSERT_TRUE(first);
-  CountingConsumer servant;
-  CosNotifyComm::StructuredPushConsumer_var consumer = servant._this();
+  // On the heap and owned by the POA once activated: a push still in flight
+  // after the last disconnect ends before the POA lets the servant go.
+  auto* servant = new CountingConsumer;
+  CosNotifyComm::StructuredPushConsumer_var consumer = servant->_this();
+  servant->_remove_ref();
 
   // The server sends a message and a tag-change event every few ms until
   // the cycles are done.
@@ -67,7 +70,7 @@ TEST(EventCyclesTest, ConnectDisconnectWhileEventsFlow) {
   stop = true;
   feeder.join();
   EXPECT_GT(received, 0);
-  EXPECT_GT(servant.events(), 0);
+  EXPECT_GT(servant->events(), 0);
 
   // The server and a new client still work together.
   auto last = NewClient();
@@ -77,9 +80,9 @@ TEST(EventCyclesTest, ConnectDisconnectWhileEventsFlow) {
   EXPECT_TRUE(WaitFor([&] { return last->GetNextZLMessage(1).find("in Feed) last") != std::string::npos; }));
   EXPECT_EQ(0, last->Disconnect());
 
-  PortableServer::POA_var poa = servant._default_POA();
-  PortableServer::ObjectId_var id = poa->servant_to_id(&servant);
-  poa->deactivate_object(id.in());
+  PortableServer::POA_var poa = servant->_default_POA();
+  PortableServer::ObjectId_var id = poa->servant_to_id(servant);
+  poa->deactivate_object(id.in());  // the POA frees the servant when idle
 }
 
 }  // namespace
