@@ -139,6 +139,9 @@ long MessageChannel::Disable() {
 }
 
 long MessageChannel::PullOne() {
+  // Without it, the listener and a reader could each pull a message and
+  // queue them the other way round.
+  std::lock_guard<std::mutex> pull_lock(pull_mu_);
   CosEventChannelAdmin::ProxyPullSupplier_var proxy;
   {
     std::lock_guard<std::mutex> lock(mu_);

@@ -5,8 +5,10 @@
 // Threads: Enable and Disable run on the host thread (through the local
 // database). The listener thread and host readers both call PullOne.
 // `mu_` guards the proxy and consumer references; nobody holds it across a
-// remote call. `connected_` is cleared by the channel's upcall on an ORB
-// thread.
+// remote call. `pull_mu_` is held across one try_pull and the queueing of
+// its message, so that two pullers queue messages in the channel's order;
+// it is taken before `mu_` and never by Enable or Disable. `connected_` is
+// cleared by the channel's upcall on an ORB thread.
 #ifndef ZL_LOCALDB_MESSAGE_CHANNEL_H_
 #define ZL_LOCALDB_MESSAGE_CHANNEL_H_
 
@@ -66,6 +68,7 @@ class MessageChannel {
   std::atomic<bool> connected_{false};
   PullConsumer_i consumer_servant_{connected_};
 
+  std::mutex pull_mu_;  // one pull and its Offer at a time
   std::mutex mu_;
   CosEventChannelAdmin::ProxyPullSupplier_var proxy_;  // guarded by mu_
   CosEventComm::PullConsumer_var consumer_;            // guarded by mu_
