@@ -127,8 +127,10 @@ int main(int argc, char** argv) {
   }
 
   // The ORB comes up with the first client. The consumer lives across the
-  // clients and outlives the ORB: a push may still be in flight when the
-  // last client disconnects, and only the ORB's shutdown waits for it.
+  // clients; at the end it is deactivated and its POA holds the last
+  // reference: a push may still be in flight when the last client
+  // disconnects, and the servant goes only when that push has completed,
+  // however long the ORB's shutdown takes (its wait is bounded).
   int status = 0;
   auto consumer = std::make_unique<CountingConsumer>();
   {
@@ -153,9 +155,10 @@ int main(int argc, char** argv) {
       seen = consumer->events();
       std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
+    poa->deactivate_object(oid.in());
   }
+  consumer.release()->_remove_ref();
   zl::OrbHolder::instance()->Shutdown();
-  consumer.reset();
   if (status == 0) std::printf("leak_loop: %d iterations done\n", iterations);
   return status;
 }
