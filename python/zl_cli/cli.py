@@ -41,6 +41,17 @@ def _load(module):
     return importlib.import_module("zl_cli." + module)
 
 
+def read_input(command, path):
+    """The bytes of the file a command was given, or None after telling why
+    it cannot be read on standard error ("zl COMMAND: cannot read ...")."""
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except OSError as e:
+        print("zl %s: cannot read %s: %s" % (command, path, e.strerror or e), file=sys.stderr)
+        return None
+
+
 def main(argv=None):
     args = build_parser().parse_args(argv)
     try:

@@ -11,6 +11,7 @@ import json
 import sys
 
 from zl_cli import logset_file
+from zl_cli.cli import read_input
 
 
 def add_arguments(parser, command):
@@ -29,11 +30,8 @@ def add_arguments(parser, command):
 
 
 def main(args):
-    try:
-        with open(args.file, "rb") as f:
-            data = f.read()
-    except OSError as e:
-        print("zl logset: cannot read %s: %s" % (args.file, e.strerror or e), file=sys.stderr)
+    data = read_input("logset", args.file)
+    if data is None:
         return 1
     decoded = logset_file.decode(data)
     wanted = [t.strip() for t in args.tags.split(",") if t.strip()] if args.tags else None

@@ -9,6 +9,8 @@ whole records.
 import struct
 import sys
 
+from zl_cli.cli import read_input
+
 
 def add_arguments(parser, command):
     parser.add_argument("file", metavar="FILE", help="the stored-values file (zy<stem>.tmp)")
@@ -37,12 +39,8 @@ def decode(data):
 
 
 def main(args):
-    try:
-        with open(args.file, "rb") as f:
-            data = f.read()
-    except OSError as e:
-        print("zl storevals: cannot read %s: %s" % (args.file, e.strerror or e),
-              file=sys.stderr)
+    data = read_input("storevals", args.file)
+    if data is None:
         return 1
     records, error, error_offset = decode(data)
     if records:

@@ -12,6 +12,8 @@ clear error naming its offset and exit status 1, after the whole records.
 import struct
 import sys
 
+from zl_cli.cli import read_input
+
 _HEAD = struct.Struct("<4sI")
 
 
@@ -52,11 +54,8 @@ def _printable(payload):
 
 
 def main(args):
-    try:
-        with open(args.file, "rb") as f:
-            data = f.read()
-    except OSError as e:
-        print("zl tagfile: cannot read %s: %s" % (args.file, e.strerror or e), file=sys.stderr)
+    data = read_input("tagfile", args.file)
+    if data is None:
         return 1
     records, error, error_offset = decode(data)
     tags = []
