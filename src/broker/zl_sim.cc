@@ -179,16 +179,18 @@ int ZLSim::Connect(const char* name) {
     }
     // Newly found, or kept from an earlier connection when the lookup failed.
     status = static_cast<int>(local_db_.SetDatabase(db_.in()));
-    if (status == 0) {
-      server_name_ = given;
-    } else {
-      // Not attached: the client must not count as connected.
-      db_ = ZEMR::ZelvikDatabase::_nil();
-      db2_ = ZEMR::ZelvikDatabase2::_nil();
-    }
   } catch (...) {
     ACE_DEBUG((LM_DEBUG, "Caught an exception in ZLSim::Connect\n"));
   }
+  // SetDatabase also gives 0 when it only dropped the database attached
+  // before and the new one did not answer (a server that died since): the
+  // client is connected only when the local database holds a database now.
+  if (CORBA::is_nil(local_db_.database())) {
+    db_ = ZEMR::ZelvikDatabase::_nil();
+    db2_ = ZEMR::ZelvikDatabase2::_nil();
+    return -1;
+  }
+  if (status == 0) server_name_ = given;
   return status;
 }
 

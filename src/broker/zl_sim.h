@@ -54,9 +54,12 @@ class ZLSim {
   // Finds the database `name` ({name, "ZelvikDatabase"} in the Naming
   // Service, else the local IOR file; the default server name when `name` is
   // empty or null) and attaches it. When the lookup fails, a database
-  // attached before is re-attached. Gives 0 when attached, else a negative
-  // status (-1 also when the ORB could not be initialised). A Connect that
-  // does not give 0 leaves the client not connected.
+  // attached before is re-attached. Gives 0 when a database is attached
+  // when it ends, else -1: also when the ORB could not be initialised, and
+  // when the database found (or kept) no longer answers, even though one
+  // attached before was dropped for it. A Connect that does not give 0
+  // leaves the client not connected, so a loop that retries Connect until it
+  // gives 0 ends connected to a live server.
   int Connect(const char* name);
   // Detaches the database: 0 when one was attached, -1 when none was or on
   // failure. Drops the client interface registered with the local database.

@@ -192,6 +192,35 @@ TEST(ZLSimConnectTest, UnknownNameWhileAttached) {
   EXPECT_EQ("SIM", sim->HelloZL("$KERNEL.NAME"));
 }
 
+// A server that died leaves no database attached: Connect gives -1 while it
+// is down (the first time too, when it drops the database attached before),
+// and the same client connects again once the server is back.
+TEST(ZLSimConnectTest, RetryUntilConnectedAfterServerDeath) {
+  struct Restore {
+    ~Restore() { testing::EnsureSimRunning(); }
+  } restore;
+  TempDir dir;
+  ScopedEnv temp("TEMP", dir.path().c_str());  // no local IOR file to fall back on
+  auto sim = ConnectedClient();
+  ASSERT_TRUE(services().KillSim()) << services().LastError();
+  LogCapture log;
+  for (int attempt = 1; attempt <= 2; ++attempt) {
+    SCOPED_TRACE(attempt);
+    EXPECT_EQ(-1, sim->Connect("SIM"));
+    EXPECT_FALSE(sim->connected());
+    EXPECT_EQ("", sim->HelloZL("$KERNEL.NAME"));
+  }
+  bool bogus = false;
+  for (const auto& line : log.Lines()) {
+    bogus = bogus || line.text.rfind("ZelvikDatabase is bogus, ", 0) == 0;
+  }
+  EXPECT_TRUE(bogus) << "the database kept was probed and did not answer";
+  ASSERT_TRUE(services().StartSim()) << services().LastError();
+  EXPECT_EQ(0, sim->Connect("SIM"));
+  EXPECT_TRUE(sim->connected());
+  EXPECT_EQ("SIM", sim->HelloZL("$KERNEL.NAME"));
+}
+
 // A client interface that reports its deletion.
 class WatchedInterface : public ZLClientInterface {
  public:
