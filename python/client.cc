@@ -212,10 +212,10 @@ ZL_TAG_METHOD(Download, int, 0, MakeInt, s.Download(tag))
 ZL_TAG_METHOD(SimInit, int, -1, MakeInt, s.SimInit(tag))
 ZL_TAG_METHOD(SaveTags, int, -1, MakeInt, s.SaveTags(tag))
 ZL_TAG_METHOD(ReadTags, int, -1, MakeInt, s.ReadTags(tag))
-// Methods that give True once the call was made, whatever the server said.
-ZL_TAG_METHOD(SetMan, bool, true, MakeBool, (s.SetMan(tag), true))
-ZL_TAG_METHOD(SetAuto, bool, true, MakeBool, (s.SetAuto(tag), true))
-ZL_TAG_METHOD(DeleteTag, bool, true, MakeBool, (s.DeleteTag(tag), true))
+// True only when the server took the change (see ZLSim).
+ZL_TAG_METHOD(SetMan, bool, false, MakeBool, s.SetMan(tag))
+ZL_TAG_METHOD(SetAuto, bool, false, MakeBool, s.SetAuto(tag))
+ZL_TAG_METHOD(DeleteTag, bool, false, MakeBool, s.DeleteTag(tag))
 
 #undef ZL_TAG_METHOD
 
@@ -242,8 +242,7 @@ PyObject* SetForce(ClientObject* self, PyObject* args) {
   int flag;
   if (!PyArg_ParseTuple(args, "si", &tag, &flag)) return nullptr;
   ZL_REQUIRE_CLIENT(self, kNotInitialised);
-  Run(self, true, [&](ZLSim& s) { return s.SetForced(tag, flag), true; });
-  Py_RETURN_TRUE;
+  return PyBool_FromLong(Run(self, false, [&](ZLSim& s) { return s.SetForced(tag, flag); }));
 }
 
 // --- Database-wide calls --------------------------------------------------------
@@ -614,8 +613,14 @@ PyMethodDef client_methods[] = {
     ZL_METHOD("searchtags", SearchTags,
               "Searches for tags in the database that match certain criteria.\n\n"
               "searchtags(pattern, field) -> str"),
-    ZL_METHOD("setman", SetMan, "Sets the tagmode of a Zelvik tag to Manual.\n\nsetman(tag) -> True"),
-    ZL_METHOD("setauto", SetAuto, "Sets the tagmode of a Zelvik tag to Auto.\n\nsetauto(tag) -> True"),
+    ZL_METHOD("setman", SetMan,
+              "Sets the tagmode of a Zelvik tag to Manual.\n\n"
+              "setman(tag) -> bool: True when the server made the change; False for an\n"
+              "unknown tag, a client that is not connected or a call that failed."),
+    ZL_METHOD("setauto", SetAuto,
+              "Sets the tagmode of a Zelvik tag to Auto.\n\n"
+              "setauto(tag) -> bool: True when the server made the change; False for an\n"
+              "unknown tag, a client that is not connected or a call that failed."),
     ZL_METHOD("algsrunning", AlgsRunning,
               "Sets the state of the Zelvik calculations.\n\n"
               "algsrunning([on]) -> bool: the state before any change."),
@@ -633,10 +638,17 @@ PyMethodDef client_methods[] = {
               "enableevents(on) -> int: 0 enabled, 1 already enabled or no channel, -1 failure."),
     ZL_METHOD("download", Download,
               "Downloads one or more tags (separate lines) to the database.\n\ndownload(lines) -> int"),
-    ZL_METHOD("deletetag", DeleteTag, "Deletes the tag from the database\n\ndeletetag(tag) -> True"),
+    ZL_METHOD("deletetag", DeleteTag,
+              "Deletes the tag from the database\n\n"
+              "deletetag(tag) -> bool: True when the server deleted the tag; False for an\n"
+              "unknown tag, a client that is not connected or a call that failed."),
     ZL_METHOD("euhi", EUHi, "Returns the engineering unit high value of a Zelvik tag.\n\neuhi(tag) -> float"),
     ZL_METHOD("eulo", EULo, "Returns the engineering unit low value of a Zelvik tag.\n\neulo(tag) -> float"),
-    ZL_METHOD("setforce", SetForce, "Sets the force status of the tag.\n\nsetforce(tag, on) -> True"),
+    ZL_METHOD("setforce", SetForce,
+              "Sets the force status of the tag.\n\n"
+              "setforce(tag, on) -> bool: True when the server took the request (it may\n"
+              "still refuse to force a tag in Auto mode, with a warning message); False\n"
+              "for an unknown tag, a client that is not connected or a call that failed."),
     ZL_METHOD("isforced", IsForced, "Returns the force status of the tag.\n\nisforced(tag) -> bool"),
     ZL_METHOD("cycletime", CycleTime,
               "Sets or gets the master Zelvik cycle time.\n\n"

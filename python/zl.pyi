@@ -112,9 +112,15 @@ class Client:
     def searchtags(self, pattern: str, field: str, /) -> str:
         """Searches for tags in the database that match certain criteria."""
     def setman(self, tag: str, /) -> bool:
-        """Sets the tagmode of a Zelvik tag to Manual."""
+        """Sets the tagmode of a Zelvik tag to Manual.
+
+        setman(tag) -> bool: True when the server made the change; False for an
+        unknown tag, a client that is not connected or a call that failed."""
     def setauto(self, tag: str, /) -> bool:
-        """Sets the tagmode of a Zelvik tag to Auto."""
+        """Sets the tagmode of a Zelvik tag to Auto.
+
+        setauto(tag) -> bool: True when the server made the change; False for an
+        unknown tag, a client that is not connected or a call that failed."""
     def algsrunning(self, on: int = ..., /) -> bool:
         """Sets the state of the Zelvik calculations."""
     def doasinglecalccycle(self, seconds: float, /) -> int:
@@ -128,13 +134,20 @@ class Client:
     def download(self, lines: str, /) -> int:
         """Downloads one or more tags (separate lines) to the database."""
     def deletetag(self, tag: str, /) -> bool:
-        """Deletes the tag from the database"""
+        """Deletes the tag from the database
+
+        deletetag(tag) -> bool: True when the server deleted the tag; False for an
+        unknown tag, a client that is not connected or a call that failed."""
     def euhi(self, tag: str, /) -> float:
         """Returns the engineering unit high value of a Zelvik tag."""
     def eulo(self, tag: str, /) -> float:
         """Returns the engineering unit low value of a Zelvik tag."""
     def setforce(self, tag: str, on: int, /) -> bool:
-        """Sets the force status of the tag."""
+        """Sets the force status of the tag.
+
+        setforce(tag, on) -> bool: True when the server took the request (it may
+        still refuse to force a tag in Auto mode, with a warning message); False
+        for an unknown tag, a client that is not connected or a call that failed."""
     def isforced(self, tag: str, /) -> bool:
         """Returns the force status of the tag."""
     def cycletime(self, seconds: float = ..., /) -> float:

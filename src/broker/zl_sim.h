@@ -86,10 +86,14 @@ class ZLSim {
   std::string TagType(const char* tag);         // ""
   bool TagExists(const char* tag);              // false
   bool IsForced(const char* tag);               // false
-  void SetForced(const char* tag, int flag);    // force on when flag != 0
-  void SetAuto(const char* tag);
-  void SetMan(const char* tag);
-  void DeleteTag(const char* tag);              // the server's result is dropped
+  // The mode and force setters and DeleteTag give true only when the call
+  // reached the server and it raised nothing (false for an unknown tag, when
+  // not connected and after a failed call); DeleteTag also gives false when
+  // the server answers 0, that is it deleted nothing.
+  bool SetForced(const char* tag, int flag);    // force on when flag != 0
+  bool SetAuto(const char* tag);
+  bool SetMan(const char* tag);
+  bool DeleteTag(const char* tag);
   int InitPV(const char* tag);                  // -1
   std::string Upload(const char* tag);          // ""; else the definition line
   int Download(const char* definitions);        // 0; else the number downloaded
@@ -181,9 +185,10 @@ class ZLSim {
   // defined in zl_sim_ops.cc, the one file whose operations use them.
   template <class Own, class R, class Call>
   R Guarded(CORBA::Object_ptr target, const char* name, R fallback, Call&& call);
-  // The same for calls that give nothing.
+  // The same for calls that give nothing: true when the call was made and
+  // raised nothing.
   template <class Own, class Call>
-  void Act(CORBA::Object_ptr target, const char* name, Call&& call);
+  bool Act(CORBA::Object_ptr target, const char* name, Call&& call);
 
   CORBA::ORB_var orb_;                // nil when the ORB could not be initialised
   ZEMR::ZelvikDatabase_var db_;       // nil when not connected

@@ -31,8 +31,8 @@ R ZLSim::Guarded(CORBA::Object_ptr target, const char* name, R fallback, Call&& 
 }
 
 template <class Own, class Call>
-void ZLSim::Act(CORBA::Object_ptr target, const char* name, Call&& call) {
-  if (!CORBA::is_nil(target)) CallLadder<Own>(name, last_error_, call);
+bool ZLSim::Act(CORBA::Object_ptr target, const char* name, Call&& call) {
+  return !CORBA::is_nil(target) && CallLadder<Own>(name, last_error_, call);
 }
 
 // --- Tag operations ---------------------------------------------------------
@@ -86,20 +86,23 @@ bool ZLSim::IsForced(const char* tag) {
                                 [&] { return db_->IsForced(Arg(tag)) != 0; });
 }
 
-void ZLSim::SetForced(const char* tag, int flag) {
-  Act<ZLTagNotFound>(db_.in(), "SetForced", [&] { db_->SetForce(Arg(tag), flag != 0); });
+bool ZLSim::SetForced(const char* tag, int flag) {
+  return Act<ZLTagNotFound>(db_.in(), "SetForced", [&] { db_->SetForce(Arg(tag), flag != 0); });
 }
 
-void ZLSim::SetAuto(const char* tag) {
-  Act<ZLTagNotFound>(db_.in(), "SetAuto", [&] { db_->SetAuto(Arg(tag)); });
+bool ZLSim::SetAuto(const char* tag) {
+  return Act<ZLTagNotFound>(db_.in(), "SetAuto", [&] { db_->SetAuto(Arg(tag)); });
 }
 
-void ZLSim::SetMan(const char* tag) {
-  Act<ZLTagNotFound>(db_.in(), "SetMan", [&] { db_->SetMan(Arg(tag)); });
+bool ZLSim::SetMan(const char* tag) {
+  return Act<ZLTagNotFound>(db_.in(), "SetMan", [&] { db_->SetMan(Arg(tag)); });
 }
 
-void ZLSim::DeleteTag(const char* tag) {
-  Act<ZLTagNotFound>(db_.in(), "DeleteTag", [&] { db_->DeleteTag(Arg(tag)); });
+bool ZLSim::DeleteTag(const char* tag) {
+  // DeleteTag declares no exception for an unknown tag; its answer says
+  // whether a tag was deleted (0: none, as for a name that matches no tag).
+  return Guarded<ZLTagNotFound>(db_.in(), "DeleteTag", false,
+                                [&] { return db_->DeleteTag(Arg(tag)) != 0; });
 }
 
 int ZLSim::InitPV(const char* tag) {

@@ -74,17 +74,20 @@ const std::vector<Op>& Ops() {
        kTagNotFound},
       {__LINE__, "SetPV", CALL(s.SetPV(a, 50.0)), "0", "FIC101", "1", "NO_SUCH_TAG",
        kTagNotFound},
-      {__LINE__, "SetForce", VOID(s.SetForced(a, 0)), "", "FIC101", "", "NO_SUCH_TAG",
+      // The setters give true only when the server took the call.
+      {__LINE__, "SetForce", CALL(s.SetForced(a, 0)), "false", "FIC101", "true", "NO_SUCH_TAG",
        kTagNotFound},
-      {__LINE__, "SetAuto", VOID(s.SetAuto(a)), "", "FIC101", "", "NO_SUCH_TAG", kTagNotFound},
-      {__LINE__, "SetMan", VOID(s.SetMan(a)), "", "TIC200", "", "NO_SUCH_TAG", kTagNotFound},
+      {__LINE__, "SetAuto", CALL(s.SetAuto(a)), "false", "FIC101", "true", "NO_SUCH_TAG",
+       kTagNotFound},
+      {__LINE__, "SetMan", CALL(s.SetMan(a)), "false", "TIC200", "true", "NO_SUCH_TAG",
+       kTagNotFound},
       {__LINE__, "InitPV", CALL(s.InitPV(a)), "-1", "FIC101", "1", "NO_SUCH_TAG", kTagNotFound},
       {__LINE__, "Upload", CALL(s.Upload(a)), "''", "XV300", nullptr, "NO_SUCH_TAG",
        kTagNotFound},
       {__LINE__, "Download", CALL(s.Download(a)), "0", "NEWTAG\t\t\tAnalog", "1",
        "1BAD\t\t\tAnalog", "user exception, ID 'IDL:ZEMR/ZLDownloadException:1.0'\n"},
       {__LINE__, "TagCount", CALL(s.TagCount()), "0", "", nullptr},
-      {__LINE__, "DeleteTag", VOID(s.DeleteTag(a)), "", "NEWTAG", ""},
+      {__LINE__, "DeleteTag", CALL(s.DeleteTag(a)), "false", "NEWTAG", "true"},
       {__LINE__, "SearchTags", CALL(s.SearchTags(a, "NAME")), "''", "FIC*", nullptr},
       {__LINE__, "TagStats", CALL(s.TagStats(a)), "''", "", nullptr},
       {__LINE__, "HelloZL", CALL(s.HelloZL(a)), "''", "$KERNEL.NAME", "'SIM'"},
@@ -286,8 +289,9 @@ TEST_F(ZLSimOpsTest, SettersReachTheServer) {
 
   ASSERT_EQ(1, sim->Download("GONE\t\t\tAnalog"));
   EXPECT_TRUE(sim->TagExists("GONE"));
-  sim->DeleteTag("GONE");
+  EXPECT_TRUE(sim->DeleteTag("GONE"));
   EXPECT_FALSE(sim->TagExists("GONE"));
+  EXPECT_FALSE(sim->DeleteTag("GONE"));  // the server deleted nothing
   EXPECT_EQ(0, sim->lastErrorStatus());
 }
 

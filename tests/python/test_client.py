@@ -27,6 +27,11 @@ NORMAL = [
     ("zlfind", ("hello world", "W.R"), 1),                # 1 or 0, never True or False
     ("zlfind", ("hello world", "^world"), 0),
     ("listzldatabases", (), "SIM"),
+    # the tag setters give False when the server refuses an unknown tag
+    ("setman", ("NO_SUCH_TAG",), False),
+    ("setauto", ("NO_SUCH_TAG",), False),
+    ("setforce", ("NO_SUCH_TAG", 1), False),
+    ("deletetag", ("NO_SUCH_TAG",), False),
     ("multipve", (["LEVEL_SP", "FEED_PUMP_CMD", "LEVEL_PCT"],),
      [{"tagname": "LEVEL_SP", "value": 2.5, "mode": "Auto", "type": "Anl"},
       {"tagname": "FEED_PUMP_CMD", "value": 1.0, "mode": "Auto", "type": "DigOut"},
@@ -98,7 +103,7 @@ def test_modes_force_and_definitions(client):
     assert client.tagexists("PY_TEST_TAG") is True
     assert client.deletetag("PY_TEST_TAG") is True
     assert client.tagexists("PY_TEST_TAG") is False
-    assert client.deletetag("PY_TEST_TAG") is True  # True whatever the server says
+    assert client.deletetag("PY_TEST_TAG") is False  # nothing left to delete
 
 
 # Query-then-set: (method, new value, value to restore, type of the result).
@@ -147,9 +152,10 @@ NOT_CONNECTED = [
     ("tagtype", ("LEVEL_SP",), ""),
     ("tagexists", ("LEVEL_SP",), False),
     ("isforced", ("LEVEL_SP",), False),
-    ("setman", ("LEVEL_SP",), True),
-    ("setforce", ("LEVEL_SP", 1), True),
-    ("deletetag", ("LEVEL_SP",), True),
+    ("setman", ("LEVEL_SP",), False),
+    ("setauto", ("LEVEL_SP",), False),
+    ("setforce", ("LEVEL_SP", 1), False),
+    ("deletetag", ("LEVEL_SP",), False),
     ("initpv", ("LEVEL_SP",), -1),
     ("upload", ("LEVEL_SP",), ""),
     ("download", ("X\t\t\tAnalog",), 0),
@@ -198,10 +204,11 @@ FAILURES = [
     ("tagtype", ("LEVEL_SP",), "ZelvikDatabase::TagType", ""),
     ("tagexists", ("LEVEL_SP",), "TagExists", False),
     ("isforced", ("LEVEL_SP",), "IsForced", False),
-    ("setforce", ("NO_SUCH_TAG", 0), "SetForce", True),
-    ("setman", ("NO_SUCH_TAG",), "ZelvikDatabase::SetMan", True),
-    ("setauto", ("NO_SUCH_TAG",), "ZelvikDatabase::SetAuto", True),
-    ("deletetag", ("NO_SUCH_TAG",), "DeleteTag", True),
+    # existing tags: only the failure makes these False
+    ("setforce", ("LEVEL_SP", 0), "SetForce", False),
+    ("setman", ("LEVEL_SP",), "ZelvikDatabase::SetMan", False),
+    ("setauto", ("LEVEL_SP",), "ZelvikDatabase::SetAuto", False),
+    ("deletetag", ("LEVEL_SP",), "DeleteTag", False),
     ("initpv", ("LEVEL_SP",), "InitPV", -1),
     ("upload", ("LEVEL_SP",), "Upload", ""),
     ("download", ("X\t\t\tAnalog",), "Download", 0),
