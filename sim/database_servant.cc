@@ -281,9 +281,11 @@ CORBA::Short DatabaseServant::SetRawLo(const char* tagname, CORBA::Double value)
 CORBA::Long DatabaseServant::GetMultiTag(const ZEMR::ZLTagList& tagnames,
                                          ZEMR::ZLTagStatusPayload_out status) {
   Enter("GetMultiTag");
+  // One row per requested name, in order; an unknown name keeps its place
+  // (NullPoint, NullMode, zeros, ""). The result is the number of rows, which
+  // clients take as the number of rows to read.
   status = new ZEMR::ZLTagStatusPayload;
   status->length(tagnames.length());
-  CORBA::Long found = 0;
   for (CORBA::ULong i = 0; i < tagnames.length(); ++i) {
     const TagStatus s = host_->db().Status(tagnames[i].in());
     ZEMR::ZLTagStatusPkg& pkg = (*status)[i];
@@ -293,9 +295,8 @@ CORBA::Long DatabaseServant::GetMultiTag(const ZEMR::ZLTagList& tagnames,
     pkg.eulo = s.eu_lo;
     pkg.euhi = s.eu_hi;
     pkg.pvestr = s.text.c_str();
-    found += s.found ? 1 : 0;
   }
-  return found;
+  return static_cast<CORBA::Long>(tagnames.length());
 }
 
 void DatabaseServant::AcquireLoop() {

@@ -37,6 +37,11 @@ NORMAL = [
       {"tagname": "FEED_PUMP_CMD", "value": 1.0, "mode": "Auto", "type": "DigOut"},
       {"tagname": "LEVEL_PCT", "value": lambda v: isinstance(v, float),
        "mode": "Auto", "type": "CalcBlock"}]),
+    # one row per name: unknown names keep their place, found ones after them
+    ("multipve", (["A1", "A2", "LEVEL_SP"],),
+     [{"tagname": "A1", "value": 0.0, "mode": "??", "type": ""},
+      {"tagname": "A2", "value": 0.0, "mode": "??", "type": ""},
+      {"tagname": "LEVEL_SP", "value": 2.5, "mode": "Auto", "type": "Anl"}]),
     ("multipve", ([],), []),
     ("setmultipve", ([], []), 0),                           # an empty batch is a call
 ]
@@ -67,11 +72,9 @@ def test_multipve_names_are_str_forms_and_unknown_tags_answer_empty(client):
         def __str__(self):
             return "LEVEL_SP"
     got = client.multipve([Name(), "NO_SUCH_TAG"])
-    # the server answers for the first name found; an unknown name gives
-    # no mode and no type
-    assert got[0]["tagname"] == "LEVEL_SP" and got[0]["value"] == 2.5
-    for row in got[1:]:
-        assert (row["tagname"], row["mode"], row["type"]) == ("NO_SUCH_TAG", "??", "")
+    assert [row["tagname"] for row in got] == ["LEVEL_SP", "NO_SUCH_TAG"]
+    assert got[0]["value"] == 2.5
+    assert (got[1]["value"], got[1]["mode"], got[1]["type"]) == (0.0, "??", "")
 
 
 def test_writes_single_and_batched(client):
