@@ -54,6 +54,20 @@ void NoteOrbInUse() { orb_in_use = true; }
 
 bool OrbInUse() { return orb_in_use.load(); }
 
+PyObject* OrbState(PyObject*, PyObject*) {
+  int init_count = 0;
+  int runners = 0;
+  int exit_hooks = 0;
+  if (OrbInUse()) {
+    const OrbHolder* holder = OrbHolder::instance();
+    init_count = holder->initCount();
+    runners = holder->runnerStarts();
+    exit_hooks = holder->exitHandlers();
+  }
+  return Py_BuildValue("{s:i,s:i,s:i}", "init_count", init_count, "runners", runners,
+                       "exit_hooks", exit_hooks);
+}
+
 void RegisterClient(ClientState* state) {
   std::lock_guard<std::mutex> lock(registry_mu);
   registry->insert(state);

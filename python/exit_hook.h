@@ -31,6 +31,13 @@ bool Closing();
 void NoteOrbInUse();
 bool OrbInUse();
 
+// zl._orbstate() -> dict: "init_count", "runners" and "exit_hooks" of the
+// process's ORB: how many times it was initialised, how many OrbRunner
+// threads were started and how many exit handlers were registered for it
+// (1 each once a client was made, whatever the threads; 0 before). For tests
+// and diagnosis: it creates nothing.
+PyObject* OrbState(PyObject* module, PyObject* unused);
+
 // Adds and removes a client of the registry the exit hook walks. Any thread.
 void RegisterClient(ClientState* state);
 void UnregisterClient(ClientState* state);

@@ -56,6 +56,8 @@ PyMethodDef module_methods[] = {
     {"addme", AddMe, METH_VARARGS, "Adds two numbers."},
     {"checksum", Checksum, METH_VARARGS,
      "checksum(data, /) -> str: the scenario checksum of a text, as a \"#$CHECK:\" line carries it."},
+    {"_orbstate", OrbState, METH_NOARGS,
+     "_orbstate() -> dict: the process ORB's init_count, runners and exit_hooks (diagnosis)."},
     {nullptr, nullptr, 0, nullptr},
 };
 

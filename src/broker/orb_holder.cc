@@ -48,6 +48,10 @@ OrbHolder::~OrbHolder() {
 }
 
 int OrbHolder::InitOrb(const char* options) {
+  // Clients made at the same moment on several threads all find the count 0
+  // and come here: the first initialises, the others wait for it and then
+  // find the count set.
+  std::lock_guard<std::mutex> lock(init_mu_);
   if (init_count_ != 0) {
     ACE_DEBUG((LM_DEBUG, "BUGFIX: Skipped InitOrb(), Errors may loom\n"));
     return 1;
@@ -67,9 +71,10 @@ int OrbHolder::InitOrb(const char* options) {
     owns_orb_ = true;
     ns_ior_file_ = args.ns_ior_file;
     orb_args_ = std::move(args.words);
-    ++init_count_;
-    std::atexit(ShutdownAtExit);
+    if (exit_handlers_ == 0 && std::atexit(ShutdownAtExit) == 0) ++exit_handlers_;
     StartRunner();
+    // Last: a client that reads a count of 1 uses the ORB without InitOrb.
+    ++init_count_;
     return 0;
   } catch (const CORBA::Exception& e) {
     ZL_LOG_CORBA(LM_ERROR, e);
@@ -93,6 +98,7 @@ int OrbHolder::StartRunner() {
       ACE_DEBUG((LM_ERROR, "Client OrbRunner did not start\n"));
       return -1;
     }
+    ++runner_starts_;
     return 0;
   } catch (const CORBA::SystemException& e) {
     ZL_LOG_CORBA(LM_ERROR, e);
@@ -146,6 +152,9 @@ void OrbHolder::Shutdown() {
   std::lock_guard<std::mutex> lock(shutdown_mu_);
   if (shut_down_) return;
   shut_down_ = true;
+  // Waits for an InitOrb in progress on another thread; a later InitOrb
+  // finds the count set and leaves the ORB shut down.
+  std::lock_guard<std::mutex> init_lock(init_mu_);
 
   if (runner_id_ != ACE_thread_t{} && runner_running_) {
     ACE_Thread_Manager* manager = ACE_Thread_Manager::instance();

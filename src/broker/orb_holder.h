@@ -8,9 +8,12 @@
 //
 // There is one holder per process (an ACE_Singleton under a recursive mutex,
 // destroyed by the ACE object manager at exit). Its members are written only
-// by the constructor, InitOrb and Shutdown, which run on host threads before
-// and after the ORB is in use; OrbRunner reads `stop_flag_` (atomic) and the
-// ORB and reactor, which stay fixed while it runs.
+// by the constructor and, under `init_mu_`, by InitOrb and Shutdown. InitOrb
+// may be called from several threads at once (the first clients of a
+// process made at the same moment) and initialises the ORB exactly once; the
+// count is published last, so a thread that reads initCount() != 0 finds
+// the ORB and the runner in place. OrbRunner reads `stop_flag_` (atomic) and
+// the ORB and reactor, which stay fixed while it runs.
 //
 // Shutdown stops OrbRunner and shuts the ORB down. It runs once: from the
 // Python module's exit hook, or else from the C library's exit handlers that
@@ -41,8 +44,10 @@ class OrbHolder {
 
   // Initialises the ORB from `options` and starts OrbRunner. Gives 0 when the
   // ORB was initialised, 1 when it already was (nothing changes), -1 when
-  // initialisation failed (`orb()` keeps what it held). A runner that does
-  // not start is logged and does not change the result.
+  // initialisation failed (`orb()` keeps what it held; a later call tries
+  // again). A runner that does not start is logged and does not change the
+  // result. Thread-safe: concurrent calls are serialised, and all but the
+  // one that initialises give 1 once it is done.
   int InitOrb(const char* options);
 
   // Stops OrbRunner (cancel request, reactor wake-up, bounded wait), then
@@ -60,6 +65,10 @@ class OrbHolder {
   CORBA::ORB_ptr orb() const { return orb_.in(); }
   const std::string& nsIorFile() const { return ns_ior_file_; }
   int initCount() const { return init_count_; }
+  // How many OrbRunner threads and exit handlers this holder started and
+  // registered: 1 each once the ORB is initialised, whatever the threads.
+  int runnerStarts() const { return runner_starts_; }
+  int exitHandlers() const { return exit_handlers_; }
   // The vector of the last successful InitOrb, as assembled (before the
   // listen-endpoint translation).
   const std::vector<std::string>& orbArgs() const { return orb_args_; }
@@ -78,10 +87,16 @@ class OrbHolder {
   int StartRunner();
   static ACE_THR_FUNC_RETURN OrbRunner(void* holder);
 
+  // Serialises InitOrb and Shutdown, which write the members below (all but
+  // `runner_running_`, which OrbRunner clears on its way out). Readers take
+  // no lock: they read after InitOrb returned or once initCount() is not 0.
+  std::mutex init_mu_;
   CORBA::ORB_var orb_;
   std::string ns_ior_file_;
   std::atomic<bool> stop_flag_{false};  // read by OrbRunner each slice
-  int init_count_ = 0;
+  std::atomic<int> init_count_{0};      // written under init_mu_, last of all
+  std::atomic<int> runner_starts_{0};   // written under init_mu_
+  std::atomic<int> exit_handlers_{0};   // written under init_mu_
   ACE_hthread_t runner_handle_{};
   ACE_thread_t runner_id_{};  // 0 when OrbRunner did not start
   PortableServer::POA_var root_poa_;

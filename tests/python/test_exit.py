@@ -85,3 +85,34 @@ print(again.pve("LEVEL_SP"))
 """, {"ORB": services.orb_options})
     out, err = child.communicate(timeout=HANG_BOUND_S)
     assert (child.returncode, out.strip()) == (0, "2.5"), err
+
+
+FIRST_CLIENTS_ON_THREADS = """
+import os, threading
+import zl
+THREADS = 8
+start = threading.Barrier(THREADS)
+made = []
+def make():
+    start.wait()
+    client = zl.Client(os.environ["ORB"])   # releases the interpreter lock
+    if client.connect("SIM") == 0 and client.pve("LEVEL_SP") == 2.5:
+        made.append(client)
+threads = [threading.Thread(target=make) for _ in range(THREADS)]
+for t in threads:
+    t.start()
+for t in threads:
+    t.join()
+state = zl._orbstate()
+print(len(made), state["init_count"], state["runners"], state["exit_hooks"])
+"""
+
+
+def test_first_clients_made_on_many_threads_share_one_orb(services):
+    # The process's first clients, made at the same moment: one ORB, one
+    # runner, one exit handler, every client working, and a clean exit. The
+    # race is narrow, so several processes try it.
+    for attempt in range(8):
+        child = run_script(FIRST_CLIENTS_ON_THREADS, {"ORB": services.orb_options})
+        out, err = child.communicate(timeout=HANG_BOUND_S)
+        assert (attempt, child.returncode, out.split()) == (attempt, 0, ["8", "1", "1", "1"]), err
