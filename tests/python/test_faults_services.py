@@ -185,6 +185,29 @@ client.disconnect()
 
 # --- the Naming Service and the Event Service ----------------------------
 
+def test_connect_retried_until_the_killed_server_is_back(services, tmp_path):
+    # The dead server stays in the Naming Service: every connect fails, the
+    # first one too, until the server is back; a retry loop then ends
+    # connected and calls work.
+    child = Child(services, """
+step("connected")
+assert client.connect("SIM") == -1, "first connect to the dead server"
+assert client.connect("SIM") == -1, "second connect to the dead server"
+assert client.pve("LEVEL_SP") == 0.0
+step("down")
+until(lambda: client.connect("SIM") == 0)
+assert client.pve("LEVEL_SP") == 2.5
+""", tmp_path)
+    child.expect("connected")
+    services.kill_sim()
+    child.go()
+    child.expect("down")
+    services.start_sim()
+    child.go()
+    out, err = child.finish()
+    assert "ZelvikDatabase is bogus" in err, err
+
+
 def test_naming_service_killed_and_restarted(services, tmp_path):
     naming = service_process(services, "omniNames")
     argv = list(naming.popen.args)
