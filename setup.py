@@ -25,6 +25,8 @@ from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
 
 ROOT = Path(__file__).resolve().parent
+# setuptools' working directories, kept out of the CMake build trees (build/).
+BUILD_BASE = ROOT / "build-pip"
 
 
 def release():
@@ -75,13 +77,13 @@ class CMakeBuild(build_ext):
         subprocess.run(command, check=True, env=env)
 
 
-# setuptools' working directories stay out of the CMake build trees (build/).
+BUILD_BASE.mkdir(exist_ok=True)  # egg_info refuses a directory that is not there
 setup(
     version=release(),
     packages=[],
     py_modules=[],
     ext_modules=[Extension("zl", sources=[])],
     cmdclass={"build_ext": CMakeBuild},
-    options={"build": {"build_base": "build-pip"}, "egg_info": {"egg_base": "build-pip"}},
+    options={"build": {"build_base": str(BUILD_BASE)}, "egg_info": {"egg_base": str(BUILD_BASE)}},
     zip_safe=False,
 )

@@ -3,9 +3,15 @@ reusing the build tree of the tests ($ZL_BUILD_DIR): the module, its stubs
 package, the zl_cli package and the zl command work from outside the
 repository, and `pip uninstall` takes them all away again. Once with
 Debian's setuptools and wheel (no build isolation), once with pip's own
-isolated build fed from Debian's wheel directory."""
+isolated build fed from Debian's wheel directory.
+
+pip installs from a copy of the files that it and setup.py read (the build
+tree holds the rest): a source as a fresh clone has it, without the
+working directories of earlier installs, and none written into the
+repository."""
 
 import os
+import shutil
 import subprocess
 import sys
 from pathlib import Path
@@ -14,6 +20,7 @@ import pytest
 
 REPO = Path(__file__).resolve().parents[2]
 DEBIAN_WHEELS = "/usr/share/python-wheels"
+PACKAGE_FILES = ("pyproject.toml", "setup.py", "README.md", "CMakeLists.txt")
 BOUND_S = 240.0
 
 pytestmark = pytest.mark.skipif(
@@ -41,7 +48,11 @@ def test_install_run_uninstall(tmp_path, build_options):
     run("/usr/bin/python3", "-m", "venv", "--system-site-packages", "--without-pip", venv,
         env=env, cwd=tmp_path)
     python, pip = venv / "bin" / "python", [venv / "bin" / "python", "-m", "pip"]
-    run(*pip, "install", *build_options, REPO, env=env, cwd=tmp_path)
+    source = tmp_path / "source"
+    source.mkdir()
+    for name in PACKAGE_FILES:
+        shutil.copy(REPO / name, source)
+    run(*pip, "install", *build_options, source, env=env, cwd=tmp_path)
 
     site = Path(run(python, "-c", "import sysconfig; print(sysconfig.get_path('platlib'))",
                     env=env, cwd=tmp_path).strip())
