@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/file_checksum.h"
+#include "common/version.h"
 
 #include "callback.h"
 #include "client.h"
@@ -90,7 +91,7 @@ PyObject* MakeModule() {
   if (ReadyClientType() < 0 || ReadyCallbackType() < 0 || ReadyTagChangesType() < 0) return nullptr;
   PyObject* module = PyModule_Create(&module_def);
   if (module == nullptr) return nullptr;
-  bool ok = PyModule_AddStringConstant(module, "__version__", "1.1.3") == 0;
+  bool ok = PyModule_AddStringConstant(module, "__version__", kModuleVersion) == 0;
   for (const IntConstant& c : kConstants) {
     ok = ok && PyModule_AddIntConstant(module, c.name, c.value) == 0;
   }

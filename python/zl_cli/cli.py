@@ -11,6 +11,8 @@ import argparse
 import importlib
 import sys
 
+from zl_cli import _version
+
 # (command, module, one-line help), in the order `zl --help` lists them.
 COMMANDS = (
     ("run", "run", "run a scenario on a server and show its progress"),
@@ -29,6 +31,8 @@ COMMANDS = (
 def build_parser():
     parser = argparse.ArgumentParser(
         prog="zl", description="Tools for Zelvik simulation servers, scenarios and their files.")
+    parser.add_argument("--version", action="version",
+                        version="zl %s (Python module zl %s)" % (_version.RELEASE, _version.MODULE))
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
     for name, module, summary in COMMANDS:
         sub = commands.add_parser(name, help=summary, description=summary)

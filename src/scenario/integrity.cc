@@ -4,14 +4,10 @@
 // when SAFETY turned them on. Runs on the worker.
 #include <cstdlib>
 
+#include "common/version.h"
 #include "scenario/scenario.h"
 
 namespace zl {
-namespace {
-
-constexpr char kClientVersion[] = "3.2.0.15";
-
-}  // namespace
 
 void CZLScenario::ValidateChecksum(int level) {
   if (!safety_valid_ || test_log_ == nullptr) return;
