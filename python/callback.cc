@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "broker/peer_servants.h"
 #include "callback_servant.h"
 #include "client.h"
 #include "common/log.h"
@@ -75,7 +76,8 @@ PyObject* Register(PyObject* object, PyObject* args) {
   auto* servant = new BaseZLCallback_i();
   self->servant = servant;
   try {
-    self->consumer = servant->_this();
+    CORBA::Object_var reference = ActivatePeerServant(servant);
+    self->consumer = CosNotifyComm::StructuredPushConsumer::_narrow(reference.in());
   } catch (const CORBA::Exception& e) {
     ZL_LOG_CORBA(LM_ERROR, e);
     return PyLong_FromLong(-1);

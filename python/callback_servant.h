@@ -6,6 +6,9 @@
 // Python reference is written under the interpreter lock and read by the
 // upcall without it (an atomic pointer); the upcall takes the interpreter
 // lock per tag change, so the script's thread can run between two changes.
+//
+// The servant lives among the peer servants (peer_servants.h): its object
+// id is random, so only the channel it was connected to can call it.
 #ifndef ZL_PYTHON_CALLBACK_SERVANT_H_
 #define ZL_PYTHON_CALLBACK_SERVANT_H_
 
@@ -17,6 +20,7 @@
 
 #include <atomic>
 
+#include "broker/peer_servants.h"
 #include "zemr.hh"
 
 namespace zl {
@@ -36,6 +40,8 @@ class BaseZLCallback_i : public POA_CosNotifyComm::StructuredPushConsumer {
   // Replaces the Python reference by a counted one to `callback`. Needs the
   // interpreter lock.
   void SetCallback(PyObject* callback);
+
+  PortableServer::POA_ptr _default_POA() override { return PeerPoa(); }
 
   // Delivers each ZLTagValueEvent of the event's ZLTagValueSeq, in order; an
   // event whose body holds no ZLTagValueSeq is ignored.
