@@ -4,6 +4,7 @@
 // contacted, it only tells the ORB where its peers are.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <COS/CosEventComm.hh>
@@ -83,7 +84,31 @@ TEST(ClientListenTest, LoopbackNamingServiceMeansLoopbackOnly) {
   OrbHolder::instance()->Shutdown();
 }
 
+std::string Raw(const PortableServer::ObjectId& id) {
+  return std::string(reinterpret_cast<const char*>(id.get_buffer()), id.length());
+}
+
 TEST(ClientListenTest, PeerServantIdsAreRandom) {
+  // Another process (before this one has an ORB or a thread) draws another
+  // id: nothing of a process's start makes them alike.
+  int pipe_fds[2];
+  ASSERT_EQ(0, pipe(pipe_fds));
+  const pid_t child = fork();
+  ASSERT_NE(-1, child);
+  if (child == 0) {
+    PortableServer::ObjectId_var id = NewPeerObjectId();
+    const std::string raw = Raw(id.in());
+    _exit(write(pipe_fds[1], raw.data(), raw.size()) == static_cast<ssize_t>(raw.size()) ? 0 : 1);
+  }
+  close(pipe_fds[1]);
+  char other[kPeerIdBytes];
+  EXPECT_EQ(static_cast<ssize_t>(kPeerIdBytes), read(pipe_fds[0], other, sizeof(other)));
+  close(pipe_fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  PortableServer::ObjectId_var mine = NewPeerObjectId();
+  EXPECT_NE(std::string(other, sizeof(other)), Raw(mine.in()));
+
   InitOrbWithoutInterface("-ORBInitRef NameService=corbaloc::127.0.0.1:1/NameService");
   PortableServer::POA_var poa = PeerPoa();
   Consumer first, second;
@@ -93,8 +118,7 @@ TEST(ClientListenTest, PeerServantIdsAreRandom) {
   PortableServer::ObjectId_var id_b = poa->reference_to_id(b.in());
   ASSERT_GE(id_a->length(), 16u);
   ASSERT_GE(id_b->length(), 16u);
-  EXPECT_NE(std::string(reinterpret_cast<const char*>(id_a->get_buffer()), id_a->length()),
-            std::string(reinterpret_cast<const char*>(id_b->get_buffer()), id_b->length()));
+  EXPECT_NE(Raw(id_a.in()), Raw(id_b.in()));
   // The servants' own POA finds them (deactivation goes through it).
   PortableServer::ObjectId_var own = first._default_POA()->servant_to_id(&first);
   EXPECT_EQ(id_a->length(), own->length());
@@ -106,7 +130,7 @@ TEST(ClientListenTest, PeerServantIdsAreRandom) {
   for (int i = 0; i < 1000; ++i) {
     PortableServer::ObjectId_var id = NewPeerObjectId();
     ASSERT_EQ(kPeerIdBytes, id->length());
-    const std::string raw(reinterpret_cast<const char*>(id->get_buffer()), id->length());
+    const std::string raw = Raw(id.in());
     ids.insert(raw);
     bytes.insert(raw.begin(), raw.end());
   }
