@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 
 namespace zl {
@@ -188,7 +189,14 @@ std::string NameServiceReference(const std::vector<std::string>& words, const st
     }
     if (SameWord(words[i], "-ORBDefaultInitRef") && fallback.empty()) fallback = value;
   }
-  return fallback;
+  if (!fallback.empty()) return fallback;
+  // omniORB takes these when the arguments name nothing.
+  const char* init_ref = std::getenv("ORBInitRef");
+  if (init_ref != nullptr && std::string(init_ref).compare(0, kNameService.size(), kNameService) == 0) {
+    return init_ref + kNameService.size();
+  }
+  const char* default_ref = std::getenv("ORBDefaultInitRef");
+  return default_ref != nullptr ? default_ref : "";
 }
 
 std::string LocalAddressToward(const std::string& host) {

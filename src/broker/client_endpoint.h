@@ -7,7 +7,8 @@
 // uses toward the Naming Service host: 127.0.0.1 when that host is a
 // loopback address. The host is taken from the "-nsior" word or from
 // "-ORBInitRef NameService=REF" (else "-ORBDefaultInitRef REF"), in the
-// order a client looks for its Naming Service; REF may be a corbaloc or
+// order a client looks for its Naming Service, and else from the variables
+// "ORBInitRef" and "ORBDefaultInitRef" that omniORB reads; REF may be a corbaloc or
 // corbaname address, a stringified IOR, or file://PATH holding one of those
 // on its first line. Where no host can be told, no endpoint is added and
 // the ORB keeps its own default (every interface).
@@ -27,7 +28,8 @@ namespace zl {
 std::string HostOfReference(const std::string& reference);
 
 // The reference of the Naming Service that `words` (the ORB's argument
-// vector) and `ns_ior` (the "-nsior" word) name; "" when none.
+// vector) and `ns_ior` (the "-nsior" word) name, else the variables; ""
+// when none.
 std::string NameServiceReference(const std::vector<std::string>& words, const std::string& ns_ior);
 
 // The local address (numeric) that the system picks to reach `host`, found

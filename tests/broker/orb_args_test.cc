@@ -128,7 +128,7 @@ TEST(ClientEndpointTest, HostOfReference) {
 
 // The endpoint the client ORB is given, per option set.
 TEST(ClientEndpointTest, ChosenPerOptionSet) {
-  unsetenv("ORBendPoint");
+  for (const char* name : {"ORBendPoint", "ORBInitRef", "ORBDefaultInitRef"}) unsetenv(name);
   const std::string file = ::testing::TempDir() + "ns_ior_file.txt";
   std::ofstream(file) << kIorLoopback << "\n";
   const std::string loopback_ns = "NameService=corbaloc::127.0.0.1:2809/NameService";
@@ -168,6 +168,14 @@ TEST(ClientEndpointTest, ChosenPerOptionSet) {
     }
     EXPECT_EQ(c.want, endpoints);
   }
+
+  // omniORB's variables name the Naming Service when the options do not.
+  setenv("ORBInitRef", loopback_ns.c_str(), 1);
+  EXPECT_EQ("giop:tcp:127.0.0.1:", DefaultClientEndpoint({"ZLSim"}, ""));
+  unsetenv("ORBInitRef");
+  setenv("ORBDefaultInitRef", "corbaloc::127.0.0.1:2809", 1);
+  EXPECT_EQ("giop:tcp:127.0.0.1:", DefaultClientEndpoint({"ZLSim"}, ""));
+  unsetenv("ORBDefaultInitRef");
 
   // The variable omniORB reads names an endpoint as well.
   setenv("ORBendPoint", "giop:tcp::7000", 1);
