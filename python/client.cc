@@ -647,7 +647,8 @@ PyMethodDef client_methods[] = {
               "createserver(server, host) -> int: 0 when created, else -1."),
     ZL_METHOD("enableevents", EnableEvents,
               "Enables errors and warnings to be pushed to this client.\n\n"
-              "enableevents(on) -> int: 0 enabled, 1 already enabled or no channel, -1 failure."),
+              "enableevents(on) -> int: 0 enabled, 1 already enabled or no channel, -1 failure.\n"
+              "A client whose consumer the channel disconnected joins it again: 0."),
     ZL_METHOD("download", Download,
               "Downloads one or more tags (separate lines) to the database.\n\ndownload(lines) -> int"),
     ZL_METHOD("deletetag", DeleteTag, "Deletes the tag from the database\n\ndeletetag(tag) -> True"),
