@@ -144,6 +144,26 @@ def test_ended_registration_stops_calls_and_releases_the_callback(plant, client,
     assert gone() is None
 
 
+def test_unregister_from_the_handler(plant, client):
+    class Once(Recorder):
+        def tagschanged(self, change):
+            super().tagschanged(change)
+            if change.tag == "T_STOP":
+                self.result = self.unregister()
+            return 0
+
+    once = Once()
+    assert once.register(client) == 0
+    push(plant, "T_STOP:1:1:Auto", "T_SAME_EVENT:1:1:Auto")
+    assert wait_for(lambda: getattr(once, "result", None) is True)
+    sync = Recorder()
+    assert sync.register(client) == 0
+    push(plant, "T_LATER:1:1:Auto")
+    assert wait_for(lambda: sync.names() == ["T_LATER"])
+    # Even the next change of the same event is not delivered.
+    assert once.names() == ["T_STOP"]
+
+
 def test_plain_callback_is_released_as_well(client):
     cb = zl.Callback()
     assert cb.register(client) == 0
