@@ -2,9 +2,11 @@
 
 #include <ace/Log_Msg.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <mutex>
 
+#include "broker/peer_servants.h"
 #include "callback_servant.h"
 #include "client.h"
 #include "common/log.h"
@@ -18,6 +20,8 @@ PyObject* CallbackNew(PyTypeObject* type, PyObject*, PyObject*) {
   if (self == nullptr) return nullptr;
   self->servant = nullptr;
   self->consumer = CosNotifyComm::StructuredPushConsumer::_nil();
+  self->client = nullptr;
+  self->weakrefs = nullptr;
   return reinterpret_cast<PyObject*>(self);
 }
 
@@ -25,7 +29,7 @@ PyObject* CallbackNew(PyTypeObject* type, PyObject*, PyObject*) {
 // The interpreter lock is released meanwhile: deactivation waits for a
 // delivery in flight, which needs that lock.
 void Release(CallbackObject* self) {
-  PortableServer::ServantBase* servant = self->servant;
+  BaseZLCallback_i* servant = self->servant;
   CosNotifyComm::StructuredPushConsumer_ptr consumer = self->consumer;
   self->servant = nullptr;
   self->consumer = CosNotifyComm::StructuredPushConsumer::_nil();
@@ -44,25 +48,70 @@ void Release(CallbackObject* self) {
   Py_END_ALLOW_THREADS
 }
 
+// Ends the registration of `self`, in an order that leaves nothing behind:
+// the link to its client is cut, delivery stops (no `tagschanged` call
+// starts after this returns), the client forgets the consumer and, with
+// `tear_down`, leaves the notification channel, then the servant goes and
+// with it the last reference the library held to `self`, which may free
+// `self` unless the caller holds one. Gives whether a servant was held.
+bool Unregister(CallbackObject* self, bool tear_down) {
+  ClientState* state = self->client;
+  if (state != nullptr) {
+    state->callback = nullptr;
+    self->client = nullptr;
+  }
+  PyObject* held = nullptr;
+  if (self->servant != nullptr) held = self->servant->Detach();
+  if (state != nullptr) {
+    Py_BEGIN_ALLOW_THREADS
+    {
+      std::lock_guard<std::mutex> lock(state->mu);
+      state->consumer = CosNotifyComm::StructuredPushConsumer::_nil();
+      ZLSim* sim = state->sim.load();
+      if (tear_down && sim != nullptr) sim->localDb().TearDownNotifications();
+    }
+    Py_END_ALLOW_THREADS
+  }
+  const bool registered = self->servant != nullptr;
+  Release(self);
+  Py_XDECREF(held);
+  return registered;
+}
+
 // Arguments are ignored, so that subclasses may take their own. A
-// registration held from before is released: the object starts unregistered.
+// registration held from before is ended: the object starts unregistered.
 int CallbackInit(PyObject* object, PyObject*, PyObject*) {
-  Release(reinterpret_cast<CallbackObject*>(object));
+  Unregister(reinterpret_cast<CallbackObject*>(object), true);
   return 0;
 }
 
+// A registered callback is never deallocated (its servant holds it): here
+// it is unregistered, or its registration failed and left a servant
+// without a Python reference.
 void CallbackDealloc(PyObject* object) {
-  Release(reinterpret_cast<CallbackObject*>(object));
+  auto* self = reinterpret_cast<CallbackObject*>(object);
+  if (self->weakrefs != nullptr) PyObject_ClearWeakRefs(object);
+  if (self->client != nullptr) {
+    self->client->callback = nullptr;
+    self->client = nullptr;
+  }
+  Release(self);
   Py_TYPE(object)->tp_free(object);
 }
 
 // register(client): replaces an earlier registration by a fresh servant and
-// connects it to the client's value-notifier channel. The channel is set up
-// with the interpreter lock released and the client's lock held: it calls
-// the server, and an upcall of an earlier registration may need the lock.
+// connects it to the client's value-notifier channel; register(None) only
+// ends the registration. The channel is set up with the interpreter lock
+// released and the client's lock held: it calls the server, and an upcall of
+// an earlier registration may need the lock.
 PyObject* Register(PyObject* object, PyObject* args) {
   auto* self = reinterpret_cast<CallbackObject*>(object);
   PyObject* client = nullptr;
+  if (PyArg_ParseTuple(args, "O:register", &client) && client == Py_None) {
+    Unregister(self, true);
+    return PyLong_FromLong(0);
+  }
+  PyErr_Clear();
   if (!PyArg_ParseTuple(args, "O!:register", &ClientType, &client)) {
     std::fputs("ZLCallback.register() could not parse parameters\n", stderr);
     return nullptr;
@@ -71,30 +120,45 @@ PyObject* Register(PyObject* object, PyObject* args) {
     std::fputs("zl.Client object passed to ZLCallback.register was not initialied\n", stderr);
     return PyLong_FromLong(-1);
   }
-  Release(self);
+  ClientState* state = reinterpret_cast<ClientObject*>(client)->state;
+  // One registration per callback: its earlier client stops pushing to it.
+  // One per client: the channel connection of another callback is replaced
+  // below, so that callback is released too.
+  Unregister(self, self->client != state);
+  if (state->callback != nullptr) {
+    Unregister(reinterpret_cast<CallbackObject*>(state->callback), false);
+  }
   auto* servant = new BaseZLCallback_i();
   self->servant = servant;
   try {
-    self->consumer = servant->_this();
+    CORBA::Object_var reference = ActivatePeerServant(servant);
+    self->consumer = CosNotifyComm::StructuredPushConsumer::_narrow(reference.in());
   } catch (const CORBA::Exception& e) {
     ZL_LOG_CORBA(LM_ERROR, e);
     return PyLong_FromLong(-1);
   }
-  ClientState* state = reinterpret_cast<ClientObject*>(client)->state;
   CosNotifyComm::StructuredPushConsumer_ptr consumer = self->consumer;
   long result = -1;
   Py_BEGIN_ALLOW_THREADS
   {
     std::lock_guard<std::mutex> lock(state->mu);
     if (ZLSim* sim = state->sim.load()) result = sim->localDb().SetupNotifications(consumer);
+    if (result == 0) state->consumer = CosNotifyComm::StructuredPushConsumer::_duplicate(consumer);
   }
   Py_END_ALLOW_THREADS
   if (result == 0) {
     servant->SetCallback(object);
+    self->client = state;
+    state->callback = object;
   } else {
     std::fprintf(stderr, "SetupNotifications() returned %ld in ZLCallback.register\n", result);
   }
   return PyLong_FromLong(result);
+}
+
+// unregister(): ends the registration; True when there was one.
+PyObject* UnregisterMethod(PyObject* object, PyObject*) {
+  return PyBool_FromLong(Unregister(reinterpret_cast<CallbackObject*>(object), true));
 }
 
 // The default handler: ignores the change and gives 0.
@@ -102,16 +166,33 @@ PyObject* TagsChanged(PyObject*, PyObject*) { return PyLong_FromLong(0); }
 
 PyMethodDef callback_methods[] = {
     {"register", Register, METH_VARARGS,
-     "Registers this callback with the passed zl.Client\n\n"
-     "register(client: Client) -> int: 0 when tag changes will arrive, else -1."},
+     "Registers this callback with the passed zl.Client\n"
+     "\n"
+     "0 when tag changes will arrive, else -1 (the client is not\n"
+     "connected, or the server has no channel for them). A registration\n"
+     "with another client ends first. register(None) ends the\n"
+     "registration, as unregister() does, and gives 0."},
+    {"unregister", UnregisterMethod, METH_NOARGS,
+     "Ends this callback's registration\n"
+     "\n"
+     "True when it was registered. No `tagschanged` call starts after it\n"
+     "returns, and the library no longer holds the callback: it is freed\n"
+     "once the script drops it."},
     {"tagschanged", TagsChanged, METH_VARARGS,
-     "Handle notification of changed tags\n\n"
-     "tagschanged(change: ZLTagChanges) -> int. Override it in a subclass; "
-     "the default ignores the change and gives 0."},
+     "Handle notification of changed tags\n"
+     "\n"
+     "Called once per changed tag. The value it returns is not used (the\n"
+     "default gives 0)."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 }  // namespace
+
+void ReleaseRegisteredCallback(ClientState* state) {
+  if (state != nullptr && state->callback != nullptr) {
+    Unregister(reinterpret_cast<CallbackObject*>(state->callback), false);
+  }
+}
 
 // Filled in by ReadyCallbackType: value-initialised here, so every slot not set
 // there is empty.
@@ -127,6 +208,7 @@ int ReadyCallbackType() {
   CallbackType.tp_new = CallbackNew;
   CallbackType.tp_init = CallbackInit;
   CallbackType.tp_dealloc = CallbackDealloc;
+  CallbackType.tp_weaklistoffset = offsetof(CallbackObject, weakrefs);
   CallbackType.tp_methods = callback_methods;
   return PyType_Ready(&CallbackType);
 }

@@ -30,6 +30,11 @@ void BaseZLCallback_i::SetCallback(PyObject* callback) {
   Py_XDECREF(old);
 }
 
+PyObject* BaseZLCallback_i::Detach() {
+  detached_ = true;
+  return callback_.exchange(nullptr);
+}
+
 void BaseZLCallback_i::push_structured_event(const CosNotification::StructuredEvent& event) {
   const ZEMR::ZLTagValueSeq* changes = nullptr;
   if (!(event.remainder_of_body >>= changes) || changes == nullptr) return;
@@ -51,8 +56,9 @@ void BaseZLCallback_i::push_structured_event(const CosNotification::StructuredEv
 }
 
 void BaseZLCallback_i::Deliver(const ZEMR::ZLTagValueEvent& change) {
-  PyObject* callback = callback_.load();
-  if (callback == nullptr || callback == Py_None) {
+  if (detached_) return;
+  PyObject* seen = callback_.load();
+  if (seen == nullptr || seen == Py_None) {
     std::fputs("#Whoa, there is no myself internal variable\n", stderr);
     return;
   }
@@ -61,8 +67,11 @@ void BaseZLCallback_i::Deliver(const ZEMR::ZLTagValueEvent& change) {
     return;
   }
   PyGILState_STATE gil = PyGILState_Ensure();
-  // The exit hook may have begun while this thread waited for the lock.
-  if (!Closing()) {
+  // Read again under the lock: the script may have unregistered (and the
+  // object may be gone) while this thread waited for it. The exit hook may
+  // have begun meanwhile too.
+  PyObject* callback = callback_.load();
+  if (!detached_ && callback != nullptr && callback != Py_None && !Closing()) {
     PyObject* record = PyObject_CallNoArgs(reinterpret_cast<PyObject*>(&TagChangesType));
     PyObject* result = nullptr;
     if (record != nullptr) {

@@ -3,9 +3,14 @@
 //
 // Threads: created, registered and destroyed by the script's thread;
 // push_structured_event runs in an ORB thread, one event at a time. The
-// Python reference is written under the interpreter lock and read by the
-// upcall without it (an atomic pointer); the upcall takes the interpreter
-// lock per tag change, so the script's thread can run between two changes.
+// Python reference is written under the interpreter lock; the upcall checks
+// it without the lock (an atomic pointer) and uses it only as read again
+// under the lock, which it takes per tag change, so the script's thread can
+// run between two changes. Once Detach has run (under the interpreter
+// lock), no call of `tagschanged` starts any more.
+//
+// The servant lives among the peer servants (peer_servants.h): its object
+// id is random, so only the channel it was connected to can call it.
 #ifndef ZL_PYTHON_CALLBACK_SERVANT_H_
 #define ZL_PYTHON_CALLBACK_SERVANT_H_
 
@@ -17,6 +22,7 @@
 
 #include <atomic>
 
+#include "broker/peer_servants.h"
 #include "zemr.hh"
 
 namespace zl {
@@ -37,6 +43,13 @@ class BaseZLCallback_i : public POA_CosNotifyComm::StructuredPushConsumer {
   // interpreter lock.
   void SetCallback(PyObject* callback);
 
+  // Ends delivery for good: gives the Python reference (owned by the caller
+  // from now on; null when none) and silently skips every later change.
+  // Needs the interpreter lock.
+  PyObject* Detach();
+
+  PortableServer::POA_ptr _default_POA() override { return PeerPoa(); }
+
   // Delivers each ZLTagValueEvent of the event's ZLTagValueSeq, in order; an
   // event whose body holds no ZLTagValueSeq is ignored.
   void push_structured_event(const CosNotification::StructuredEvent& event) override;
@@ -50,6 +63,7 @@ class BaseZLCallback_i : public POA_CosNotifyComm::StructuredPushConsumer {
   void Deliver(const ZEMR::ZLTagValueEvent& change);
 
   std::atomic<PyObject*> callback_;  // owned reference; None until registered
+  std::atomic<bool> detached_{false};
 };
 
 // True while the interpreter may still be entered from a foreign thread.

@@ -5,10 +5,12 @@
 // held), then one conversion of the plain result into a Python value.
 #include "client.h"
 
+#include <cstdio>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "callback.h"
 #include "exit_hook.h"
 #include "questions.h"
 #include "text.h"
@@ -127,6 +129,7 @@ void ClientDealloc(PyObject* object) {
     Py_BEGIN_ALLOW_THREADS
     delete sim;
     Py_END_ALLOW_THREADS
+    ReleaseRegisteredCallback(state);
     delete state;
   }
   Py_TYPE(object)->tp_free(object);
@@ -139,20 +142,32 @@ PyObject* Connect(ClientObject* self, PyObject* args) {
   if (!PyArg_ParseTuple(args, "s", &name)) return nullptr;
   ZL_REQUIRE_CLIENT(self, kNotInitialised);
   // A disconnect drops the client interface: a question handler set before
-  // is registered again with the new connection.
+  // is registered again with the new connection. A connect tears the
+  // notifications of the earlier connection down: the registered callback,
+  // if any, is connected to the new server's channel.
   QuestionDesk* desk = self->state->questions.get();
+  ClientState* state = self->state;
   return PyLong_FromLong(Run(self, -1, [&](ZLSim& s) {
     const int status = s.Connect(name);
     if (status == 0 && desk != nullptr && desk->has_handler()) {
       s.localDb().SetClientInterface(desk, false);
     }
+    if (status == 0 && !CORBA::is_nil(state->consumer)) {
+      const long set_up = s.localDb().SetupNotifications(state->consumer.in());
+      if (set_up != 0) {
+        std::fprintf(stderr, "SetupNotifications() returned %ld for the registered callback\n", set_up);
+      }
+    }
     return status;
   }));
 }
 
+// Also ends the registration of the client's callback.
 PyObject* Disconnect(ClientObject* self, PyObject*) {
   ZL_REQUIRE_CLIENT(self, kNotInitialised);
-  return PyLong_FromLong(Run(self, -1, [](ZLSim& s) { return s.Disconnect(); }));
+  const int status = Run(self, -1, [](ZLSim& s) { return s.Disconnect(); });
+  ReleaseRegisteredCallback(self->state);
+  return PyLong_FromLong(status);
 }
 
 PyObject* ListZLDatabases(ClientObject* self, PyObject* args) {
@@ -462,6 +477,7 @@ PyObject* Enter(ClientObject* self, PyObject*) {
 // reported on standard error like any other failed call.
 PyObject* Exit(ClientObject* self, PyObject*) {
   if (SimOf(self) != nullptr) Run(self, -1, [](ZLSim& s) { return s.Disconnect(); });
+  ReleaseRegisteredCallback(self->state);
   Py_RETURN_FALSE;
 }
 
@@ -591,7 +607,8 @@ PyMethodDef client_methods[] = {
               "An empty name connects to the default server."),
     ZL_METHOD("disconnect", Disconnect,
               "Disconnects from a Zelvik server.\n\n"
-              "disconnect() -> int: 0 when a server was connected, else -1."),
+              "disconnect() -> int: 0 when a server was connected, else -1.\n"
+              "Also ends the registration of the client's zl.Callback."),
     ZL_METHOD("listzldatabases", ListZLDatabases,
               "Lists the available ZL Databases registered on the network.\n\n"
               "listzldatabases() -> str: the names separated by commas, \"\" when none."),
@@ -635,7 +652,8 @@ PyMethodDef client_methods[] = {
               "createserver(server, host) -> int: 0 when created, else -1."),
     ZL_METHOD("enableevents", EnableEvents,
               "Enables errors and warnings to be pushed to this client.\n\n"
-              "enableevents(on) -> int: 0 enabled, 1 already enabled or no channel, -1 failure."),
+              "enableevents(on) -> int: 0 enabled, 1 already enabled or no channel, -1 failure.\n"
+              "A client whose consumer the channel disconnected joins it again: 0."),
     ZL_METHOD("download", Download,
               "Downloads one or more tags (separate lines) to the database.\n\ndownload(lines) -> int"),
     ZL_METHOD("deletetag", DeleteTag,

@@ -13,6 +13,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <COS/CosNotifyComm.hh>
+
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -37,6 +39,14 @@ struct ClientState {
   // outlives `sim`, which may hold it as its client interface. The pointer
   // is guarded by the interpreter lock.
   std::shared_ptr<QuestionDesk> questions;
+  // The zl.Callback registered to this client (callback.h); borrowed (its
+  // servant keeps it alive while registered); null when none. Guarded by
+  // the interpreter lock.
+  PyObject* callback = nullptr;
+  // That callback's consumer reference, which every successful connect
+  // connects to the server's notifications again; nil when none. Guarded by
+  // `mu`.
+  CosNotifyComm::StructuredPushConsumer_var consumer;
 };
 
 struct ClientObject {

@@ -208,12 +208,43 @@ class ZLTagChanges:
 
 
 class Callback:
-    """Client callback object that receives tag data changes"""
+    """Client callback object that receives tag data changes
+
+    Subclass it and override `tagschanged`. Threads: `tagschanged` runs on a
+    thread of the library (one of the ORB's threads that receive the
+    server's notifications), never on the thread that registered it; it
+    holds the interpreter lock for one change at a time, and changes arrive
+    one at a time in the server's order. A handler that blocks delays the
+    later changes of this callback only. An exception it raises is printed
+    as an unraisable error; delivery goes on.
+
+    Lifetime: a registered callback stays registered to its client, and
+    alive, until `unregister()`, `register(None)`, the client's
+    `disconnect()` (or the end of its `with` block), the registration of
+    another callback on that client, or the client's end. Every later
+    successful `connect` of the client (for example after the server was
+    restarted) sets it up again by itself.
+    """
 
     def __init__(self, *ignored: Any) -> None: ...
 
-    def register(self, client: Client, /) -> int:
-        """Registers this callback with the passed zl.Client"""
+    def register(self, client: Client | None, /) -> int:
+        """Registers this callback with the passed zl.Client
+
+        0 when tag changes will arrive, else -1 (the client is not
+        connected, or the server has no channel for them). A registration
+        with another client ends first. register(None) ends the
+        registration, as unregister() does, and gives 0."""
+
+    def unregister(self) -> bool:
+        """Ends this callback's registration
+
+        True when it was registered. No `tagschanged` call starts after it
+        returns, and the library no longer holds the callback: it is freed
+        once the script drops it."""
 
     def tagschanged(self, change: ZLTagChanges, /) -> int:
-        """Handle notification of changed tags"""
+        """Handle notification of changed tags
+
+        Called once per changed tag. The value it returns is not used (the
+        default gives 0)."""

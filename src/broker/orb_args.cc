@@ -7,6 +7,8 @@
 
 #include <memory>
 
+#include "broker/client_endpoint.h"
+
 namespace zl {
 namespace {
 
@@ -74,7 +76,8 @@ std::string EndpointFromListenValue(const std::string& value) {
   return "giop:tcp:" + rest;
 }
 
-std::vector<std::string> TranslateForOrb(const std::vector<std::string>& words) {
+std::vector<std::string> TranslateForOrb(const std::vector<std::string>& words,
+                                         const std::string& ns_ior) {
   std::vector<std::string> out;
   for (std::size_t i = 0; i < words.size(); ++i) {
     if (!SameWord(words[i], kListenOption)) {
@@ -87,6 +90,17 @@ std::vector<std::string> TranslateForOrb(const std::vector<std::string>& words) 
     }
     out.push_back("-ORBendPoint");
     out.push_back(EndpointFromListenValue(words[++i]));
+  }
+  // A client that names no endpoint listens only where its server can
+  // reach it; where the Naming Service host cannot be told, nowhere is added.
+  const char* env_endpoint = ACE_OS::getenv("ORBendPoint");
+  if (!HasWord(out, "-ORBendPoint") && !HasWord(out, "-ORBendPointNoPublish") &&
+      (env_endpoint == nullptr || *env_endpoint == '\0')) {
+    const std::string endpoint = DefaultClientEndpoint(out, ns_ior);
+    if (!endpoint.empty()) {
+      out.push_back("-ORBendPoint");
+      out.push_back(endpoint);
+    }
   }
   if (!HasWord(out, "-ORBclientConnectTimeOutPeriod")) {
     out.push_back("-ORBclientConnectTimeOutPeriod");

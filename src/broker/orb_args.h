@@ -10,8 +10,10 @@
 //
 // Translation: the listen-endpoint words of the original ORB mean nothing to
 // omniORB, so just before ORB_init "-OrbListenEndpoints V" becomes
-// "-ORBendPoint giop:tcp:HOST:PORT", and the client's default time limits
-// are added unless the options set them.
+// "-ORBendPoint giop:tcp:HOST:PORT"; when no endpoint is named at all, the
+// default endpoint of client_endpoint.h is added (the local address toward
+// the Naming Service host); and the client's default time limits are added
+// unless the options set them.
 //
 // Stateless; safe from any thread.
 #ifndef ZL_BROKER_ORB_ARGS_H_
@@ -43,9 +45,12 @@ std::string EndpointFromListenValue(const std::string& value);
 constexpr int kDefaultConnectTimeoutMs = 10000;
 constexpr int kDefaultCallTimeoutMs = 60000;
 
-// The vector as omniORB takes it: listen endpoints translated, default time
-// limits added.
-std::vector<std::string> TranslateForOrb(const std::vector<std::string>& words);
+// The vector as omniORB takes it: listen endpoints translated, the default
+// endpoint added when neither the vector nor the variable "ORBendPoint"
+// names one (`ns_ior` is the "-nsior" word, see client_endpoint.h), default
+// time limits added.
+std::vector<std::string> TranslateForOrb(const std::vector<std::string>& words,
+                                         const std::string& ns_ior = "");
 
 }  // namespace zl
 

@@ -58,7 +58,7 @@ int OrbHolder::InitOrb(const char* options) {
   }
   try {
     OrbArgs args = AssembleOrbArgs(options, ACE_OS::getenv("Zelvik_Interface"));
-    std::vector<std::string> words = TranslateForOrb(args.words);
+    std::vector<std::string> words = TranslateForOrb(args.words, args.ns_ior_file);
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(&w[0]);
     argv.push_back(nullptr);

@@ -35,6 +35,11 @@ long MessageChannel::Enable(ZEMR::ZelvikDatabase_ptr db, CORBA::ORB_ptr orb) {
     ACE_DEBUG((LM_ERROR, "ZelvikDatabase passed to EnableEvents() was bogus\n"));
     return -1;
   }
+  if (listener_running_ && !connected_) {
+    // disconnect_pull_consumer came: the listener pulls nothing any more.
+    ACE_DEBUG((LM_INFO, "#info: the message consumer was disconnected; joining the channel again\n"));
+    Disable();
+  }
   if (listener_running_) {
     ACE_DEBUG((LM_INFO, " Events are already enabled\n"));
     return 1;
@@ -53,7 +58,10 @@ long MessageChannel::Enable(ZEMR::ZelvikDatabase_ptr db, CORBA::ORB_ptr orb) {
     CosEventComm::PullConsumer_var consumer;
     {
       std::lock_guard<std::mutex> lock(mu_);
-      if (CORBA::is_nil(consumer_)) consumer_ = consumer_servant_._this();
+      if (CORBA::is_nil(consumer_)) {
+        CORBA::Object_var object = ActivatePeerServant(&consumer_servant_);
+        consumer_ = CosEventComm::PullConsumer::_narrow(object.in());
+      }
       consumer = CosEventComm::PullConsumer::_duplicate(consumer_.in());
     }
     CosEventChannelAdmin::ConsumerAdmin_var admin = channel->for_consumers();
@@ -167,6 +175,11 @@ long MessageChannel::PullOne() {
     ACE_DEBUG((LM_CRITICAL, "**Caught exception while getting server messages!\n"));
   }
   return -1;
+}
+
+CosEventComm::PullConsumer_ptr MessageChannel::consumer_reference() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return CosEventComm::PullConsumer::_duplicate(consumer_.in());
 }
 
 long MessageChannel::GetServerMessages() {

@@ -20,16 +20,19 @@
 #include <atomic>
 #include <mutex>
 
+#include "broker/peer_servants.h"
 #include "localdb/message_queues.h"
 #include "zemr.hh"
 
 namespace zl {
 
-// The pull consumer servant; the channel calls it only to disconnect.
+// The pull consumer servant; the channel calls it only to disconnect. It is
+// activated among the peer servants (peer_servants.h) under a random id.
 class PullConsumer_i : public POA_CosEventComm::PullConsumer {
  public:
   explicit PullConsumer_i(std::atomic<bool>& connected) : connected_(connected) {}
   void disconnect_pull_consumer() override { connected_ = false; }
+  PortableServer::POA_ptr _default_POA() override { return PeerPoa(); }
 
  private:
   std::atomic<bool>& connected_;
@@ -45,7 +48,9 @@ class MessageChannel {
   // Connects to the message channel of `db` and starts the listener.
   // 0 enabled; 1 already enabled, or the server has no channel; -1 without
   // a database, with a server that does not answer, or when the channel
-  // could not be joined.
+  // could not be joined. A consumer that the channel (or anybody holding
+  // its reference) disconnected does not count as enabled: it is taken
+  // down and the channel joined again under a new consumer reference.
   long Enable(ZEMR::ZelvikDatabase_ptr db, CORBA::ORB_ptr orb);
   // Stops the listener, leaves the channel, deactivates the consumer. Gives 0.
   long Disable();
@@ -56,6 +61,10 @@ class MessageChannel {
   long PullOne();
   // Takes every waiting message; gives how many.
   long GetServerMessages();
+
+  // The consumer's reference as handed to the channel (a duplicate); nil
+  // while events are off.
+  CosEventComm::PullConsumer_ptr consumer_reference();
 
   // Whether the listener is meant to run: the events-enabled state. Stays
   // true when the listener ended by itself after a failed pull.

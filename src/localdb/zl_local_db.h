@@ -100,6 +100,8 @@ class ZEMR_ZLLocalDB_i : public virtual ZEMR::ZLLocalDB,
   long GetServerMessages() { return channel_.GetServerMessages(); }
   long PullOneMessage() { return channel_.PullOne(); }
   bool EventsEnabled() const { return channel_.listener_running(); }
+  // The message consumer's reference (a duplicate); nil while events are off.
+  CosEventComm::PullConsumer_ptr MessageConsumer() { return channel_.consumer_reference(); }
 
   // The one-second client timer on the ORB holder's reactor: 0 or -1.
   long StartClientTimer();

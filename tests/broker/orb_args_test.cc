@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 
+#include "broker/client_endpoint.h"
 #include "support/log_capture.h"
 
 namespace zl {
@@ -87,6 +89,100 @@ TEST(EndpointTest, ListenValues) {
     SCOPED_TRACE(c.line);
     EXPECT_EQ(c.want, EndpointFromListenValue(c.value));
   }
+}
+
+// A Naming Service reference (little-endian) with a foreign profile before
+// its IIOP profile for 127.0.0.1, and one (big-endian) for ns.example.
+const char kIorLoopback[] =
+    "IOR:010000002800000049444c3a6f6d672e6f72672f436f734e616d696e672f4e616d696e67436f6e74"
+    "6578743a312e300002000000010000000300000061626300000000001b000000010102000a0000003132"
+    "372e302e302e3100f90a030000006b6579";
+const char kIorNamed[] =
+    "IOR:000000000000002849444c3a6f6d672e6f72672f436f734e616d696e672f4e616d696e67436f6e74"
+    "6578743a312e300000000002000000010000000361626300000000000000001f00010200000000"
+    "0b6e732e6578616d706c6500000af90000000000036b6579";
+
+TEST(ClientEndpointTest, HostOfReference) {
+  struct Case { int line; std::string reference; const char* want; };
+  const Case kCases[] = {
+      {__LINE__, "corbaloc::127.0.0.1:2809/NameService", "127.0.0.1"},
+      {__LINE__, "corbaloc:iiop:1.2@ns.example:2809/NameService", "ns.example"},
+      {__LINE__, "CORBALOC::ns.example/NameService", "ns.example"},  // no port, any case
+      {__LINE__, "corbaloc:rir:,:ns.example:1/N", "ns.example"},  // the first address with a host
+      {__LINE__, "corbaloc::[::1]:2809/NameService", "::1"},
+      {__LINE__, "corbaname::ns.example:2809#a/b", "ns.example"},
+      {__LINE__, "corbaloc:rir:/NameService", ""},   // no host to be told
+      {__LINE__, "corbaloc:omniunix:/tmp/s:key", ""},  // not TCP
+      {__LINE__, kIorLoopback, "127.0.0.1"},
+      {__LINE__, kIorNamed, "ns.example"},
+      {__LINE__, std::string(kIorLoopback).substr(0, 60), ""},  // cut short
+      {__LINE__, "IOR:zz", ""},
+      {__LINE__, "IOR:0", ""},
+      {__LINE__, "ns.ior", ""},  // a bare word is no reference
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(c.want, HostOfReference(c.reference));
+  }
+}
+
+// The endpoint the client ORB is given, per option set.
+TEST(ClientEndpointTest, ChosenPerOptionSet) {
+  for (const char* name : {"ORBendPoint", "ORBInitRef", "ORBDefaultInitRef"}) unsetenv(name);
+  const std::string file = ::testing::TempDir() + "ns_ior_file.txt";
+  std::ofstream(file) << kIorLoopback << "\n";
+  const std::string loopback_ns = "NameService=corbaloc::127.0.0.1:2809/NameService";
+  struct Case { int line; Words words; std::string ns_ior; Words want; };
+  const Case kCases[] = {
+      {__LINE__, {"ZLSim"}, "", {}},  // nothing names the Naming Service host: as before
+      {__LINE__, {"ZLSim", "-ORBInitRef", loopback_ns}, "", {"giop:tcp:127.0.0.1:"}},
+      {__LINE__, {"ZLSim", "-ORBInitRef", "NameService=corbaloc::localhost:1/NameService"}, "",
+       {"giop:tcp:127.0.0.1:"}},
+      // any loopback host is reached from 127.0.0.1
+      {__LINE__, {"ZLSim", "-ORBInitRef", "NameService=corbaname::127.0.0.2:1"}, "",
+       {"giop:tcp:127.0.0.1:"}},
+      {__LINE__, {"ZLSim", "-ORBDefaultInitRef", "corbaloc::127.0.0.1:2809"}, "",
+       {"giop:tcp:127.0.0.1:"}},
+      // another initial reference says nothing about the Naming Service
+      {__LINE__, {"ZLSim", "-ORBInitRef", "Other=corbaloc::127.0.0.1:1/x"}, "", {}},
+      {__LINE__, {"ZLSim", "-ORBInitRef", "NameService=corbaloc:rir:/NameService"}, "", {}},
+      {__LINE__, {"ZLSim", "-ORBInitRef", "NameService=IOR:zz"}, "", {}},
+      {__LINE__, {"ZLSim", "F", "-nsior"}, "corbaloc::127.0.0.1:2809/NameService",
+       {"giop:tcp:127.0.0.1:"}},
+      {__LINE__, {"ZLSim", "F", "-nsior"}, kIorLoopback, {"giop:tcp:127.0.0.1:"}},
+      {__LINE__, {"ZLSim", "F", "-nsior"}, "file://" + file, {"giop:tcp:127.0.0.1:"}},
+      // "-nsior" is where the client looks first, so it decides
+      {__LINE__, {"ZLSim", "-ORBInitRef", loopback_ns, "F", "-nsior"}, "corbaloc:rir:/x", {}},
+      // Zelvik_Interface and an explicit endpoint win
+      {__LINE__, {"ZLSim", "-ORBInitRef", loopback_ns, "-OrbListenEndpoints", "127.0.0.1:5000"}, "",
+       {"giop:tcp:127.0.0.1:5000"}},
+      {__LINE__, {"ZLSim", "-ORBendPoint", "giop:tcp::6000", "-ORBInitRef", loopback_ns}, "",
+       {"giop:tcp::6000"}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.line);
+    const Words out = TranslateForOrb(c.words, c.ns_ior);
+    Words endpoints;
+    for (std::size_t i = 0; i + 1 < out.size(); ++i) {
+      if (out[i] == "-ORBendPoint") endpoints.push_back(out[i + 1]);
+    }
+    EXPECT_EQ(c.want, endpoints);
+  }
+
+  // omniORB's variables name the Naming Service when the options do not.
+  setenv("ORBInitRef", loopback_ns.c_str(), 1);
+  EXPECT_EQ("giop:tcp:127.0.0.1:", DefaultClientEndpoint({"ZLSim"}, ""));
+  unsetenv("ORBInitRef");
+  setenv("ORBDefaultInitRef", "corbaloc::127.0.0.1:2809", 1);
+  EXPECT_EQ("giop:tcp:127.0.0.1:", DefaultClientEndpoint({"ZLSim"}, ""));
+  unsetenv("ORBDefaultInitRef");
+
+  // The variable omniORB reads names an endpoint as well.
+  setenv("ORBendPoint", "giop:tcp::7000", 1);
+  EXPECT_EQ((Words{"ZLSim", "-ORBInitRef", loopback_ns, "-ORBclientConnectTimeOutPeriod", "10000",
+                   "-ORBclientCallTimeOutPeriod", "60000"}),
+            TranslateForOrb({"ZLSim", "-ORBInitRef", loopback_ns}));
+  unsetenv("ORBendPoint");
 }
 
 TEST(TranslateTest, ListenEndpointsAndTimeLimits) {

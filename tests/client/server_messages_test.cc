@@ -6,6 +6,8 @@
 #include <regex>
 #include <string>
 
+#include "broker/orb_holder.h"
+#include "broker/peer_servants.h"
 #include "broker/zl_sim.h"
 #include "client_env.h"
 #include "support/log_capture.h"
@@ -51,6 +53,37 @@ TEST_F(ServerMessagesTest, EnableTwiceAndWithoutDatabase) {
   EXPECT_EQ(-1, idle->EnableEvents(true));
   EXPECT_TRUE(log_.Has(LM_ERROR, "EnableEvents() called while not connected\n"));
   EXPECT_FALSE(idle->MessagesExist(0));
+}
+
+// Anybody holding the consumer's reference may disconnect it; the client
+// then joins the channel again on the next enable, and messages flow.
+TEST_F(ServerMessagesTest, DisconnectedByAPeerThenEnabledAgain) {
+  CosEventComm::PullConsumer_var consumer = client_->localDb().MessageConsumer();
+  ASSERT_FALSE(CORBA::is_nil(consumer));
+  PortableServer::POA_var poa = PeerPoa();
+  PortableServer::ObjectId_var id = poa->reference_to_id(consumer.in());
+  EXPECT_EQ(kPeerIdBytes, id->length());
+
+  // As a peer would: from the stringified reference, through the ORB.
+  CORBA::ORB_ptr orb = OrbHolder::instance()->orb();
+  CORBA::String_var text = orb->object_to_string(consumer.in());
+  CORBA::Object_var object = orb->string_to_object(text.in());
+  CosEventComm::PullConsumer_var peer = CosEventComm::PullConsumer::_narrow(object.in());
+  peer->disconnect_pull_consumer();
+
+  EXPECT_EQ(0, client_->EnableEvents(true));
+  EXPECT_TRUE(log_.Has(LM_INFO, "#info: the message consumer was disconnected; joining the channel again\n"));
+  EXPECT_FALSE(log_.Has(LM_INFO, " Events are already enabled\n"));
+  // The old reference is dead; a new one was handed to the channel.
+  CosEventComm::PullConsumer_var renewed = client_->localDb().MessageConsumer();
+  PortableServer::ObjectId_var new_id = poa->reference_to_id(renewed.in());
+  EXPECT_NE(std::string(reinterpret_cast<const char*>(id->get_buffer()), id->length()),
+            std::string(reinterpret_cast<const char*>(new_id->get_buffer()), new_id->length()));
+  EXPECT_THROW(peer->disconnect_pull_consumer(), CORBA::OBJECT_NOT_EXIST);
+
+  ASSERT_EQ("OK", Control("message error R back").substr(0, 2));
+  EXPECT_TRUE(AwaitMessage(*client_, 1, "in R) back"));
+  EXPECT_EQ(1, client_->EnableEvents(true));  // connected: already enabled
 }
 
 TEST_F(ServerMessagesTest, MessagesArriveFormattedInTheirQueues) {

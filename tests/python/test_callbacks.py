@@ -3,10 +3,12 @@ pushed by the server. The server's control endpoint pushes events with
 names of their own (prefix "T_"), so the plant's own changes, which arrive
 too, are told apart."""
 
+import gc
 import subprocess
 import sys
 import threading
 import time
+import weakref
 
 import pytest
 
@@ -91,6 +93,84 @@ def test_reregistration_leaves_one_active_registration(plant, client):
     assert wait_for(lambda: len(second.names()) >= 2)
     assert second.names() == ["T_ONE", "T_TWO"]
     assert first.names() == []
+
+
+def test_reconnect_sets_the_registered_callback_up_again(plant, client):
+    # A connect replaces the attachment and with it the notifications.
+    r = Recorder()
+    assert r.register(client) == 0
+    assert client.connect("SIM") == 0
+    push(plant, "T_AFTER_CONNECT:1:1:Auto")
+    assert wait_for(lambda: r.names() == ["T_AFTER_CONNECT"])
+
+
+def _reconnect(client):
+    assert client.connect("SIM") == 0
+
+
+# Each way a registration ends, and what gives the client its server again.
+ENDINGS = {
+    "unregister": (lambda cb, client: cb.unregister() is True, None),
+    "register_none": (lambda cb, client: cb.register(None) == 0, None),
+    "disconnect": (lambda cb, client: client.disconnect() == 0, _reconnect),
+}
+
+
+@pytest.mark.parametrize("ending", sorted(ENDINGS))
+def test_ended_registration_stops_calls_and_releases_the_callback(plant, client, ending):
+    end, restore = ENDINGS[ending]
+    old = Recorder()
+    assert old.register(client) == 0
+    push(plant, "T_BEFORE:1:1:Auto")
+    assert wait_for(lambda: old.names() == ["T_BEFORE"])
+    assert end(old, client)
+    if restore:
+        restore(client)
+    # Not registered any more: a reconnect does not bring it back either.
+    assert client.connect("SIM") == 0
+    calls = len(old.names())
+    gone = weakref.ref(old)
+
+    # Changes pushed after the end reach a new callback, never the old one.
+    new = Recorder()
+    assert new.register(client) == 0
+    push(plant, "T_LATER:1:1:Auto")
+    assert wait_for(lambda: new.names() == ["T_LATER"])
+    assert len(old.names()) == calls
+    assert old.unregister() is False  # nothing left to end
+
+    del old
+    gc.collect()
+    assert gone() is None
+
+
+def test_unregister_from_the_handler(plant, client):
+    class Once(Recorder):
+        def tagschanged(self, change):
+            super().tagschanged(change)
+            if change.tag == "T_STOP":
+                self.result = self.unregister()
+            return 0
+
+    once = Once()
+    assert once.register(client) == 0
+    push(plant, "T_STOP:1:1:Auto", "T_SAME_EVENT:1:1:Auto")
+    assert wait_for(lambda: getattr(once, "result", None) is True)
+    sync = Recorder()
+    assert sync.register(client) == 0
+    push(plant, "T_LATER:1:1:Auto")
+    assert wait_for(lambda: sync.names() == ["T_LATER"])
+    # Even the next change of the same event is not delivered.
+    assert once.names() == ["T_STOP"]
+
+
+def test_plain_callback_is_released_as_well(client):
+    cb = zl.Callback()
+    assert cb.register(client) == 0
+    gone = weakref.ref(cb)
+    assert cb.unregister() is True
+    del cb
+    assert gone() is None
 
 
 def test_register_bad_arguments(idle, capfd):

@@ -301,6 +301,35 @@ client.disconnect()
     child.finish()
 
 
+def test_server_restarted_registered_callback_follows_the_reconnect(services, tmp_path):
+    # Registered once: the connect to the restarted server sets it up again.
+    child = Child(services, """
+import weakref
+changes = []
+class Recorder(zl.Callback):
+    def tagschanged(self, change):
+        changes.append(change.tag)
+        return 0
+cb = Recorder()
+assert cb.register(client) == 0
+until(lambda: changes)
+step("restarted")
+assert client.pve("LEVEL_SP") == 0.0
+assert client.connect("SIM") == 0
+del changes[:]
+until(lambda: changes)
+assert cb.unregister() is True
+gone = weakref.ref(cb)
+del cb
+assert gone() is None
+client.disconnect()
+""", tmp_path)
+    child.expect("restarted")
+    services.restart_sim()
+    child.go()
+    child.finish()
+
+
 # --- a server that accepts calls and never answers -----------------------
 
 def test_paused_server_each_call_ends_by_the_call_time_limit(services, tmp_path):
