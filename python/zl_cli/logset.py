@@ -2,16 +2,21 @@
 
 Without options every record is printed: its offset, kind, elapsed
 milliseconds and the text line the library renders for it. --csv and --json
-give one column per tag over time (see logset_file.series); --plot draws
+give one column per tag over time (see logset_file.rows); --plot draws
 chosen tags against time into a PNG. A truncated or corrupt file: what is
 whole is decoded and shown, then an error naming the offset, exit status 1.
+
+The file is streamed (logset_file.read_records): the listing and --csv hold
+one record and one row at a time, whatever the file's size; they read the
+file twice when the tags must be known first (--csv, and --tags). --json
+and --plot gather the columns in memory.
 """
 import csv
+import io
 import json
 import sys
 
-from zl_cli import logset_file
-from zl_cli.cli import read_input
+from zl_cli import logset_file, safe_text
 
 
 def add_arguments(parser, command):
@@ -30,48 +35,97 @@ def add_arguments(parser, command):
 
 
 def main(args):
-    data = read_input("logset", args.file)
-    if data is None:
+    try:
+        f = open(args.file, "rb")
+    except OSError as e:
+        print("zl logset: cannot read %s: %s" % (safe_text.terminal(args.file), e.strerror or e),
+              file=sys.stderr)
         return 1
-    decoded = logset_file.decode(data)
-    wanted = [t.strip() for t in args.tags.split(",") if t.strip()] if args.tags else None
-    if wanted:
+    with f:
+        if not f.seekable():  # a pipe: keep it, it is read more than once
+            f = io.BytesIO(f.read())
+        return _run(args, f)
+
+
+def _run(args, f):
+    out = sys.stdout
+    reader = Reader(f)
+    if not (args.csv or args.json or args.plot):
+        print_records(reader.records(), out)
+        return reader.report(args.file)
+    tags = reader.tags()
+    if args.tags:
         # Scenario lines are upper case, and so are most tag names: match
         # the names in the file without regard to case.
-        known = {r.text.upper(): r.text for r in decoded.records if r.kind[:4] == "_TA_"}
-        wanted = [known.get(t.upper(), t) for t in wanted]
-    s = logset_file.series(decoded.records, wanted)
-    out = sys.stdout
-    if args.csv:
-        print_csv(s, out)
-    elif args.json:
-        print_json(decoded, s, out)
-    elif not args.plot:
-        print_records(decoded.records, out)
+        known = {t.upper(): t for t in tags}
+        wanted = [known.get(t.strip().upper(), t.strip()) for t in args.tags.split(",")]
+        wanted = list(dict.fromkeys(t for t in wanted if t))
+        tags = wanted or tags
     status = 0
+    if args.csv:
+        print_csv(tags, logset_file.rows(reader.records(), tags), out)
+    s = None
+    if args.json or args.plot:
+        s = logset_file.series(reader.records(), tags)
+    if args.json:
+        print_json(reader.logs, s, out)
     if args.plot:
-        if not any(v is not None for tag in s.tags for v in s.values[tag]):
-            print("zl logset: nothing to plot: no values of %s in %s"
-                  % (",".join(s.tags) or "any tag", args.file), file=sys.stderr)
-            status = 1
-        else:
-            try:
-                plot(s, args.plot, title=args.file)
-            except ImportError:
-                print("zl logset: --plot needs matplotlib (Debian: python3-matplotlib)",
-                      file=sys.stderr)
-                status = 1
-            except OSError as e:
-                print("zl logset: cannot write %s: %s" % (args.plot, e.strerror or e),
-                      file=sys.stderr)
-                status = 1
-    if decoded.error:
-        out.flush()
+        status = _plot(s, args)
+    return max(status, reader.report(args.file))
+
+
+class Reader:
+    """The records of one open log set file, read as often as needed from
+    its start; remembers the first format error and the file's logs."""
+
+    def __init__(self, f):
+        self.f = f
+        self.start = f.tell()
+        self.error = None
+        self.logs = []  # name, start time and offset of each "_HD_" record
+
+    def records(self):
+        self.f.seek(self.start)
+        self.logs = []
+        try:
+            for r in logset_file.read_records(self.f):
+                if r.kind[:4] == "_HD_":
+                    self.logs.append({"name": r.text, "started": r.mode, "offset": r.offset})
+                yield r
+        except logset_file.FormatError as e:
+            self.error = e
+
+    def tags(self):
+        return logset_file.tag_names(self.records())
+
+    def report(self, name):
+        """Tells of a format error on standard error: 1 after one, else 0."""
+        if self.error is None:
+            return 0
+        sys.stdout.flush()
         print("zl logset: %s: %s at offset %d; %d whole record(s) before it"
-              % (args.file, decoded.error, decoded.error_offset, len(decoded.records)),
+              % (safe_text.terminal(name), self.error.reason, self.error.offset,
+                 self.error.whole), file=sys.stderr)
+        return 1
+
+
+def _plot(s, args):
+    if not any(v is not None for tag in s.tags for v in s.values[tag]):
+        print("zl logset: nothing to plot: no values of %s in %s"
+              % (safe_text.terminal(",".join(s.tags) or "any tag"),
+                 safe_text.terminal(args.file)), file=sys.stderr)
+        return 1
+    try:
+        plot(s, args.plot, title=args.file)
+    except ImportError:
+        print("zl logset: --plot needs matplotlib (Debian: python3-matplotlib)",
               file=sys.stderr)
-        status = 1
-    return status
+        return 1
+    except OSError as e:
+        print("zl logset: cannot write %s: %s" % (safe_text.terminal(args.plot),
+                                                  e.strerror or e), file=sys.stderr)
+        return 1
+    return 0
 
 
 def describe(r):
@@ -80,32 +134,35 @@ def describe(r):
     if kind == "_FO_":
         return "format %d (%s)" % (r.mode, logset_file.FORMATS.get(r.mode, "unknown"))
     if kind == "_DE_":
-        return "delimiter %d (%r)" % (r.mode, chr(r.mode) if r.mode < 0x110000 else "?")
-    return logset_file.render(r)
+        return "delimiter %d (%s)" % (
+            r.mode, safe_text.terminal(repr(chr(r.mode))) if r.mode < 0x110000 else "'?'")
+    return safe_text.terminal(logset_file.render(r))
 
 
 def print_records(records, out):
     out.write("%8s  %-4s  %10s  %s\n" % ("OFFSET", "KIND", "MS", "LINE"))
     for r in records:
-        out.write("%8d  %-4s  %10d  %s\n" % (r.offset, r.kind, r.elapsed_ms, describe(r)))
+        out.write("%8d  %-4s  %10d  %s\n" % (r.offset, safe_text.terminal(r.kind), r.elapsed_ms,
+                                            describe(r)))
 
 
 def _cell(value):
     return "" if value is None else repr(value)
 
 
-def print_csv(s, out):
+def print_csv(tags, rows, out):
     w = csv.writer(out, lineterminator="\n")
-    w.writerow(["time"] + s.tags)
-    for i, t in enumerate(s.times):
-        w.writerow(["%.3f" % t] + [_cell(s.values[tag][i]) for tag in s.tags])
+    w.writerow(["time"] + [safe_text.terminal(t) for t in tags])
+    for t, values in rows:
+        w.writerow(["%.3f" % t] + [_cell(v) for v in values])
 
 
-def print_json(decoded, s, out):
-    logs = [{"name": r.text, "started": r.mode, "offset": r.offset}
-            for r in decoded.records if r.kind[:4] == "_HD_"]
-    json.dump({"logs": logs, "tags": s.tags, "time": s.times, "values": s.values}, out,
-              indent=1)
+def print_json(logs, s, out):
+    """Strict JSON: a value JSON has no number for is a string (json_number)."""
+    number = safe_text.json_number
+    values = {tag: [number(v) for v in column] for tag, column in s.values.items()}
+    json.dump({"logs": logs, "tags": s.tags, "time": s.times, "values": values}, out,
+              indent=1, allow_nan=False)
     out.write("\n")
 
 
