@@ -10,6 +10,7 @@ FormatError that names the record's offset, after every record before it.
 `rows` turns records into one row per moment with every tag's value, also
 one at a time.
 """
+import math
 import struct
 import time
 from dataclasses import dataclass
@@ -91,49 +92,40 @@ def read_records(f):
 def format_fixed(value, decimals=6):
     """A number as the library writes it in record lines: `decimals` places,
     rounded half away from zero on 17 significant digits, trailing zeros
-    trimmed down to one place ("50.0", "1.25", "-0.0"). "***" when not finite."""
-    if value != value or value in (float("inf"), float("-inf")):
+    trimmed down to one place ("50.0", "1.25", "-0.0"). "***" when not
+    finite or too long, "???" when the digits before the point fill the
+    library's 40 characters."""
+    if not math.isfinite(value):
         return "***"
-    negative = str(value).startswith("-")
+    negative = math.copysign(1.0, value) < 0
     if value == 0.0:
         mantissa, point = "0", 0
     else:
         sci = "%.16e" % abs(value)
         mantissa = sci[0] + sci[2:18]
-        point = int(sci[sci.index("e") + 1:]) + 1
+        point = int(sci[19:]) + 1
     count = point + decimals
     if count > 348:
         return "***"
-    digits = ["0"]
-    nxt = 0
-    for _ in range(max(count, 0)):
-        digits.append(mantissa[nxt] if nxt < len(mantissa) else "0")
-        nxt += 1 if nxt < len(mantissa) else 0
-    if count >= 0 and nxt < len(mantissa) and mantissa[nxt] >= "5":
-        i = len(digits) - 1
-        while digits[i] == "9":
-            digits[i] = "0"
-            i -= 1
-        digits[i] = chr(ord(digits[i]) + 1)
+    digits = "0" + mantissa[:max(count, 0)].ljust(max(count, 0), "0")
+    if 0 <= count < len(mantissa) and mantissa[count] >= "5":
+        digits = str(int(digits) + 1).rjust(len(digits), "0")
     if digits[0] == "1":
         point += 1
     else:
-        digits.pop(0)
+        digits = digits[1:]
     text = "-" if negative else ""
     if point <= 0:
-        text += "0." + "0" * (-point)
-    for i in range(len(digits) + 1):
-        if point >= 1 and i == point:
-            text += "."
-        if i < len(digits):
-            text += digits[i]
+        text += "0." + "0" * (-point) + digits
+    elif point <= len(digits):
+        text += digits[:point] + "." + digits[point:]
+    else:
+        text += digits
     text = text[:40]
     dot = text.find(".")
     if dot < 0:
         return "???"
-    while len(text) > 3 and len(text) - 1 > dot + 1 and text.endswith("0"):
-        text = text[:-1]
-    return text
+    return text[:max(len(text.rstrip("0")), dot + 2, 3)]
 
 
 def format_elapsed(ms):
@@ -154,7 +146,7 @@ def render(r):
     ts = format_elapsed(r.elapsed_ms)
     kind = r.kind[:4]
     text = r.text
-    v, v2 = format_fixed(r.value), format_fixed(r.value2)
+    v = format_fixed(r.value)
     if kind == "_HD_":
         line = "  Log set '%s', started %s" % (text, calendar_text(r.mode)[:24])
     elif kind in ("_FO_", "_DE_"):
@@ -168,17 +160,19 @@ def render(r):
     elif kind == "STAU":
         line = "%s Tag %s to AUTO, value=%s" % (ts, text, v)
     elif kind == "SVFY":
+        v2 = format_fixed(r.value2)
         if r.value == r.value2:
             line = "%s   Verify tag %s = %s passed Value is %s" % (ts, text, v, v2)
         else:
             line = "%s **Verify tag %s = %s FAILED Value is %s" % (ts, text, v, v2)
     elif kind == "SASR":
-        line = "%s **Assertion tag %s = %s FAILED. Value is %s" % (ts, text, v, v2)
+        line = "%s **Assertion tag %s = %s FAILED. Value is %s" % (ts, text, v,
+                                                                   format_fixed(r.value2))
     elif kind == "SCMT":
         line = "%s COMMENT: %s" % (ts, text)
     else:
         line = "%s Unknown Entry %s value=%s, alt value=%s, mode=0x%x, %s" % (
-            ts, r.kind, v, v2, r.mode, text)
+            ts, r.kind, v, format_fixed(r.value2), r.mode, text)
     return line[:130]  # the library's lines hold at most 132 characters with "\r\n"
 
 

@@ -222,3 +222,22 @@ def test_regression_inputs_of_the_fuzzer():
     assert inputs
     for reader, path in inputs:
         readers_fuzz.check(reader, path.read_bytes(), label=str(path))
+
+
+@pytest.mark.parametrize("value,text", [
+    (0.0, "0.0"),
+    (-0.0, "-0.0"),                        # the sign of zero is kept
+    (1.25, "1.25"),                        # trailing zeros trimmed to one place
+    (5e-07, "0.0"),                        # 17 digits: 4.9999999999999998e-07 rounds down
+    (6e-07, "0.000001"),                   # a carry into a new leading digit
+    (9.9999995, "9.999999"),               # 9.99999949999999971
+    (0.9999996, "1.0"),                    # carried through every digit
+    (123456.0000004, "123456.0"),
+    (1e33, "999999999999999950000000000000000.0"),  # digits past the 17th are zeros
+    (1e300, "???"),                        # no point within 40 characters
+    (math.nan, "***"),
+    (-math.inf, "***"),
+])
+def test_record_numbers_as_the_library_writes_them(value, text):
+    from zl_cli.logset_file import format_fixed
+    assert format_fixed(value) == text
