@@ -53,14 +53,8 @@ def _run(args, f):
     if not (args.csv or args.json or args.plot):
         print_records(reader.records(), out)
         return reader.report(args.file)
-    tags = reader.tags()
-    if args.tags:
-        # Scenario lines are upper case, and so are most tag names: match
-        # the names in the file without regard to case.
-        known = {t.upper(): t for t in tags}
-        wanted = [known.get(t.strip().upper(), t.strip()) for t in args.tags.split(",")]
-        wanted = list(dict.fromkeys(t for t in wanted if t))
-        tags = wanted or tags
+    wanted = [t.strip() for t in args.tags.split(",") if t.strip()] if args.tags else []
+    tags = reader.resolve(wanted) if wanted else reader.tags()
     status = 0
     if args.csv:
         print_csv(tags, logset_file.rows(reader.records(), tags), out)
@@ -96,7 +90,26 @@ class Reader:
             self.error = e
 
     def tags(self):
+        """Every tag of the file, in the order each first appears."""
         return logset_file.tag_names(self.records())
+
+    def resolve(self, wanted):
+        """The names of the file meant by `wanted`, in its order, each once.
+        Scenario lines are upper case, and so are most tag names: a name the
+        file does not hold as given is matched without regard to case (its
+        first such tag). Holds only the wanted names, whatever the file."""
+        exact = {t: False for t in wanted}
+        folded = {t.upper(): None for t in wanted}
+        for r in self.records():
+            if r.kind[:4] != "_TA_" or not r.text:
+                continue
+            if r.text in exact:
+                exact[r.text] = True
+            upper = r.text.upper()
+            if upper in folded and folded[upper] is None:
+                folded[upper] = r.text
+        names = [t if exact[t] else (folded[t.upper()] or t) for t in wanted]
+        return list(dict.fromkeys(names))
 
     def report(self, name):
         """Tells of a format error on standard error: 1 after one, else 0."""
