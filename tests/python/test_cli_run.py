@@ -94,6 +94,16 @@ def test_run_exit_status_and_summary(plant, tmp_path, case):
     assert judged == got, "zl run gave %d, zl report %d" % (got, judged)
 
 
+def test_run_without_a_test_log_is_not_passed(plant, tmp_path):
+    # A directory where the test log would go: the scenario runs without one,
+    # and nothing shows what it did.
+    scn = scenario(tmp_path, "VERIFY TEMP_SP 60\n")
+    (tmp_path / "run.tlg").mkdir()
+    got, out, err = zl(plant, "run", scn)
+    assert got == 1, out + err
+    assert "could not be read" in out and out.rstrip().endswith("FAILED"), out
+
+
 @pytest.mark.parametrize("argv,want", [
     # no scenario given: the parser's usage error
     (["run"], "usage: zl run"),
