@@ -145,10 +145,11 @@ def write_html(log, source, path):
     for s in log.sections:
         totals = count([s])
         verdict = testlog.judge(s)
-        state = (verdict.reasons[0] if verdict.outcome == "aborted" else
-                 "unsigned" if s.check is None else "signed")
+        state = "unsigned" if s.check is None else "signed"
         out.append("<h2>Run %s</h2>" % e(s.title))
-        out.append("<p>Test log line %d, %.1f s, %s.</p>" % (s.lineno, s.seconds(), state))
+        judged = verdict.outcome + (" (%s)" % "; ".join(verdict.reasons) if verdict.reasons else "")
+        out.append("<p>Test log line %d, %.1f s, %s; %s.</p>"
+                   % (s.lineno, s.seconds(), e(state), e(judged)))
         out.append(_summary(None, totals))
         if not s.cases:
             out.append("<p>No checks.</p>")
