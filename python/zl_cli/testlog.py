@@ -24,11 +24,14 @@ from typing import List, Optional
 
 _STARTING = re.compile(r"^\s*[0-9:.]+\tStarting test '(?P<path>.*?)'(?: at (?P<date>.*))?$")
 _CLOSING_PREFIX = "Closing test log after "
-_DURATION = re.compile(r"^Closing test log after (?P<min>\d{1,12}) mins (?P<sec>\d{1,12}(?:\.\d{1,9})?) secs")
+_DURATION = re.compile(r"^Closing test log after (?P<min>\d{1,12}) mins "
+                       r"(?P<sec>\d{1,12}(?:\.\d{1,9})?) secs")
 _STAMP = re.compile(r"^(?P<h>\d{1,9}):(?P<m>\d\d):(?P<s>\d\d\.\d{3})$")
 # A line of a run: its stamp (as the engine writes it, or anything else
-# before the first tab) and its text.
-_LINE = re.compile(r"^\s*(?P<stamp>[^\t]*)\t(?P<body>.*)$")
+# before the first tab; blanks around it are stripped after the match, as
+# two overlapping repeats would make the match quadratic in the line) and
+# its text.
+_LINE = re.compile(r"^(?P<stamp>[^\t]*)\t(?P<body>.*)$")
 CHECK_PREFIX = b"#$CHECK:"
 
 # A check line: (regex on the text after the tab, kind of case, outcome).
@@ -252,7 +255,7 @@ def parse(data):
         m = _LINE.match(text)
         if m is None:
             continue
-        stamp, body = m.group("stamp"), m.group("body")
+        stamp, body = m.group("stamp").strip(), m.group("body")
         if _STAMP.match(stamp) is not None:
             current.last_stamp = stamp
         if body.startswith(_CLOSING_PREFIX):
