@@ -14,7 +14,9 @@ and --plot gather the columns in memory.
 import csv
 import io
 import json
+import math
 import sys
+import warnings
 
 from zl_cli import logset_file, safe_text
 
@@ -123,7 +125,7 @@ class Reader:
 
 
 def _plot(s, args):
-    if not any(v is not None for tag in s.tags for v in s.values[tag]):
+    if not any(_drawable(v) for tag in s.tags for v in s.values[tag]):
         print("zl logset: nothing to plot: no values of %s in %s"
               % (safe_text.terminal(",".join(s.tags) or "any tag"),
                  safe_text.terminal(args.file)), file=sys.stderr)
@@ -137,6 +139,11 @@ def _plot(s, args):
     except OSError as e:
         print("zl logset: cannot write %s: %s" % (safe_text.terminal(args.plot),
                                                   e.strerror or e), file=sys.stderr)
+        return 1
+    except Exception as e:  # noqa: BLE001 (matplotlib gives up on some data, e.g. a
+        # range wider than the largest double, with errors of its own kinds)
+        print("zl logset: cannot draw %s: %s: %s" % (safe_text.terminal(args.plot),
+                                                    type(e).__name__, e), file=sys.stderr)
         return 1
     return 0
 
@@ -185,20 +192,32 @@ def plot(s, path, title=""):
     matplotlib.use("Agg")
     from matplotlib import pyplot
 
+    def text(t):  # a "$" would start matplotlib's math notation
+        return safe_text.terminal(t).replace("$", r"\$")
+
     figure, axes = pyplot.subplots(figsize=(9, 4.5), dpi=100)
     try:
-        for tag in s.tags:
-            points = [(t, v) for t, v in zip(s.times, s.values[tag]) if v is not None]
-            if points:
-                xs, ys = zip(*points)
-                axes.step(xs, ys, where="post", label=tag)
-        axes.set_xlabel("time (s)")
-        axes.set_ylabel("value")
-        if title:
-            axes.set_title(title)
-        axes.grid(True, alpha=0.3)
-        axes.legend(loc="best")
-        figure.tight_layout()
-        figure.savefig(path, format="png")
+        with warnings.catch_warnings():
+            # A range near the largest double overflows the tick arithmetic,
+            # which only warns, in many lines on standard error.
+            warnings.simplefilter("ignore", RuntimeWarning)
+            for tag in s.tags:
+                points = [(t, v) for t, v in zip(s.times, s.values[tag]) if _drawable(v)]
+                if points:
+                    xs, ys = zip(*points)
+                    axes.step(xs, ys, where="post", label=text(tag))
+            axes.set_xlabel("time (s)")
+            axes.set_ylabel("value")
+            if title:
+                axes.set_title(text(title))
+            axes.grid(True, alpha=0.3)
+            axes.legend(loc="best")
+            figure.tight_layout()
+            figure.savefig(path, format="png")
     finally:
         pyplot.close(figure)
+
+
+def _drawable(value):
+    """A value a plot can show: NaN, infinities and missing values are gaps."""
+    return value is not None and math.isfinite(value)

@@ -241,3 +241,19 @@ def test_regression_inputs_of_the_fuzzer():
 def test_record_numbers_as_the_library_writes_them(value, text):
     from zl_cli.logset_file import format_fixed
     assert format_fixed(value) == text
+
+
+@pytest.mark.parametrize("values,status", [
+    ([1.0, math.inf, math.nan, 2.0, -math.inf], 0),   # values that cannot be drawn are gaps
+    ([1.0, -1e308, 1e308], 1),     # a range beyond the largest double: a one-line error
+], ids=["gaps", "range-too-wide"])
+def test_logset_plot_of_odd_names_and_values(tmp_path, values, status):
+    pytest.importorskip("matplotlib")
+    # the name is what matplotlib would read as broken math notation
+    path, png = tmp_path / "odd.log", tmp_path / "odd.png"
+    path.write_bytes(b"".join(logset_record(b"_TA_", i * 1000, v, 1, b"$x^{$")
+                              for i, v in enumerate(values)))
+    got, _, err = zl("logset", path, "--plot", png)
+    assert got == status and err.count("\n") == status, err
+    if status == 0:
+        assert png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
