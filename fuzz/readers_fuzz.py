@@ -74,6 +74,15 @@ _RUNS = {
     "storevals": [(["storevals", "{file}"], {0, 1})],
 }
 
+# Runs too slow for every input (a plot takes a tenth of a second): every
+# committed input, and one generated input in HEAVY_EVERY.
+_HEAVY = {"logset": [(["logset", "{file}", "--plot", "{dir}/p.png"], {0, 1})]}
+HEAVY_EVERY = 16
+try:
+    import matplotlib  # noqa: F401
+except ImportError:
+    _HEAVY = {}
+
 try:  # zl verify needs the extension module's digest; fuzzed where it is built
     import zl  # noqa: F401
     _RUNS["testlog"].append((["verify", "{file}"], {0, 1}))
@@ -169,15 +178,15 @@ def _check_run(reader, argv, allowed, workdir):
             os.unlink(junit)
 
 
-def check(reader, data, label="input"):
-    """Runs every command of `reader` on `data`; raises Fault (an
-    AssertionError) naming what went wrong."""
+def check(reader, data, label="input", heavy=True):
+    """Runs every command of `reader` on `data` (with `heavy`, also the slow
+    ones); raises Fault (an AssertionError) naming what went wrong."""
     with tempfile.TemporaryDirectory(prefix="zl-readers-fuzz-") as workdir:
         path = os.path.join(workdir, "input" + (".tlg" if reader == "testlog" else ""))
         with open(path, "wb") as f:
             f.write(data)
         tag = "T%d" % (len(data) % 7)
-        for argv, allowed in _RUNS[reader]:
+        for argv, allowed in _RUNS[reader] + (_HEAVY.get(reader, []) if heavy else []):
             argv = [a.format(file=path, dir=workdir, tag=tag) for a in argv]
             previous = signal.signal(signal.SIGALRM, _on_alarm)
             signal.alarm(INPUT_TIMEOUT_S)
@@ -239,7 +248,7 @@ def fuzz(reader, seconds, rng, artifacts):
     while time.monotonic() < deadline:
         data = mutate(rng.choice(pool), pool, rng)
         try:
-            check(reader, data)
+            check(reader, data, heavy=runs % HEAVY_EVERY == 0)
         except Fault as e:
             os.makedirs(artifacts, exist_ok=True)
             name = os.path.join(artifacts, "crash-%s-%d" % (reader, int(time.time() * 1000)))

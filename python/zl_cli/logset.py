@@ -65,8 +65,11 @@ def _run(args, f):
         s = logset_file.series(reader.records(), tags)
     if args.json:
         print_json(reader.logs, s, out)
-    if args.plot:
-        status = _plot(s, args)
+    problem = _plot(s, args) if args.plot else None
+    if reader.error is None and problem is not None:
+        print("zl logset: " + problem, file=sys.stderr)
+        status = 1
+    # A damaged file is the one error told: what the plot lacks follows from it.
     return max(status, reader.report(args.file))
 
 
@@ -125,27 +128,20 @@ class Reader:
 
 
 def _plot(s, args):
+    """Draws the plot; gives None, or why it was not made."""
     if not any(_drawable(v) for tag in s.tags for v in s.values[tag]):
-        print("zl logset: nothing to plot: no values of %s in %s"
-              % (safe_text.terminal(",".join(s.tags) or "any tag"),
-                 safe_text.terminal(args.file)), file=sys.stderr)
-        return 1
+        return "nothing to plot: no values of %s in %s" % (
+            safe_text.terminal(",".join(s.tags) or "any tag"), safe_text.terminal(args.file))
     try:
         plot(s, args.plot, title=args.file)
     except ImportError:
-        print("zl logset: --plot needs matplotlib (Debian: python3-matplotlib)",
-              file=sys.stderr)
-        return 1
+        return "--plot needs matplotlib (Debian: python3-matplotlib)"
     except OSError as e:
-        print("zl logset: cannot write %s: %s" % (safe_text.terminal(args.plot),
-                                                  e.strerror or e), file=sys.stderr)
-        return 1
+        return "cannot write %s: %s" % (safe_text.terminal(args.plot), e.strerror or e)
     except Exception as e:  # noqa: BLE001 (matplotlib gives up on some data, e.g. a
         # range wider than the largest double, with errors of its own kinds)
-        print("zl logset: cannot draw %s: %s: %s" % (safe_text.terminal(args.plot),
-                                                    type(e).__name__, e), file=sys.stderr)
-        return 1
-    return 0
+        return "cannot draw %s: %s: %s" % (safe_text.terminal(args.plot), type(e).__name__, e)
+    return None
 
 
 def describe(r):
