@@ -26,7 +26,8 @@ from zl_cli import safe_text, testlog
 def add_arguments(parser, command):
     parser.epilog = ("Exit status: 0 when the reports were written; 1 when the log cannot be "
                      "read or a report written, or with --fail-on-failure when the log holds "
-                     "a run that did not pass (a failure, an error, an abort); 2 for bad arguments.")
+                     "a run that did not pass (a failure, an error, an abort); 2 for bad "
+                     "arguments.")
     parser.add_argument("testlog", metavar="TESTLOG", help="the test log (.tlg) to report on")
     parser.add_argument("--junit", metavar="FILE", help="write a JUnit XML report to FILE")
     parser.add_argument("--html", metavar="FILE", help="write an HTML report to FILE")

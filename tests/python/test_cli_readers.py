@@ -6,7 +6,6 @@ grow with tags × times. No server needed."""
 import io
 import json
 import math
-import os
 import shutil
 import struct
 import subprocess
