@@ -156,6 +156,17 @@ def tally(lines):
     return passed, failures, errors
 
 
+def show_abort(out, lines):
+    """Shows where and why an exception ended the run: the engine's "# Aborted
+    at line N of FILE, "TEXT": REASON" line, which comes just before its
+    "__Unknown exception aborted scenario." line."""
+    for before, line in zip(lines, lines[1:]):
+        _, _, mark = before.partition("\t")
+        if (line.endswith("\t__Unknown exception aborted scenario.")
+                and mark.startswith("# Aborted ")):
+            out.write("  %s\n" % mark[2:])
+
+
 def summarize(out, scenario, sid, elapsed, info, log, aborted):
     """Prints the summary; gives True when the run passed."""
     lines = log.lines()
@@ -175,6 +186,7 @@ def summarize(out, scenario, sid, elapsed, info, log, aborted):
         out.write("  %s\n" % line)
     if len(failures) + len(errors) > MAX_LISTED:
         out.write("  ... (%d more)\n" % (len(failures) + len(errors) - MAX_LISTED))
+    show_abort(out, lines)
     out.write("  test log: %s\n" % log.path)
     ok = (not aborted and not failures and not errors
           and failed_verifies + failed_monitors + sce_errors == 0)
