@@ -168,6 +168,8 @@ def summarize(out, scenario, sid, elapsed, info, log, stopped):
         out.write("  test log: %s\n" % safe_text.terminal(log.path))
     if verdict.outcome == "aborted" and not stopped:
         out.write("  %s\n" % safe_text.terminal(verdict.reasons[0]))
+        if section is not None and section.abort_where:
+            out.write("  %s\n" % safe_text.terminal(section.abort_where))
     word = {"passed": "PASSED", "failed": "FAILED", "aborted": "ABORTED"}[verdict.outcome]
     out.write("%s\n" % ("STOPPED" if stopped else word))
     out.flush()

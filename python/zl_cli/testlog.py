@@ -66,6 +66,9 @@ _CHECKS = (
 _ABORT_LINES = ("Scenario was aborted by StopScenario()",   # a stop request
                 "__Unknown exception aborted scenario.")     # an exception ended the run
 _STOPPED = "  " + _ABORT_LINES[0]
+# The comment the engine writes just before the exception's abort line: where
+# the run was and what the server said.
+_ABORT_WHERE_PREFIX = "# Aborted "
 NOT_ENDED = 'Run did not end: no "Closing test log" line'
 
 
@@ -95,6 +98,7 @@ class Section:
     closed: bool = False         # it has its "Closing test log" line
     aborted: bool = False        # it has an abort line
     abort_text: str = ""         # that line's text, without stamp and marks
+    abort_where: str = ""        # "Aborted at line N of FILE, "TEXT": REASON" when the engine said so
     duration: Optional[float] = None  # seconds, from the "Closing test log" line
     last_stamp: str = "00:00:00.000"
     cases: List[Case] = field(default_factory=list)
@@ -147,6 +151,8 @@ def judge(section):
     reasons = []
     if section.aborted:
         reasons.append("aborted: " + section.abort_text)
+        if section.abort_where:
+            reasons.append(section.abort_where)
     elif not section.closed:
         reasons.append(NOT_ENDED)
     if failures:
@@ -263,6 +269,8 @@ def parse(data):
             current.duration = _duration(body)
             continue
         stripped = body.strip()
+        if stripped.startswith(_ABORT_WHERE_PREFIX):
+            current.abort_where = stripped[2:]
         if stripped in _ABORT_LINES:
             current.aborted = True
             current.abort_text = stripped.lstrip("_")

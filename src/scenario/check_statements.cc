@@ -64,7 +64,8 @@ void CZLScenario::Verify(int kind, const char* keyword) {
   char list[80];
   const char* value_token = nullptr;
   if (!TakeTagListAndValue("VERIFY", keyword, list, &value_token)) return;
-  const double expected = Expr(value_token);
+  double expected = 0;
+  if (!NumericOperand("value", value_token, OperandForm::kExpression, &expected)) return;
   for (int i = 1;; ++i) {
     const std::string tag = ExtractItem(list, i, ',');
     if (tag.empty()) break;
@@ -108,9 +109,14 @@ void CZLScenario::Monitor(int kind, const char* keyword) {
   char list[80];
   const char* value_token = nullptr;
   if (!TakeTagListAndValue("MONITOR", keyword, list, &value_token)) return;
-  const std::string expanded = EvaluateParentheses(value_token);
-  const bool own_value = expanded[0] == '?';
-  const double expected = own_value ? 0 : std::atof(expanded.c_str());
+  // "?" (the only text whose expansion begins with "?") monitors each tag
+  // against its own current value.
+  const bool own_value =
+      value_token[0] == '?' || (value_token[0] == '\\' && value_token[1] == '?');
+  double expected = 0;
+  if (!own_value && !NumericOperand("value", value_token, OperandForm::kNumber, &expected)) {
+    return;
+  }
   for (int i = 1;; ++i) {
     const std::string tag = ExtractItem(list, i, ',');
     if (tag.empty()) break;

@@ -3,6 +3,7 @@
 #include <ace/Log_Msg.h>
 #include <ace/OS_NS_sys_time.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -19,19 +20,6 @@ namespace {
 
 // The longest DELAY or DELAYSECS wait (about 31 years).
 constexpr long kMaxDelaySeconds = 1000000000;
-
-// Seconds of "h:m:s", "m:s" or "s"; 0 for text of none of these forms.
-double ParseSimDuration(const char* text) {
-  long h = 0, m = 0;
-  double s = 0;
-  if (std::sscanf(text, "%ld:%ld:%lf", &h, &m, &s) == 3) {
-  } else if (h = 0, std::sscanf(text, "%ld:%lf", &m, &s) == 2) {
-  } else if (m = 0, std::sscanf(text, "%lf", &s) == 1) {
-  } else {
-    return 0;
-  }
-  return (static_cast<double>(static_cast<int32_t>(h)) * 60 + static_cast<int32_t>(m)) * 60 + s;
-}
 
 // Simulation seconds printed like the elapsed-time stamp.
 std::string SimTimeText(double seconds) {
@@ -51,17 +39,18 @@ void CZLScenario::Delay(long unit_ms) {
     Log("%s\t__DELAY not executed\n", Stamp().c_str());
     return;
   }
-  char buf[80];
-  strncpyz(buf, EvaluateParentheses(operand).c_str(), sizeof buf);
-  long n = std::atol(buf);
+  double number = 0;
+  if (!NumericOperand("delay", operand, OperandForm::kNumber, &number)) return;
+  // A wait beyond the limit waits as long as the limit, so that the clock
+  // plus the wait always fits a time value. The fraction is cut: DELAY 1.9
+  // waits 1 ms.
+  const long limit = kMaxDelaySeconds * (unit_ms == 1 ? 1000 : 1);
+  long n = static_cast<long>(std::clamp(number, -static_cast<double>(limit),
+                                        static_cast<double>(limit)));
   if (n < 0) {
     ACE_DEBUG((LM_ERROR, "[SCEN] (%P/%t) DELAY time must be non-negative\n"));
     n = 0;
   }
-  // A wait beyond the limit waits as long as the limit, so that the clock
-  // plus the wait always fits a time value.
-  const long limit = kMaxDelaySeconds * (unit_ms == 1 ? 1000 : 1);
-  if (n > limit) n = limit;
   const ACE_Time_Value delay = unit_ms == 1 ? ACE_Time_Value(n / 1000, (n % 1000) * 1000)
                                             : ACE_Time_Value(n);
   wait_deadline_ = ACE_OS::gettimeofday() + delay;
@@ -80,10 +69,12 @@ void CZLScenario::DoSimWait() {
     Log("%s\t__SIMWAIT not executed\n", Stamp().c_str());
     return;
   }
+  // The expanded operand is printed as the server's groups gave it.
+  double duration = 0;
+  std::string expanded;
+  if (!NumericOperand("duration", operand, OperandForm::kDuration, &duration, &expanded)) return;
   CORBA::String_var elapsed_text = db_->HelloZL("$KERNEL.ElapsedSimTime");
   const double elapsed = std::atof(elapsed_text.in());
-  const std::string expanded = EvaluateParentheses(operand);
-  const double duration = ParseSimDuration(expanded.c_str());
   Log("%s\t  SIMWAIT %s started at elapsedServerTime = %s\n", Stamp().c_str(), expanded.c_str(),
       SimTimeText(elapsed).c_str());
   sim_target_ = elapsed + duration;
@@ -146,7 +137,8 @@ void CZLScenario::DoUseLog() {
 void CZLScenario::DoRelTol() {
   const char* operand = tokens_.Next(kBlanks);
   if (operand == nullptr) return;
-  const double value = std::atof(operand);
+  double value = 0;
+  if (!NumericOperand("tolerance", operand, OperandForm::kPlainNumber, &value)) return;
   if (value >= 1e-14) rel_tol_ = value;
 }
 
@@ -154,7 +146,9 @@ void CZLScenario::DoRelTol() {
 void CZLScenario::DoAbsTol() {
   const char* operand = tokens_.Next(kBlanks);
   if (operand == nullptr) return;
-  abs_tol_ = std::atof(operand);
+  double value = 0;
+  if (!NumericOperand("tolerance", operand, OperandForm::kPlainNumber, &value)) return;
+  abs_tol_ = value;
 }
 
 // SAFETY [VERSION] [VALID] [ALL] ...: the end-of-run checks.

@@ -22,6 +22,7 @@
 #include "common/text_utils.h"
 #include "common/time_format.h"
 #include "localdb/scenario_owner.h"
+#include "scenario/abort_reason.h"
 
 namespace zl {
 namespace {
@@ -101,6 +102,7 @@ int CZLScenario::OpenScenario(const char* path) {
   }
   scenario_file_ = path;
   level_names_[0] = path;
+  file_lines_[0] = 0;
   try {
     CORBA::String_var changes = db_->HelloZL("$KERNEL.DBCHANGES");
     db_changes_at_start_ = static_cast<unsigned>(std::strtoul(changes.in(), nullptr, 10));
@@ -178,9 +180,12 @@ double CZLScenario::Expr(const char* text) { return db_->ZLExpr(text); }
 
 bool CZLScenario::ReadLine() {
   std::FILE* f = files_[level_];
+  // The read that meets the end of the file is not a line: the count keeps
+  // the number of the last line read, also while a final timed block runs.
+  if (f == nullptr || std::fgets(line_, sizeof line_, f) == nullptr) return false;
   ++sceLineNumber_[level_];
-  if (f == nullptr) return false;
-  return std::fgets(line_, sizeof line_, f) != nullptr;
+  ++file_lines_[level_];
+  return true;
 }
 
 void CZLScenario::RunScenario() {
@@ -227,6 +232,7 @@ void CZLScenario::RunScenario() {
 }
 
 void CZLScenario::ExecuteLine() {
+  std::string as_read(line_, std::strcspn(line_, "\r\n"));
   const std::string substituted = SubstituteArguments(line_, args_[level_]);
   strncpyz(line_, substituted.c_str(), sizeof line_);
   if (std::strncmp(line_, "#$CHECK:", 8) == 0) {
@@ -245,9 +251,12 @@ void CZLScenario::ExecuteLine() {
   tokens_.Start(line_);
   const char* token = tokens_.Next(kBlanks);
   if (token == nullptr) return;
-  char keyword[80];
-  strncpyz(keyword, token, sizeof keyword);
+  strncpyz(keyword_, token, sizeof keyword_);
+  const char* keyword = keyword_;
   if (keyword[0] == ':') return;
+  last_statement_.level = level_;
+  last_statement_.line = file_lines_[level_];
+  last_statement_.text = std::move(as_read);
   if (keyword[0] == '@') {
     const char* options = tokens_.Next(kLineEnd);
     OpenSubtest(keyword + 1, options);
@@ -315,6 +324,17 @@ void CZLScenario::Abort() {
 
 void CZLScenario::ReportUnknownException() {
   ++sceErrors_;
+  const std::string reason = AbortReason(std::current_exception());
+  std::string place;
+  if (last_statement_.level < 0) {
+    place = "before its first statement";
+  } else {
+    place = "at line " + std::to_string(last_statement_.line) + " of " +
+            level_names_[last_statement_.level] + ", \"" + last_statement_.text + "\"";
+  }
+  ACE_DEBUG((LM_ERROR, "Scenario %s aborted %s: %s\n", scenario_file_.c_str(), place.c_str(),
+             reason.c_str()));
+  Log("%s\t# Aborted %s: %s\n", Stamp().c_str(), place.c_str(), reason.c_str());
   Log("%s\t__Unknown exception aborted scenario.\n\n", Stamp().c_str());
 }
 
@@ -391,6 +411,7 @@ int CZLScenario::OpenSubtest(const char* name, const char* options) {
     return -1;
   }
   level_names_[next] = name;
+  file_lines_[next] = 0;
   if (options != nullptr) SetArguments(options, next);
   ScanLabels(next);
   computed_checksums_[next] = FileChecksum(files_[next], 0);
@@ -409,11 +430,13 @@ void CZLScenario::ScanLabels(int level) {
   std::FILE* f = files_[level];
   if (f == nullptr) return;
   char buf[2048];
+  unsigned line = 0;  // counted as ReadLine counts, from the file's start
   while (std::fgets(buf, sizeof buf, f) != nullptr) {
+    ++line;
     if (buf[0] != ':') continue;
     const std::size_t n = std::strcspn(buf, " \t\n");
     buf[n] = '\0';
-    table.positions[ToUpperCopy(buf)] = std::ftell(f);
+    table.positions[ToUpperCopy(buf)] = LabelTarget{std::ftell(f), line};
   }
   std::rewind(f);
 }
@@ -424,8 +447,29 @@ void CZLScenario::GotoLabel(const char* label) {
   std::shared_lock<std::shared_mutex> lock(table.mu);
   const auto it = table.positions.find(ToUpperCopy(label));
   if (it != table.positions.end() && files_[level_] != nullptr) {
-    std::fseek(files_[level_], it->second, SEEK_SET);
+    std::fseek(files_[level_], it->second.offset, SEEK_SET);
+    file_lines_[level_] = it->second.line;
   }
+}
+
+bool CZLScenario::NumericOperand(const char* role, const char* token, OperandForm form,
+                                 double* value, std::string* text) {
+  bool ok = !HasUnbalancedGroup(token);
+  if (ok) {
+    const bool expand = form == OperandForm::kNumber || form == OperandForm::kDuration;
+    const std::string read = expand ? EvaluateParentheses(token) : std::string(token);
+    if (form == OperandForm::kExpression) {
+      *value = Expr(token);
+    } else {
+      ok = ParseOperand(read.c_str(), form, value);
+    }
+    if (text != nullptr) *text = read;
+  }
+  if (!ok) {
+    ++sceErrors_;
+    Log("%s\t__Could not parse %s '%s' for %s\n", Stamp().c_str(), role, token, keyword_);
+  }
+  return ok;
 }
 
 std::string CZLScenario::EvaluateParentheses(const char* token) {

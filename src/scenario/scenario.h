@@ -23,6 +23,7 @@
 #include <shared_mutex>
 #include <string>
 
+#include "scenario/operand.h"
 #include "scenario/timed_statements.h"
 #include "scenario/tokenizer.h"
 #include "scenario/user_question.h"
@@ -90,7 +91,12 @@ class CZLScenario {
   // it ("%lf"); "\x" gives x; an unbalanced group at the end is dropped.
   std::string EvaluateParentheses(const char* token);
 
-  // Worker clean-up after RunScenario or an escaped exception.
+  // Worker clean-up after an exception escaped RunScenario; call it from the
+  // handler that caught it. Counts one error and writes, to the process log
+  // at error priority and to the test log, where the run stopped (the file,
+  // line number and text of the statement line that ran last) and why
+  // (AbortReason of the exception being handled), then the test log's
+  // "Unknown exception aborted scenario." line.
   void ReportUnknownException();
   void CloseTestLogFile();
 
@@ -137,6 +143,19 @@ class CZLScenario {
   void Abort();
   void CloseTestLog();
   double Expr(const char* text);
+  // The one conversion of a numeric operand, for every statement. `token` is
+  // the operand as the line gives it; `role` names it in the error line
+  // ("value", "start", "delay", ...). The operand converts when it holds no
+  // unbalanced group and, with the groups evaluated (forms kNumber and
+  // kDuration) or as written (kPlainNumber), reads completely in `form`
+  // (ParseOperand); kExpression operands are evaluated whole by the server.
+  // Otherwise the statement fails: one statement error, the test log line
+  // "__Could not parse <role> '<token>' for <keyword>", and false, after
+  // which the statement does nothing more. Server exceptions of the
+  // evaluation escape (they end the run). `text`, when given, receives the
+  // text that was read (the expansion, or the token as written).
+  bool NumericOperand(const char* role, const char* token, OperandForm form, double* value,
+                      std::string* text = nullptr);
   // The elapsed-time stamp "HH:MM:SS.mmm" of a test log line.
   std::string Stamp() const;
   // One formatted test log line; nothing when the test log is closed.
@@ -191,8 +210,9 @@ class CZLScenario {
   enum class SetKind { kPV, kPVE, kRawLo, kRawHi };
   // The tag operand into `tag` (at most 79 characters); false without one.
   bool TakeTag(char (&tag)[80]);
-  // The value operand, groups expanded, as a number; false without one.
-  bool TakeValue(double& value);
+  // The value operand token (parenthesis groups kept together); null
+  // without one.
+  const char* TakeValue();
   // Counts and reports a ZLTagNotFound of `statement`.
   void TagNotFound(const char* tag, const char* statement);
   void SetValue(SetKind kind);
@@ -270,9 +290,13 @@ class CZLScenario {
   std::string scenario_file_;
   std::string scenario_dir_;
   std::array<std::array<std::string, 8>, kLevels> args_;
+  struct LabelTarget {
+    long offset;         // file position after the label line
+    unsigned line;       // line number of the label line in its file
+  };
   struct LabelTable {
     std::shared_mutex mu;
-    std::map<std::string, long> positions;  // guarded by mu
+    std::map<std::string, LabelTarget> positions;  // guarded by mu
   };
   std::array<LabelTable, kLevels> labels_;
   std::string test_log_name_;
@@ -304,6 +328,20 @@ class CZLScenario {
   char line_[2048] = {};  // the line being executed
   bool pending_ = false;  // line_ holds a line not yet executed
   Tokenizer tokens_;
+  char keyword_[80] = {};  // keyword of the statement being executed
+
+  // Where each level's file is: the number of the line read last (a piece
+  // of a long line counts as a line; GOTO moves it to its label's line).
+  // Unlike sceLineNumber_, which counts every read, it is the line's place
+  // in its file.
+  std::array<unsigned, kLevels> file_lines_{};
+  // The statement line that ran last, for the report of an abort.
+  struct StatementPlace {
+    int level = -1;  // -1: no line has run yet
+    unsigned line = 0;
+    std::string text;  // as read, without its line end
+  };
+  StatementPlace last_statement_;
 };
 
 }  // namespace zl

@@ -4,7 +4,6 @@
 #include <ace/Log_Msg.h>
 #include <ace/OS_NS_unistd.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "common/exception_text.h"
@@ -20,12 +19,7 @@ bool CZLScenario::TakeTag(char (&tag)[80]) {
   return true;
 }
 
-bool CZLScenario::TakeValue(double& value) {
-  const char* token = tokens_.Next(kBlanks, true);
-  if (token == nullptr) return false;
-  value = std::atof(EvaluateParentheses(token).c_str());
-  return true;
-}
+const char* CZLScenario::TakeValue() { return tokens_.Next(kBlanks, true); }
 
 void CZLScenario::TagNotFound(const char* tag, const char* statement) {
   ++sceErrors_;
@@ -58,13 +52,15 @@ void CZLScenario::DoEdge() {
     Log("%s\t__Incomplete EDGE command\n", Stamp().c_str());
     return;
   }
-  double target = 0;
-  if (!TakeValue(target)) {
+  const char* token = TakeValue();
+  if (token == nullptr) {
     ++sceErrors_;
     ACE_DEBUG((LM_ERROR, "Scenario: EDGE tag to what??\n"));
     Log("%s\t__Value not found for EDGE %s\n", Stamp().c_str(), tag);
     return;
   }
+  double target = 0;
+  if (!NumericOperand("value", token, OperandForm::kNumber, &target)) return;
   try {
     const double pv = db_->PV(tag);
     const bool up = target >= rel_tol_;
@@ -128,13 +124,15 @@ void CZLScenario::SetValue(SetKind kind) {
     Log("%s\t__Incomplete %s command\n", Stamp().c_str(), t.keyword);
     return;
   }
-  double value = 0;
-  if (!TakeValue(value)) {
+  const char* token = TakeValue();
+  if (token == nullptr) {
     ++sceErrors_;
     ACE_DEBUG((LM_ERROR, "%s", t.no_value_log));
     Log("%s\t__Value not found for %s %s\n", Stamp().c_str(), t.name, tag);
     return;
   }
+  double value = 0;
+  if (!NumericOperand("value", token, OperandForm::kNumber, &value)) return;
   try {
     switch (kind) {
       case SetKind::kPV: db_->SetPV(tag, value); break;

@@ -29,11 +29,9 @@ constexpr int kMonitorKind = 6;
 // every offset from the clock then fits a time value.
 constexpr double kMaxOffsetSeconds = 1e9;
 
-// Seconds text (groups already expanded) as whole milliseconds; beyond the
-// limit it is cut to it, and text that is not a number ("NAN") gives 0.
-long long ToMilliseconds(const std::string& text) {
-  double seconds = std::atof(text.c_str());
-  if (std::isnan(seconds)) seconds = 0;
+// Seconds as whole milliseconds (cut toward zero); beyond the limit they
+// are cut to it.
+long long ToMilliseconds(double seconds) {
   seconds = std::clamp(seconds, -kMaxOffsetSeconds, kMaxOffsetSeconds);
   return static_cast<long long>(seconds * 1000);
 }
@@ -250,12 +248,24 @@ void CZLScenario::TimedVerify(int kind, const char* keyword) {
   char list[80];
   const char* value_token = nullptr;
   if (!TakeTagListAndValue("VERIFY", keyword, list, &value_token)) return;
-  const double expected = std::atof(EvaluateParentheses(value_token).c_str());
+  double expected = 0;
+  if (!NumericOperand("value", value_token, OperandForm::kNumber, &expected)) return;
+  // A missing start or end is 0; a window given with its end before its
+  // start is an error.
   long long start_ms = 0, end_ms = 0;
   if (const char* start_token = tokens_.Next(kBlanks, true)) {
-    start_ms = ToMilliseconds(EvaluateParentheses(start_token));
+    double seconds = 0;
+    if (!NumericOperand("start", start_token, OperandForm::kNumber, &seconds)) return;
+    start_ms = ToMilliseconds(seconds);
     if (const char* end_token = tokens_.Next(kBlanks, true)) {
-      end_ms = ToMilliseconds(EvaluateParentheses(end_token));
+      if (!NumericOperand("end", end_token, OperandForm::kNumber, &seconds)) return;
+      end_ms = ToMilliseconds(seconds);
+      if (end_ms < start_ms) {
+        ++sceErrors_;
+        Log("%s\t__Window end '%s' is before its start '%s' for %s\n", Stamp().c_str(),
+            end_token, start_token, keyword_);
+        return;
+      }
     }
   }
   for (int i = 1;; ++i) {
@@ -284,7 +294,9 @@ void CZLScenario::DoBDelay() {
     Log("%s\t__BDELAY not executed\n", Stamp().c_str());
     return;
   }
-  long long ms = ToMilliseconds(EvaluateParentheses(operand));
+  double seconds = 0;
+  if (!NumericOperand("delay", operand, OperandForm::kNumber, &seconds)) return;
+  long long ms = ToMilliseconds(seconds);
   if (ms < 0) {
     ACE_DEBUG((LM_WARNING, "[SCEN] (%P/%t) BDELAY time must be non-negative\n"));
     ms = 0;

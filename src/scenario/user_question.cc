@@ -5,6 +5,7 @@
 
 #include <ace/OS_NS_sys_time.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -12,13 +13,14 @@
 
 #include "common/text_utils.h"
 #include "localdb/scenario_owner.h"
+#include "scenario/operand.h"
 #include "scenario/scenario.h"
 
 namespace zl {
 namespace {
 
-// The longest question time-out (about 19 years): any longer one, "inf"
-// included, waits this long, and its seconds always fit a time value.
+// The longest question time-out (about 19 years): any longer one waits this
+// long, and its seconds always fit a time value.
 constexpr float kMaxQuestionMinutes = 1e7f;
 
 }  // namespace
@@ -122,12 +124,16 @@ void CZLScenario::DoAnswer() {
     Log("%s\t__Timeout and question not found for ANSWER\n", Stamp().c_str());
     return;
   }
-  float minutes = 0;
-  if (std::sscanf(timeout_token, "%f", &minutes) != 1) {
+  // The operand rule of every statement, reported with ANSWER's own line.
+  double read = 0;
+  if (!ParseOperand(timeout_token, OperandForm::kPlainNumber, &read)) {
     ++sceErrors_;
     Log("%s\t__Could not parse timeout for ANSWER\n", Stamp().c_str());
     return;
   }
+  // A time-out beyond the limit waits as long as the limit.
+  const double limit = kMaxQuestionMinutes;
+  const float minutes = static_cast<float>(std::clamp(read, -limit, limit));
   const char* question_token = tokens_.Next(kBlanks);
   if (question_token == nullptr) {
     ++sceErrors_;
@@ -147,8 +153,6 @@ void CZLScenario::DoAnswer() {
     std::lock_guard<std::recursive_mutex> lock(*scenario_lock_);
     question_.Ask(question, true);
     if (minutes > 0) {
-      // A time-out beyond the limit (up to "inf") waits as long as the limit.
-      if (minutes > kMaxQuestionMinutes) minutes = kMaxQuestionMinutes;
       question_.SetTimeout(minutes);
       wait = ACE_Time_Value(static_cast<long>(minutes * 60));
     }

@@ -67,6 +67,11 @@ RUN_CASES = {
                     ["**User Question 'IS THE PUMP RUNNING?' FAILED. Answer from python is 'n'"]),
     # no input left: an empty answer, which fails
     "question-eof": ('ANSWER 1 "Is the pump running?"\n', [], "", 1, ["no input"]),
+    # an exception ends the run: the summary says where and why
+    "aborted": ("VERIFY TEMP_SP 60\nSETPVE TEMP_SP (NO_SUCH_TAG*2)\n", [], "", 1,
+                ["__Unknown exception aborted scenario.",
+                 "  Aborted at line 2 of ", ', "SETPVE TEMP_SP (NO_SUCH_TAG*2)": ',
+                 "unknown tag 'NO_SUCH_TAG'", "ABORTED"]),
     # -skipuserq: not asked, and the run counts as failed
     "skipuserq": ('ANSWER 1 "Is the pump running?"\n', ["-skipuserq"], "", 1,
                   ["Failure indicated because 1 questions skipped"]),

@@ -29,8 +29,13 @@ TEST_F(ScenarioFaultTest, ServerKilledMidScenario) {
   ASSERT_TRUE(ClientEnvironment::services().KillSim());
   EXPECT_TRUE(WaitFor([&] { return List().empty(); }, std::chrono::seconds(30)));
   const std::vector<std::string> lines = Masked(TestLogOf(path));
-  ASSERT_GE(lines.size(), 2u);
-  // The abort line is followed by the blank line that ends it.
+  ASSERT_GE(lines.size(), 3u);
+  // Where and why before the abort line, which the blank line ends; only
+  // SETPVE calls the server.
+  EXPECT_EQ(0u, lines[lines.size() - 3].find("T\t# Aborted at line 2 of " + path +
+                                             ", \"SETPVE FIC101 10\": system exception, ID "
+                                             "'IDL:omg.org/CORBA/"))
+      << lines[lines.size() - 3];
   EXPECT_EQ("T\t__Unknown exception aborted scenario.", lines[lines.size() - 2]);
   EXPECT_EQ("", lines.back());
   testing::EnsureSimRunning();

@@ -97,8 +97,8 @@ TEST_F(ScenarioRunTest, TagCommandsSetTagsAndReportErrors) {
   const std::vector<Case> cases = {
       // The value is a group the server evaluates, printed and read back.
       {__LINE__, "SETPVE FIC101 (2*40)\n", [&] { return c.PVE("FIC101") == 80; }},
-      // Text that is no number sets 0.
-      {__LINE__, "SETPVE FIC101 70\nSETPV FIC101 abc\n", [&] { return c.PVE("FIC101") == 0; }},
+      // A number in any decimal form; DELAY cuts the fraction (1 ms).
+      {__LINE__, "SETPVE FIC101 +.7E2\nDELAY 1.9\n", [&] { return c.PVE("FIC101") == 70; }},
       // TOGGLE flips a state; TOGGLEX matches as TOGGLE does.
       {__LINE__, "CLOSE XV300\nTOGGLE XV300\n", [&] { return c.PV("XV300") == 0; }},
       {__LINE__, "OPEN XV300\nTOGGLEX xv300\n", [&] { return c.PV("XV300") == 1; }},
@@ -159,6 +159,81 @@ TEST_F(ScenarioRunTest, TagCommandsSetTagsAndReportErrors) {
       "#$CHECK:SUM",
   };
   EXPECT_EQ(want, Masked(TestLogOf(errors)));
+}
+
+// A numeric operand that does not read completely in its statement's form
+// is a statement error: one line naming the statement and the operand,
+// nothing sent to the server, and the run goes on. Each script is followed
+// by a verification that FIC101 still holds 50.
+TEST_F(ScenarioRunTest, OperandsThatDoNotConvertAreStatementErrors) {
+  struct Case {
+    int line;
+    std::string script;
+    std::string error;  // the line before the verification; empty: none
+  };
+  const std::vector<Case> cases = {
+      // A missing parenthesis wrote 0 to the tag.
+      {__LINE__, "SETPVE FIC101 (60\n", "T\t__Could not parse value '(60' for SETPVE"},
+      // An unbalanced group is an error also where the rest reads as a number.
+      {__LINE__, "SETPV FIC101 5(2\n", "T\t__Could not parse value '5(2' for SETPV"},
+      {__LINE__, "SETPV FIC101 abc\n", "T\t__Could not parse value 'ABC' for SETPV"},
+      {__LINE__, "SETPVE FIC101 (25*2)X\n", "T\t__Could not parse value '(25*2)X' for SETPVE"},
+      {__LINE__, "SETRAWHI FIC101 1O\n", "T\t__Could not parse value '1O' for SETRAWHI"},
+      {__LINE__, "EDGE XV300 on\n", "T\t__Could not parse value 'ON' for EDGE"},
+      {__LINE__, "MONITOR FIC101 x\n", "T\t__Could not parse value 'X' for MONITOR"},
+      // VERIFY's value is an expression of the server: its groups are checked here.
+      {__LINE__, "VERIFY FIC101 (50\n", "T\t__Could not parse value '(50' for VERIFY"},
+      {__LINE__, "TVERIFY FIC101 x\n", "T\t__Could not parse value 'X' for TVERIFY"},
+      {__LINE__, "TASSERT FIC101 1 (2\n", "T\t__Could not parse start '(2' for TASSERT"},
+      {__LINE__, "TVERIFY_GT FIC101 1 0 5s\n", "T\t__Could not parse end '5S' for TVERIFY_GT"},
+      // A window that ends before it starts.
+      {__LINE__, "TVERIFY FIC101 1 5 2\n", "T\t__Window end '2' is before its start '5' for TVERIFY"},
+      {__LINE__, "TMONITOR FIC101 50 (1+2) 1\n",
+       "T\t__Window end '1' is before its start '(1+2)' for TMONITOR"},
+      {__LINE__, "BDELAY 2,5\n", "T\t__Could not parse delay '2,5' for BDELAY"},
+      {__LINE__, "BDELAYSECS x\n", "T\t__Could not parse delay 'X' for BDELAYSECS"},
+      {__LINE__, "DELAY abc\n", "T\t__Could not parse delay 'ABC' for DELAY"},
+      {__LINE__, "DELAYSECS 1O\n", "T\t__Could not parse delay '1O' for DELAYSECS"},
+      {__LINE__, "SIMWAIT banana\n", "T\t__Could not parse duration 'BANANA' for SIMWAIT"},
+      {__LINE__, "SIMWAIT 1.5:30\n", "T\t__Could not parse duration '1.5:30' for SIMWAIT"},
+      {__LINE__, "REL_TOL x\n", "T\t__Could not parse tolerance 'X' for REL_TOL"},
+      {__LINE__, "ABS_TOL 0.1.2\n", "T\t__Could not parse tolerance '0.1.2' for ABS_TOL"},
+      // ANSWER keeps its own line; "2X" was read as 2 minutes.
+      {__LINE__, "ANSWER 2x Q\n", "T\t__Could not parse timeout for ANSWER"},
+      // Missing operands and negative waits keep their results.
+      {__LINE__, "REL_TOL\nREL_TOL 0\nABS_TOL\nDELAY -5\nBDELAY -1\nBEND\n", ""},
+      {__LINE__, "TVERIFY FIC101 50 0\n", "T\t**Precheck Timed Verification !(<FIC101> = 50.000000) "
+                                          "FAILED Value is 50.000000 after SPAN"},
+  };
+  ASSERT_EQ(1, client_->SetPVE("FIC101", 50));
+  const std::string verified = "T\t  Verification <FIC101> = 50.000000 passed Value is 50.000000";
+  std::string all;  // every script, run once more to count the errors
+  long errors = 0;
+  int n = 0;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.line);
+    const std::string path =
+        Run("operand" + std::to_string(++n) + ".scn", k.script + "VERIFY FIC101 50\n");
+    std::vector<std::string> want = {"T\tStarting test '" + path + "' at DATE"};
+    if (!k.error.empty()) want.push_back(k.error);
+    want.push_back(verified);
+    want.push_back("T\tClosing test log after M mins S secs at DATE");
+    want.push_back("#$CHECK:SUM");
+    EXPECT_EQ(want, MaskedSpans(TestLogOf(path)));
+    all += k.script;
+    if (k.error.rfind("T\t__", 0) == 0) ++errors;
+  }
+  // One error for each statement: read while the run waits at its end.
+  const double tic200 = client_->PVE("TIC200");
+  const std::string path = Write("count.scn", all + "DELAYSECS 600 (TIC200 > 100000)\n");
+  const CORBA::Long id = Start(path);
+  ASSERT_GT(id, 0);
+  const long last = static_cast<long>(std::count(all.begin(), all.end(), '\n')) + 1;
+  ASSERT_TRUE(WaitFor([&] { return InfoCount(id, "sceLineNumber[0]") == last; }));
+  EXPECT_EQ(errors, InfoCount(id, "sceErrors"));
+  ASSERT_EQ(1, client_->SetPVE("TIC200", 200000));
+  ASSERT_TRUE(WaitAllEnded());
+  ASSERT_EQ(1, client_->SetPVE("TIC200", tic200));
 }
 
 // Verifications and assertions: the tolerance rule, both number formats,
@@ -375,14 +450,76 @@ TEST_F(ScenarioRunTest, ManagerListsQueriesAndStops) {
             Masked(TestLogOf(other)));
 }
 
-TEST_F(ScenarioRunTest, BadExpressionEndsTheScenario) {
-  const std::string path = Run("bad.scn", "COMMENT a\nDELAY 10 )(!\nCOMMENT never\n");
-  EXPECT_EQ((std::vector<std::string>{"T\tStarting test '" + path + "' at DATE", "T\t# A",
-                                      "T\t__Unknown exception aborted scenario.", ""}),
-            Masked(TestLogOf(path)));
+// An expression the server cannot evaluate ends the run. The run says where
+// (the file, the line in it, and its text as written) and why (the
+// exception, with the server's reason), in the test log before the abort
+// line and in the process log.
+TEST_F(ScenarioRunTest, AbortSaysWhereAndWhy) {
+  const std::string bad_expression = "user exception, ID 'IDL:ZEMR/ZLBadExpression:1.0': ";
+  struct Case {
+    int line;
+    std::string script;  // the file's name is substituted for "%s" in `where`
+    std::string where;   // "line N of %s, "TEXT""
+    std::string reason;
+  };
+  const std::vector<Case> cases = {
+      {__LINE__, "COMMENT a\nDELAY 10 )(!\nCOMMENT never\n", "line 2 of %s, \"DELAY 10 )(!\"",
+       bad_expression + "unbalanced ')' at column 1 (error 4)"},
+      {__LINE__, "SETPVE FIC101 (NoSuch*2)\n", "line 1 of %s, \"SETPVE FIC101 (NoSuch*2)\"",
+       bad_expression + "unknown tag 'NOSUCH' at column 2 (error 2)"},
+      {__LINE__, "VERIFY FIC101 abc\n", "line 1 of %s, \"VERIFY FIC101 abc\"",
+       bad_expression + "unknown tag 'ABC' at column 1 (error 2)"},
+      // The line in the file, not the count of lines read: a GOTO back runs
+      // line 2 twice before line 7 fails as the 8th line read.
+      {__LINE__,
+       ":A\nCOMMENT x\nGOTO :B (FIC101 > 0)\nSETPVE FIC101 1\nGOTO :A\n:B\nSETPVE FIC101 $1\n",
+       "line 7 of %s, \"SETPVE FIC101 $1\"",
+       bad_expression + "unknown tag 'NOSUCH' at column 2 (error 2)"},
+      // In a subtest: its name as the statement gave it.
+      {__LINE__, "@abort_sub.scn\n", "line 2 of ABORT_SUB.SCN, \"VERIFY FIC101 ?\"",
+       bad_expression + "unexpected character '?' at column 1 (error 1)"},
+  };
+  Write("abort_sub.scn", "COMMENT in\nVERIFY FIC101 ?\n");
+  int n = 0;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.line);
+    ASSERT_EQ(1, client_->SetPVE("FIC101", 0));
+    testing::StderrCapture err;
+    const std::string path =
+        Run("abort" + std::to_string(++n) + ".scn", k.script, "(NOSUCH)");
+    const std::string log = err.Take();
+    const std::string where = std::regex_replace(k.where, std::regex("%s"), path);
+    const std::vector<std::string> lines = Masked(TestLogOf(path));
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ("T\t# Aborted at " + where + ": " + k.reason, lines[lines.size() - 3]);
+    EXPECT_EQ("T\t__Unknown exception aborted scenario.", lines[lines.size() - 2]);
+    EXPECT_EQ("", lines.back());
+    EXPECT_NE(std::string::npos,
+              log.find("Scenario " + path + " aborted at " + where + ": " + k.reason + "\n"))
+        << log;
+  }
   // The client stays usable.
   const std::string again = Run("good.scn", "COMMENT ok\n");
   EXPECT_EQ("T\t# OK", Masked(TestLogOf(again))[1]);
+}
+
+// scenarioinfo counts the lines read: the read that meets the end of the
+// file is none, also while a timed block at the end still runs.
+TEST_F(ScenarioRunTest, InfoKeepsTheLastLineReadAtTheEnd) {
+  ASSERT_EQ(1, client_->SetPVE("FIC101", 50));
+  const std::string path = Write("end.scn", "COMMENT a\nTVERIFY FIC101 1 0 1.5\n");
+  const CORBA::Long id = Start(path);
+  ASSERT_GT(id, 0);
+  // The block starts at the end of the file; its precheck line is flushed
+  // by the wait that follows.
+  ASSERT_TRUE(WaitFor([&] {
+    std::ifstream in(TestLogOf(path));
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str().find("Precheck") != std::string::npos;
+  }));
+  EXPECT_EQ(2, InfoCount(id, "sceLineNumber[0]"));
+  ASSERT_TRUE(WaitAllEnded());
 }
 
 TEST_F(ScenarioRunTest, TenScenariosAtOnce) {
