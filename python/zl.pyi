@@ -151,6 +151,15 @@ class Client:
         """Starts a Zelvik scenario."""
     def stopscenario(self, id: int, /) -> int:
         """Stops a Zelvik scenario."""
+    def waitscenario(self, id: int, timeout: Optional[float] = None, /) -> bool:
+        """Waits for scenario `id` to end.
+
+        waitscenario(id, timeout=None) -> bool: True once the scenario no longer
+        runs (its test log is then complete; also True at once for a scenario
+        that ended earlier or an id that never ran), False when `timeout`
+        seconds passed first. Without a timeout it waits until the end. The
+        interpreter lock is released while waiting, and other calls of the
+        client go on meanwhile; Ctrl-C raises KeyboardInterrupt."""
     def listscenarios(self, *ignored: Any) -> str:
         """Returns a list of scenarios that are running."""
     def scenarioinfo(self, id: int, /) -> str:
