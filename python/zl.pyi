@@ -213,3 +213,34 @@ class Callback:
 
     def tagschanged(self, change: ZLTagChanges, /) -> int:
         """Handle notification of changed tags"""
+
+
+class Lease:
+    """Lease(client, database): a lease of one database in the client's Naming
+    Service, so that the workers of a campaign never share a database."""
+
+    database: str
+    """The database this lease is for."""
+
+    def __init__(self, client: Client, database: str, /) -> None: ...
+
+    def acquire(self) -> int:
+        """Takes the lease.
+
+        acquire() -> int: 1 when this process holds it now (newly taken,
+        held already, or taken over from a holder that no longer answers),
+        0 when a holder that answers has it, -1 when the Naming Service
+        failed (see error())."""
+    def release(self) -> int:
+        """Gives the lease back.
+
+        release() -> int: 1 when this process's lease was removed, 0 when
+        the lease was not this process's, -1 when the Naming Service failed."""
+    def held(self) -> bool:
+        """Whether this process holds the lease now.
+
+        held() -> bool"""
+    def error(self) -> str:
+        """The reason of the last failure.
+
+        error() -> str ("" after a success)"""
