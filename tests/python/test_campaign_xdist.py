@@ -71,3 +71,14 @@ def test_a_killed_stand_in_fails_only_its_own_item(tmp_path):
     want = {"test_ok%d" % i: "passed" for i in range(5)}
     want["test_killed"] = "failure"
     assert outcomes == want, run.stdout
+
+
+def test_stand_ins_per_worker_join_the_site(site, tmp_path):
+    write_project(tmp_path, {"test_s%d.scn" % i: "DELAY 200\nVERIFY TEMP_SP 60\n"
+                             for i in range(4)})
+    run = inner_pytest(tmp_path, "-n", "2", "--zl-naming", site.naming_port,
+                       "--zl-sim=" + PLANT_TAGS)
+    cases = junit_cases(tmp_path)
+    assert {got for got, _, _ in cases.values()} == {"passed"}, run.stdout
+    # each worker on the stand-in it started, none on the site's own servers
+    assert {props["zl_database"] for _, props, _ in cases.values()} <= {"SIM_GW0", "SIM_GW1"}
