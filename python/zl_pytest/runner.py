@@ -122,6 +122,10 @@ def _read_section(result):
     except OSError as e:
         result.problem = "its test log %s could not be read: %s" % (result.test_log, e.strerror)
         return
+    # A run after an earlier one begins with the blank lines that separate them.
+    blank = len(data) - len(data.lstrip(b"\r\n"))
+    data = data[blank:]
+    result.offset += blank
     log = testlog.parse(data)
     if not log.sections:
         result.problem = "its test log %s has no section for this run" % result.test_log

@@ -46,3 +46,9 @@ def junit_cases(root):
         props = {p.get("name"): p.get("value") for p in case.iter("property")}
         cases[case.get("name")] = (outcome, props, text)
     return cases
+
+
+def junit_times(root):
+    """{test name: seconds} of the inner run (setup, call and teardown)."""
+    return {case.get("name"): float(case.get("time"))
+            for case in ElementTree.parse(root / "junit.xml").iter("testcase")}

@@ -5,12 +5,12 @@ restored before every scenario, and the fixtures for Python tests."""
 
 import pytest
 
-from campaign_support import inner_pytest, junit_cases, write_project
+from campaign_support import inner_pytest, junit_cases, junit_times, write_project
 
-QUICK_S = 10.0  # an item that fails fast ends well within this
+QUICK_S = 4.0  # an item that fails fast ends below its scenario limit (5 s)
 
 VERDICTS = {
-    "pytest.ini": "[pytest]\nzl_scenario_timeout = 3\n",
+    "pytest.ini": "[pytest]\nzl_scenario_timeout = 5\n",
     "answers.txt": "# unattended answers\nIS THE PUMP * = yes\n",
     "test_pass.scn": "VERIFY TEMP_SP 60\n",
     "test_fail.scn": "VERIFY TEMP_SP 65\nVERIFY LEVEL_SP 2.5\n",
@@ -18,6 +18,8 @@ VERDICTS = {
     "test_slow.scn": "DELAY 20000\n",
     "test_asks.scn": 'ANSWER 1 "Is the heater on?"\nDELAY 20000\n',
     "test_answered.scn": 'ANSWER 1 "Is the pump running?"\nVERIFY TEMP_SP 60\n',
+    "test_twice.scn": "VERIFY TEMP_SP $1\n",
+    "test_twice.args": "a: 60\nb: 60\n",
     "test_fixtures.py": """
         def test_fixtures(zl_client, zl_database, zl_run_scenario, tmp_path):
             assert zl_database == "SIM"
@@ -43,11 +45,14 @@ CASES = [
     # stopped at its time limit: the aborting line is shown
     ("test_slow", "failure",
      ["the run was aborted:", "\t  Scenario was aborted by StopScenario()",
-      "did not end within 3 s"], []),
+      "did not end within 5 s"], []),
     # an unanswered question stops the run at once and is named
     ("test_asks", "failure",
      ["operator question not answered: 'IS THE HEATER ON?'"], ["did not end within"]),
     ("test_answered", "passed", [], []),
+    # two runs of one file: each item gets its own section of the shared log
+    ("test_twice[a]", "passed", [], []),
+    ("test_twice[b]", "passed", [], []),
     ("test_fixtures", "passed", [], []),
 ]
 
@@ -56,14 +61,13 @@ CASES = [
 def verdicts(plant, tmp_path_factory):
     root = tmp_path_factory.mktemp("verdicts")
     write_project(root, VERDICTS)
-    run = inner_pytest(root, "--zl-naming", plant.naming_port, "--zl-answers", "answers.txt",
-                       "--durations=0")
-    return run, junit_cases(root)
+    run = inner_pytest(root, "--zl-naming", plant.naming_port, "--zl-answers", "answers.txt")
+    return run, junit_cases(root), junit_times(root)
 
 
 @pytest.mark.parametrize("name,outcome,must,must_not", CASES, ids=[c[0] for c in CASES])
 def test_verdict(verdicts, name, outcome, must, must_not):
-    run, cases = verdicts
+    run, cases, _ = verdicts
     got, props, text = cases[name]
     assert got == outcome, run.stdout
     for want in must:
@@ -72,18 +76,26 @@ def test_verdict(verdicts, name, outcome, must, must_not):
         assert unwanted not in text, text
     if name != "test_fixtures":
         assert props["zl_database"] == "SIM"
-        assert props["zl_test_log"].endswith(name + ".tlg")
+        assert props["zl_test_log"].endswith(name.split("[")[0] + ".tlg")
         assert props["zl_test_log_section"].startswith("00:00:00.000\tStarting test")
 
 
+def test_runs_of_one_file_have_their_own_sections(verdicts):
+    _, cases, _ = verdicts
+    offsets = sorted(int(cases[n][1]["zl_test_log_offset"]) for n in ("test_twice[a]",
+                                                                      "test_twice[b]"))
+    assert offsets[0] == 0 and offsets[1] > 0
+    for name in ("test_twice[a]", "test_twice[b]"):
+        assert cases[name][1]["zl_test_log_section"].count("Starting test") == 1
+
+
 def test_unanswered_question_fails_fast(verdicts):
-    run, _ = verdicts
-    line = next(l for l in run.stdout.splitlines() if "call" in l and "test_asks" in l)
-    assert float(line.split("s", 1)[0]) < QUICK_S, line
+    # the scenario would wait 20 s after its question: not for the limit
+    assert verdicts[2]["test_asks"] < QUICK_S
 
 
 def test_section_shown_in_the_report(verdicts):
-    run, _ = verdicts
+    run = verdicts[0]
     assert "zl test log" in run.stdout
     assert "Closing test log after" in run.stdout
 
