@@ -1,9 +1,10 @@
 """Scenario files as pytest items.
 
 A file whose name matches one of the ini patterns `zl_scenario_files`
-(default `test_*.scn`) becomes one item per set of arguments, unless another
-scenario file of its directory calls it as a subtest (`@NAME`): a subtest
-runs inside its caller, not on its own.
+(default `test_*.scn`) becomes one item per set of arguments, unless a
+scenario file calls it as a subtest (`@NAME`, or `@DIR/NAME` from a
+directory above it, up to the rootdir): a subtest runs inside its caller,
+not on its own.
 
 Arguments come from the ini lines `zl_scenario_args`, else from a file
 beside the scenario with the extension `.args`; without either the file is
@@ -56,13 +57,23 @@ def subtests_called_in(directory, cache):
                     continue
                 found = _SUBTEST.match(line)
                 if found:
-                    called.add(found.group(1).replace("\\", "/").upper())
+                    name = found.group(1).replace("\\", "/").upper()
+                    called.add(name[2:] if name.startswith("./") else name)
         cache[key] = called
     return cache[key]
 
 
-def is_subtest(path, cache):
-    return path.name.upper() in subtests_called_in(path.parent, cache)
+def is_subtest(path, rootdir, cache):
+    """Whether a scenario file of `path`'s directory, or of one above it up
+    to `rootdir`, calls `path` as a subtest (names compared in upper case,
+    as the engine resolves them without regard to case)."""
+    directory = path.parent
+    while True:
+        if path.relative_to(directory).as_posix().upper() in subtests_called_in(directory, cache):
+            return True
+        if directory == rootdir or directory.parent == directory:
+            return False
+        directory = directory.parent
 
 
 def _make_id(ident, args):

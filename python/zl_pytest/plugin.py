@@ -70,7 +70,7 @@ def pytest_collect_file(file_path, parent):
     config = parent.config
     if not collect.matches(file_path, config.getini("zl_scenario_files")):
         return None
-    if collect.is_subtest(file_path, config._zl_subtests):
+    if collect.is_subtest(file_path, config.rootpath, config._zl_subtests):
         return None
     return collect.ScenarioFile.from_parent(parent, path=file_path)
 
@@ -120,7 +120,7 @@ def ready_client(config):
     try:
         client = s.connect()
         s.restore_baseline()
-    except (StationError, AnswersError) as e:
+    except StationError as e:
         pytest.fail(str(e), pytrace=False)
     return client, s
 

@@ -21,6 +21,8 @@ PROJECT = {
     "test_single.args": "60\n",                          # one line, no id: the plain name
     "helper.scn": "VERIFY TEMP_SP 60\n",                 # does not match the pattern
     "sub/test_deep.scn": "VERIFY TEMP_SP $1\n",
+    "test_top.scn": "  @./SUB/TEST_INNER.SCN\n",        # a subtest one directory down
+    "sub/test_inner.scn": "VERIFY TEMP_SP 60\n",
     "test_commented.scn": "#@TEST_PLAIN.SCN\n",          # a comment calls nothing
 }
 
@@ -43,6 +45,7 @@ def test_items_and_ids(tmp_path):
         "test_single.scn::test_single",
         "sub/test_deep.scn::test_deep",
         "test_commented.scn::test_commented",
+        "test_top.scn::test_top",
     ])
 
 

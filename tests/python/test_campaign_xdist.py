@@ -1,7 +1,10 @@
 """Campaigns spread over pytest-xdist workers: a site of several stand-ins
 registered in one Naming Service, where two workers never share a
-database; and a stand-in per worker, where a killed stand-in fails only the
-item that ran on it."""
+database; stand-ins per worker; and a stand-in killed under a running
+scenario, which fails only the item that ran on it (the worker goes on
+on a spare server of the site, or on its own stand-in started again)."""
+
+import contextlib
 
 import pytest
 
@@ -58,15 +61,28 @@ def test_workers_never_share_a_database(site, tmp_path):
             assert not (a[0] != b[0] and a[1] == b[1] and overlap), (a, b)
 
 
-def test_a_killed_stand_in_fails_only_its_own_item(tmp_path):
-    files = {
-        # the scenario kills the stand-in it runs on, then checks a tag
-        "test_killed.scn": "SYSTEM ./KILLSIM.SH\nDELAY 300\nVERIFY TEMP_SP 60\n",
-        "KILLSIM.SH": '#!/bin/sh\nkill -9 "$ZL_SIM_PID"\n',
-    }
-    files.update({"test_ok%d.scn" % i: "DELAY 200\nVERIFY TEMP_SP 60\n" for i in range(5)})
-    write_project(tmp_path, files)
-    run = inner_pytest(tmp_path, "-n", "2", "--zl-sim=" + PLANT_TAGS)
+KILLED = "SYSTEM ./KILLSIM.SH\nDELAY 300\nVERIFY TEMP_SP 60\n"
+
+
+@pytest.mark.parametrize("where", ["own stand-ins", "site with a spare"])
+def test_a_killed_stand_in_fails_only_its_own_item(tmp_path, where):
+    files = {"test_ok%d.scn" % i: "DELAY 200\nVERIFY TEMP_SP 60\n" for i in range(5)}
+    files["test_killed.scn"] = KILLED  # kills the stand-in it runs on, then checks a tag
+    with contextlib.ExitStack() as stack:
+        if where == "own stand-ins":
+            files["KILLSIM.SH"] = '#!/bin/sh\nkill -9 "$ZL_SIM_PID"\n'
+            args = ["--zl-sim=" + PLANT_TAGS]
+        else:
+            first = stack.enter_context(Services(tags=[PLANT_TAGS], databases=["SIM_A"]))
+            servers = [first] + [
+                stack.enter_context(Services(tags=[PLANT_TAGS], databases=[db],
+                                             naming=first.naming_address))
+                for db in ("SIM_B", "SIM_C")]
+            files["KILLSIM.SH"] = "#!/bin/sh\ncase \"$ZL_DATABASE\" in\n%sesac\n" % "".join(
+                "%s) kill -9 %d;;\n" % (s.databases[0], s.sim_pid) for s in servers)
+            args = ["--zl-naming", first.naming_port]
+        write_project(tmp_path, files)
+        run = inner_pytest(tmp_path, "-n", "2", *args)
     outcomes = {name: got for name, (got, _, _) in junit_cases(tmp_path).items()}
     want = {"test_ok%d" % i: "passed" for i in range(5)}
     want["test_killed"] = "failure"
