@@ -78,8 +78,10 @@ int LeaseInit(PyObject* object, PyObject* args, PyObject*) {
 void LeaseDealloc(PyObject* object) {
   auto* self = reinterpret_cast<LeaseObject*>(object);
   // Not released here: the lease is given back by release(), or taken over
-  // once this process has ended. Freeing makes no remote call.
-  delete self->state;
+  // once this process has ended. Freeing makes no remote call. After the
+  // exit hook the ORB is gone, and with it what the lease's references
+  // point into: they are left to the process's end.
+  if (!Closing()) delete self->state;
   Py_TYPE(object)->tp_free(object);
 }
 

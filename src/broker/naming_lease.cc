@@ -36,14 +36,16 @@ CosNaming::Name OneName(const char* id, const char* kind) {
 
 CORBA::Object_ptr LeaseHolderObject() {
   static std::mutex mu;
-  static CORBA::Object_var holder;  // guarded by mu
+  // Guarded by mu. Never released: the ORB it belongs to is destroyed before
+  // static destructors run.
+  static CORBA::Object_ptr holder = CORBA::Object::_nil();
   std::lock_guard<std::mutex> lock(mu);
   if (CORBA::is_nil(holder) && !CORBA::is_nil(OrbHolder::instance()->orb())) {
     auto* servant = new LeaseHolder_i;
     holder = servant->_this();
     servant->_remove_ref();  // the POA holds it from here on
   }
-  return CORBA::Object::_duplicate(holder.in());
+  return CORBA::Object::_duplicate(holder);
 }
 
 bool HolderAnswers(CORBA::Object_ptr holder) {

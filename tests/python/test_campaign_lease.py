@@ -62,6 +62,17 @@ def test_a_crashed_holder_is_taken_over(lease, holder):
     assert lease.acquire() == 1 and lease.held()
 
 
+def test_exit_with_a_lease_held(plant, lease):
+    child = run_script("""
+        import zl
+        lease = zl.Lease(zl.Client(%r), "SIM")
+        print(lease.acquire(), flush=True)
+    """ % plant.orb_options)
+    out, err = child.communicate(timeout=HANG_BOUND_S)
+    assert (child.returncode, out.strip()) == (0, "1"), err
+    assert lease.acquire() == 1  # its holder is gone with the process
+
+
 def test_other_databases_are_independent(client, lease, holder):
     other = zl.Lease(client, "OTHER")
     try:
