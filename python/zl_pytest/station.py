@@ -145,7 +145,10 @@ class Station:
         if self.database:
             self._drop()  # it no longer answers
             if self.services is not None:
-                self.services.restart_sim()
+                try:
+                    self.services.restart_sim()
+                except RuntimeError as e:  # zl_services.ServicesError
+                    raise StationError("the stand-in did not start again: %s" % e) from None
                 self._export()
         deadline = time.monotonic() + self.settings.lease_wait
         tried = []
