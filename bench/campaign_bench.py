@@ -31,6 +31,8 @@ import xml.etree.ElementTree as ElementTree
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(REPO / "python"))
+from zl_cli import testlog  # noqa: E402
 SCENARIO = "DELAY 100\nVERIFY TEMP_SP 60\n"
 OVERHEAD_GOAL_S = 0.050
 EFFICIENCY_GOAL = 0.8
@@ -43,8 +45,6 @@ def make_project(root, count):
 
 def own_seconds(tlg):
     """The run's own length: the stamp of its closing line."""
-    sys.path.insert(0, str(REPO / "python"))
-    from zl_cli import testlog
     section = testlog.read(tlg).sections[-1]
     return testlog.stamp_seconds(section.last_stamp)
 
