@@ -73,6 +73,19 @@ def test_exit_with_a_lease_held(plant, lease):
     assert lease.acquire() == 1  # its holder is gone with the process
 
 
+def test_no_naming_service_fails_with_the_reason(plant):
+    # nothing listens on port 1: the Naming Service cannot be reached
+    child = run_script("""
+        import zl
+        lease = zl.Lease(zl.Client("-ORBInitRef NameService=corbaloc::127.0.0.1:1/NameService"),
+                         "SIM")
+        print(lease.acquire(), lease.release(), lease.held(), repr(lease.error()), flush=True)
+    """)
+    out, err = child.communicate(timeout=HANG_BOUND_S)
+    assert child.returncode == 0, err
+    assert out.startswith("-1 -1 False '") and out.strip() != "-1 -1 False ''", out
+
+
 def test_other_databases_are_independent(client, lease, holder):
     other = zl.Lease(client, "OTHER")
     try:
