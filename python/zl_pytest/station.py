@@ -221,5 +221,6 @@ def sim_database(worker):
 
 
 def _naming_is_local(options):
+    """Whether the options name a Naming Service on this machine's loopback."""
     match = re.search(r"corbaloc:(?:iiop)?:(?:[\d.]+@)?([\w.\-]+):\d+/", options)
-    return match is None or match.group(1) in (LOOPBACK, "localhost")
+    return match is not None and match.group(1) in (LOOPBACK, "localhost")
