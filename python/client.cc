@@ -5,7 +5,10 @@
 // held), then one conversion of the plain result into a Python value.
 #include "client.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -402,6 +405,56 @@ PyObject* StopScenario(ClientObject* self, PyObject* args) {
   return PyLong_FromLong(Run(self, 0, [&](ZLSim& s) { return s.StopScenario(id); }));
 }
 
+// waitscenario(id[, timeout]): True once scenario `id` no longer runs (also
+// when it ended earlier or never ran), False when `timeout` seconds passed
+// first; no timeout waits until the end. The end comes from the scenario
+// manager (its worker has closed the test log by then), not from asking it
+// again and again. The client's lock is held only to find the manager's
+// board of running scenarios; the wait holds no lock of the client, so a
+// question handler, stopscenario and the other calls go on meanwhile. The
+// wait runs in slices without the interpreter lock and takes it between
+// them, so that Ctrl-C raises KeyboardInterrupt here.
+PyObject* WaitScenario(ClientObject* self, PyObject* args) {
+  constexpr std::chrono::milliseconds kSlice(100);
+  constexpr double kForeverS = 1e9;  // longer waits are waits without a limit
+  int id;
+  PyObject* timeout_arg = Py_None;
+  if (!PyArg_ParseTuple(args, "i|O", &id, &timeout_arg)) return nullptr;
+  double timeout = -1.0;
+  if (timeout_arg != Py_None) {
+    timeout = PyFloat_AsDouble(timeout_arg);
+    if (timeout == -1.0 && PyErr_Occurred()) return nullptr;
+    if (!(timeout >= 0.0)) {
+      PyErr_SetString(PyExc_ValueError, "timeout must be a number of seconds, 0 or more");
+      return nullptr;
+    }
+    if (timeout > kForeverS) timeout = -1.0;
+  }
+  ZL_REQUIRE_CLIENT(self, kNotInitialised);
+  const std::shared_ptr<ScenarioEnds> ends = Run(
+      self, std::shared_ptr<ScenarioEnds>(), [](ZLSim& s) { return s.localDb().scenario_ends(); });
+  if (!ends) Py_RETURN_TRUE;  // the exit hook took the client and ended its scenarios
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                         std::chrono::duration<double>(timeout >= 0.0 ? timeout : 0.0));
+  for (;;) {
+    std::chrono::milliseconds slice = kSlice;
+    if (timeout >= 0.0) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      slice = std::max(std::chrono::milliseconds(0), std::min(slice, left));
+    }
+    bool ended;
+    Py_BEGIN_ALLOW_THREADS
+    ended = ends->WaitEnded(id, slice);
+    Py_END_ALLOW_THREADS
+    if (ended) Py_RETURN_TRUE;
+    if (PyErr_CheckSignals() < 0) return nullptr;
+    if (timeout >= 0.0 && Clock::now() >= deadline) Py_RETURN_FALSE;
+  }
+}
+
 PyObject* ListScenarios(ClientObject* self, PyObject*) {
   ZL_REQUIRE_CLIENT(self, kNotInitialised);
   return TextToStr(Run(self, std::string(), [](ZLSim& s) { return s.ListScenarios(); }));
@@ -683,6 +736,14 @@ PyMethodDef client_methods[] = {
     ZL_METHOD("startscenario", StartScenario,
               "Starts a Zelvik scenario.\n\nstartscenario(file[, options]) -> int"),
     ZL_METHOD("stopscenario", StopScenario, "Stops a Zelvik scenario.\n\nstopscenario(id) -> int"),
+    ZL_METHOD("waitscenario", WaitScenario,
+              "Waits for scenario `id` to end.\n\n"
+              "waitscenario(id, timeout=None) -> bool: True once the scenario no longer\n"
+              "runs (its test log is then complete; also True at once for a scenario\n"
+              "that ended earlier or an id that never ran), False when `timeout`\n"
+              "seconds passed first. Without a timeout it waits until the end. The\n"
+              "interpreter lock is released while waiting, and other calls of the\n"
+              "client go on meanwhile; Ctrl-C raises KeyboardInterrupt."),
     ZL_METHOD("listscenarios", ListScenarios,
               "Returns a list of scenarios that are running.\n\nlistscenarios() -> str"),
     ZL_METHOD("scenarioinfo", ScenarioInfo,

@@ -14,6 +14,7 @@
 #include "callback.h"
 #include "client.h"
 #include "exit_hook.h"
+#include "lease.h"
 #include "tag_changes.h"
 
 namespace zl {
@@ -88,7 +89,10 @@ int AddType(PyObject* module, const char* name, PyTypeObject* type) {
 }
 
 PyObject* MakeModule() {
-  if (ReadyClientType() < 0 || ReadyCallbackType() < 0 || ReadyTagChangesType() < 0) return nullptr;
+  if (ReadyClientType() < 0 || ReadyCallbackType() < 0 || ReadyTagChangesType() < 0 ||
+      ReadyLeaseType() < 0) {
+    return nullptr;
+  }
   PyObject* module = PyModule_Create(&module_def);
   if (module == nullptr) return nullptr;
   bool ok = PyModule_AddStringConstant(module, "__version__", kModuleVersion) == 0;
@@ -97,7 +101,8 @@ PyObject* MakeModule() {
   }
   ok = ok && AddType(module, "Client", &ClientType) == 0 &&
        AddType(module, "ZLTagChanges", &TagChangesType) == 0 &&
-       AddType(module, "Callback", &CallbackType) == 0 && RegisterExitHook() == 0;
+       AddType(module, "Callback", &CallbackType) == 0 &&
+       AddType(module, "Lease", &LeaseType) == 0 && RegisterExitHook() == 0;
   if (!ok) {
     Py_DECREF(module);
     return nullptr;

@@ -164,6 +164,15 @@ class Client:
         """Starts a Zelvik scenario."""
     def stopscenario(self, id: int, /) -> int:
         """Stops a Zelvik scenario."""
+    def waitscenario(self, id: int, timeout: Optional[float] = None, /) -> bool:
+        """Waits for scenario `id` to end.
+
+        waitscenario(id, timeout=None) -> bool: True once the scenario no longer
+        runs (its test log is then complete; also True at once for a scenario
+        that ended earlier or an id that never ran), False when `timeout`
+        seconds passed first. Without a timeout it waits until the end. The
+        interpreter lock is released while waiting, and other calls of the
+        client go on meanwhile; Ctrl-C raises KeyboardInterrupt."""
     def listscenarios(self, *ignored: Any) -> str:
         """Returns a list of scenarios that are running."""
     def scenarioinfo(self, id: int, /) -> str:
@@ -248,3 +257,34 @@ class Callback:
 
         Called once per changed tag. The value it returns is not used (the
         default gives 0)."""
+
+
+class Lease:
+    """Lease(client, database): a lease of one database in the client's Naming
+    Service, so that the workers of a campaign never share a database."""
+
+    database: str
+    """The database this lease is for."""
+
+    def __init__(self, client: Client, database: str, /) -> None: ...
+
+    def acquire(self) -> int:
+        """Takes the lease.
+
+        acquire() -> int: 1 when this process holds it now (newly taken,
+        held already, or taken over from a holder that no longer answers),
+        0 when a holder that answers has it, -1 when the Naming Service
+        failed (see error())."""
+    def release(self) -> int:
+        """Gives the lease back.
+
+        release() -> int: 1 when this process's lease was removed, 0 when
+        the lease was not this process's, -1 when the Naming Service failed."""
+    def held(self) -> bool:
+        """Whether this process holds the lease now.
+
+        held() -> bool"""
+    def error(self) -> str:
+        """The reason of the last failure.
+
+        error() -> str ("" after a success)"""

@@ -14,7 +14,7 @@ Three ways to use it:
                 client(s.orb_options); s.control("stop")
 
   Command:  tools/zl_services.py [--tags FILE]... [--db NAME]... [--legacy]
-                [--sim PATH] [--sim-arg ARG]... [--verbose] -- COMMAND...
+                [--naming ADDRESS] [--sim PATH] [--sim-arg ARG]... [--verbose] -- COMMAND...
             runs COMMAND with the services up and the variables below in its
             environment; gives COMMAND's exit status (128+N after signal N;
             125 when the services do not come up).
@@ -280,13 +280,15 @@ class Services:
     """omniNames, omniEvents and zelvik-sim for the lifetime of the object
     (a context manager; stop() is idempotent and also runs at interpreter
     exit). Relative tag file paths are taken from the current directory.
+    With `naming` (an address) the server joins that Naming Service instead
+    of one of its own, so that several servers share one directory.
 
     Not thread-safe: one thread at a time. Start it from a thread that lives
     as long as the services: their processes die with the starting thread.
     """
 
     def __init__(self, tags=(), databases=(), legacy=False, sim=None,
-                 sim_args=(), verbose=None, start_timeout=START_TIMEOUT_S):
+                 sim_args=(), verbose=None, start_timeout=START_TIMEOUT_S, naming=None):
         self.tags = [str(Path(t).resolve()) for t in tags]
         self.databases_requested = list(databases)
         self.legacy = legacy
@@ -296,6 +298,10 @@ class Services:
             verbose = os.environ.get("ZL_SERVICES_VERBOSE", "") not in ("", "0")
         self.verbose = verbose
         self.start_timeout = start_timeout
+        # The address of a Naming Service to join (corbaloc::HOST:PORT/
+        # NameService): then no omniNames of its own is started, and the
+        # server registers its databases there beside other servers'.
+        self.naming = naming
         self._state = _State()
         self._finalizer = weakref.finalize(self, self._state.stop)
         self._sim = None
@@ -329,7 +335,8 @@ class Services:
                 f.write("%d\n" % os.getpid())
             self.ior_dir = os.path.join(self._state.directory, "ior")
             os.mkdir(self.ior_dir)
-            self._start_naming()
+            if not self.naming:
+                self._start_naming()
             self._start_events()
             self.start_sim()
         except BaseException:
@@ -347,9 +354,15 @@ class Services:
         return self._state.directory
 
     @property
+    def naming_address(self):
+        """The Naming Service's address: the joined one, or our own."""
+        if self.naming:
+            return self.naming
+        return "corbaloc::%s:%d/NameService" % (LOOPBACK, self.naming_port)
+
+    @property
     def orb_options(self):
-        return "-ORBInitRef NameService=corbaloc::%s:%d/NameService" % (
-            LOOPBACK, self.naming_port)
+        return "-ORBInitRef NameService=" + self.naming_address
 
     @property
     def event_factory(self):
@@ -450,8 +463,8 @@ class Services:
         if self.legacy:
             argv.append("--legacy")
         argv += self.sim_args
-        argv += ["-ORBInitRef", "NameService=corbaloc::%s:%d/NameService" % (
-            LOOPBACK, self.naming_port), "-ORBendPoint", "giop:tcp:%s:" % LOOPBACK]
+        argv += ["-ORBInitRef", "NameService=" + self.naming_address,
+                 "-ORBendPoint", "giop:tcp:%s:" % LOOPBACK]
         return argv
 
     # --- the server and its fault helpers -------------------------------
@@ -544,6 +557,9 @@ def _parse(argv):
                         help="tag definition file loaded at start (repeatable)")
     parser.add_argument("--db", action="append", default=[], metavar="NAME",
                         help="database to create (repeatable; default: the server's)")
+    parser.add_argument("--naming", metavar="ADDRESS",
+                        help="join this Naming Service (corbaloc::HOST:PORT/NameService) "
+                             "instead of starting one")
     parser.add_argument("--legacy", action="store_true",
                         help="serve only ZelvikDatabase (legacy notifier binding)")
     parser.add_argument("--sim", metavar="PATH", help="the zelvik-sim binary")
@@ -642,7 +658,7 @@ def main(argv=None):
     signal.signal(signal.SIGHUP, _on_signal)
     services = Services(tags=args.tags, databases=args.db, legacy=args.legacy,
                         sim=args.sim, sim_args=args.sim_arg, verbose=args.verbose,
-                        start_timeout=args.timeout)
+                        start_timeout=args.timeout, naming=args.naming)
     try:
         if not args.serve:
             _die_with_parent()  # --serve watches its standard input instead

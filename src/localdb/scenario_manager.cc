@@ -67,6 +67,7 @@ CORBA::Long ScenarioManager::Start(const char* file, const char* options) {
   try {
     std::lock_guard<std::recursive_mutex> lock(mu_);
     scenarios_.push_back(listed);
+    ends_->Started(static_cast<CORBA::Long>(id));
   } catch (...) {
     ACE_DEBUG((LM_CRITICAL, "**Caught exception while inserting a scenario!\n"));
   }
@@ -118,11 +119,15 @@ void ScenarioManager::Remove(CZLScenario* scenario) {
   } else {
     ACE_DEBUG((LM_ERROR, "Could not remove a scenario\n"));
   }
+  const CORBA::Long id = static_cast<CORBA::Long>(scenario->id());
   try {
     delete scenario;
   } catch (...) {
     ACE_DEBUG((LM_CRITICAL, "**Caught exception while removing a scenario!\n"));
   }
+  // Its test log is closed and it is no longer listed: a waiter that wakes
+  // now sees the run complete.
+  ends_->Ended(id);
 }
 
 void ScenarioManager::JoinFinished() {

@@ -21,10 +21,12 @@
 #include <omniORB4/CORBA.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "localdb/scenario_ends.h"
 #include "localdb/scenario_owner.h"
 
 namespace zl {
@@ -34,7 +36,10 @@ class CZLScenario;
 class ScenarioManager {
  public:
   explicit ScenarioManager(ScenarioOwner& owner) : owner_(owner) {}
-  ~ScenarioManager() { EndAll(true); }
+  ~ScenarioManager() {
+    EndAll(true);
+    ends_->Close();
+  }
   ScenarioManager(const ScenarioManager&) = delete;
   ScenarioManager& operator=(const ScenarioManager&) = delete;
 
@@ -53,6 +58,9 @@ class ScenarioManager {
   // Stops (when `stop_first`) every scenario and waits for the workers: 0
   // after waiting, 1 when no worker was ever started.
   long EndAll(bool stop_first);
+  // Which scenarios still run, for waiting on their ends; outlives the
+  // manager for a waiter that holds it (closed when the manager goes).
+  std::shared_ptr<ScenarioEnds> ends() const { return ends_; }
 
  private:
   static void* Worker(void* arg);
@@ -70,6 +78,7 @@ class ScenarioManager {
   std::atomic<int> group_{-1};
   std::vector<ACE_thread_t> finished_;  // guarded by mu_: ended, not yet joined
   std::mutex join_mu_;                  // serialises JoinFinished and EndAll's wait
+  const std::shared_ptr<ScenarioEnds> ends_ = std::make_shared<ScenarioEnds>();
 };
 
 }  // namespace zl

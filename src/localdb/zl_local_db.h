@@ -118,6 +118,8 @@ class ZEMR_ZLLocalDB_i : public virtual ZEMR::ZLLocalDB,
 
   // Scenarios: stops (when `stop_first`) every one and waits for its worker.
   long EndAllScenarios(bool stop_first) { return scenarios_.EndAll(stop_first); }
+  // Which scenarios still run, for a host that waits for their ends. Any thread.
+  std::shared_ptr<ScenarioEnds> scenario_ends() const { return scenarios_.ends(); }
 
   // Borrowed; nil while detached.
   ZEMR::ZelvikDatabase_ptr database() const override { return db_.in(); }

@@ -1,0 +1,179 @@
+"""Runs one scenario file on a connected client and reads back its verdict.
+
+The run's section of the test log is found by the log's size before the
+start: the engine appends each run after the earlier ones. Runs of the same
+file (its parametrised items, or another worker on this machine) share that
+test log, so a run holds an exclusive lock on the scenario file (flock)
+from before it measures the log until it has read its section back.
+
+Operator questions are answered from the answers file; a question it does
+not answer stops the run at once and is named in the result, so that an
+unattended run never waits for a person.
+"""
+import fcntl
+import os
+from dataclasses import dataclass, field
+from typing import List, Optional
+
+from zl_cli import testlog
+from zl_cli.run import test_log_path
+
+from zl_pytest import verdict as verdicts
+
+STOP_BOUND_S = 60.0   # bound on the end of a stopped scenario
+MAX_LISTED = 50       # failing lines a report shows
+
+
+@dataclass
+class ScenarioResult:
+    """What one run gave. `problem` says why there is no verdict from the log
+    (the scenario did not start, its test log has no section for it)."""
+    scenario: str
+    arguments: str = ""
+    database: str = ""
+    sid: int = 0
+    test_log: str = ""
+    offset: int = 0                            # where the run's section starts
+    section: Optional[testlog.Section] = None
+    lines: List[str] = field(default_factory=list)  # the section's lines
+    verdict: Optional[verdicts.Verdict] = None
+    unanswered: List[str] = field(default_factory=list)
+    timed_out: Optional[float] = None          # the limit that was passed
+    problem: str = ""
+
+    @property
+    def passed(self):
+        return (not self.problem and not self.unanswered and self.timed_out is None
+                and self.verdict is not None and self.verdict.passed)
+
+    @property
+    def section_text(self):
+        return "\n".join(self.lines)
+
+    def line_of(self, case):
+        """The test log line a case was read from, as written."""
+        index = case.lineno - 1
+        return self.lines[index] if 0 <= index < len(self.lines) else case.text
+
+    def report(self):
+        """The failure report: what failed, with the lines and their stamps."""
+        name = self.scenario + (" " + self.arguments if self.arguments else "")
+        where = " on database %s" % self.database if self.database else ""
+        out = []
+        if self.problem:
+            out.append("scenario %s%s: %s" % (name, where, self.problem))
+        else:
+            v = self.verdict
+            failures = [c for c in v.failures if c.outcome == "failure"]
+            errors = [c for c in v.failures if c.outcome == "error"]
+            state = "PASSED" if self.passed else "FAILED"
+            out.append("scenario %s%s %s: %d failure%s, %d error%s%s" % (
+                name, where, state, len(failures), "" if len(failures) == 1 else "s",
+                len(errors), "" if len(errors) == 1 else "s",
+                ", aborted" if v.abort else
+                "" if v.closed else ", the run did not close its test log"))
+            for case in v.failures[:MAX_LISTED]:
+                out.append("  " + self.line_of(case))
+            if len(v.failures) > MAX_LISTED:
+                out.append("  ... (%d more)" % (len(v.failures) - MAX_LISTED))
+            if v.abort is not None:
+                out.append("the run was aborted:")
+                out.append("  " + self.line_of(v.abort))
+        for question in self.unanswered:
+            out.append("operator question not answered: '%s' (no answer configured; "
+                       "give one with --zl-answers)" % question)
+        if self.timed_out is not None:
+            out.append("the scenario did not end within %g s and was stopped" % self.timed_out)
+        if self.test_log:
+            out.append("test log: %s (this run from byte %d)" % (self.test_log, self.offset))
+        return "\n".join(out)
+
+
+class _Questions:
+    """The question handler of one run: answers from `answers`, else stops
+    the asking scenario and remembers the question."""
+
+    def __init__(self, client, answers):
+        self.client = client
+        self.answers = answers
+        self.unanswered = []
+
+    def __call__(self, sid, number, file, text):
+        answer = self.answers.lookup(text) if self.answers is not None else None
+        if answer is not None:
+            self.client.answerquestion(sid, number, answer)
+            return
+        self.unanswered.append(text)
+        self.client.stopscenario(sid)
+
+
+def _size(path):
+    try:
+        return os.path.getsize(path)
+    except OSError:
+        return 0
+
+
+def _read_section(result):
+    try:
+        with open(result.test_log, "rb") as f:
+            f.seek(result.offset)
+            data = f.read()
+    except OSError as e:
+        result.problem = "its test log %s could not be read: %s" % (result.test_log, e.strerror)
+        return
+    # A run after an earlier one begins with the blank lines that separate them.
+    blank = len(data) - len(data.lstrip(b"\r\n"))
+    data = data[blank:]
+    result.offset += blank
+    log = testlog.parse(data)
+    if not log.sections:
+        result.problem = "its test log %s has no section for this run" % result.test_log
+        return
+    section = log.sections[0]
+    result.section = section
+    end = log.sections[1].lineno - 1 if len(log.sections) > 1 else None
+    lines = [raw.decode("utf-8", "replace") for raw in data.splitlines()]
+    # Line numbers of the cases count from the section's start (the read began there).
+    result.lines = lines[:end]
+    while result.lines and not result.lines[-1].strip():
+        result.lines.pop()
+    result.verdict = verdicts.judge(section)
+
+
+def run_scenario(client, scenario, arguments="", answers=None, timeout=None, database="",
+                 name=None):
+    """Runs `scenario` (a path) with `arguments` (the options text: $1 ..
+    $8, -skipuserq) on `client` and gives its ScenarioResult. `timeout`
+    (seconds, None for none) stops a run that takes longer; `name` is how
+    the report names the file (default: the path as given). The client runs
+    nothing else meanwhile: the question handler is this run's."""
+    path = os.path.abspath(str(scenario))
+    result = ScenarioResult(scenario=name or str(scenario), arguments=arguments,
+                            database=database,
+                            test_log=test_log_path(path))
+    try:
+        lock = open(path, "rb")
+    except OSError as e:
+        result.problem = "cannot be read: %s" % (e.strerror or e)
+        return result
+    questions = _Questions(client, answers)
+    with lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        result.offset = _size(result.test_log)
+        client.setquestionhandler(questions)
+        try:
+            result.sid = client.startscenario(path, arguments)
+            if result.sid <= 0:
+                result.problem = ("did not start (the database does not answer, or the "
+                                  "file could not be loaded)")
+                return result
+            if not client.waitscenario(result.sid, timeout):
+                result.timed_out = timeout
+                client.stopscenario(result.sid)
+                client.waitscenario(result.sid, STOP_BOUND_S)
+        finally:
+            client.setquestionhandler(None)
+        result.unanswered = list(questions.unanswered)
+        _read_section(result)
+    return result
