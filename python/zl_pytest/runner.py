@@ -79,6 +79,7 @@ class ScenarioResult:
             if v.abort is not None:
                 out.append("the run was aborted:")
                 out.append("  " + self.line_of(v.abort))
+                out.extend("  " + r for r in v.reasons if r.startswith("Aborted at "))
         for question in self.unanswered:
             out.append("operator question not answered: '%s' (no answer configured; "
                        "give one with --zl-answers)" % question)

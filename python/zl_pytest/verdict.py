@@ -1,8 +1,7 @@
 """The verdict of one scenario run, from its section of the test log.
 
-`judge` is the one place where this plugin decides pass or fail; it keeps to
-the rule the zl commands apply: a run passes when its section has no failure
-(`**`) line, no error (`__`, `##`) line, was not stopped, and closed normally.
+The pass/fail decision is the one every zl tool makes (`zl_cli.testlog.judge`,
+docs/tools/verdict.md); this module only arranges its lines for a report.
 """
 from dataclasses import dataclass, field
 from typing import List, Optional
@@ -16,12 +15,13 @@ class Verdict:
     failures: List[testlog.Case] = field(default_factory=list)  # failure and error lines
     abort: Optional[testlog.Case] = None  # the line that ended the run early
     closed: bool = False                  # the run wrote its closing line
+    reasons: List[str] = field(default_factory=list)  # the shared rule's reasons
 
 
 def judge(section):
     """The Verdict of one parsed run (a testlog.Section)."""
+    shared = testlog.judge(section)
     failing = [c for c in section.cases if c.outcome in ("failure", "error")]
     abort = next((c for c in failing if "aborted" in c.text.lower()), None)
-    closed = section.duration is not None
-    passed = not failing and not section.aborted and closed
-    return Verdict(passed, [c for c in failing if c is not abort], abort, closed)
+    return Verdict(shared.outcome == "passed", [c for c in failing if c is not abort], abort,
+                   section.closed, shared.reasons)
