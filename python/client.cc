@@ -2,7 +2,8 @@
 //
 // Shape of every method: guard clauses (arguments, missing client), then one
 // call into the library through Run (interpreter lock released, client lock
-// held), then one conversion of the plain result into a Python value.
+// held, the call's log lines handed to logging before it returns), then one
+// conversion of the plain result into a Python value.
 #include "client.h"
 
 #include <new>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "exit_hook.h"
+#include "log_bridge.h"
 #include "questions.h"
 #include "text.h"
 
@@ -36,6 +38,7 @@ R Run(ClientObject* self, R fallback, Call&& call) {
     if (ZLSim* sim = state->sim.load()) result = call(*sim);
   }
   Py_END_ALLOW_THREADS
+  FlushLogLines();
   return result;
 }
 
@@ -89,6 +92,7 @@ int ClientInit(PyObject* object, PyObject* args, PyObject*) {
     return -1;
   }
   NoteOrbInUse();
+  NoteClientOptions(options);
   ClientState* state = self->state;
   bool allocated = true;
   Py_BEGIN_ALLOW_THREADS
@@ -103,6 +107,7 @@ int ClientInit(PyObject* object, PyObject* args, PyObject*) {
     }
   }
   Py_END_ALLOW_THREADS
+  FlushLogLines();
   if (!allocated) {
     PyErr_SetString(PyExc_MemoryError, "no memory for internal ZL client object");
     return -1;

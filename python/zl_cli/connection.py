@@ -73,12 +73,17 @@ def naming_description(args):
 
 def quiet_library_log():
     """Sends what the library writes to standard error (its log) to
-    /dev/null, keeping Python's sys.stderr on the original stream."""
+    /dev/null and silences its logger, keeping Python's sys.stderr on the
+    original stream."""
     try:
         if sys.stderr.fileno() != 2:
             return
     except (AttributeError, OSError, ValueError):
         return  # not the process's standard error (a test's capture)
+    # Inside Python the library's lines are records of the logger "zl",
+    # which logging shows on sys.stderr: silence that logger too.
+    import logging
+    logging.getLogger("zl").setLevel(logging.CRITICAL + 1)
     sys.stderr.flush()
     saved = os.dup(2)
     null = os.open(os.devnull, os.O_WRONLY)
