@@ -137,6 +137,14 @@ class LogBridge final : public ACE_Log_Msg_Backend, public LogSink {
   // standard error. Interpreter lock held; once.
   void StopAtExit();
 
+  // In the child after fork: from now on every line goes to standard error.
+  // Takes no lock and allocates nothing.
+  void ForgetAfterFork() {
+    forked_ = true;
+    raw_ = true;
+    delivered_ = queued_.load();
+  }
+
   // ACE_Log_Msg_Backend: called by ACE in the logging thread, with ACE's log
   // lock held.
   int open(const ACE_TCHAR*) override { return 0; }
@@ -194,6 +202,10 @@ class LogBridge final : public ACE_Log_Msg_Backend, public LogSink {
   std::thread::id deliverer_;     // guarded by mu_
   bool stop_ = false;             // guarded by mu_
   std::atomic<bool> raw_{false};  // written under mu_: lines go to standard error
+  // In a child made by fork: the bridge's thread is not there and a lock may
+  // stay held for ever, so the child writes its lines to standard error and
+  // takes none of the bridge's locks. Set once, in the child.
+  std::atomic<bool> forked_{false};
   // Written under mu_; read without it for the flush's quick test.
   std::atomic<uint64_t> queued_{0};
   std::atomic<uint64_t> delivered_{0};
@@ -215,6 +227,7 @@ void LogBridge::ErrorLine(const std::string& text) {
 }
 
 void LogBridge::ProcessMaskSet() {
+  if (forked_.load()) return;
   std::lock_guard<std::mutex> lock(mask_mu_);
   added_ = 0;
   const u_long mask = ACE_LOG_MSG->priority_mask(ACE_Log_Msg::PROCESS);
@@ -279,6 +292,7 @@ void LogBridge::Take(u_long priority, int logger, const char* text, const char* 
 }
 
 void LogBridge::ApplyMask(u_long wanted) {
+  if (forked_.load()) return;
   std::lock_guard<std::mutex> lock(mask_mu_);
   wanted_ = wanted;
   const u_long mask = ACE_LOG_MSG->priority_mask(ACE_Log_Msg::PROCESS);
@@ -515,6 +529,7 @@ void LogBridge::ThreadMain() {
 }
 
 void LogBridge::StopAtExit() {
+  if (forked_.load()) return;
   {
     std::lock_guard<std::mutex> lock(mu_);
     if (stop_) return;
@@ -545,6 +560,10 @@ PyObject* StopAtExit(PyObject*, PyObject*) {
 PyMethodDef stop_def = {"_zl_stop_log_bridge", StopAtExit, METH_NOARGS,
                         "Hands the zl lines still queued to logging; later ones go to standard error."};
 
+void ForgetAfterFork() {
+  if (g_bridge != nullptr) g_bridge->ForgetAfterFork();
+}
+
 int RegisterStopAtExit() {
   PyObject* hook = PyCFunction_New(&stop_def, nullptr);
   if (hook == nullptr) return -1;
@@ -572,6 +591,7 @@ int InstallLogBridge() {
   }
   g_bridge = bridge;
   if (bridge->Start() < 0) return -1;
+  pthread_atfork(nullptr, nullptr, ForgetAfterFork);
   ACE_Log_Msg::msg_backend(bridge);
   ACE_LOG_MSG->set_flags(ACE_Log_Msg::CUSTOM);
   ACE_LOG_MSG->clr_flags(ACE_Log_Msg::STDERR);

@@ -20,7 +20,8 @@
 // a thread returning from a client call (FlushLogLines), so that a call's
 // own lines reach logging before the call returns. At interpreter exit the
 // bridge hands over what is queued and from then on writes every line to
-// standard error as it was logged.
+// standard error as it was logged. So does a child made by fork, which has
+// no bridge thread.
 //
 // Filtering. Whether a logger takes a level is cached per logger and
 // refreshed from logging a few times a second and at every hand-over; lines

@@ -214,3 +214,4 @@ def test_exit_while_logging(plant, tmp_path, setup):
     assert out.strip() == "logging"
     assert "Traceback" not in err and "Fatal" not in err, err
     assert time.monotonic() - started < HANG_BOUND_S
+
