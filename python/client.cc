@@ -32,6 +32,7 @@ R Run(ClientObject* self, R fallback, Call&& call) {
   R result = fallback;
   ClientState* state = self->state;
   if (state == nullptr) return result;
+  CheckLogLevels();
   Py_BEGIN_ALLOW_THREADS
   {
     std::lock_guard<std::mutex> lock(state->mu);

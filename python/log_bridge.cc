@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <iterator>
 #include <iostream>
 #include <mutex>
 #include <optional>
@@ -127,12 +128,13 @@ class LogBridge final : public ACE_Log_Msg_Backend, public LogSink {
     if (queued_.load(std::memory_order_acquire) == delivered_.load(std::memory_order_acquire)) return;
     Deliver(true);
   }
-  // "-debug" from the calling thread: applied at once. Interpreter lock
-  // held.
-  void DebugNow() {
-    DebugRequested();
-    if (ApplyDebug()) Refresh();
-  }
+  // Applies a "-debug" and re-reads the levels into the cache. Interpreter
+  // lock held.
+  void Refresh();
+  // Whether logging's levels may have changed since Refresh: logging
+  // empties every logger's level cache when a level changes, and Refresh
+  // fills ours with the four levels. Interpreter lock held.
+  bool LevelsChanged();
   // Stops the bridge's thread, hands over what is queued and turns to
   // standard error. Interpreter lock held; once.
   void StopAtExit();
@@ -166,8 +168,6 @@ class LogBridge final : public ACE_Log_Msg_Backend, public LogSink {
   // Sets "zl" to DEBUG once "-debug" was given; true when it did now.
   // Interpreter lock held.
   bool ApplyDebug();
-  // Re-reads the levels (after applying "-debug"). Interpreter lock held.
-  void Refresh();
   // Widens ACE's process mask by what some logger takes; narrows it again
   // by what it widened and no logger takes any more. Any thread.
   void ApplyMask(u_long wanted);
@@ -182,6 +182,7 @@ class LogBridge final : public ACE_Log_Msg_Backend, public LogSink {
   PyObject* loggers_[kLoggerCount] = {};
   PyObject* logger_names_[kLoggerCount] = {};
   PyObject* threading_ = nullptr;
+  PyObject* cache_name_ = nullptr;  // "_cache"
   std::thread thread_;
 
   // Written under the interpreter lock by Refresh, read by any thread.
@@ -307,7 +308,8 @@ int LogBridge::Prepare() {
   PyObject* logging = PyImport_ImportModule("logging");
   if (logging == nullptr) return -1;
   threading_ = PyImport_ImportModule("threading");
-  bool ok = threading_ != nullptr;
+  cache_name_ = PyUnicode_InternFromString("_cache");
+  bool ok = threading_ != nullptr && cache_name_ != nullptr;
   for (int i = 0; ok && i < kLoggerCount; ++i) {
     loggers_[i] = PyObject_CallMethod(logging, "getLogger", "s", kLoggers[i].name);
     logger_names_[i] = PyUnicode_FromString(kLoggers[i].name);
@@ -327,6 +329,28 @@ int LogBridge::Start() {
     return -1;
   }
   return 0;
+}
+
+bool Disabled(PyObject* logger) {
+  PyObject* disabled = PyObject_GetAttrString(logger, "disabled");
+  const bool yes = disabled != nullptr && PyObject_IsTrue(disabled) == 1;
+  Py_XDECREF(disabled);
+  PyErr_Clear();
+  return yes;
+}
+
+bool LogBridge::LevelsChanged() {
+  for (PyObject* logger : loggers_) {
+    PyObject* cache = PyObject_GetAttr(logger, cache_name_);
+    const bool changed = cache == nullptr || !PyDict_Check(cache) ||
+                         PyDict_Size(cache) < static_cast<Py_ssize_t>(std::size(kLevels));
+    Py_XDECREF(cache);
+    PyErr_Clear();
+    // A disabled logger answers without caching (dictConfig disables the
+    // loggers it does not name): nothing to re-read while it stays so.
+    if (changed && !Disabled(logger)) return true;
+  }
+  return false;
 }
 
 bool LogBridge::ApplyDebug() {
@@ -606,12 +630,14 @@ void NoteClientOptions(const char* options) {
     while (std::isspace(static_cast<unsigned char>(*p))) ++p;
     const char* end = p;
     while (*end != '\0' && !std::isspace(static_cast<unsigned char>(*end))) ++end;
-    if (end - p == 6 && strncasecmp(p, "-debug", 6) == 0) {
-      g_bridge->DebugNow();
-      return;
-    }
+    if (end - p == 6 && strncasecmp(p, "-debug", 6) == 0) g_bridge->DebugRequested();
     p = end;
   }
+  g_bridge->Refresh();
+}
+
+void CheckLogLevels() {
+  if (g_bridge != nullptr && g_bridge->LevelsChanged()) g_bridge->Refresh();
 }
 
 void FlushLogLines() {

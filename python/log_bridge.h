@@ -24,9 +24,10 @@
 // no bridge thread.
 //
 // Filtering. Whether a logger takes a level is cached per logger and
-// refreshed from logging a few times a second and at every hand-over; lines
-// of threads that Python does not know which the cache refuses cost a
-// compare. ACE's process mask gains the priorities that some logger takes,
+// refreshed from logging a few times a second, whenever a client is made
+// and before a client call after a level changed; lines of threads that Python does not know which the cache refuses
+// cost a compare (lines of Python's threads always go to logging to decide,
+// so a level set just before a call holds for that call's lines). ACE's process mask gains the priorities that some logger takes,
 // so that, for example, logging.basicConfig(level=logging.DEBUG) shows the
 // debug lines of every thread. The option "-debug" sets the level of "zl" to
 // DEBUG and shows its records on standard error where no handler would.
@@ -49,10 +50,18 @@ namespace py {
 // once, from the module's initialisation. 0, or -1 with a Python error.
 int InstallLogBridge();
 
-// Before a client is made from `options`: when they hold the word "-debug",
-// applies it now, so that the lines logged before the word is reached are
-// shown too. Interpreter lock held.
+// Before a client is made from `options`: reads the loggers' levels now (so
+// that the threads the client starts log what logging was just set to take)
+// and, when the options hold the word "-debug", applies it now, so that the
+// lines logged before the word is reached are shown too. Interpreter lock
+// held.
 void NoteClientOptions(const char* options);
+
+// Before a client call: re-reads the levels when logging's were changed
+// since the last reading, so that the threads the call sets to work (a
+// scenario worker, for example) log what logging was just set to take.
+// Interpreter lock held. A few dictionary lookups.
+void CheckLogLevels();
 
 // Hands every line queued so far to logging before it returns (waiting, with
 // the interpreter lock released, for a hand-over already under way in another

@@ -77,6 +77,22 @@ def test_silent_by_default(client, plant, caplog):
     assert zl_records(caplog) == []
 
 
+def test_library_thread_lines_follow_the_level(client, tmp_path, caplog):
+    """INFO asked for on one logger reaches the library's own threads: a
+    scenario worker's INFO line arrives, named after its thread."""
+    caplog.set_level(logging.INFO, logger="zl.scenario")
+    (tmp_path / "inner.scn").write_text("COMMENT inner\n")
+    scn = tmp_path / "outer.scn"
+    scn.write_text("@inner.scn\n")
+    assert client.startscenario(str(scn), "") > 0
+    want = "# File INNER.SCN is open at level 1"
+    wait_for(lambda: find(caplog, want), "the worker's INFO line did not arrive")
+    record = find(caplog, want)[0]
+    assert (record.name, record.levelno) == ("zl.scenario", logging.INFO)
+    assert record.thread != threading.get_ident()
+    assert record.threadName.startswith("zl-")
+
+
 SCRIPT = """
 import contextlib, io, logging, os, sys
 import zl
