@@ -126,7 +126,12 @@ class LogBridge final : public ACE_Log_Msg_Backend, public LogSink {
   // See FlushLogLines. Interpreter lock held.
   void Flush() {
     if (queued_.load(std::memory_order_acquire) == delivered_.load(std::memory_order_acquire)) return;
+    // A Python error the caller is about to raise waits until the lines
+    // are out.
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
     Deliver(true);
+    PyErr_Restore(type, value, traceback);
   }
   // Applies a "-debug" and re-reads the levels into the cache. Interpreter
   // lock held.
@@ -202,7 +207,9 @@ class LogBridge final : public ACE_Log_Msg_Backend, public LogSink {
   bool delivering_ = false;       // guarded by mu_
   std::thread::id deliverer_;     // guarded by mu_
   bool stop_ = false;             // guarded by mu_
-  std::atomic<bool> raw_{false};  // written under mu_: lines go to standard error
+  // Lines go to standard error: written under mu_ (in a forked child, by
+  // its one thread without it).
+  std::atomic<bool> raw_{false};
   // In a child made by fork: the bridge's thread is not there and a lock may
   // stay held for ever, so the child writes its lines to standard error and
   // takes none of the bridge's locks. Set once, in the child.
@@ -230,7 +237,6 @@ void LogBridge::ErrorLine(const std::string& text) {
 void LogBridge::ProcessMaskSet() {
   if (forked_.load()) return;
   std::lock_guard<std::mutex> lock(mask_mu_);
-  added_ = 0;
   const u_long mask = ACE_LOG_MSG->priority_mask(ACE_Log_Msg::PROCESS);
   added_ = wanted_ & ~mask;
   if (added_ != 0) ACE_LOG_MSG->priority_mask(mask | added_, ACE_Log_Msg::PROCESS);
@@ -243,7 +249,7 @@ void LogBridge::DebugRequested() {
 }
 
 bool LogBridge::CacheRefuses(int logger, u_long priority) const {
-  if (debug_requested_.load() && !raw_.load()) {
+  if (debug_requested_.load() && !debug_applied_.load()) {
     // Until the bridge's thread has set the level, let logging decide.
     return false;
   }
