@@ -93,13 +93,27 @@ def quiet_library_log():
                            errors=sys.stderr.errors)
 
 
+def show_library_log():
+    """Shows every line of the library's log (the records of the logger
+    "zl", debug lines included) on standard error as the library writes it."""
+    import logging
+    handler = logging.StreamHandler(sys.stderr)
+    handler.setFormatter(logging.Formatter("%(message)s"))
+    logger = logging.getLogger("zl")
+    logger.addHandler(handler)
+    logger.setLevel(logging.DEBUG)
+    logger.propagate = False
+
+
 def connect(args):
     """A zl.Client connected to args.db. Raises Failure with a one-line reason
     when the naming service or the database cannot be reached."""
     options = client_options(args)
     if "-ORBendPoint" not in options:
         os.environ.setdefault("Zelvik_Interface", LOOPBACK)
-    if not args.verbose:
+    if args.verbose:
+        show_library_log()
+    else:
         quiet_library_log()
     import zl
 
