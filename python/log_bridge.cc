@@ -9,16 +9,16 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <iterator>
 #include <iostream>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -69,11 +69,11 @@ int LevelOf(u_long priority) {
 
 // The loggers, and the source folder whose lines each takes ("zl" takes the
 // rest). Source names are relative to the repository (the build maps them).
-struct LoggerSpec {
+struct LoggerRoute {
   const char* name;
   const char* folder;
 };
-constexpr LoggerSpec kLoggers[] = {
+constexpr LoggerRoute kLoggers[] = {
     {"zl", nullptr},
     {"zl.broker", "src/broker/"},
     {"zl.localdb", "src/localdb/"},
@@ -125,7 +125,8 @@ class LogBridge final : public ACE_Log_Msg_Backend, public LogSink {
   int Start();
   // See FlushLogLines. Interpreter lock held.
   void Flush() {
-    if (queued_.load(std::memory_order_acquire) == delivered_.load(std::memory_order_acquire)) return;
+    if (queued_.load(std::memory_order_acquire) == delivered_.load(std::memory_order_acquire))
+      return;
     // A Python error the caller is about to raise waits until the lines
     // are out.
     PyObject *type, *value, *traceback;
@@ -253,7 +254,8 @@ bool LogBridge::CacheRefuses(int logger, u_long priority) const {
     // Until the bridge's thread has set the level, let logging decide.
     return false;
   }
-  const Clock::duration age = Clock::now().time_since_epoch() - Clock::duration(refreshed_at_.load());
+  const Clock::duration age =
+      Clock::now().time_since_epoch() - Clock::duration(refreshed_at_.load());
   if (age > kCacheLifetime) return false;
   return (enabled_[logger].load(std::memory_order_relaxed) & priority) == 0;
 }
@@ -267,18 +269,18 @@ void LogBridge::Take(u_long priority, int logger, const char* text, const char* 
     const bool python_thread = PyGILState_GetThisThreadState() != nullptr;
     if (!python_thread && CacheRefuses(logger, priority)) return;
     const LogContext& context = CurrentLogContext();
-    Line line{logger,
-              LevelOf(priority),
-              text != nullptr ? text : "",
-              file != nullptr ? file : "",
-              lineno,
-              time,
-              static_cast<unsigned long>(pthread_self()),
-              static_cast<long>(gettid()),
-              python_thread,
-              context.operation != nullptr ? std::optional<std::string>(context.operation)
-                                           : std::nullopt,
-              context.tag != nullptr ? std::optional<std::string>(context.tag) : std::nullopt};
+    Line line{
+        logger,
+        LevelOf(priority),
+        text != nullptr ? text : "",
+        file != nullptr ? file : "",
+        lineno,
+        time,
+        static_cast<unsigned long>(pthread_self()),
+        static_cast<long>(gettid()),
+        python_thread,
+        context.operation != nullptr ? std::optional<std::string>(context.operation) : std::nullopt,
+        context.tag != nullptr ? std::optional<std::string>(context.tag) : std::nullopt};
     std::unique_lock<std::mutex> lock(mu_);
     if (!raw_.load()) {
       queue_.push_back(std::move(line));
@@ -478,7 +480,8 @@ bool LogBridge::SetAttributes(PyObject* record, const Line& line) {
   if (line.python_thread) {
     PyObject* active = PyObject_GetAttrString(threading_, "_active");
     PyObject* ident = PyLong_FromUnsignedLong(line.ident);
-    PyObject* thread = active != nullptr && ident != nullptr ? PyDict_GetItemWithError(active, ident) : nullptr;
+    PyObject* thread =
+        active != nullptr && ident != nullptr ? PyDict_GetItemWithError(active, ident) : nullptr;
     if (thread != nullptr) name = PyObject_GetAttrString(thread, "name");
     Py_XDECREF(active);
     Py_XDECREF(ident);
@@ -511,9 +514,10 @@ void LogBridge::Emit(const Line& line) {
   PyObject* message = TextToStr(text);
   PyObject* record = message == nullptr
                          ? nullptr
-                         : PyObject_CallMethod(logger, "makeRecord", "OisiOOO", logger_names_[line.logger],
-                                               line.level, line.file.empty() ? "(unknown file)" : line.file.c_str(),
-                                               line.lineno, message, Py_None, Py_None);
+                         : PyObject_CallMethod(
+                               logger, "makeRecord", "OisiOOO", logger_names_[line.logger],
+                               line.level, line.file.empty() ? "(unknown file)" : line.file.c_str(),
+                               line.lineno, message, Py_None, Py_None);
   bool ok = record != nullptr && SetAttributes(record, line);
   if (ok) {
     PyObject* result = PyObject_CallMethod(logger, "handle", "O", record);
@@ -541,7 +545,8 @@ void LogBridge::ThreadMain() {
   std::unique_lock<std::mutex> lock(mu_);
   while (!stop_) {
     wake_.wait_for(lock, kRefreshPeriod, [&] {
-      return stop_ || (!queue_.empty() && !delivering_) || (debug_requested_.load() && !debug_applied_);
+      return stop_ || (!queue_.empty() && !delivering_) ||
+             (debug_requested_.load() && !debug_applied_);
     });
     if (stop_) break;
     lock.unlock();
@@ -587,8 +592,9 @@ PyObject* StopAtExit(PyObject*, PyObject*) {
   Py_RETURN_NONE;
 }
 
-PyMethodDef stop_def = {"_zl_stop_log_bridge", StopAtExit, METH_NOARGS,
-                        "Hands the zl lines still queued to logging; later ones go to standard error."};
+PyMethodDef stop_def = {
+    "_zl_stop_log_bridge", StopAtExit, METH_NOARGS,
+    "Hands the zl lines still queued to logging; later ones go to standard error."};
 
 void ForgetAfterFork() {
   if (g_bridge != nullptr) g_bridge->ForgetAfterFork();
@@ -598,7 +604,8 @@ int RegisterStopAtExit() {
   PyObject* hook = PyCFunction_New(&stop_def, nullptr);
   if (hook == nullptr) return -1;
   PyObject* atexit = PyImport_ImportModule("atexit");
-  PyObject* result = atexit != nullptr ? PyObject_CallMethod(atexit, "register", "O", hook) : nullptr;
+  PyObject* result =
+      atexit != nullptr ? PyObject_CallMethod(atexit, "register", "O", hook) : nullptr;
   Py_XDECREF(atexit);
   Py_DECREF(hook);
   if (result == nullptr) return -1;

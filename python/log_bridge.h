@@ -24,13 +24,15 @@
 // no bridge thread.
 //
 // Filtering. Whether a logger takes a level is cached per logger and
-// refreshed from logging a few times a second, whenever a client is made
-// and before a client call after a level changed; lines of threads that Python does not know which the cache refuses
-// cost a compare (lines of Python's threads always go to logging to decide,
-// so a level set just before a call holds for that call's lines). ACE's process mask gains the priorities that some logger takes,
-// so that, for example, logging.basicConfig(level=logging.DEBUG) shows the
-// debug lines of every thread. The option "-debug" sets the level of "zl" to
-// DEBUG and shows its records on standard error where no handler would.
+// refreshed from logging a few times a second, whenever a client is made,
+// and before a client call after a level changed. Lines of threads that
+// Python does not know which the cache refuses cost a compare; lines of
+// Python's threads always go to logging to decide, so a level set just
+// before a call holds for that call's lines. ACE's process mask gains the
+// priorities that some logger takes, so that, for example,
+// logging.basicConfig(level=logging.DEBUG) shows the debug lines of every
+// thread. The option "-debug" sets the level of "zl" to DEBUG and shows its
+// records on standard error where no handler would.
 //
 // The environment variable ZL_LOG_STDERR set to anything but "" or "0"
 // leaves the bridge out: every line then goes to standard error exactly as
