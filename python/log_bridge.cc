@@ -286,7 +286,10 @@ void LogBridge::Take(u_long priority, int logger, const char* text, const char* 
       queue_.push_back(std::move(line));
       queued_.fetch_add(1, std::memory_order_release);
       lock.unlock();
-      wake_.notify_one();
+      // A Python thread hands its own lines over when its call returns; the
+      // bridge's thread takes what it leaves at its next round. Waking the
+      // bridge's thread for them would only make it compete for the lock.
+      if (!python_thread) wake_.notify_one();
       return;
     }
   }

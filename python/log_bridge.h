@@ -16,9 +16,10 @@
 // LogSink take each line in the thread that logs it and queue it; no such
 // thread ever waits for the interpreter lock. The lines are handed to
 // logging, in the order they were queued, by one thread at a time that holds
-// the interpreter lock: a thread of the bridge's own (woken by each line), or
-// a thread returning from a client call (FlushLogLines), so that a call's
-// own lines reach logging before the call returns. At interpreter exit the
+// the interpreter lock: a thread of the bridge's own (woken by each line of
+// the library's threads, and a few times a second), or a thread returning
+// from a client call (FlushLogLines), so that a call's own lines reach
+// logging before the call returns. At interpreter exit the
 // bridge hands over what is queued and from then on writes every line to
 // standard error as it was logged. So does a child made by fork, which has
 // no bridge thread.
