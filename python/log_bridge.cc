@@ -51,12 +51,12 @@ constexpr u_long kDebugBits = LM_SHUTDOWN | LM_TRACE | LM_DEBUG;
 constexpr u_long kInfoBits = LM_INFO | LM_STARTUP;
 constexpr u_long kWarningBits = LM_NOTICE | LM_WARNING;
 constexpr u_long kErrorBits = LM_ERROR | LM_CRITICAL | LM_ALERT | LM_EMERGENCY;
+constexpr u_long kAllBits = kDebugBits | kInfoBits | kWarningBits | kErrorBits;
 
 struct LevelBits {
   int level;
   u_long bits;
 };
-constexpr u_long kAllBits = kDebugBits | kInfoBits | kWarningBits | kErrorBits;
 constexpr LevelBits kLevels[] = {
     {kDebug, kDebugBits}, {kInfo, kInfoBits}, {kWarning, kWarningBits}, {kError, kErrorBits}};
 
@@ -68,7 +68,8 @@ int LevelOf(u_long priority) {
 }
 
 // The loggers, and the source folder whose lines each takes ("zl" takes the
-// rest). Source names are relative to the repository (the build maps them).
+// rest). The folder is looked for anywhere in the source name ACE records,
+// which the build makes relative to the repository.
 struct LoggerRoute {
   const char* name;
   const char* folder;
