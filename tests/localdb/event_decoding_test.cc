@@ -15,6 +15,16 @@ namespace {
 
 using Writer = std::function<void(cdrStream&)>;
 
+// The process's ORB, made once: the streams need its code sets.
+CORBA::ORB_ptr Orb() {
+  static CORBA::ORB_ptr const orb = [] {
+    const char* argv[] = {"event_decoding_test", "-ORBendPoint", "giop:tcp:127.0.0.1:"};
+    int argc = 3;
+    return CORBA::ORB_init(argc, const_cast<char**>(argv), "omniORB4");
+  }();
+  return orb;
+}
+
 // An `any` as the ORB makes it from a request: the type code `tc`, then
 // the value as `write` puts it on the stream.
 CORBA::Any WireAny(CORBA::TypeCode_ptr tc, const Writer& write) {
@@ -46,13 +56,11 @@ CORBA::TypeCode_ptr ImpostorMessageType() {
   members.length(1);
   members[0].name = "msgType";
   members[0].type = CORBA::TypeCode::_duplicate(CORBA::_tc_ulong);
-  const char* argv[] = {"event_decoding_test", "-ORBendPoint", "giop:tcp:127.0.0.1:"};
-  int argc = 3;
-  CORBA::ORB_var orb = CORBA::ORB_init(argc, const_cast<char**>(argv), "omniORB4");
-  return orb->create_struct_tc("IDL:ZEMR/ZLMessage:1.0", "ZLMessage", members);
+  return Orb()->create_struct_tc("IDL:ZEMR/ZLMessage:1.0", "ZLMessage", members);
 }
 
 TEST(DecodeServerMessageTest, Cases) {
+  Orb();
   struct Case {
     int line;
     CORBA::Any any;
@@ -108,6 +116,7 @@ Writer Changes(std::vector<std::pair<const char*, CORBA::ULong>> tags) {
 }
 
 TEST(DecodeTagChangesTest, Cases) {
+  Orb();
   struct Case {
     int line;
     CORBA::Any body;
