@@ -102,7 +102,7 @@ bool ParseEventEntry(const std::string& word, ZEMR::ZLTagValueEvent* e) {
 
 const char kHelp[] =
     "OK ping stop help databases status message fail delay clear faults event simtime dbchanges "
-    "driver";
+    "driver tagfile";
 
 }  // namespace
 
@@ -199,8 +199,23 @@ std::string ControlCommands::Execute(const std::string& line, bool* stop) {
     server_->faults().Arm(args[0], fault);
     return "OK";
   }
+  if (command == "TAGFILE") {
+    // tagfile endless BYTES | tagfile normal
+    long long n = 0;
+    if (args.size() == 1 && EqualsIgnoreCase(args[0], "normal")) {
+      server_->iterators().ArmEndless(-1);
+      return "OK";
+    }
+    if (args.size() != 2 || !EqualsIgnoreCase(args[0], "endless") ||
+        !ParseLong(args[1], 0, 16 << 20, &n)) {
+      return "ERR usage: tagfile endless BYTES (0 to 16777216) | tagfile normal";
+    }
+    server_->iterators().ArmEndless(static_cast<long>(n));
+    return "OK";
+  }
   if (command == "CLEAR") {
     server_->faults().Clear();
+    server_->iterators().ArmEndless(-1);
     return "OK";
   }
   if (command == "FAULTS") return "OK " + std::to_string(server_->faults().Pending());

@@ -3,7 +3,7 @@
 // beside each operation gives its result when not connected or failed.
 #include "broker/zl_sim.h"
 
-#include <algorithm>
+#include "broker/multi_tag.h"
 
 namespace zl {
 namespace {
@@ -214,12 +214,7 @@ int ZLSim::GetMultiPVE(const char* const* names, int count, double* values, int*
     ZEMR::ZLTagStatusPayload_var status;
     const CORBA::Long result = db_->GetMultiTag(list, status.out());
     // The answer is in the order of the request; the arrays hold `count`.
-    const CORBA::ULong n = std::min(status->length(), static_cast<CORBA::ULong>(count));
-    for (CORBA::ULong i = 0; i < n; ++i) {
-      values[i] = status[i].pve;
-      types[i] = static_cast<int>(status[i].ttype);
-      modes[i] = static_cast<int>(status[i].mode);
-    }
+    CopyMultiTagStatus(status.in(), count, values, types, modes);
     return static_cast<int>(result);
   });
 }
