@@ -41,19 +41,26 @@ def _load(module):
     return importlib.import_module("zl_cli." + module)
 
 
-def read_input(command, path):
-    """The bytes of the file a command was given, or None after telling why
-    it cannot be read on standard error ("zl COMMAND: cannot read ...")."""
+def open_input(command, path):
+    """The file a command was given, open for binary reading, or None after
+    telling why it cannot be opened on standard error ("zl COMMAND: cannot
+    read ...")."""
+    from zl_cli import safe_text
     try:
-        with open(path, "rb") as f:
-            return f.read()
+        return open(path, "rb")
     except OSError as e:
-        print("zl %s: cannot read %s: %s" % (command, path, e.strerror or e), file=sys.stderr)
+        print("zl %s: cannot read %s: %s" % (command, safe_text.terminal(path), e.strerror or e),
+              file=sys.stderr)
         return None
 
 
 def main(argv=None):
     args = build_parser().parse_args(argv)
+    for stream in (sys.stdout, sys.stderr):
+        # A character the terminal's encoding lacks is written as an escape,
+        # never raised.
+        if hasattr(stream, "reconfigure"):
+            stream.reconfigure(errors="backslashreplace")
     try:
         return _load(args._module).main(args)
     except KeyboardInterrupt:
@@ -62,3 +69,7 @@ def main(argv=None):
         # The reader of our output went away (zl get ... | head): not an error.
         sys.stderr.close()
         return 0
+    except Exception as e:  # noqa: BLE001 (the last resort: one line, never a traceback)
+        print("zl %s: internal error: %s: %s (a fault of zl; please report it with the input)"
+              % (args.command, type(e).__name__, e), file=sys.stderr)
+        return 1

@@ -1,20 +1,28 @@
-"""A decoder of log set files (docs/log-set-file.md) and the text rendering
+"""The reader of log set files (docs/log-set-file.md) and the text rendering
 of their records, line for line as the library renders its recent lines.
 
 Record layout, little-endian and packed: kind (4 ASCII bytes), length L
 (u32, = 25 + text length), elapsed ms (u32), value (f64), second value (f64),
-mode (u32), text and its zero byte. Decoding stops at the first record that
-is not whole or not well formed; the records before it are kept and the
-offset of the bad one is reported.
+mode (u32), text and its zero byte. `read_records` streams the records of an
+open file one at a time, so a file of any size is read in bounded memory; it
+stops at the first record that is not whole or not well formed with a
+FormatError that names the record's offset, after every record before it.
+`rows` turns records into one row per moment with every tag's value, also
+one at a time.
 """
+import math
 import struct
 import time
 from dataclasses import dataclass
-from typing import List, Optional
+from typing import List
+
+from zl_cli.record_file import PIECE, FormatError, read_exact
 
 PREFIX = 8          # kind and length
 FIXED = 25          # counted by the length: ms, two values, mode, text's zero
+MAX_LENGTH = FIXED + (1 << 20)  # the longest record read: texts of up to 1 MiB
 _HEAD = struct.Struct("<4sIIddI")
+_LENGTH = struct.Struct("<I")
 
 MODE_AUTO = 1
 MODE_CONSTANT = 0x10000
@@ -34,84 +42,90 @@ class Record:
     text: str
 
 
-@dataclass
-class Decoded:
-    records: List[Record]
-    error: Optional[str] = None       # why decoding stopped early
-    error_offset: Optional[int] = None
-
-
-def decode(data):
-    """Decodes the bytes of a log set file."""
-    records = []
-    offset = 0
-    size = len(data)
-    while offset < size:
-        rest = size - offset
-        if rest < PREFIX + FIXED:
-            return Decoded(records, "truncated record (%d of at least %d bytes)"
-                           % (rest, PREFIX + FIXED), offset)
-        kind, length, ms, value, value2, mode = _HEAD.unpack_from(data, offset)
-        if length < FIXED:
-            return Decoded(records, "bad record length %d (below %d)" % (length, FIXED), offset)
-        if length > rest - PREFIX:
-            return Decoded(records, "truncated record (length %d, %d bytes left)"
-                           % (length, rest - PREFIX), offset)
-        text = data[offset + 32:offset + PREFIX + length - 1]
-        if data[offset + PREFIX + length - 1] != 0 or b"\0" in text:
-            return Decoded(records, "record text not terminated by its last byte", offset)
-        records.append(Record(offset, kind.decode("latin-1"), ms, value, value2, mode,
-                              text.decode("latin-1")))
-        offset += PREFIX + length
-    return Decoded(records)
+def read_records(f):
+    """Yields the Records of the log set file `f` (open for binary reading)
+    from its current position, one at a time; raises FormatError at the
+    first bad record. Holds at most one chunk and one record in memory."""
+    buf = b""
+    pos = 0          # where the next record starts in buf
+    base = 0         # the file offset of buf[0]
+    whole = 0
+    eof = False
+    while True:
+        avail = len(buf) - pos
+        need = PREFIX + FIXED
+        if avail >= need:
+            (length,) = _LENGTH.unpack_from(buf, pos + 4)
+            if length < FIXED:
+                raise FormatError("bad record length %d (below %d)" % (length, FIXED),
+                                  base + pos, whole)
+            if length > MAX_LENGTH:
+                raise FormatError("record length %d beyond the %d this reader takes"
+                                  % (length, MAX_LENGTH), base + pos, whole)
+            need = PREFIX + length
+        if avail < need:
+            if eof:
+                if avail == 0:
+                    return
+                if avail < PREFIX + FIXED:
+                    raise FormatError("truncated record (%d of at least %d bytes)"
+                                      % (avail, PREFIX + FIXED), base + pos, whole)
+                raise FormatError("truncated record (length %d, %d bytes left)"
+                                  % (need - PREFIX, avail - PREFIX), base + pos, whole)
+            more = read_exact(f, max(PIECE, need - avail))
+            if not more:
+                eof = True
+            buf = buf[pos:] + more
+            base += pos
+            pos = 0
+            continue
+        kind, length, ms, value, value2, mode = _HEAD.unpack_from(buf, pos)
+        text = buf[pos + 32:pos + need - 1]
+        if buf[pos + need - 1] != 0 or b"\0" in text:
+            raise FormatError("record text not terminated by its last byte", base + pos, whole)
+        yield Record(base + pos, kind.decode("latin-1"), ms, value, value2, mode,
+                     text.decode("latin-1"))
+        whole += 1
+        pos += need
 
 
 def format_fixed(value, decimals=6):
     """A number as the library writes it in record lines: `decimals` places,
     rounded half away from zero on 17 significant digits, trailing zeros
-    trimmed down to one place ("50.0", "1.25", "-0.0"). "***" when not finite."""
-    if value != value or value in (float("inf"), float("-inf")):
+    trimmed down to one place ("50.0", "1.25", "-0.0"). "***" when not
+    finite or too long, "???" when the digits before the point fill the
+    library's 40 characters."""
+    if not math.isfinite(value):
         return "***"
-    negative = str(value).startswith("-")
+    negative = math.copysign(1.0, value) < 0
     if value == 0.0:
         mantissa, point = "0", 0
     else:
         sci = "%.16e" % abs(value)
         mantissa = sci[0] + sci[2:18]
-        point = int(sci[sci.index("e") + 1:]) + 1
+        point = int(sci[19:]) + 1
     count = point + decimals
     if count > 348:
         return "***"
-    digits = ["0"]
-    nxt = 0
-    for _ in range(max(count, 0)):
-        digits.append(mantissa[nxt] if nxt < len(mantissa) else "0")
-        nxt += 1 if nxt < len(mantissa) else 0
-    if count >= 0 and nxt < len(mantissa) and mantissa[nxt] >= "5":
-        i = len(digits) - 1
-        while digits[i] == "9":
-            digits[i] = "0"
-            i -= 1
-        digits[i] = chr(ord(digits[i]) + 1)
+    digits = "0" + mantissa[:max(count, 0)].ljust(max(count, 0), "0")
+    if 0 <= count < len(mantissa) and mantissa[count] >= "5":
+        digits = str(int(digits) + 1).rjust(len(digits), "0")
     if digits[0] == "1":
         point += 1
     else:
-        digits.pop(0)
+        digits = digits[1:]
     text = "-" if negative else ""
     if point <= 0:
-        text += "0." + "0" * (-point)
-    for i in range(len(digits) + 1):
-        if point >= 1 and i == point:
-            text += "."
-        if i < len(digits):
-            text += digits[i]
+        text += "0." + "0" * (-point) + digits
+    elif point <= len(digits):
+        text += digits[:point] + "." + digits[point:]
+    else:
+        text += digits
     text = text[:40]
     dot = text.find(".")
     if dot < 0:
         return "???"
-    while len(text) > 3 and len(text) - 1 > dot + 1 and text.endswith("0"):
-        text = text[:-1]
-    return text
+    return text[:max(len(text.rstrip("0")), dot + 2, 3)]
 
 
 def format_elapsed(ms):
@@ -132,7 +146,7 @@ def render(r):
     ts = format_elapsed(r.elapsed_ms)
     kind = r.kind[:4]
     text = r.text
-    v, v2 = format_fixed(r.value), format_fixed(r.value2)
+    v = format_fixed(r.value)
     if kind == "_HD_":
         line = "  Log set '%s', started %s" % (text, calendar_text(r.mode)[:24])
     elif kind in ("_FO_", "_DE_"):
@@ -146,41 +160,50 @@ def render(r):
     elif kind == "STAU":
         line = "%s Tag %s to AUTO, value=%s" % (ts, text, v)
     elif kind == "SVFY":
+        v2 = format_fixed(r.value2)
         if r.value == r.value2:
             line = "%s   Verify tag %s = %s passed Value is %s" % (ts, text, v, v2)
         else:
             line = "%s **Verify tag %s = %s FAILED Value is %s" % (ts, text, v, v2)
     elif kind == "SASR":
-        line = "%s **Assertion tag %s = %s FAILED. Value is %s" % (ts, text, v, v2)
+        line = "%s **Assertion tag %s = %s FAILED. Value is %s" % (ts, text, v,
+                                                                   format_fixed(r.value2))
     elif kind == "SCMT":
         line = "%s COMMENT: %s" % (ts, text)
     else:
         line = "%s Unknown Entry %s value=%s, alt value=%s, mode=0x%x, %s" % (
-            ts, r.kind, v, v2, r.mode, text)
+            ts, r.kind, v, format_fixed(r.value2), r.mode, text)
     return line[:130]  # the library's lines hold at most 132 characters with "\r\n"
 
 
-@dataclass
-class Series:
-    """The tags of a file over time: rows of (seconds, {tag: value or None})."""
-    tags: List[str]
-    times: List[float]
-    values: dict  # tag -> list of float or None, one per time
+def tag_names(records):
+    """The tags the records write, in the order each first appears. (A
+    "_TA_" record without a name is a constant: no tag.)"""
+    seen = {}
+    for r in records:
+        if r.kind[:4] == "_TA_" and r.text and r.text not in seen:
+            seen[r.text] = None
+    return list(seen)
 
 
-def series(records, wanted=None):
-    """One column per tag over time, the value held until its next record.
+def rows(records, tags):
+    """Yields (seconds, [value or None per tag of `tags`]): one row per
+    moment at which the records wrote tags, each tag's value held until its
+    next record. Streams: holds one value per tag.
 
     Time is seconds since the start of the file's first log: each log counts
     its milliseconds from its own "_HD_" record, whose mode is its start time
     in seconds since 1970. A "_TA_" record of a tag that was not found or not
-    read leaves the tag empty from then on until its next good record;
-    constants (no tag name) have no column.
+    read leaves the tag empty from then on until its next good record. Every
+    write of tags makes a row, also one of tags not in `tags`.
     """
+    column = {}
+    for i, tag in enumerate(tags):
+        column.setdefault(tag, i)
+    current = [None] * len(tags)
     first_start = None
     log_start = 0
-    names = []
-    rows = []  # (seconds, tag, value or None)
+    pending = None  # the time of the write whose records are being taken
     for r in records:
         kind = r.kind[:4]
         if kind == "_HD_":
@@ -188,21 +211,32 @@ def series(records, wanted=None):
                 first_start = r.mode
             log_start = r.mode - first_start
         elif kind == "_TA_" and r.text:
-            if r.text not in names:
-                names.append(r.text)
-            bad = r.mode & (MODE_NOT_FOUND | MODE_READ_FAILED)
-            rows.append((round(log_start + r.elapsed_ms / 1000.0, 3), r.text,
-                         None if bad else r.value))
-    tags = names if not wanted else [t for t in wanted]
+            t = round(log_start + r.elapsed_ms / 1000.0, 3)
+            if pending is not None and t != pending:
+                yield pending, list(current)
+            pending = t
+            i = column.get(r.text)
+            if i is not None:
+                bad = r.mode & (MODE_NOT_FOUND | MODE_READ_FAILED)
+                current[i] = None if bad else r.value
+    if pending is not None:
+        yield pending, list(current)
+
+
+@dataclass
+class Series:
+    """The tags of a file over time, held in memory (for a plot)."""
+    tags: List[str]
+    times: List[float]
+    values: dict  # tag -> list of float or None, one per time
+
+
+def series(records, tags):
+    """`rows` gathered into one list per tag."""
     times = []
-    values = {t: [] for t in tags}
-    current = {t: None for t in tags}
-    for i, (t, tag, value) in enumerate(rows):
-        if tag in current:
-            current[tag] = value
-        if i + 1 < len(rows) and rows[i + 1][0] == t:
-            continue  # the other records of the same write first
+    columns = [[] for _ in tags]
+    for t, row in rows(records, tags):
         times.append(t)
-        for name in tags:
-            values[name].append(current[name])
-    return Series(tags, times, values)
+        for column, value in zip(columns, row):
+            column.append(value)
+    return Series(list(tags), times, dict(zip(tags, columns)))

@@ -4,43 +4,49 @@ Each run section of the log is a test suite; each check line is a test case
 (verifications, failed assertions, monitor changes and the level's "Monitored
 tags PASSED", timed checks and their prechecks, user questions, checksum and
 database checks). Failures carry their test log line; statement errors ("__"
-and "##" lines) and an aborted run are errors. A passed assertion writes no
-line to the test log, so it has no test case.
+and "##" lines), an aborted run and a run without its closing line are
+errors. A passed assertion writes no line to the test log, so it has no test
+case. Runs are judged by testlog.judge, the rule `zl run` uses too.
+
+Texts from the log are written with the characters XML 1.0 does not allow
+escaped (safe_text.xml), so the reports are well-formed whatever the log holds.
 
 Exit status: 0 when the reports were written (1 with --fail-on-failure when
-the log holds a failure or an error), 1 when the log cannot be read or a
-report cannot be written.
+a run did not pass), 1 when the log cannot be read or a report cannot be
+written.
 """
 import html
 import os
 import sys
 import xml.etree.ElementTree as ET
 
-from zl_cli import testlog
+from zl_cli import safe_text, testlog
 
 
 def add_arguments(parser, command):
     parser.epilog = ("Exit status: 0 when the reports were written; 1 when the log cannot be "
                      "read or a report written, or with --fail-on-failure when the log holds "
-                     "a failure or an error; 2 for bad arguments.")
+                     "a run that did not pass (a failure, an error, an abort); 2 for bad "
+                     "arguments.")
     parser.add_argument("testlog", metavar="TESTLOG", help="the test log (.tlg) to report on")
     parser.add_argument("--junit", metavar="FILE", help="write a JUnit XML report to FILE")
     parser.add_argument("--html", metavar="FILE", help="write an HTML report to FILE")
     parser.add_argument("--fail-on-failure", action="store_true",
-                        help="exit 1 when the log holds a failure or an error")
+                        help="exit 1 when a run of the log did not pass")
 
 
 def main(args):
     if not args.junit and not args.html:
         print("zl report: give --junit FILE, --html FILE or both", file=sys.stderr)
         return 2
+    shown = safe_text.terminal(args.testlog)
     try:
         log = testlog.read(args.testlog)
     except OSError as e:
-        print("zl report: cannot read %s: %s" % (args.testlog, e.strerror or e), file=sys.stderr)
+        print("zl report: cannot read %s: %s" % (shown, e.strerror or e), file=sys.stderr)
         return 1
     if not log.sections:
-        print("zl report: %s holds no run (no \"Starting test\" line)" % args.testlog,
+        print("zl report: %s holds no run (no \"Starting test\" line)" % shown,
               file=sys.stderr)
         return 1
     totals = count(log.sections)
@@ -50,12 +56,13 @@ def main(args):
         if args.html:
             write_html(log, args.testlog, args.html)
     except OSError as e:
-        print("zl report: cannot write %s: %s" % (e.filename, e.strerror or e), file=sys.stderr)
+        print("zl report: cannot write %s: %s"
+              % (safe_text.terminal(str(e.filename)), e.strerror or e), file=sys.stderr)
         return 1
     print("%s: %d run(s), %d check(s), %d failure(s), %d error(s)"
-          % (args.testlog, len(log.sections), totals["tests"], totals["failures"],
+          % (shown, len(log.sections), totals["tests"], totals["failures"],
              totals["errors"]))
-    if args.fail_on_failure and (totals["failures"] or totals["errors"]):
+    if args.fail_on_failure and not all(testlog.judge(s).passed for s in log.sections):
         return 1
     return 0
 
@@ -81,31 +88,34 @@ def _case_name(case):
 
 
 def write_junit(log, source, path):
-    root = ET.Element("testsuites", name=os.path.basename(source))
+    x = safe_text.xml
+    root = ET.Element("testsuites", name=x(os.path.basename(source)))
     grand = count(log.sections)
     root.set("tests", str(grand["tests"]))
     root.set("failures", str(grand["failures"]))
     root.set("errors", str(grand["errors"]))
     for index, s in enumerate(log.sections):
         totals = count([s])
-        suite = ET.SubElement(root, "testsuite", name=_suite_name(s), id=str(index),
+        suite = ET.SubElement(root, "testsuite", name=x(_suite_name(s)), id=str(index),
                               tests=str(totals["tests"]), failures=str(totals["failures"]),
                               errors=str(totals["errors"]), skipped="0",
                               time="%.3f" % s.seconds())
-        classname = os.path.basename(s.scenario) or s.scenario
+        classname = x(os.path.basename(s.scenario) or s.scenario)
         for c in s.cases:
-            case = ET.SubElement(suite, "testcase", name=_case_name(c), classname=classname,
+            case = ET.SubElement(suite, "testcase", name=x(_case_name(c)), classname=classname,
                                  time="0")
             if c.outcome == "passed":
                 continue
             detail = "test log line %d: %s\t%s" % (c.lineno, c.stamp, c.text)
             element = ET.SubElement(case, "failure" if c.outcome == "failure" else "error",
-                                    message=c.text, type=c.outcome)
-            element.text = detail
+                                    message=x(c.text), type=c.outcome)
+            element.text = x(detail)
         out = ET.SubElement(suite, "system-out")
-        out.text = "scenario %s started at line %d of %s%s" % (
+        verdict = testlog.judge(s)
+        out.text = x("scenario %s started at line %d of %s%s" % (
             s.scenario, s.lineno, source,
-            "; aborted" if s.aborted else ("; unsigned" if s.check is None else ""))
+            "; " + verdict.reasons[0] if verdict.outcome == "aborted" else
+            ("; unsigned" if s.check is None else "")))
     ET.indent(root)
     ET.ElementTree(root).write(path, encoding="utf-8", xml_declaration=True)
 
@@ -124,7 +134,9 @@ code{font-family:monospace;white-space:pre-wrap}
 
 
 def write_html(log, source, path):
-    e = html.escape
+    def e(text):
+        return html.escape(safe_text.xml(text))
+
     grand = count(log.sections)
     out = ["<!DOCTYPE html>", "<html lang=\"en\"><head><meta charset=\"utf-8\">",
            "<title>Test report: %s</title>" % e(os.path.basename(source)),
@@ -133,9 +145,12 @@ def write_html(log, source, path):
            _summary(len(log.sections), grand)]
     for s in log.sections:
         totals = count([s])
-        state = "aborted" if s.aborted else ("unsigned" if s.check is None else "signed")
+        verdict = testlog.judge(s)
+        state = "unsigned" if s.check is None else "signed"
         out.append("<h2>Run %s</h2>" % e(s.title))
-        out.append("<p>Test log line %d, %.1f s, %s.</p>" % (s.lineno, s.seconds(), state))
+        judged = verdict.outcome + (" (%s)" % "; ".join(verdict.reasons) if verdict.reasons else "")
+        out.append("<p>Test log line %d, %.1f s, %s; %s.</p>"
+                   % (s.lineno, s.seconds(), e(state), e(judged)))
         out.append(_summary(None, totals))
         if not s.cases:
             out.append("<p>No checks.</p>")

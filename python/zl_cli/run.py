@@ -3,18 +3,19 @@
 Connects, starts the scenario in this process (the client runs its
 scenarios on worker threads of its own), polls `scenarioinfo` until the
 scenario is gone, asks its operator questions at the terminal, and ends with
-a summary read from the run's part of the test log.
+a summary of the run's part of the test log, judged by the rule every tool
+uses (testlog.judge, docs/tools/verdict.md).
 
-Exit status: 0 when the run had no failed check (verification, assertion,
-monitor, timed check, user question) and no error; 1 otherwise; 2 for usage
-and connection errors; 130 after Ctrl-C (the scenario is stopped first).
+Exit status: 0 when the run passed; 1 when it failed, was aborted or left
+no test log to judge it by; 2 for usage and connection errors; 130 after
+Ctrl-C (the scenario is stopped first).
 """
 import os
 import queue
 import sys
 import time
 
-from zl_cli import connection
+from zl_cli import connection, safe_text, testlog
 
 STOP_WAIT_S = 30.0     # bound on the wait for a stopped scenario to go away
 HEARTBEAT_S = 30.0     # a plain progress line at least this often
@@ -108,7 +109,8 @@ class Progress:
 def ask(question, out, stdin):
     """Asks one operator question; gives the answer text ("" at end of input)."""
     sid, _number, file, text = question
-    out.write("Question from scenario %d (%s): %s\nAnswer [y/n]: " % (sid, file, text))
+    out.write("Question from scenario %d (%s): %s\nAnswer [y/n]: "
+              % (sid, safe_text.terminal(file), safe_text.terminal(text)))
     out.flush()
     line = stdin.readline()
     if not line:
@@ -119,8 +121,9 @@ def ask(question, out, stdin):
     return line.strip()
 
 
-class TestLog:
-    """The part of a test log written after a given offset (this run's part)."""
+class RunLog:
+    """This run's part of its test log: what is written after the offset the
+    file had when the run started."""
 
     def __init__(self, path):
         self.path = path
@@ -129,58 +132,46 @@ class TestLog:
         except OSError:
             self.offset = 0
 
-    def lines(self):
+    def section(self):
+        """The run's section (the first one after the offset), or None when
+        the file cannot be read or holds no run there."""
         try:
             with open(self.path, "rb") as f:
                 f.seek(self.offset)
                 data = f.read()
         except OSError:
             return None
-        return data.decode("utf-8", "replace").splitlines()
+        sections = testlog.parse(data).sections
+        return sections[0] if sections else None
 
 
-def tally(lines):
-    """Counts of this run's part of a test log: passed checks, failures (`**`
-    lines), errors (`__` lines), and the failure and error lines themselves."""
-    passed, failures, errors = 0, [], []
-    for line in lines:
-        _, tab, body = line.partition("\t")
-        if not tab:
-            continue
-        if body.startswith("**"):
-            failures.append(line)
-        elif body.startswith("__"):
-            errors.append(line)
-        elif body.startswith("  ") and " passed" in body:
-            passed += 1
-    return passed, failures, errors
-
-
-def summarize(out, scenario, sid, elapsed, info, log, aborted):
-    """Prints the summary; gives True when the run passed."""
-    lines = log.lines()
-    how = "was stopped" if aborted else "ended"
-    out.write("Scenario %d '%s' %s after %s\n" % (sid, scenario, how, format_elapsed(elapsed)))
-    failed_verifies = int(info.get("failedVerifies", "0") or 0)
-    failed_monitors = int(info.get("failedMonitorChecks", "0") or 0)
-    sce_errors = int(info.get("sceErrors", "0") or 0)
-    if lines is None:
+def summarize(out, scenario, sid, elapsed, info, log, stopped):
+    """Prints the summary; gives the run's verdict (a Verdict)."""
+    how = "was stopped" if stopped else "ended"
+    out.write("Scenario %d '%s' %s after %s\n" % (sid, safe_text.terminal(scenario), how,
+                                                  format_elapsed(elapsed)))
+    section = log.section()
+    if section is None:
+        verdict = testlog.Verdict("failed", ["no test log to judge the run by"])
         out.write("  test log %s could not be read; last status: %s\n"
-                  % (log.path, progress_text(elapsed, info)))
-        return not aborted and failed_verifies + failed_monitors + sce_errors == 0
-    passed, failures, errors = tally(lines)
-    out.write("  checks passed: %d   failures: %d   errors: %d\n"
-              % (passed, len(failures), len(errors)))
-    for line in (failures + errors)[:MAX_LISTED]:
-        out.write("  %s\n" % line)
-    if len(failures) + len(errors) > MAX_LISTED:
-        out.write("  ... (%d more)\n" % (len(failures) + len(errors) - MAX_LISTED))
-    out.write("  test log: %s\n" % log.path)
-    ok = (not aborted and not failures and not errors
-          and failed_verifies + failed_monitors + sce_errors == 0)
-    out.write("%s\n" % ("PASSED" if ok else "STOPPED" if aborted else "FAILED"))
+                  % (safe_text.terminal(log.path), progress_text(elapsed, info)))
+    else:
+        verdict = testlog.judge(section)
+        passed = sum(1 for c in section.cases if c.outcome == "passed")
+        out.write("  checks passed: %d   failures: %d   errors: %d\n"
+                  % (passed, verdict.failures, verdict.errors))
+        listed = [c for c in section.cases if c.outcome != "passed"]
+        for case in listed[:MAX_LISTED]:
+            out.write("  %s\n" % safe_text.terminal(case.line or case.text))
+        if len(listed) > MAX_LISTED:
+            out.write("  ... (%d more)\n" % (len(listed) - MAX_LISTED))
+        out.write("  test log: %s\n" % safe_text.terminal(log.path))
+    if verdict.outcome == "aborted" and not stopped:
+        out.write("  %s\n" % safe_text.terminal(verdict.reasons[0]))
+    word = {"passed": "PASSED", "failed": "FAILED", "aborted": "ABORTED"}[verdict.outcome]
+    out.write("%s\n" % ("STOPPED" if stopped else word))
     out.flush()
-    return ok
+    return verdict
 
 
 def wait_gone(client, sid):
@@ -210,7 +201,7 @@ def main(args):
         questions = queue.Queue()
         client.setquestionhandler(lambda *question: questions.put(question))
         words = list(args.arguments) + (["-skipuserq"] if args.skipuserq else [])
-        log = TestLog(test_log_path(args.scenario))
+        log = RunLog(test_log_path(args.scenario))
         sid = client.startscenario(args.scenario, " ".join(words))
         if sid <= 0:
             print("zl run: the scenario %s did not start (see the library's log with -v)"
@@ -219,7 +210,7 @@ def main(args):
         progress = Progress(out)
         start = time.monotonic()
         info = {}
-        aborted = False
+        stopped = False
         try:
             while True:
                 text = client.scenarioinfo(sid)
@@ -238,7 +229,7 @@ def main(args):
                 if client.answerquestion(question[0], question[1], answer) != 1:
                     out.write("(the question was no longer waiting: it timed out)\n")
         except KeyboardInterrupt:
-            aborted = True
+            stopped = True
             progress.end()
             print("zl run: stopping scenario %d" % sid, file=sys.stderr)
             client.stopscenario(sid)
@@ -248,7 +239,7 @@ def main(args):
         progress.end()
         elapsed = time.monotonic() - start
         client.setquestionhandler(None)
-        ok = summarize(out, args.scenario, sid, elapsed, info, log, aborted)
-    if aborted:
+        verdict = summarize(out, args.scenario, sid, elapsed, info, log, stopped)
+    if stopped:
         return 130
-    return 0 if ok else 1
+    return 0 if verdict.passed else 1

@@ -19,7 +19,7 @@ import os
 import sys
 import tempfile
 
-from zl_cli import testlog
+from zl_cli import safe_text, testlog
 
 CHECK = testlog.CHECK_PREFIX
 
@@ -102,7 +102,8 @@ def sign_files(paths):
             with open(path, "rb") as f:
                 data = f.read()
             if is_test_log(path, data):
-                print("%s: not signed: a test log is signed by the run that writes it" % path,
+                print("%s: not signed: a test log is signed by the run that writes it"
+                      % safe_text.terminal(path),
                       file=sys.stderr)
                 status = 1
                 continue
@@ -110,10 +111,11 @@ def sign_files(paths):
             if new != data:
                 _write_replacing(path, new)
         except OSError as e:
-            print("%s: not signed: %s" % (path, e.strerror or e), file=sys.stderr)
+            print("%s: not signed: %s" % (safe_text.terminal(path), e.strerror or e),
+                  file=sys.stderr)
             status = 1
             continue
-        print("%s: #$CHECK:%s" % (path, sum_))
+        print("%s: #$CHECK:%s" % (safe_text.terminal(path), sum_))
     return status
 
 
@@ -156,31 +158,32 @@ def verify_test_log(data):
 
 def verify_files(paths):
     status = 0
+    show = safe_text.terminal
     for path in paths:
         try:
             with open(path, "rb") as f:
                 data = f.read()
         except OSError as e:
-            print("%s: cannot read: %s" % (path, e.strerror or e))
+            print("%s: cannot read: %s" % (show(path), e.strerror or e))
             status = 1
             continue
         if is_test_log(path, data):
             results = verify_test_log(data)
             if not results:
-                print("%s: no run section" % path)
+                print("%s: no run section" % show(path))
                 status = 1
             for lineno, what, verdict in results:
-                print("%s:%d: %s: %s" % (path, lineno, what, verdict))
+                print("%s:%d: %s: %s" % (show(path), lineno, show(what), verdict))
                 if verdict != "valid":
                     status = 1
             continue
         verdict, stored, computed = verify_scenario(data)
         if verdict == "valid":
-            print("%s: valid (%s)" % (path, stored))
+            print("%s: valid (%s)" % (show(path), show(stored)))
         elif verdict == "altered":
-            print("%s: altered (stored %s, computed %s)" % (path, stored, computed))
+            print("%s: altered (stored %s, computed %s)" % (show(path), show(stored), computed))
         else:
-            print("%s: unsigned (computed %s)" % (path, computed))
+            print("%s: unsigned (computed %s)" % (show(path), computed))
         if verdict != "valid":
             status = 1
     return status

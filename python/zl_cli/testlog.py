@@ -1,9 +1,11 @@
-"""A reader of scenario test logs, shared by `zl report` and `zl verify`.
+"""The reader of scenario test logs, shared by every tool that reads one
+(`zl run`, `zl report`, `zl verify`), and the one rule that judges a run.
 
 A test log (docs/scenarios.md, "The test log") holds one section per run:
 it begins with the "Starting test" line and, after a normal end, finishes
 with the "Closing test log" line and the "#$CHECK:" line that signs it. A
-stopped run ends with "Scenario was aborted by StopScenario()" and is not
+stopped run ends with "Scenario was aborted by StopScenario()", a run that
+an exception ended with "__Unknown exception aborted scenario."; neither is
 signed. Runs are separated by blank lines.
 
 Every other line is "STAMP<TAB>MARK TEXT": two blanks for information and
@@ -12,15 +14,24 @@ comments, "##" for problems of client commands and stored values.
 
 The reader works on bytes so that section offsets are the file's own (a
 signature covers the bytes from the section's first line to its check line).
-No server and no extension module are needed here.
+It accepts any bytes: a line it does not recognise is information, a number
+it cannot read is left out; it never raises. No server and no extension
+module are needed here.
 """
 import re
 from dataclasses import dataclass, field
 from typing import List, Optional
 
 _STARTING = re.compile(r"^\s*[0-9:.]+\tStarting test '(?P<path>.*?)'(?: at (?P<date>.*))?$")
-_CLOSING = re.compile(r"^Closing test log after (?P<min>\d+) mins (?P<sec>[0-9.]+) secs")
-_LINE = re.compile(r"^\s*(?P<stamp>\d+:\d\d:\d\d\.\d{3})\t(?P<body>.*)$")
+_CLOSING_PREFIX = "Closing test log after "
+_DURATION = re.compile(r"^Closing test log after (?P<min>\d{1,12}) mins "
+                       r"(?P<sec>\d{1,12}(?:\.\d{1,9})?) secs")
+_STAMP = re.compile(r"^(?P<h>\d{1,9}):(?P<m>\d\d):(?P<s>\d\d\.\d{3})$")
+# A line of a run: its stamp (as the engine writes it, or anything else
+# before the first tab; blanks around it are stripped after the match, as
+# two overlapping repeats would make the match quadratic in the line) and
+# its text.
+_LINE = re.compile(r"^(?P<stamp>[^\t]*)\t(?P<body>.*)$")
 CHECK_PREFIX = b"#$CHECK:"
 
 # A check line: (regex on the text after the tab, kind of case, outcome).
@@ -52,7 +63,10 @@ _CHECKS = (
      "passed"),
     (re.compile(r"^  (?P<what>Server Database) is the same since start of scenario$"), "passed"),
 )
-_ABORTED = "  Scenario was aborted by StopScenario()"
+_ABORT_LINES = ("Scenario was aborted by StopScenario()",   # a stop request
+                "__Unknown exception aborted scenario.")     # an exception ended the run
+_STOPPED = "  " + _ABORT_LINES[0]
+NOT_ENDED = 'Run did not end: no "Closing test log" line'
 
 
 @dataclass
@@ -64,6 +78,7 @@ class Case:
     name: str            # statement and tag: "Verification <FIC101> = 80.000000"
     text: str            # the line after its stamp and tab
     tag: str = ""
+    line: str = ""       # the whole line, without its line end
 
 
 @dataclass
@@ -74,9 +89,12 @@ class Section:
     scenario: str                # the scenario path the run was started with
     date: str                    # its start date text, "" when the log has none
     end: int = 0                 # byte offset just past its last line (check line excluded)
+    end_lineno: int = 0          # its last line (check line excluded)
     check: Optional[str] = None  # the signature, None when unsigned
     check_lineno: int = 0
-    aborted: bool = False
+    closed: bool = False         # it has its "Closing test log" line
+    aborted: bool = False        # it has an abort line
+    abort_text: str = ""         # that line's text, without stamp and marks
     duration: Optional[float] = None  # seconds, from the "Closing test log" line
     last_stamp: str = "00:00:00.000"
     cases: List[Case] = field(default_factory=list)
@@ -90,7 +108,7 @@ class Section:
         """The run's length: from its closing line, else its last stamp."""
         if self.duration is not None:
             return self.duration
-        return stamp_seconds(self.last_stamp)
+        return stamp_seconds(self.last_stamp) or 0.0
 
 
 @dataclass
@@ -99,15 +117,70 @@ class TestLog:
     stray: List[int]  # lines (from 1) outside every section that are not blank
 
 
+@dataclass
+class Verdict:
+    """How a run went, by the one rule of `judge`."""
+    outcome: str          # "passed", "failed" or "aborted"
+    reasons: List[str]    # why, most important first; empty when passed
+    failures: int = 0     # failed checks ("**" lines)
+    errors: int = 0       # errors: "__" and "##" lines, an abort, a run that did not end
+
+    @property
+    def passed(self):
+        return self.outcome == "passed"
+
+
+def judge(section):
+    """The verdict on one run, from its section of the test log alone.
+
+    A run is "aborted" when its section holds an abort line (a stop request,
+    or an exception that ended it) or lacks the "Closing test log" line (it
+    was still going, or its process ended); otherwise "failed" when its
+    section holds a failure line ("**": a failed verification, assertion,
+    monitor, timed check, user question, skipped questions, a changed
+    database) or an error line ("__": a statement error; "##": a client
+    command or stored values that failed); otherwise "passed". Every tool
+    that judges a run uses this function (docs/tools/verdict.md).
+    """
+    failures = sum(1 for c in section.cases if c.outcome == "failure")
+    errors = sum(1 for c in section.cases if c.outcome == "error")
+    reasons = []
+    if section.aborted:
+        reasons.append("aborted: " + section.abort_text)
+    elif not section.closed:
+        reasons.append(NOT_ENDED)
+    if failures:
+        reasons.append("%d failed check(s)" % failures)
+    if errors:
+        reasons.append("%d error(s)" % errors)
+    if section.aborted or not section.closed:
+        outcome = "aborted"
+    elif failures or errors:
+        outcome = "failed"
+    else:
+        outcome = "passed"
+    return Verdict(outcome, reasons, failures, errors)
+
+
 def is_starting_line(text):
     """Whether `text` (without its line end) is a run's first line."""
     return _STARTING.match(text) is not None
 
 
 def stamp_seconds(stamp):
-    """"01:02:03.450" -> 3723.45."""
-    h, m, s = stamp.split(":")
-    return int(h) * 3600 + int(m) * 60 + float(s)
+    """"01:02:03.450" -> 3723.45; None when `stamp` is not a stamp."""
+    m = _STAMP.match(stamp)
+    if m is None:
+        return None
+    return int(m.group("h")) * 3600 + int(m.group("m")) * 60 + float(m.group("s"))
+
+
+def _duration(body):
+    """The seconds of a "Closing test log" line; None when unreadable."""
+    m = _DURATION.match(body)
+    if m is None:
+        return None
+    return int(m.group("min")) * 60 + float(m.group("sec"))
 
 
 def classify(lineno, stamp, body):
@@ -133,13 +206,22 @@ def classify(lineno, stamp, body):
         return Case(lineno, stamp, "failure", body[2:].strip(), body[2:].strip())
     if body.startswith("__") or body.startswith("##"):
         return Case(lineno, stamp, "error", body[2:].strip(), body[2:].strip())
-    if body.rstrip() == _ABORTED:
+    if body.rstrip() == _STOPPED:
         return Case(lineno, stamp, "error", "Scenario aborted", body.strip())
     return None
 
 
+def _finish(section):
+    """Ends a section: a run without its closing or abort line gets an
+    error case, so that every report counts what the verdict says."""
+    if section.closed or section.aborted:
+        return
+    section.cases.append(Case(section.end_lineno, section.last_stamp, "error", NOT_ENDED,
+                              NOT_ENDED))
+
+
 def parse(data):
-    """Splits the bytes of a test log into its sections."""
+    """Splits the bytes of a test log into its sections. Never raises."""
     sections = []
     stray = []
     current = None
@@ -150,9 +232,11 @@ def parse(data):
         text = raw.decode("utf-8", errors="replace").rstrip("\r\n")
         started = _STARTING.match(text)
         if started is not None:
+            if current is not None:
+                _finish(current)
             current = Section(lineno=lineno, start=begin, scenario=started.group("path"),
-                              date=(started.group("date") or "").strip())
-            current.end = offset
+                              date=(started.group("date") or "").strip(),
+                              end=offset, end_lineno=lineno)
             sections.append(current)
             continue
         if current is None:
@@ -163,23 +247,31 @@ def parse(data):
             sig = raw[len(CHECK_PREFIX):].decode("ascii", errors="replace").rstrip("\r\n")
             current.check = sig
             current.check_lineno = lineno
+            _finish(current)
             current = None
             continue
         current.end = offset
+        current.end_lineno = lineno
         m = _LINE.match(text)
         if m is None:
             continue
-        stamp, body = m.group("stamp"), m.group("body")
-        current.last_stamp = stamp
-        closing = _CLOSING.match(body)
-        if closing is not None:
-            current.duration = int(closing.group("min")) * 60 + float(closing.group("sec"))
+        stamp, body = m.group("stamp").strip(), m.group("body")
+        if _STAMP.match(stamp) is not None:
+            current.last_stamp = stamp
+        if body.startswith(_CLOSING_PREFIX):
+            current.closed = True
+            current.duration = _duration(body)
             continue
-        if body.rstrip() == _ABORTED:
+        stripped = body.strip()
+        if stripped in _ABORT_LINES:
             current.aborted = True
+            current.abort_text = stripped.lstrip("_")
         case = classify(lineno, stamp, body)
         if case is not None:
+            case.line = text
             current.cases.append(case)
+    if current is not None:
+        _finish(current)
     return TestLog(sections, stray)
 
 

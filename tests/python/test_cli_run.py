@@ -70,6 +70,11 @@ RUN_CASES = {
     # -skipuserq: not asked, and the run counts as failed
     "skipuserq": ('ANSWER 1 "Is the pump running?"\n', ["-skipuserq"], "", 1,
                   ["Failure indicated because 1 questions skipped"]),
+    # stored values that could not be written: a "##" line fails the run
+    "storevals-unwritable": ("VERIFY TEMP_SP 60\nSTOREVALS /no/such/dir/x\n", [], "", 1,
+                             ["## Could not open file to store tag values", "FAILED"]),
+    # a line of the test log reaches the terminal with its escape sequence escaped
+    "escaped": ("NOSUCH\x1b[2J\n", [], "", 1, ["'NOSUCH\\x1b[2J'", "FAILED"]),
 }
 
 
@@ -82,6 +87,21 @@ def test_run_exit_status_and_summary(plant, tmp_path, case):
     for want in wants:
         assert want in out, out
     assert "test log: %s" % (tmp_path / "run.tlg") in out
+    assert "\x1b" not in out
+    # zl report judges the same test log the same way
+    judged, _, _ = zl(plant, "report", tmp_path / "run.tlg", "--junit", tmp_path / "run.xml",
+                      "--fail-on-failure")
+    assert judged == got, "zl run gave %d, zl report %d" % (got, judged)
+
+
+def test_run_without_a_test_log_is_not_passed(plant, tmp_path):
+    # A directory where the test log would go: the scenario runs without one,
+    # and nothing shows what it did.
+    scn = scenario(tmp_path, "VERIFY TEMP_SP 60\n")
+    (tmp_path / "run.tlg").mkdir()
+    got, out, err = zl(plant, "run", scn)
+    assert got == 1, out + err
+    assert "could not be read" in out and out.rstrip().endswith("FAILED"), out
 
 
 @pytest.mark.parametrize("argv,want", [
