@@ -153,6 +153,8 @@ function choose(tag, on) {
   buildTrend();
 }
 
+const tickText = (u, ticks) => ticks.map(fmt);
+
 // One scale and axis per unit, so tags of different ranges stay readable.
 function buildTrend() {
   const host = $("#trend");
@@ -169,7 +171,8 @@ function buildTrend() {
       label: tag + (units.get(tag) ? ` (${units.get(tag)})` : ""),
       stroke: COLORS[i % COLORS.length], scale: scaleOf(tag), width: 1.5}))],
     axes: [{}, ...scales.map((s, i) => ({
-      scale: s, side: i % 2 ? 1 : 3, label: s.slice(2), stroke: COLORS[chosen.findIndex(
+      scale: s, side: i % 2 ? 1 : 3, label: s.slice(2), values: tickText,
+      stroke: COLORS[chosen.findIndex(
         (t) => scaleOf(t) === s) % COLORS.length], grid: {show: i === 0}}))],
   };
   trend = {tags: chosen.slice(), times: [], columns: chosen.map(() => [])};
@@ -280,7 +283,7 @@ async function viewFile(f) {
     series: [{label: "s"}, ...r.tags.map((t, i) => ({
       label: t, stroke: COLORS[i % COLORS.length], scale: "t" + i, width: 1.5}))],
     axes: [{label: "time (s)"}, ...r.tags.slice(0, 2).map((t, i) => ({
-      scale: "t" + i, side: i ? 1 : 3, stroke: COLORS[i], label: t}))],
+      scale: "t" + i, side: i ? 1 : 3, stroke: COLORS[i], label: t, values: tickText}))],
   }, [r.time, ...r.tags.map((t) => r.values[t].map(num))], chart);
 }
 
