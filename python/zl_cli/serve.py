@@ -115,6 +115,7 @@ async def state_loop(app):
     while True:
         try:
             app["state"] = await call(app, app["plant"].state)
+            app["state"]["changes"] = app["coalescer"].received
             await broadcast(app, {"type": "state", **app["state"]})
         except Exception as e:  # noqa: BLE001 (a poll that failed is tried again)
             print("zl serve: reading the server's state failed: %s" % e, file=sys.stderr)

@@ -69,9 +69,15 @@ function showValues(values) {
   }
 }
 
+let lastChanges = null;          // [count, time] of the last state
+
 function showState(s) {
   const wasConnected = serverState.connected;
   serverState = s;
+  const now = Date.now() / 1000;
+  const rate = lastChanges && now > lastChanges[1]
+    ? (s.changes - lastChanges[0]) / (now - lastChanges[1]) : 0;
+  lastChanges = [s.changes, now];
   status($("#server"), s.connected, s.connected ? "server: connected" : "server: disconnected");
   const select = $("#databases");
   const names = s.databases && s.databases.length ? s.databases : [s.database];
@@ -82,7 +88,7 @@ function showState(s) {
   }
   $("#simstate").textContent = s.connected
     ? `${s.running ? "running" : "paused"} · cycle ${fmt(s.cycle)} s · warp ${fmt(s.warp)}` +
-      ` · sim time ${s.elapsed} s`
+      ` · sim time ${s.elapsed} s · ${Math.round(rate)} changes/s`
     : "";
   showScenarios(s.scenarios || []);
   showQuestions(s.questions || []);
