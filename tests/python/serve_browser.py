@@ -80,7 +80,11 @@ def chromium():
     options.add_argument("--window-size=1400,1000")
     options.binary_location = "/usr/bin/chromium"
     options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    # A sanitizer build's tests preload the sanitizer's run-time: not into the browser.
+    env = {k: v for k, v in os.environ.items()
+           if k != "LD_PRELOAD" and not k.endswith("SAN_OPTIONS")}
+    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver", env=env),
+                              options=options)
     driver.profile_dir = profile
     return driver
 
