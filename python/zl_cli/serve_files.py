@@ -6,11 +6,13 @@ Every name the page sends is taken relative to that folder and resolved
 or is not a regular file, is refused. Nothing is written here.
 """
 import os
+import time
 
 from zl_cli import testlog
 
 MAX_DEPTH = 4          # subfolder levels listed
 MAX_FILES = 500        # entries listed at most
+LIVE_S = 30.0          # a test log written this recently may belong to a run going on
 KINDS = {".tlg": "testlog", ".scn": "scenario"}
 LOGSET_KINDS = (b"_HD_", b"_FO_", b"_DE_", b"_TA_")  # how a log set file begins
 
@@ -49,7 +51,7 @@ def kind_of(path):
 def listing(folder):
     """The test logs, log sets and scenarios of the folder: dicts with name
     (relative, "/" separated), kind, size, mtime and, for a test log, the
-    verdict of its last run."""
+    verdict and counts of its last run (last_run)."""
     root = os.path.realpath(folder)
     found = []
     for here, dirs, files in os.walk(root):
@@ -66,17 +68,29 @@ def listing(folder):
             entry = {"name": os.path.relpath(path, root).replace(os.sep, "/"), "kind": kind,
                      "size": st.st_size, "mtime": st.st_mtime}
             if kind == "testlog":
-                entry["verdict"] = last_verdict(path)
+                entry.update(last_run(path, st.st_mtime))
             found.append(entry)
             if len(found) >= MAX_FILES:
                 return found
     return found
 
 
-def last_verdict(path):
-    """The verdict of the last run of a test log ("" when it holds none)."""
+def last_run(path, mtime, now=None):
+    """The verdict of the last run of a test log ("" when it holds none),
+    and its counts of checks, failures and errors. A run without its
+    closing line whose log was written in the last LIVE_S seconds is still
+    going (a `zl run` beside the page): its verdict is "running"."""
     try:
         sections = testlog.read(path).sections
     except OSError:
-        return ""
-    return testlog.judge(sections[-1]).outcome if sections else ""
+        return {"verdict": ""}
+    if not sections:
+        return {"verdict": ""}
+    last = sections[-1]
+    verdict = testlog.judge(last)
+    outcome = verdict.outcome
+    now = time.time() if now is None else now
+    if not last.closed and not last.aborted and now - mtime < LIVE_S:
+        outcome = "running"
+    return {"verdict": outcome, "checks": len(last.cases), "failures": verdict.failures,
+            "errors": verdict.errors}

@@ -129,3 +129,22 @@ def test_opened_server_needs_its_token(tmp_path):
         assert opener.open(base + "api/files").status == 200  # the cookie carries it
     finally:
         assert serve.interrupt() == 0
+
+
+STARTED = "00:00:00.000\tStarting test 'a.scn' at Thu Dec 10 14:05:13 2026\n"
+FAILED = "00:00:01.000\t**Verification <T> = 1.000000 FAILED Value is 0.000000\n"
+CLOSED = "00:00:02.000\tClosing test log after 0 mins 2.000 secs\n"
+
+
+@pytest.mark.parametrize("text,age,verdict", [
+    (STARTED + FAILED, 1.0, "running"),            # written a moment ago: a run going on
+    (STARTED + FAILED, 3600.0, "aborted"),         # left unfinished long ago
+    (STARTED + FAILED + CLOSED, 1.0, "failed"),    # ended: the verdict rule's answer
+    (STARTED + "00:00:00.500\t  Scenario was aborted by StopScenario()\n", 1.0, "aborted"),
+    ("", 1.0, ""),                                 # no run at all
+])
+def test_last_run_of_a_test_log(tmp_path, text, age, verdict):
+    path = tmp_path / "a.tlg"
+    path.write_text(text)
+    mtime = path.stat().st_mtime
+    assert serve_files.last_run(str(path), mtime, now=mtime + age)["verdict"] == verdict

@@ -7,6 +7,7 @@ const $ = (sel) => document.querySelector(sel);
 const TREND_WINDOW_S = 120;     // how much history a trend shows
 const TREND_SAMPLE_MS = 250;    // how often a trend takes a point
 const TABLE_REFRESH_MS = 5000;  // mode and force of the shown rows
+const FILES_REFRESH_MS = 5000;  // the folder's files and their runs
 const COLORS = ["#1565c0", "#c62828", "#2e7d32", "#ef6c00", "#6a1b9a", "#00838f",
                 "#5d4037", "#ad1457"];
 
@@ -262,7 +263,9 @@ async function listFiles() {
     view.onclick = () => viewFile(f);
     const row = el("tr", {},
       el("td", {textContent: f.name}), el("td", {textContent: f.kind}),
-      el("td", {textContent: f.verdict || "", className: f.verdict || ""}),
+      el("td", {textContent: (f.verdict || "") + (f.kind === "testlog" && f.verdict
+                  ? ` · ${f.checks} checks, ${f.failures} failed, ${f.errors} errors` : ""),
+                className: f.verdict || ""}),
       el("td", {textContent: f.size, className: "num"}), el("td", {}, view));
     row.dataset.name = f.name;
     return row;
@@ -294,6 +297,7 @@ async function viewFile(f) {
 }
 
 $("#refresh-files").onclick = listFiles;
+setInterval(listFiles, FILES_REFRESH_MS);  // runs of other processes move too
 
 connect();
 searchTags();
