@@ -27,7 +27,9 @@ from zl_cli.serve_coalesce import Coalescer, merge
 
 VALUE_RATE_HZ = 10      # value batches sent to a page per second, at most
 STATE_PERIOD_S = 1.0    # how often the server's state is read
+STALL_S = 3.0           # a state read taking longer: the server does not answer
 STOP_BOUND_S = 5.0      # bound on the disconnect at the end
+SHUTDOWN_S = 1.0        # bound on the requests still going at the stop
 STATIC = os.path.join(os.path.dirname(os.path.abspath(__file__)), "serve_static")
 
 
@@ -81,7 +83,8 @@ async def serve(args, sock, token):
     app = make_app(plant, coalescer, token)
     runner = web.AppRunner(app, handle_signals=False)
     await runner.setup()
-    site = web.SockSite(runner, sock)
+    # Requests still waiting for the server at the stop get SHUTDOWN_S.
+    site = web.SockSite(runner, sock, shutdown_timeout=SHUTDOWN_S)
     await site.start()
     host, port = sock.getsockname()[:2]
     url = "http://%s:%d/" % (host if ":" not in host else "[%s]" % host, port)
@@ -100,7 +103,12 @@ async def serve(args, sock, token):
     try:
         await asyncio.wait_for(loop.run_in_executor(plant.calls, plant.close), STOP_BOUND_S)
     except asyncio.TimeoutError:
-        pass  # a hung server: the module's exit hook stops the client
+        # A server that never answers holds the call thread until the
+        # client's call time-out, and the interpreter would wait for that
+        # thread at exit: nothing is left to save, so end at once.
+        print("zl serve: stopped (the server does not answer)", flush=True)
+        sys.stderr.flush()
+        os._exit(0)
     plant.calls.shutdown(wait=False)
     print("zl serve: stopped", flush=True)
     return 0
@@ -112,13 +120,28 @@ async def call(app, fn, *args):
 
 
 async def state_loop(app):
+    """Reads the server's state every STATE_PERIOD_S and sends it to every
+    page. A read that takes longer than STALL_S (a server that accepts calls
+    and never answers, until the client's call time-out) is not queued
+    again: meanwhile the pages are told the server does not answer."""
+    plant = app["plant"]
+    loop = asyncio.get_running_loop()
+    reading = None
     while True:
+        if reading is None:
+            reading = loop.run_in_executor(plant.calls, plant.state)
+        done, _ = await asyncio.wait({reading}, timeout=STALL_S)
+        if not done:
+            app["state"] = {**app["state"], "connected": False, "stalled": True}
+            await broadcast(app, {"type": "state", **app["state"]})
+            continue
         try:
-            app["state"] = await call(app, app["plant"].state)
+            app["state"] = reading.result()
             app["state"]["changes"] = app["coalescer"].received
             await broadcast(app, {"type": "state", **app["state"]})
         except Exception as e:  # noqa: BLE001 (a poll that failed is tried again)
             print("zl serve: reading the server's state failed: %s" % e, file=sys.stderr)
+        reading = None
         await asyncio.sleep(STATE_PERIOD_S)
 
 
@@ -190,7 +213,7 @@ async def index(request):
 
 async def websocket(request):
     from aiohttp import web
-    ws = web.WebSocketResponse(heartbeat=10)
+    ws = web.WebSocketResponse(heartbeat=10, timeout=2.0)  # timeout: of the close handshake
     await ws.prepare(request)
     page = {"pending": {}, "ready": asyncio.Event()}
     app = request.app

@@ -1,7 +1,8 @@
 """The `zl serve` page in a real browser (headless Chromium, Selenium),
 against the example plant: it loads cleanly, shows a value written on the
 server, lets an operator answer a scenario's question, tells when the
-server is gone and recovers when it is back, and stops on Ctrl-C."""
+server is gone and recovers when it is back, tells a server that does not
+answer, and stops on Ctrl-C even then."""
 
 import struct
 import urllib.error
@@ -153,7 +154,13 @@ def test_stopped_server_shows_disconnected_and_recovers(page, plant, client):
     assert wait_for(lambda: shown_value(page, "LEVEL_SP") == "4.25")
 
 
-def test_ctrl_c_stops_the_server_and_the_page_says_so(page, serve):
-    assert serve.interrupt() == 0
-    assert serve.lines[-1] == "zl serve: stopped"
-    assert wait_for(lambda: text_of(page, "#link") == "view disconnected")
+def test_server_that_does_not_answer_and_ctrl_c(page, plant, serve):
+    plant.pause_sim()  # accepts calls, never answers
+    try:
+        assert wait_for(lambda: text_of(page, "#server") == "server: not answering")
+        # Ctrl-C does not wait for the calls in flight (up to the call time-out).
+        assert serve.interrupt() == 0
+        assert serve.lines[-1] == "zl serve: stopped (the server does not answer)"
+        assert wait_for(lambda: text_of(page, "#link") == "view disconnected")
+    finally:
+        plant.resume_sim()

@@ -79,7 +79,8 @@ function showState(s) {
   const rate = lastChanges && now > lastChanges[1]
     ? (s.changes - lastChanges[0]) / (now - lastChanges[1]) : 0;
   lastChanges = [s.changes, now];
-  status($("#server"), s.connected, s.connected ? "server: connected" : "server: disconnected");
+  status($("#server"), s.connected, s.connected ? "server: connected"
+    : s.stalled ? "server: not answering" : "server: disconnected");
   const select = $("#databases");
   const names = s.databases && s.databases.length ? s.databases : [s.database];
   if (select.dataset.names !== names.join(",") || select.value !== s.database) {
