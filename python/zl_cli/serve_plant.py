@@ -51,7 +51,6 @@ class Plant:
         self.client = None
         self.callback = None
         self.connected = False
-        self.started = {}        # scenario id -> file, of the scenarios started here
         self._lock = threading.Lock()
         # Guarded by _lock:
         self._questions = {}     # (scenario id, number) -> question dict
@@ -170,10 +169,7 @@ class Plant:
 
     def start(self, name, arguments):
         path = serve_files.resolve(self.folder, name)
-        sid = self.client.startscenario(path, arguments)
-        if sid > 0:
-            self.started[sid] = path
-        return sid
+        return self.client.startscenario(path, arguments)
 
     def stop(self, sid):
         return self.client.stopscenario(int(sid))

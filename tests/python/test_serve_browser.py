@@ -88,6 +88,31 @@ def test_value_written_on_the_server_shows(page, client):
         assert wait_for(lambda: shown_value(page, "LEVEL_SP") == value)
 
 
+def test_pause_run_mode_and_force_from_the_page(page, client):
+    from selenium.webdriver.common.by import By
+
+    def click(selector):
+        page.find_element(By.CSS_SELECTOR, selector).click()
+
+    click("#pause")
+    assert wait_for(lambda: text_of(page, "#simstate").startswith("paused"))
+    assert client.algsrunning() is False
+    click("#run")
+    assert wait_for(lambda: text_of(page, "#simstate").startswith("running"))
+    row = 'tr[data-tag="TEMP_SP"] '
+    try:
+        for button, mode, forced in (("Manual", "Manual", ""), ("Force", "Manual", "forced"),
+                                     ("Unforce", "Manual", ""), ("Auto", "Auto", "")):
+            assert wait_for(lambda: button in text_of(page, row + "td:last-child"))
+            page.find_element(By.XPATH, '//tr[@data-tag="TEMP_SP"]//button[text()="%s"]'
+                              % button).click()
+            assert wait_for(lambda: (text_of(page, row + ".mode"),
+                                     text_of(page, row + ".forced")) == (mode, forced))
+    finally:
+        client.setforce("TEMP_SP", 0)
+        client.setauto("TEMP_SP")
+
+
 def test_trend_of_two_units(page):
     from selenium.webdriver.common.by import By
     for tag in ("TANK_LEVEL", "TANK_TEMP"):
