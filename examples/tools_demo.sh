@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The zl command on examples/fill.scn: run it on the server (live progress,
 # then a summary), turn its test log into JUnit and HTML reports, and plot
-# its log set. Runs under tools/zl_services.py (which exports the client
-# options in ZL_ORB_OPTIONS), with zl on PATH; works in the folder $1.
+# its log set, then show the live view (zl serve) for a few seconds and
+# save a screenshot of it (serve.png). Runs under tools/zl_services.py
+# (which exports the client options in ZL_ORB_OPTIONS), with zl on PATH;
+# works in the folder $1.
 set -euo pipefail
 work=${1:?usage: tools_demo.sh WORK_FOLDER}
 mkdir -p "$work"
@@ -32,4 +34,21 @@ echo "== zl logset"
 zl logset FILL.LOG --csv
 zl logset FILL.LOG --plot fill.png --tags FEED_FLOW,TANK_LEVEL
 echo
-echo "The reports and the plot are in $work: fill.xml, fill.html, fill.png"
+echo "== zl serve: the live view of the database and of this folder, for a few seconds"
+zl serve --port 0 --folder "$work" > serve.out &
+serve=$!
+for _ in $(seq 100); do grep -q "^zl serve: http" serve.out && break; sleep 0.1; done
+url=$(sed -n 's/^zl serve: \(http[^ ]*\)$/\1/p' serve.out)
+echo "zl serve: $url"
+profile=$(mktemp -d)
+chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
+  --disable-background-networking --disable-component-update --disable-sync \
+  --user-data-dir="$profile" --window-size=1400,900 --virtual-time-budget=5000 \
+  --screenshot="$work/serve.png" "$url" >/dev/null 2>&1 || echo "(no screenshot: chromium failed)"
+rm -rf "$profile"
+kill -INT "$serve"
+wait "$serve"
+tail -n 1 serve.out
+
+echo
+echo "The reports, the plot and the view's screenshot are in $work: fill.xml, fill.html, fill.png, serve.png"

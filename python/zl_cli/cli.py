@@ -25,6 +25,7 @@ COMMANDS = (
     ("ls", "server", "list the tags of a server"),
     ("get", "server", "show the values of tags"),
     ("set", "server", "set the value of a tag"),
+    ("serve", "serve", "show a live view of a database in the browser"),
 )
 
 

@@ -1,0 +1,389 @@
+"""zl serve: a live view of one database in the browser.
+
+Serves one page (and its assets, all from this package: no network needed)
+that shows the server's state, a tag table with live values, trends, the
+scenarios started from the page with their operator questions, and the test
+logs and log set files of a folder. Listens on 127.0.0.1 unless --host
+names another address; then every request needs the access token printed
+in the URL (serve_access). Ctrl-C (SIGINT) or SIGTERM stops it: exit 0.
+
+Threads: the asyncio event loop serves HTTP and websockets; every call to
+the server runs on the Plant's one worker thread; tag changes arrive on the
+ORB's threads into a Coalescer, which the loop empties VALUE_RATE_HZ times
+a second into each page's own pending batch (serve_coalesce.merge), so a
+slow page skips values instead of falling behind.
+"""
+import asyncio
+import io
+import json
+import os
+import signal
+import socket
+import sys
+import tempfile
+
+from zl_cli import connection, serve_access, serve_files
+from zl_cli.serve_coalesce import Coalescer, merge
+
+VALUE_RATE_HZ = 10      # value batches sent to a page per second, at most
+STATE_PERIOD_S = 1.0    # how often the server's state is read
+STALL_S = 3.0           # a state read taking longer: the server does not answer
+STOP_BOUND_S = 5.0      # bound on the disconnect at the end
+SHUTDOWN_S = 1.0        # bound on the requests still going at the stop
+STATIC = os.path.join(os.path.dirname(os.path.abspath(__file__)), "serve_static")
+
+
+def add_arguments(parser, command):
+    parser.epilog = ("Exit status: 0 after Ctrl-C; 2 for usage errors and a port that cannot "
+                     "be opened (a server that cannot be reached shows as disconnected).")
+    parser.add_argument("--host", metavar="ADDRESS",
+                        help="listen on ADDRESS instead of 127.0.0.1; every request then "
+                             "needs the access token of the printed URL")
+    parser.add_argument("--port", type=int, default=8750,
+                        help="the port to listen on (default 8750; 0: any free one)")
+    parser.add_argument("--folder", default=".",
+                        help="the folder of test logs, log sets and scenarios the page "
+                             "shows (default: the current one)")
+    connection.add_arguments(parser)
+
+
+def main(args):
+    if not os.path.isdir(args.folder):
+        print("zl serve: no such folder: %s" % args.folder, file=sys.stderr)
+        return 2
+    try:
+        import aiohttp  # noqa: F401
+    except ImportError:
+        print("zl serve: needs aiohttp (Debian: python3-aiohttp)", file=sys.stderr)
+        return 2
+    host = args.host or connection.LOOPBACK
+    token = serve_access.new_token() if args.host else None
+    try:
+        sock = socket.create_server((host, args.port), reuse_port=False)
+    except OSError as e:
+        print("zl serve: cannot listen on %s:%d: %s" % (host, args.port, e.strerror or e),
+              file=sys.stderr)
+        return 2
+    if not args.verbose:
+        connection.quiet_library_log()
+    return asyncio.run(serve(args, sock, token))
+
+
+async def serve(args, sock, token):
+    from aiohttp import web
+    from zl_cli.serve_plant import Plant
+
+    coalescer = Coalescer()
+    plant = Plant(connection.client_options(args), args.db, args.folder, coalescer)
+    loop = asyncio.get_running_loop()
+    connected = await loop.run_in_executor(plant.calls, plant.open)
+    if not connected:
+        print("zl serve: database %s not reachable yet; the page shows it as disconnected "
+              "and reconnects" % args.db, file=sys.stderr)
+    app = make_app(plant, coalescer, token)
+    runner = web.AppRunner(app, handle_signals=False)
+    await runner.setup()
+    # Requests still waiting for the server at the stop get SHUTDOWN_S.
+    site = web.SockSite(runner, sock, shutdown_timeout=SHUTDOWN_S)
+    await site.start()
+    host, port = sock.getsockname()[:2]
+    url = "http://%s:%d/" % (host if ":" not in host else "[%s]" % host, port)
+    print("zl serve: %s%s" % (url, "?token=" + token if token else ""), flush=True)
+
+    stop = asyncio.Event()
+    for sig in (signal.SIGINT, signal.SIGTERM):
+        loop.add_signal_handler(sig, stop.set)
+    tasks = [asyncio.create_task(state_loop(app)), asyncio.create_task(value_loop(app))]
+    await stop.wait()
+    for task in tasks:
+        task.cancel()
+    for ws in list(app["pages"]):
+        await ws.close()
+    await runner.cleanup()
+    try:
+        await asyncio.wait_for(loop.run_in_executor(plant.calls, plant.close), STOP_BOUND_S)
+    except asyncio.TimeoutError:
+        # A server that never answers holds the call thread until the
+        # client's call time-out, and the interpreter would wait for that
+        # thread at exit: nothing is left to save, so end at once.
+        print("zl serve: stopped (the server does not answer)", flush=True)
+        sys.stderr.flush()
+        os._exit(0)
+    plant.calls.shutdown(wait=False)
+    print("zl serve: stopped", flush=True)
+    return 0
+
+
+async def call(app, fn, *args):
+    plant = app["plant"]
+    return await asyncio.get_running_loop().run_in_executor(plant.calls, fn, *args)
+
+
+async def state_loop(app):
+    """Reads the server's state every STATE_PERIOD_S and sends it to every
+    page. A read that takes longer than STALL_S (a server that accepts calls
+    and never answers, until the client's call time-out) is not queued
+    again: meanwhile the pages are told the server does not answer."""
+    plant = app["plant"]
+    loop = asyncio.get_running_loop()
+    reading = None
+    while True:
+        if reading is None:
+            reading = loop.run_in_executor(plant.calls, plant.state)
+        done, _ = await asyncio.wait({reading}, timeout=STALL_S)
+        if not done:
+            app["state"] = {**app["state"], "connected": False, "stalled": True}
+            await broadcast(app, {"type": "state", **app["state"]})
+            continue
+        try:
+            app["state"] = reading.result()
+            app["state"]["changes"] = app["coalescer"].received
+            await broadcast(app, {"type": "state", **app["state"]})
+        except Exception as e:  # noqa: BLE001 (a poll that failed is tried again)
+            print("zl serve: reading the server's state failed: %s" % e, file=sys.stderr)
+        reading = None
+        await asyncio.sleep(STATE_PERIOD_S)
+
+
+async def value_loop(app):
+    while True:
+        await asyncio.sleep(1.0 / VALUE_RATE_HZ)
+        batch = app["coalescer"].take()
+        if not batch:
+            continue
+        for page in app["pages"].values():
+            merge(page["pending"], batch)
+            page["ready"].set()
+
+
+async def broadcast(app, message):
+    for ws in list(app["pages"]):
+        try:
+            await ws.send_json(message)
+        except (ConnectionError, RuntimeError):
+            pass  # the page went away; its handler removes it
+
+
+def make_app(plant, coalescer, token):
+    from aiohttp import web
+
+    @web.middleware
+    async def guard(request, handler):
+        if not serve_access.origin_ok(request.headers.get("Origin"), request.host):
+            return web.Response(status=403, text="cross-site request refused\n")
+        query_token = request.query.get("token")
+        if not serve_access.token_ok(token, query_token,
+                                     request.cookies.get(serve_access.COOKIE)):
+            return web.Response(status=403, text="access token missing or wrong\n")
+        response = await handler(request)
+        if token and query_token:
+            response.set_cookie(serve_access.COOKIE, token, httponly=True, samesite="Strict")
+        response.headers.setdefault("Content-Security-Policy",
+                                    "default-src 'self'; connect-src 'self'; img-src 'self' data:; "
+                                    "style-src 'self' 'unsafe-inline'")
+        response.headers["Cache-Control"] = "no-store"
+        return response
+
+    app = web.Application(middlewares=[guard])
+    app["plant"] = plant
+    app["coalescer"] = coalescer
+    app["pages"] = {}
+    app["state"] = {"connected": False}
+    app.router.add_get("/", index)
+    app.router.add_static("/static/", STATIC)
+    app.router.add_get("/ws", websocket)
+    app.router.add_get("/api/tags", api_tags)
+    app.router.add_post("/api/sim", api_sim)
+    app.router.add_post("/api/connect", api_connect)
+    app.router.add_post("/api/tag", api_tag)
+    app.router.add_post("/api/scenario/start", api_start)
+    app.router.add_post("/api/scenario/stop", api_stop)
+    app.router.add_post("/api/answer", api_answer)
+    app.router.add_get("/api/files", api_files)
+    app.router.add_get("/api/report", api_report)
+    app.router.add_get("/api/logset", api_logset)
+    app.router.add_get("/api/logset.csv", api_logset_csv)
+    return app
+
+
+async def index(request):
+    from aiohttp import web
+    return web.FileResponse(os.path.join(STATIC, "index.html"))
+
+
+async def websocket(request):
+    from aiohttp import web
+    ws = web.WebSocketResponse(heartbeat=10, timeout=2.0)  # timeout: of the close handshake
+    await ws.prepare(request)
+    page = {"pending": {}, "ready": asyncio.Event()}
+    app = request.app
+    app["pages"][ws] = page
+    sender = asyncio.create_task(send_values(ws, page))
+    try:
+        await ws.send_json({"type": "state", **app["state"]})
+        async for _ in ws:
+            pass  # the page sends nothing; actions are POSTs
+    finally:
+        sender.cancel()
+        app["pages"].pop(ws, None)
+    return ws
+
+
+async def send_values(ws, page):
+    """Sends a page what changed since its last batch, as fast as it takes it."""
+    while not ws.closed:
+        await page["ready"].wait()
+        page["ready"].clear()
+        values, page["pending"] = page["pending"], {}
+        try:
+            await ws.send_json({"type": "values", "values": values})
+        except (ConnectionError, RuntimeError):
+            return
+
+
+def _json(data, status=200):
+    from aiohttp import web
+    return web.json_response(data, status=status,
+                             dumps=lambda d: json.dumps(d, allow_nan=False, default=str))
+
+
+async def _body(request):
+    try:
+        body = await request.json()
+    except ValueError:
+        body = None
+    return body if isinstance(body, dict) else {}
+
+
+async def api_tags(request):
+    return _json(await call(request.app, request.app["plant"].tags,
+                            request.query.get("pattern", "")))
+
+
+async def api_sim(request):
+    body = await _body(request)
+    return _json({"running": await call(request.app, request.app["plant"].set_running,
+                                        bool(body.get("running")))})
+
+
+async def api_connect(request):
+    body = await _body(request)
+    return _json({"connected": await call(request.app, request.app["plant"].switch,
+                                          str(body.get("database", "")))})
+
+
+async def api_tag(request):
+    body = await _body(request)
+    if body.get("op") not in ("auto", "manual", "force", "unforce", "set"):
+        return _json({"error": "unknown action"}, 400)
+    try:
+        value = float(body["value"]) if body.get("op") == "set" else None
+    except (KeyError, TypeError, ValueError):
+        return _json({"error": "not a number"}, 400)
+    return _json(await call(request.app, request.app["plant"].tag_action,
+                            str(body.get("tag", "")), body["op"], value))
+
+
+async def api_start(request):
+    body = await _body(request)
+    try:
+        sid = await call(request.app, request.app["plant"].start, str(body.get("file", "")),
+                         str(body.get("arguments", "")))
+    except serve_files.Refused as e:
+        return _json({"error": str(e)}, 400)
+    return _json({"id": sid}, 200 if sid > 0 else 400)
+
+
+async def api_stop(request):
+    body = await _body(request)
+    try:
+        sid = int(body.get("id"))
+    except (TypeError, ValueError):
+        return _json({"error": "no scenario id"}, 400)
+    return _json({"result": await call(request.app, request.app["plant"].stop, sid)})
+
+
+async def api_answer(request):
+    body = await _body(request)
+    try:
+        sid, number = int(body.get("sid")), int(body.get("number"))
+    except (TypeError, ValueError):
+        return _json({"error": "no question"}, 400)
+    took = await call(request.app, request.app["plant"].answer, sid, number,
+                      str(body.get("answer", "")))
+    return _json({"took": took})
+
+
+def _file(request):
+    """The real path of the ?file= of a request; Refused when it may not be read."""
+    return serve_files.resolve(request.app["plant"].folder, request.query.get("file", ""))
+
+
+async def api_files(request):
+    folder = request.app["plant"].folder
+    entries = await asyncio.get_running_loop().run_in_executor(None, serve_files.listing,
+                                                               folder)
+    return _json({"folder": os.path.abspath(folder), "files": entries})
+
+
+async def api_report(request):
+    from aiohttp import web
+    from zl_cli import report, testlog
+    try:
+        path = _file(request)
+        log = testlog.read(path)
+    except (serve_files.Refused, OSError) as e:
+        return web.Response(status=404, text="%s\n" % e)
+    with tempfile.TemporaryDirectory(prefix="zl-serve-") as tmp:
+        out = os.path.join(tmp, "report.html")
+        report.write_html(log, request.query.get("file", ""), out)
+        with open(out, encoding="utf-8") as f:
+            text = f.read()
+    response = web.Response(text=text, content_type="text/html")
+    response.headers["Content-Security-Policy"] = ("sandbox; default-src 'none'; "
+                                                   "style-src 'unsafe-inline'")
+    return response
+
+
+def _series(path):
+    from zl_cli import logset, logset_file, safe_text
+    with open(path, "rb") as f:
+        reader = logset.Reader(f)
+        tags = reader.tags()
+        s = logset_file.series(reader.records(), tags)
+        error = reader.error
+    number = safe_text.json_number
+    return {"tags": s.tags, "time": s.times,
+            "values": {t: [number(v) for v in s.values[t]] for t in s.tags},
+            "error": None if error is None else "%s at offset %d" % (error.reason,
+                                                                     error.offset)}
+
+
+async def api_logset(request):
+    try:
+        path = _file(request)
+    except serve_files.Refused as e:
+        return _json({"error": str(e)}, 404)
+    return _json(await asyncio.get_running_loop().run_in_executor(None, _series, path))
+
+
+def _csv(path):
+    from zl_cli import logset, logset_file
+    out = io.StringIO()
+    with open(path, "rb") as f:
+        reader = logset.Reader(f)
+        tags = reader.tags()
+        logset.print_csv(tags, logset_file.rows(reader.records(), tags), out)
+    return out.getvalue()
+
+
+async def api_logset_csv(request):
+    from aiohttp import web
+    try:
+        path = _file(request)
+    except serve_files.Refused as e:
+        return web.Response(status=404, text="%s\n" % e)
+    text = await asyncio.get_running_loop().run_in_executor(None, _csv, path)
+    name = os.path.splitext(os.path.basename(path))[0] + ".csv"
+    return web.Response(text=text, content_type="text/csv", headers={
+        "Content-Disposition": "attachment; filename=\"%s\"" % name.replace("\"", "_")})

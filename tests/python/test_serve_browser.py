@@ -1,0 +1,191 @@
+"""The `zl serve` page in a real browser (headless Chromium, Selenium),
+against the example plant: it loads cleanly, shows a value written on the
+server, lets an operator answer a scenario's question, tells when the
+server is gone and recovers when it is back, tells a server that does not
+answer, and stops on Ctrl-C even then."""
+
+import struct
+import urllib.error
+import urllib.request
+
+import pytest
+
+import zl
+from conftest import PLANT_TAGS
+from serve_browser import ServeProcess, chromium, quit_chromium, screenshot, text_of, wait_for
+from zl_services import Services
+
+QUESTION_SCN = 'COMMENT ask the operator\nANSWER 1 "Is the pump running?"\nVERIFY TEMP_SP 60\n'
+
+
+def logset_record(kind, ms, value=0.0, mode=0, text=b""):
+    return kind + struct.pack("<IIddI", 25 + len(text), ms, value, 0.0, mode) + text + b"\0"
+
+
+# A log set of two tags over two seconds.
+LOGSET = b"".join([logset_record(b"_HD_", 0, mode=1796900000, text=b"levels")] + [
+    logset_record(b"_TA_", ms, value, 1, tag)
+    for ms in (0, 1000, 2000) for tag, value in ((b"TANK_LEVEL", 2 + ms / 1000),
+                                                 (b"TANK_TEMP", 20 + ms / 100))])
+
+
+@pytest.fixture(scope="module")
+def plant():
+    with Services(tags=[PLANT_TAGS]) as s:
+        yield s
+
+
+@pytest.fixture(scope="module")
+def client(plant):
+    c = zl.Client(plant.orb_options)
+    assert c.connect("SIM") == 0
+    yield c
+    c.disconnect()
+
+
+@pytest.fixture(scope="module")
+def folder(tmp_path_factory):
+    f = tmp_path_factory.mktemp("serve")
+    (f / "ask.scn").write_text(QUESTION_SCN)
+    (f / "levels.log").write_bytes(LOGSET)
+    (f.parent / "secret.log").write_bytes(LOGSET)
+    return f
+
+
+@pytest.fixture(scope="module")
+def serve(plant, folder):
+    s = ServeProcess(plant.naming_port, folder)
+    yield s
+    s.stop()
+
+
+@pytest.fixture(scope="module")
+def page(serve):
+    driver = chromium()
+    driver.get(serve.url)
+    yield driver
+    quit_chromium(driver)
+
+
+def shown_value(page, tag):
+    return text_of(page, 'tr[data-tag="%s"] .value' % tag)
+
+
+def test_page_loads_without_console_errors(page):
+    assert wait_for(lambda: text_of(page, "#link") == "live")
+    assert wait_for(lambda: text_of(page, "#server") == "server: connected")
+    assert wait_for(lambda: shown_value(page, "TANK_LEVEL"))
+    assert "cycle 1 s" in text_of(page, "#simstate")
+    errors = [e for e in page.get_log("browser") if e["level"] == "SEVERE"]
+    assert errors == []
+
+
+def test_value_written_on_the_server_shows(page, client):
+    assert wait_for(lambda: shown_value(page, "LEVEL_SP"))
+    for value in ("3.7", "2.5"):
+        assert client.setpve("LEVEL_SP", float(value)) == 1
+        # The change comes through the tag-change callback, not the table's refresh.
+        assert wait_for(lambda: shown_value(page, "LEVEL_SP") == value)
+
+
+def test_pause_run_mode_and_force_from_the_page(page, client):
+    from selenium.webdriver.common.by import By
+
+    def click(selector):
+        page.find_element(By.CSS_SELECTOR, selector).click()
+
+    click("#pause")
+    assert wait_for(lambda: text_of(page, "#simstate").startswith("paused"))
+    assert client.algsrunning() is False
+    click("#run")
+    assert wait_for(lambda: text_of(page, "#simstate").startswith("running"))
+    row = 'tr[data-tag="TEMP_SP"] '
+    try:
+        for button, mode, forced in (("Manual", "Manual", ""), ("Force", "Manual", "forced"),
+                                     ("Unforce", "Manual", ""), ("Auto", "Auto", "")):
+            assert wait_for(lambda: button in text_of(page, row + "td:last-child"))
+            page.find_element(By.XPATH, '//tr[@data-tag="TEMP_SP"]//button[text()="%s"]'
+                              % button).click()
+            assert wait_for(lambda: (text_of(page, row + ".mode"),
+                                     text_of(page, row + ".forced")) == (mode, forced))
+    finally:
+        client.setforce("TEMP_SP", 0)
+        client.setauto("TEMP_SP")
+
+
+def test_trend_of_two_units(page):
+    from selenium.webdriver.common.by import By
+    for tag in ("TANK_LEVEL", "TANK_TEMP"):
+        page.find_element(By.CSS_SELECTOR, 'tr[data-tag="%s"] input' % tag).click()
+    assert wait_for(lambda: len(page.find_elements(By.CSS_SELECTOR, "#trend .u-axis")) == 3)
+    assert "TANK_TEMP (degC)" in text_of(page, "#trend .u-legend")
+
+
+def test_question_answered_from_the_page(page, folder):
+    from selenium.webdriver.common.by import By
+    assert wait_for(lambda: page.find_elements(By.CSS_SELECTOR,
+                                               '#scenario-file option[value="ask.scn"]'))
+    page.find_element(By.CSS_SELECTOR, "#start button").click()
+    assert wait_for(lambda: "IS THE PUMP RUNNING?" in text_of(page, ".question"))
+    screenshot(page, "serve-question")
+    page.find_element(By.CSS_SELECTOR, ".question .yes").click()
+    log = folder / "ask.tlg"
+    assert wait_for(lambda: log.exists() and "Closing test log" in log.read_text())
+    assert ("User Question 'IS THE PUMP RUNNING?' passed. Answer from python is 'Yes'"
+            in log.read_text())
+    assert wait_for(lambda: not text_of(page, ".question"))
+    screenshot(page, "serve-page")
+    # The finished run's report, with its verdict.
+    page.find_element(By.ID, "refresh-files").click()
+    assert wait_for(lambda: text_of(page, 'tr[data-name="ask.tlg"] .passed').startswith(
+        "passed · 2 checks, 0 failed"))
+    page.find_element(By.CSS_SELECTOR, 'tr[data-name="ask.tlg"] .view').click()
+    assert wait_for(lambda: page.find_elements(By.CSS_SELECTOR, "#file-view iframe"))
+    page.switch_to.frame(page.find_element(By.CSS_SELECTOR, "#file-view iframe"))
+    try:
+        assert wait_for(lambda: "passed" in text_of(page, "body"))
+    finally:
+        page.switch_to.default_content()
+    screenshot(page, "serve-report")
+
+
+def test_log_set_plot_and_csv(page, serve):
+    from selenium.webdriver.common.by import By
+    assert wait_for(lambda: page.find_elements(By.CSS_SELECTOR,
+                                               'tr[data-name="levels.log"] .view'))
+    page.find_element(By.CSS_SELECTOR, 'tr[data-name="levels.log"] .view').click()
+    assert wait_for(lambda: page.find_elements(By.CSS_SELECTOR, "#file-view .u-wrap"))
+    assert "2 tag(s)" in text_of(page, "#file-view p")
+    with urllib.request.urlopen(serve.url + "api/logset.csv?file=levels.log") as r:
+        assert r.read().decode().splitlines() == [
+            "time,TANK_LEVEL,TANK_TEMP", "0.000,2.0,20.0", "1.000,3.0,30.0", "2.000,4.0,40.0"]
+
+
+@pytest.mark.parametrize("name", ["../secret.log", "%2e%2e/secret.log", "/etc/passwd", "",
+                                  "."])
+def test_files_outside_the_folder_are_refused(serve, name):
+    with pytest.raises(urllib.error.HTTPError) as e:
+        urllib.request.urlopen(serve.url + "api/logset.csv?file=" + name)
+    assert e.value.code == 404
+
+
+def test_stopped_server_shows_disconnected_and_recovers(page, plant, client):
+    plant.stop_sim()
+    assert wait_for(lambda: text_of(page, "#server") == "server: disconnected")
+    plant.start_sim()
+    assert wait_for(lambda: text_of(page, "#server") == "server: connected")
+    assert wait_for(lambda: client.connect("SIM") == 0)
+    assert client.setpve("LEVEL_SP", 4.25) == 1
+    assert wait_for(lambda: shown_value(page, "LEVEL_SP") == "4.25")
+
+
+def test_server_that_does_not_answer_and_ctrl_c(page, plant, serve):
+    plant.pause_sim()  # accepts calls, never answers
+    try:
+        assert wait_for(lambda: text_of(page, "#server") == "server: not answering")
+        # Ctrl-C does not wait for the calls in flight (up to the call time-out).
+        assert serve.interrupt() == 0
+        assert serve.lines[-1] == "zl serve: stopped (the server does not answer)"
+        assert wait_for(lambda: text_of(page, "#link") == "view disconnected")
+    finally:
+        plant.resume_sim()
