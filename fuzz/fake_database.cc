@@ -49,8 +49,10 @@ class FakeIterator : public virtual POA_ZEMR::FileChunk_Iterator {
       offset += static_cast<CORBA::ULong>(r.size());
     }
   }
+  void SetSource(FakeServer::ChunkSource source) { source_ = std::move(source); }
   CORBA::Boolean next_chunk(CORBA::ULong offset, ZEMR::FileChunk_Type_out chunk) override {
     chunk = new ZEMR::FileChunk_Type;
+    if (source_) return source_(offset, *chunk.ptr());
     for (size_t i = 0; i < starts_.size(); ++i) {
       if (starts_[i] != offset) continue;
       const std::string& r = records_[i];
@@ -72,6 +74,7 @@ class FakeIterator : public virtual POA_ZEMR::FileChunk_Iterator {
   sim::TagDatabase* const db_;
   std::vector<std::string> records_;
   std::vector<CORBA::ULong> starts_;
+  FakeServer::ChunkSource source_;
 };
 
 class FakeDatabase : public virtual POA_ZEMR::ZelvikDatabase {
@@ -262,6 +265,13 @@ FakeServer::FakeServer() : impl_(new Impl) {
 
 ZEMR::ZelvikDatabase_ptr FakeServer::database() const { return impl_->ref.in(); }
 
-void FakeServer::Reset() { impl_->servant.Reset(); }
+void FakeServer::Reset() {
+  impl_->servant.Reset();
+  impl_->servant.iterator().SetSource(nullptr);
+}
+
+void FakeServer::SetChunkSource(ChunkSource source) {
+  impl_->servant.iterator().SetSource(std::move(source));
+}
 
 }  // namespace zl::fuzz

@@ -10,6 +10,8 @@
 #ifndef ZL_FUZZ_FAKE_DATABASE_H_
 #define ZL_FUZZ_FAKE_DATABASE_H_
 
+#include <functional>
+
 #include "zemr.hh"
 
 namespace zl::fuzz {
@@ -23,8 +25,14 @@ class FakeServer {
   ZEMR::ZelvikDatabase_ptr database() const;
 
   // Gives the plant its initial tags and values and the simulation time 0,
-  // so that every input starts from the same state.
+  // so that every input starts from the same state. Drops a chunk source.
   void Reset();
+
+  // While set, the tag-file iterator answers next_chunk with `source`
+  // (offset asked, the chunk to fill; the answer) instead of the plant's
+  // tag file: a server that sends what a fuzz input says.
+  using ChunkSource = std::function<bool(CORBA::ULong offset, ZEMR::FileChunk_Type& chunk)>;
+  void SetChunkSource(ChunkSource source);
 
  private:
   FakeServer();

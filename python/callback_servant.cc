@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "exit_hook.h"
+#include "localdb/event_decoding.h"
 #include "tag_changes.h"
 
 namespace zl {
@@ -36,19 +38,18 @@ PyObject* BaseZLCallback_i::Detach() {
 }
 
 void BaseZLCallback_i::push_structured_event(const CosNotification::StructuredEvent& event) {
-  const ZEMR::ZLTagValueSeq* changes = nullptr;
-  if (!(event.remainder_of_body >>= changes) || changes == nullptr) return;
-  if (changes->length() == 0) return;
+  std::vector<ZEMR::ZLTagValueEvent> changes;
+  if (!DecodeTagChanges(event.remainder_of_body, changes) || changes.empty()) return;
   // Keeps this thread's Python thread state alive across the event, without
   // the interpreter lock: each change then takes the lock with
   // PyGILState_Ensure alone, instead of making and freeing a thread state.
   PyThreadState* outer = nullptr;
   PyGILState_STATE outer_gil = PyGILState_UNLOCKED;
-  if (changes->length() > 1 && InterpreterAvailable()) {
+  if (changes.size() > 1 && InterpreterAvailable()) {
     outer_gil = PyGILState_Ensure();
     outer = PyEval_SaveThread();
   }
-  for (CORBA::ULong i = 0; i < changes->length(); ++i) Deliver((*changes)[i]);
+  for (const ZEMR::ZLTagValueEvent& change : changes) Deliver(change);
   if (outer != nullptr) {
     PyEval_RestoreThread(outer);
     PyGILState_Release(outer_gil);

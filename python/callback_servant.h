@@ -51,7 +51,8 @@ class BaseZLCallback_i : public POA_CosNotifyComm::StructuredPushConsumer {
   PortableServer::POA_ptr _default_POA() override { return PeerPoa(); }
 
   // Delivers each ZLTagValueEvent of the event's ZLTagValueSeq, in order; an
-  // event whose body holds no ZLTagValueSeq is ignored.
+  // event whose body holds no readable ZLTagValueSeq is ignored (a mode
+  // outside the enumeration is delivered as not Auto).
   void push_structured_event(const CosNotification::StructuredEvent& event) override;
   // Nothing to do: the local database owns the connection.
   void disconnect_structured_push_consumer() override {}

@@ -2,7 +2,8 @@
 //
 // Shape of every method: guard clauses (arguments, missing client), then one
 // call into the library through Run (interpreter lock released, client lock
-// held), then one conversion of the plain result into a Python value.
+// held, the call's log lines handed to logging before it returns), then one
+// conversion of the plain result into a Python value.
 #include "client.h"
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 
 #include "callback.h"
 #include "exit_hook.h"
+#include "log_bridge.h"
 #include "questions.h"
 #include "text.h"
 
@@ -35,12 +37,14 @@ R Run(ClientObject* self, R fallback, Call&& call) {
   R result = fallback;
   ClientState* state = self->state;
   if (state == nullptr) return result;
+  CheckLogLevels();
   Py_BEGIN_ALLOW_THREADS
   {
     std::lock_guard<std::mutex> lock(state->mu);
     if (ZLSim* sim = state->sim.load()) result = call(*sim);
   }
   Py_END_ALLOW_THREADS
+  FlushLogLines();
   return result;
 }
 
@@ -94,6 +98,7 @@ int ClientInit(PyObject* object, PyObject* args, PyObject*) {
     return -1;
   }
   NoteOrbInUse();
+  NoteClientOptions(options);
   ClientState* state = self->state;
   bool allocated = true;
   Py_BEGIN_ALLOW_THREADS
@@ -108,6 +113,7 @@ int ClientInit(PyObject* object, PyObject* args, PyObject*) {
     }
   }
   Py_END_ALLOW_THREADS
+  FlushLogLines();
   if (!allocated) {
     PyErr_SetString(PyExc_MemoryError, "no memory for internal ZL client object");
     return -1;

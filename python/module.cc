@@ -1,5 +1,5 @@
 // The extension module zl: its types, its constants, addme, checksum, debug
-// logging for the importing thread, and the exit hook.
+// logging for the importing thread, the log bridge and the exit hook.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -15,6 +15,7 @@
 #include "client.h"
 #include "exit_hook.h"
 #include "lease.h"
+#include "log_bridge.h"
 #include "tag_changes.h"
 
 namespace zl {
@@ -102,7 +103,10 @@ PyObject* MakeModule() {
   ok = ok && AddType(module, "Client", &ClientType) == 0 &&
        AddType(module, "ZLTagChanges", &TagChangesType) == 0 &&
        AddType(module, "Callback", &CallbackType) == 0 &&
-       AddType(module, "Lease", &LeaseType) == 0 && RegisterExitHook() == 0;
+       AddType(module, "Lease", &LeaseType) == 0 &&
+       // The bridge's exit step runs after the exit hook (atexit runs last
+       // registered first), so that it still takes the lines of the shutdown.
+       InstallLogBridge() == 0 && RegisterExitHook() == 0;
   if (!ok) {
     Py_DECREF(module);
     return nullptr;

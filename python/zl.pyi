@@ -43,6 +43,13 @@ class Client:
     Usable as a context manager: `with zl.Client(options) as client:` gives
     the client and disconnects it when the block ends (also by an
     exception, which goes on; a failed disconnect never replaces it).
+
+    What the library logs (a failed call's reason, its debug lines) becomes
+    records of the logger "zl" and its children "zl.broker", "zl.localdb",
+    "zl.scenario" and "zl.logset", with the attributes `operation` and `tag`
+    (None where there is none). The option "-debug" sets "zl" to DEBUG.
+    ZL_LOG_STDERR=1 in the environment writes the lines to standard error
+    instead.
     """
 
     def __init__(self, options: str, /) -> None: ...

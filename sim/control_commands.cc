@@ -214,6 +214,22 @@ std::string Delay(const Request& r) {
 // clear
 std::string Clear(const Request& r) {
   r.server.faults().Clear();
+  r.server.iterators().ArmEndless(-1);
+  return "OK";
+}
+
+// tagfile endless BYTES | tagfile normal
+std::string TagFile(const Request& r) {
+  long long n = 0;
+  if (r.args.size() == 1 && EqualsIgnoreCase(r.args[0], "normal")) {
+    r.server.iterators().ArmEndless(-1);
+    return "OK";
+  }
+  if (r.args.size() != 2 || !EqualsIgnoreCase(r.args[0], "endless") ||
+      !ParseLong(r.args[1], 0, 16 << 20, &n)) {
+    return r.Usage();
+  }
+  r.server.iterators().ArmEndless(static_cast<long>(n));
   return "OK";
 }
 
@@ -299,6 +315,7 @@ const Command kCommands[] = {
     {"simtime", "SECONDS (0 or more)", SimTime},
     {"dbchanges", "COUNT (0 to 4294967295)", DbChanges},
     {"driver", "NAME HOST:PORT", Driver},
+    {"tagfile", "endless BYTES (0 to 16777216) | tagfile normal", TagFile},
 };
 
 // help: "OK" and the command names.

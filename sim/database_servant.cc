@@ -133,7 +133,8 @@ CORBA::Long DatabaseServant::TagCount() {
 
 void DatabaseServant::get_tagfile_iterator(ZEMR::FileChunk_Iterator_out iterator) {
   Enter("get_tagfile_iterator");
-  auto* servant = new TagFileIterator(host_, BuildTagFile(host_->db()));
+  auto* servant = new TagFileIterator(host_, BuildTagFile(host_->db()),
+                                      host_->server().iterators().TakeEndless());
   iterator = host_->server().iterators().Add(host_->server().poa(), servant);
 }
 

@@ -1,6 +1,7 @@
 #include "notify_channel.h"
 
 #include "common/exception_text.h"
+#include "wire.h"
 
 namespace zl::sim {
 
@@ -268,9 +269,12 @@ void ChannelCore::Publish(std::vector<TagChange>&& changes) {
 }
 
 void ChannelCore::PublishRaw(const CosNotification::StructuredEvent& event) {
-  auto copy = std::make_shared<const CosNotification::StructuredEvent>(event);
+  // Copies of an `any` share one marshalled buffer, counted by the ORB
+  // where the checker cannot see it, and reading a shared `any` from two
+  // threads is not safe either. Each delivery thread gets a copy made
+  // through the wire encoding, which shares nothing.
   std::lock_guard<std::mutex> lock(mu_);
-  for (const auto& subscriber : active_) subscriber->EnqueueRaw(copy);
+  for (const auto& subscriber : active_) subscriber->EnqueueRaw(IndependentCopy(event));
 }
 
 int ChannelCore::Consumers() const {

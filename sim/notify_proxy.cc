@@ -94,11 +94,11 @@ void Subscriber::Enqueue(const std::shared_ptr<const std::vector<TagChange>>& ch
   cv_.notify_one();
 }
 
-void Subscriber::EnqueueRaw(const std::shared_ptr<const CosNotification::StructuredEvent>& event) {
+void Subscriber::EnqueueRaw(std::unique_ptr<CosNotification::StructuredEvent> event) {
   {
     std::lock_guard<std::mutex> lock(mu_);
     if (!started_ || stopped_ || suspended_) return;
-    queue_.push_back({nullptr, event});
+    queue_.push_back({nullptr, std::move(event)});
   }
   cv_.notify_one();
 }
@@ -148,7 +148,7 @@ void Subscriber::Run() {
       CosNotification::StructuredEvent_var event;
       size_t count = 0;
       if (queue_.front().raw) {
-        event = new CosNotification::StructuredEvent(*queue_.front().raw);
+        event = queue_.front().raw.release();
         queue_.pop_front();
       } else {
         ZEMR::ZLTagValueSeq seq;

@@ -57,7 +57,9 @@ class Subscriber : public std::enable_shared_from_this<Subscriber> {
   void Stop();
 
   void Enqueue(const std::shared_ptr<const std::vector<TagChange>>& changes);
-  void EnqueueRaw(const std::shared_ptr<const CosNotification::StructuredEvent>& event);
+  // Takes `event` for this consumer alone: its `any` must share no buffer
+  // with an `any` another thread uses (see ChannelCore::PublishRaw).
+  void EnqueueRaw(std::unique_ptr<CosNotification::StructuredEvent> event);
 
   uint64_t delivered() const;  // changes pushed
   uint64_t dropped() const;    // changes discarded because the queue was full
@@ -69,7 +71,7 @@ class Subscriber : public std::enable_shared_from_this<Subscriber> {
  private:
   struct Item {
     std::shared_ptr<const std::vector<TagChange>> changes;
-    std::shared_ptr<const CosNotification::StructuredEvent> raw;
+    std::unique_ptr<CosNotification::StructuredEvent> raw;  // this subscriber's own
   };
 
   void Run();

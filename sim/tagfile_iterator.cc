@@ -8,8 +8,12 @@
 
 namespace zl::sim {
 
-TagFileIterator::TagFileIterator(DatabaseHost* host, std::vector<std::string> records)
-    : host_(host), records_(std::move(records)), last_used_(std::chrono::steady_clock::now()) {
+TagFileIterator::TagFileIterator(DatabaseHost* host, std::vector<std::string> records,
+                                 long endless_bytes)
+    : host_(host),
+      records_(std::move(records)),
+      endless_bytes_(endless_bytes),
+      last_used_(std::chrono::steady_clock::now()) {
   size_t offset = 0;
   for (const std::string& record : records_) {
     starts_.push_back(offset);
@@ -38,6 +42,17 @@ CORBA::Boolean TagFileIterator::next_chunk(CORBA::ULong offset, ZEMR::FileChunk_
   host_->server().faults().Enter("FileChunk_Iterator", "next_chunk");
   Touch();
   chunk = new ZEMR::FileChunk_Type;
+  if (endless_bytes_ >= 0) {
+    chunk->length(static_cast<CORBA::ULong>(endless_bytes_));
+    std::fill_n(chunk->get_buffer(), chunk->length(), CORBA::Octet(0));
+    if (endless_bytes_ >= 8) {
+      CORBA::Octet* out = chunk->get_buffer();
+      const uint32_t payload = static_cast<uint32_t>(endless_bytes_ - 8);
+      std::copy_n("STAG", 4, out);
+      for (int i = 0; i < 4; ++i) out[4 + i] = static_cast<CORBA::Octet>(payload >> (8 * i));
+    }
+    return true;
+  }
   auto it = std::lower_bound(starts_.begin(), starts_.end(), static_cast<size_t>(offset));
   if (it == starts_.end() || *it != offset) return false;
   const std::string& record = records_[static_cast<size_t>(it - starts_.begin())];

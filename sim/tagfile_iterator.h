@@ -12,6 +12,7 @@
 
 #include <omniORB4/CORBA.h>
 
+#include <atomic>
 #include <chrono>
 #include <list>
 #include <mutex>
@@ -26,7 +27,11 @@ class DatabaseHost;
 
 class TagFileIterator : public virtual POA_ZEMR::FileChunk_Iterator {
  public:
-  TagFileIterator(DatabaseHost* host, std::vector<std::string> records);
+  // `endless_bytes` -1: the iterator reads `records`. 0 or more: it never
+  // ends, answering every next_chunk with that many bytes (a "STAG" record
+  // when there is room for its header, zero bytes otherwise): a server
+  // that streams without end, for tests of the client's limits.
+  TagFileIterator(DatabaseHost* host, std::vector<std::string> records, long endless_bytes = -1);
   ~TagFileIterator() override;
 
   // `offset` is the byte offset in the tag file of the record wanted (0,
@@ -45,6 +50,7 @@ class TagFileIterator : public virtual POA_ZEMR::FileChunk_Iterator {
 
   DatabaseHost* const host_;
   const std::vector<std::string> records_;
+  const long endless_bytes_;
   std::vector<size_t> starts_;  // byte offset of each record; constant
 
   mutable std::mutex mu_;
@@ -69,6 +75,12 @@ class IteratorRegistry {
   void Clear();
   size_t Live() const;
 
+  // Makes the next iterator of get_tagfile_iterator an endless one that
+  // answers with `bytes` bytes per chunk (see TagFileIterator); -1 disarms.
+  void ArmEndless(long bytes) { endless_bytes_ = bytes; }
+  // The armed size, disarming it; -1 when none is armed.
+  long TakeEndless() { return endless_bytes_.exchange(-1); }
+
  private:
   struct Entry {
     TagFileIterator* iterator;  // a reference held (_add_ref) while listed
@@ -79,6 +91,7 @@ class IteratorRegistry {
 
   mutable std::mutex mu_;
   std::list<Entry> entries_;  // oldest first; guarded by mu_
+  std::atomic<long> endless_bytes_{-1};
 };
 
 }  // namespace zl::sim

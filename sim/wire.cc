@@ -1,5 +1,6 @@
 #include "wire.h"
 
+#include <omniORB4/cdrStream.h>
 #include <sys/time.h>
 
 namespace zl::sim {
@@ -77,6 +78,16 @@ CosNotification::StructuredEvent* MakeTagEvent(const ZEMR::ZLTagValueSeq& seq) {
   event->header.fixed_header.event_name = "TagChanges";
   event->remainder_of_body <<= seq;
   return event;
+}
+
+std::unique_ptr<CosNotification::StructuredEvent> IndependentCopy(
+    const CosNotification::StructuredEvent& event) {
+  cdrMemoryStream stream;
+  event >>= stream;
+  stream.rewindInputPtr();
+  auto copy = std::make_unique<CosNotification::StructuredEvent>();
+  *copy <<= stream;
+  return copy;
 }
 
 void WallClock(uint32_t* secs, uint32_t* usecs) {

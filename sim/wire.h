@@ -8,6 +8,7 @@
 #include <omniORB4/CORBA.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,14 +26,19 @@ void AppendChanges(const std::vector<TagChange>& changes, ZEMR::ZLTagValueSeq* s
 
 // Puts a ZLMessage into `any`. A `type` outside ZLMessageType (above 4) is
 // encoded by hand with the ZLMessage type code, as a peer with a newer
-// enumeration would send it; a receiver built from this IDL cannot extract
-// it.
+// enumeration would send it; the stubs' extraction of this IDL refuses it.
 void InsertMessage(CORBA::Any* any, uint32_t type, uint32_t secs, uint32_t usecs,
                    const std::string& routine, const std::string& text);
 
 // A structured event of domain "ZEMR", type "ZLTagValueSeq", whose
 // remainder_of_body holds `seq`.
 CosNotification::StructuredEvent* MakeTagEvent(const ZEMR::ZLTagValueSeq& seq);
+
+// A copy of `event` made through its wire encoding: unlike the copy
+// constructor, whose `any` shares the original's marshalled buffer, it
+// shares nothing with `event`, so another thread may own it.
+std::unique_ptr<CosNotification::StructuredEvent> IndependentCopy(
+    const CosNotification::StructuredEvent& event);
 
 // The current wall-clock time as seconds and microseconds since 1970.
 void WallClock(uint32_t* secs, uint32_t* usecs);

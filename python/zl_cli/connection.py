@@ -73,12 +73,17 @@ def naming_description(args):
 
 def quiet_library_log():
     """Sends what the library writes to standard error (its log) to
-    /dev/null, keeping Python's sys.stderr on the original stream."""
+    /dev/null and silences its logger, keeping Python's sys.stderr on the
+    original stream."""
     try:
         if sys.stderr.fileno() != 2:
             return
     except (AttributeError, OSError, ValueError):
         return  # not the process's standard error (a test's capture)
+    # Inside Python the library's lines are records of the logger "zl",
+    # which logging shows on sys.stderr: silence that logger too.
+    import logging
+    logging.getLogger("zl").setLevel(logging.CRITICAL + 1)
     sys.stderr.flush()
     saved = os.dup(2)
     null = os.open(os.devnull, os.O_WRONLY)
@@ -88,13 +93,27 @@ def quiet_library_log():
                            errors=sys.stderr.errors)
 
 
+def show_library_log():
+    """Shows every line of the library's log (the records of the logger
+    "zl", debug lines included) on standard error as the library writes it."""
+    import logging
+    handler = logging.StreamHandler(sys.stderr)
+    handler.setFormatter(logging.Formatter("%(message)s"))
+    logger = logging.getLogger("zl")
+    logger.addHandler(handler)
+    logger.setLevel(logging.DEBUG)
+    logger.propagate = False
+
+
 def connect(args):
     """A zl.Client connected to args.db. Raises Failure with a one-line reason
     when the naming service or the database cannot be reached."""
     options = client_options(args)
     if "-ORBendPoint" not in options:
         os.environ.setdefault("Zelvik_Interface", LOOPBACK)
-    if not args.verbose:
+    if args.verbose:
+        show_library_log()
+    else:
         quiet_library_log()
     import zl
 

@@ -1,7 +1,9 @@
 // The one catch ladder of the simulator client: every remote or local call
 // that ZLSim makes goes through CallLadder, which absorbs every exception
-// into a line on the standard error stream and, for CORBA system exceptions,
-// into the client's last-error record.
+// into a line on the standard error stream (WriteErrorLine: a host's log sink
+// may take it instead) and, for CORBA system exceptions, into the client's
+// last-error record. While the call runs, the thread's log context names the
+// operation and its tag.
 //
 // Stateless apart from the record it is given; the caller serialises use of
 // a record (ZLSim is used from one thread at a time).
@@ -11,11 +13,11 @@
 #include <omniORB4/CORBA.h>
 
 #include <cstdint>
-#include <iostream>
 #include <string>
 #include <type_traits>
 
 #include "common/exception_text.h"
+#include "common/log.h"
 
 namespace zl {
 
@@ -29,10 +31,16 @@ struct ErrorRecord {
 // is never thrown, so that rung never matches.
 struct NoOwnException {};
 
+// An operation as the ladder reports it: its catch-all name and, for the
+// operations on one tag, that tag's name (null otherwise).
+struct Operation {
+  Operation(const char* name, const char* tag = nullptr) : name(name), tag(tag) {}  // NOLINT
+  const char* name;
+  const char* tag;
+};
+
 // Prints an exception's descriptive text and a line end on standard error.
-inline void PrintException(const CORBA::Exception& e) {
-  std::cerr << ExceptionText(e) << std::endl;
-}
+inline void PrintException(const CORBA::Exception& e) { WriteErrorLine(ExceptionText(e)); }
 
 // Runs `call` and catches, in this order: `Own` (the operation's own user
 // exception), any other CORBA user exception (both printed), a CORBA system
@@ -40,7 +48,8 @@ inline void PrintException(const CORBA::Exception& e) {
 // anything else ("Unknown Exception in NAME()" printed). Gives true when
 // `call` returned normally, false after a caught exception. Never throws.
 template <class Own = NoOwnException, class Call>
-bool CallLadder(const char* name, ErrorRecord& record, Call&& call) noexcept {
+bool CallLadder(Operation op, ErrorRecord& record, Call&& call) noexcept {
+  ScopedLogContext context(op.name, op.tag);
   try {
     try {
       call();
@@ -54,7 +63,7 @@ bool CallLadder(const char* name, ErrorRecord& record, Call&& call) noexcept {
       record.status = static_cast<int32_t>(e.minor());
       PrintException(e);
     } catch (...) {
-      std::cerr << "Unknown Exception in " << name << "()" << std::endl;
+      WriteErrorLine(std::string("Unknown Exception in ") + op.name + "()");
     }
   } catch (...) {
     // Printing itself failed (no memory, a broken stream): nothing more to do.

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "broker/orb_holder.h"
+#include "broker/peer_servants.h"
 #include "common/exception_text.h"
 
 namespace zl {
@@ -17,9 +18,13 @@ const char kLeaseTakeoverKind[] = "ZelvikLeaseTakeover";
 namespace {
 
 // The servant that stands for this process: the smallest interface at hand,
-// whose one operation nobody calls. Owned by the POA once activated.
+// whose one operation nobody calls. Owned by the POA once activated. It is a
+// peer-called servant (other workers ask whether it still exists), so its id
+// is random: a later process that reuses this one's port cannot answer for
+// it and pin a dead holder's lease.
 class LeaseHolder_i : public POA_CosEventComm::PushConsumer {
  public:
+  PortableServer::POA_ptr _default_POA() override { return PeerPoa(); }
   void push(const CORBA::Any&) override { throw CORBA::NO_IMPLEMENT(); }
   void disconnect_push_consumer() override {}
 };
@@ -42,7 +47,7 @@ CORBA::Object_ptr LeaseHolderObject() {
   std::lock_guard<std::mutex> lock(mu);
   if (CORBA::is_nil(holder) && !CORBA::is_nil(OrbHolder::instance()->orb())) {
     auto* servant = new LeaseHolder_i;
-    holder = servant->_this();
+    holder = ActivatePeerServant(servant);
     servant->_remove_ref();  // the POA holds it from here on
   }
   return CORBA::Object::_duplicate(holder);

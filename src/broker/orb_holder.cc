@@ -37,7 +37,7 @@ void ShutdownAtExit() { OrbHolder::instance()->Shutdown(); }
 OrbHolder* OrbHolder::instance() { return HolderSingleton::instance(); }
 
 OrbHolder::OrbHolder() : reactor_(new ACE_Reactor) {
-  ACE_LOG_MSG->priority_mask(kProcessLogMask, ACE_Log_Msg::PROCESS);
+  SetProcessLogMask(kProcessLogMask);
 }
 
 OrbHolder::~OrbHolder() {

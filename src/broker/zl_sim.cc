@@ -72,8 +72,7 @@ void ZLSim::ScanOptions(const char* options) {
         ACE_DEBUG((LM_DEBUG, "# option -resolveTimeout %s\n", value));
       }
     } else if (ACE_OS::strcasecmp(word, "-debug") == 0) {
-      ACE_LOG_MSG->priority_mask(kDebugLogMask, ACE_Log_Msg::PROCESS);
-      ACE_LOG_MSG->priority_mask(kDebugLogMask, ACE_Log_Msg::THREAD);
+      RequestDebugLog();
     } else if (word[0] == '-') {
       ACE_DEBUG((LM_DEBUG, "# Unknown option: %s, ignored\n", word));
     } else {
@@ -142,6 +141,7 @@ void ZLSim::TryLocalIorFile(const std::string& name) {
 }
 
 int ZLSim::Connect(const char* name) {
+  ScopedLogContext context("Connect", nullptr);
   const std::string given = Given(name);
   const std::string server = given.empty() ? DefaultServerName() : given;
   if (CORBA::is_nil(orb_)) {
@@ -221,6 +221,7 @@ std::string ZLSim::ListZLDatabases() {
 }
 
 int ZLSim::CreateServer(const char* server, const char* host) {
+  ScopedLogContext context("CreateServer", nullptr);
   const std::string host_arg = Given(host);
   const std::string name = Given(server).empty() ? DefaultServerName() : Given(server);
   const std::string factory_host = host_arg.empty() ? LocalHostName() : host_arg;

@@ -184,11 +184,11 @@ class ZLSim {
   // gives `fallback` when it is nil and after a caught exception. Both are
   // defined in zl_sim_ops.cc, the one file whose operations use them.
   template <class Own, class R, class Call>
-  R Guarded(CORBA::Object_ptr target, const char* name, R fallback, Call&& call);
+  R Guarded(CORBA::Object_ptr target, Operation op, R fallback, Call&& call);
   // The same for calls that give nothing: true when the call was made and
   // raised nothing.
   template <class Own, class Call>
-  bool Act(CORBA::Object_ptr target, const char* name, Call&& call);
+  bool Act(CORBA::Object_ptr target, Operation op, Call&& call);
 
   CORBA::ORB_var orb_;                // nil when the ORB could not be initialised
   ZEMR::ZelvikDatabase_var db_;       // nil when not connected

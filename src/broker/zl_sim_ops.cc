@@ -3,7 +3,7 @@
 // beside each operation gives its result when not connected or failed.
 #include "broker/zl_sim.h"
 
-#include <algorithm>
+#include "broker/multi_tag.h"
 
 namespace zl {
 namespace {
@@ -23,94 +23,98 @@ std::string Owned(char* text) {
 }  // namespace
 
 template <class Own, class R, class Call>
-R ZLSim::Guarded(CORBA::Object_ptr target, const char* name, R fallback, Call&& call) {
+R ZLSim::Guarded(CORBA::Object_ptr target, Operation op, R fallback, Call&& call) {
   if (CORBA::is_nil(target)) return fallback;
   R result = fallback;
-  if (!CallLadder<Own>(name, last_error_, [&] { result = call(); })) return fallback;
+  if (!CallLadder<Own>(op, last_error_, [&] { result = call(); })) return fallback;
   return result;
 }
 
 template <class Own, class Call>
-bool ZLSim::Act(CORBA::Object_ptr target, const char* name, Call&& call) {
-  return !CORBA::is_nil(target) && CallLadder<Own>(name, last_error_, call);
+bool ZLSim::Act(CORBA::Object_ptr target, Operation op, Call&& call) {
+  return !CORBA::is_nil(target) && CallLadder<Own>(op, last_error_, call);
 }
 
 // --- Tag operations ---------------------------------------------------------
 
 double ZLSim::PVE(const char* tag) {
-  return Guarded<ZLTagNotFound>(db_.in(), "PVE", 0.0, [&] { return db_->PVE(Arg(tag)); });
+  return Guarded<ZLTagNotFound>(db_.in(), {"PVE", tag}, 0.0, [&] { return db_->PVE(Arg(tag)); });
 }
 
 int ZLSim::SetPVE(const char* tag, double value) {
-  return Guarded<ZLTagNotFound>(db_.in(), "SetPVE", 0, [&] { return db_->SetPVE(Arg(tag), value); });
+  return Guarded<ZLTagNotFound>(db_.in(), {"SetPVE", tag}, 0,
+                                [&] { return db_->SetPVE(Arg(tag), value); });
 }
 
 double ZLSim::PV(const char* tag) {
-  return Guarded<ZLTagNotFound>(db_.in(), "PV", 0.0, [&] { return db_->PV(Arg(tag)); });
+  return Guarded<ZLTagNotFound>(db_.in(), {"PV", tag}, 0.0, [&] { return db_->PV(Arg(tag)); });
 }
 
 int ZLSim::SetPV(const char* tag, double value) {
-  return Guarded<ZLTagNotFound>(db_.in(), "SetPV", 0, [&] { return db_->SetPV(Arg(tag), value); });
+  return Guarded<ZLTagNotFound>(db_.in(), {"SetPV", tag}, 0,
+                                [&] { return db_->SetPV(Arg(tag), value); });
 }
 
 std::string ZLSim::PVEStr(const char* tag) {
-  return Guarded<ZLTagNotFound>(db_.in(), "PVEStr", std::string(),
+  return Guarded<ZLTagNotFound>(db_.in(), {"PVEStr", tag}, std::string(),
                                 [&] { return Owned(db_->PVEStr(Arg(tag))); });
 }
 
 double ZLSim::EUHi(const char* tag) {
-  return Guarded<ZLTagNotFound>(db_.in(), "EUHi", 0.0, [&] { return db_->EUHi(Arg(tag)); });
+  return Guarded<ZLTagNotFound>(db_.in(), {"EUHi", tag}, 0.0, [&] { return db_->EUHi(Arg(tag)); });
 }
 
 double ZLSim::EULo(const char* tag) {
-  return Guarded<ZLTagNotFound>(db_.in(), "EULo", 0.0, [&] { return db_->EULo(Arg(tag)); });
+  return Guarded<ZLTagNotFound>(db_.in(), {"EULo", tag}, 0.0, [&] { return db_->EULo(Arg(tag)); });
 }
 
 std::string ZLSim::TagMode(const char* tag) {
-  return Guarded<ZLTagNotFound>(db_.in(), "TagMode", std::string(),
+  return Guarded<ZLTagNotFound>(db_.in(), {"TagMode", tag}, std::string(),
                                 [&] { return Owned(db_->TagMode(Arg(tag))); });
 }
 
 std::string ZLSim::TagType(const char* tag) {
-  return Guarded<NoOwnException>(db_.in(), "TagType", std::string(),
+  return Guarded<NoOwnException>(db_.in(), {"TagType", tag}, std::string(),
                                  [&] { return Owned(db_->TagType(Arg(tag))); });
 }
 
 bool ZLSim::TagExists(const char* tag) {
-  return Guarded<ZLTagNotFound>(db_.in(), "TagExists", false,
+  return Guarded<ZLTagNotFound>(db_.in(), {"TagExists", tag}, false,
                                 [&] { return db_->TagExists(Arg(tag)) != 0; });
 }
 
 bool ZLSim::IsForced(const char* tag) {
-  return Guarded<ZLTagNotFound>(db_.in(), "IsForced", false,
+  return Guarded<ZLTagNotFound>(db_.in(), {"IsForced", tag}, false,
                                 [&] { return db_->IsForced(Arg(tag)) != 0; });
 }
 
 bool ZLSim::SetForced(const char* tag, int flag) {
-  return Act<ZLTagNotFound>(db_.in(), "SetForced", [&] { db_->SetForce(Arg(tag), flag != 0); });
+  return Act<ZLTagNotFound>(db_.in(), {"SetForced", tag},
+                             [&] { db_->SetForce(Arg(tag), flag != 0); });
 }
 
 bool ZLSim::SetAuto(const char* tag) {
-  return Act<ZLTagNotFound>(db_.in(), "SetAuto", [&] { db_->SetAuto(Arg(tag)); });
+  return Act<ZLTagNotFound>(db_.in(), {"SetAuto", tag}, [&] { db_->SetAuto(Arg(tag)); });
 }
 
 bool ZLSim::SetMan(const char* tag) {
-  return Act<ZLTagNotFound>(db_.in(), "SetMan", [&] { db_->SetMan(Arg(tag)); });
+  return Act<ZLTagNotFound>(db_.in(), {"SetMan", tag}, [&] { db_->SetMan(Arg(tag)); });
 }
 
 bool ZLSim::DeleteTag(const char* tag) {
   // DeleteTag declares no exception for an unknown tag; its answer says
   // whether a tag was deleted (0: none, as for a name that matches no tag).
-  return Guarded<ZLTagNotFound>(db_.in(), "DeleteTag", false,
+  return Guarded<ZLTagNotFound>(db_.in(), {"DeleteTag", tag}, false,
                                 [&] { return db_->DeleteTag(Arg(tag)) != 0; });
 }
 
 int ZLSim::InitPV(const char* tag) {
-  return Guarded<ZLTagNotFound>(db_.in(), "InitPV", -1, [&] { return db_->InitPV(Arg(tag)); });
+  return Guarded<ZLTagNotFound>(db_.in(), {"InitPV", tag}, -1,
+                                [&] { return db_->InitPV(Arg(tag)); });
 }
 
 std::string ZLSim::Upload(const char* tag) {
-  return Guarded<ZLTagNotFound>(db_.in(), "Upload", std::string(),
+  return Guarded<ZLTagNotFound>(db_.in(), {"Upload", tag}, std::string(),
                                 [&] { return Owned(db_->Upload(Arg(tag))); });
 }
 
@@ -210,12 +214,7 @@ int ZLSim::GetMultiPVE(const char* const* names, int count, double* values, int*
     ZEMR::ZLTagStatusPayload_var status;
     const CORBA::Long result = db_->GetMultiTag(list, status.out());
     // The answer is in the order of the request; the arrays hold `count`.
-    const CORBA::ULong n = std::min(status->length(), static_cast<CORBA::ULong>(count));
-    for (CORBA::ULong i = 0; i < n; ++i) {
-      values[i] = status[i].pve;
-      types[i] = static_cast<int>(status[i].ttype);
-      modes[i] = static_cast<int>(status[i].mode);
-    }
+    CopyMultiTagStatus(status.in(), count, values, types, modes);
     return static_cast<int>(result);
   });
 }

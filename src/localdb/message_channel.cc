@@ -8,6 +8,7 @@
 
 #include "common/exception_text.h"
 #include "common/log.h"
+#include "localdb/event_decoding.h"
 
 namespace zl {
 namespace {
@@ -160,13 +161,9 @@ long MessageChannel::PullOne() {
     CORBA::Boolean has_event = false;
     CORBA::Any_var event = proxy->try_pull(has_event);
     if (!has_event) return 0;
-    const ZEMR::ZLMessage* msg = nullptr;
-    try {
-      if (!(event.in() >>= msg)) return 1;  // not a server message: discarded
-    } catch (const CORBA::MARSHAL&) {
-      return 1;  // a message that cannot be decoded (bad severity): discarded
-    }
-    queues_.Offer(static_cast<CORBA::ULong>(msg->msgType), FormatServerMessage(*msg));
+    ServerMessage msg;
+    if (!DecodeServerMessage(event.in(), msg)) return 1;  // not a server message: discarded
+    queues_.Offer(msg.type, FormatServerMessage(msg.fields));
     return 1;
   } catch (const CORBA::Exception& e) {
     const std::string text = ExceptionText(e);

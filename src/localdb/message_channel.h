@@ -56,7 +56,8 @@ class MessageChannel {
   long Disable();
 
   // Takes one message from the channel into the queues: 1 taken (or an
-  // event that holds no readable message, discarded), 0 none waiting or not
+  // event that holds no readable message, discarded; a severity outside the
+  // enumeration is queued as information), 0 none waiting or not
   // connected, -1 the channel failed.
   long PullOne();
   // Takes every waiting message; gives how many.

@@ -81,20 +81,50 @@ CORBA::Long RunTransfer(ZEMR::ZelvikDatabase_ptr db, const char* format, Transfe
 
 }  // namespace
 
-CORBA::Long SaveTagFile(ZEMR::ZelvikDatabase_ptr db, const char* path, CORBA::ULong& count) {
+CORBA::Long SaveTagFile(ZEMR::ZelvikDatabase_ptr db, const char* path, CORBA::ULong& count,
+                        const TagFileLimits& limits) {
   count = 0;
   File file(path != nullptr ? std::fopen(path, "wb") : nullptr);
   if (!file) {
     ACE_DEBUG((LM_ERROR, "#SaveTags() could not open file %s\n", path != nullptr ? path : ""));
     return -1;
   }
+  // Set when a limit ended the transfer: what was written is then removed,
+  // also when ReleaseLoop raises on the way out.
+  bool over_limit = false;
+  struct RemovePartial {
+    const bool& over_limit;
+    File& file;
+    const char* path;
+    ~RemovePartial() {
+      if (!over_limit) return;
+      file.reset();
+      std::remove(path);
+    }
+  } remove_partial{over_limit, file, path};
+  const auto refuse = [&](const std::string& why) {
+    over_limit = true;
+    throw std::runtime_error(why);
+  };
   return RunTransfer(db, "# Caught exception, %s, in SaveTags()\n",
                      [&](ZEMR::FileChunk_Iterator_ptr iterator) {
     CORBA::ULong offset = 0;
+    CORBA::ULong chunks = 0;
+    CORBA::ULong empty_in_a_row = 0;
     for (;;) {
       ZEMR::FileChunk_Type_var chunk;
       if (!iterator->next_chunk(offset, chunk.out())) break;
       const CORBA::ULong length = chunk->length();
+      if (++chunks > limits.max_chunks) {
+        refuse("the server's tag file exceeds " + std::to_string(limits.max_chunks) + " chunks");
+      }
+      if (length > limits.max_bytes - offset) {
+        refuse("the server's tag file exceeds " + std::to_string(limits.max_bytes) + " bytes");
+      }
+      empty_in_a_row = length == 0 ? empty_in_a_row + 1 : 0;
+      if (empty_in_a_row >= limits.max_empty_in_a_row) {
+        refuse("the server sent " + std::to_string(empty_in_a_row) + " empty chunks in a row");
+      }
       offset += length;
       const CORBA::Octet* data = chunk->get_buffer();
       if (length != 0 && std::fwrite(data, 1, length, file.get()) != length) {

@@ -1,11 +1,14 @@
 // The catch ladder on its own: each kind of thrown exception against the
-// line it prints and what it leaves in the last-error record.
+// line it prints and what it leaves in the last-error record; with a log
+// sink installed, where its lines go and what they are about.
 #include "broker/call_ladder.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "zemr.hh"
 
@@ -56,6 +59,40 @@ TEST(CallLadderTest, Rungs) {
     EXPECT_EQ(c.status, record.status);
     EXPECT_EQ(c.text, record.text);
   }
+}
+
+// Records the ladder's lines, each with the thread's context as it logs.
+class RecordingSink : public LogSink {
+ public:
+  void ErrorLine(const std::string& text) override {
+    const LogContext& c = CurrentLogContext();
+    lines.push_back(text + " @" + (c.operation ? c.operation : "-") + "/" + (c.tag ? c.tag : "-"));
+  }
+  void ProcessMaskSet() override {}
+  void DebugRequested() override {}
+  std::vector<std::string> lines;
+};
+
+TEST(CallLadderTest, SinkTakesTheLinesWithOperationAndTag) {
+  RecordingSink sink;
+  SetLogSink(&sink);
+  ErrorRecord record;
+  std::string during;
+  ::testing::internal::CaptureStderr();
+  CallLadder<ZEMR::ZLTagNotFound>({"PVE", "LEVEL"}, record, [&] {
+    during = CurrentLogContext().operation;
+    throw ZEMR::ZLTagNotFound();
+  });
+  CallLadder("TagCount", record, [] { throw 42; });
+  const std::string printed = ::testing::internal::GetCapturedStderr();
+  SetLogSink(nullptr);
+  EXPECT_EQ("", printed);  // nothing bypasses the sink
+  EXPECT_EQ("PVE", during);
+  const std::vector<std::string> want = {
+      "user exception, ID 'IDL:ZEMR/ZLTagNotFound:1.0' @PVE/LEVEL",
+      "Unknown Exception in TagCount() @TagCount/-"};
+  EXPECT_EQ(want, sink.lines);
+  EXPECT_EQ(nullptr, CurrentLogContext().operation);  // restored after the call
 }
 
 }  // namespace

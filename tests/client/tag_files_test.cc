@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "broker/zl_sim.h"
 #include "client_env.h"
+#include "localdb/tag_files.h"
 #include "support/log_capture.h"
 
 namespace zl {
@@ -182,6 +184,45 @@ TEST_F(TagFilesTest, FaultDuringTransferStillReleasesTheLoop) {
   ASSERT_EQ("OK", Control("fail next_chunk TRANSIENT count=1").substr(0, 2));
   EXPECT_EQ(-1, client_->localDb().SaveTags(path_.c_str(), count));
   EXPECT_NE(std::string::npos, Control("status").find(" held=0 "));
+}
+
+// A server whose iterator never answers false: the save ends at a limit,
+// with its reason in the log, the loop released and no partial file left.
+TEST_F(TagFilesTest, EndlessServerStopsAtALimit) {
+  TagFileLimits small;
+  small.max_bytes = 3u << 20;
+  small.max_chunks = 500;
+  struct Case {
+    int line;
+    long chunk_bytes;  // what each next_chunk brings
+    TagFileLimits limits;
+    std::string why;
+    CORBA::ULong count;  // tags written before the limit
+  };
+  const Case kCases[] = {
+      // Empty chunks leave the offset where it is: the same call forever.
+      {__LINE__, 0, TagFileLimits(), "the server sent 64 empty chunks in a row", 0},
+      // 1 MiB records fill the disk.
+      {__LINE__, 1 << 20, small, "the server's tag file exceeds 3145728 bytes", 3},
+      // Small records: bounded in calls long before the bytes run out.
+      {__LINE__, 16, small, "the server's tag file exceeds 500 chunks", 500},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.line);
+    ASSERT_EQ("OK", Control("tagfile endless " + std::to_string(c.chunk_bytes)));
+    testing::LogCapture log;
+    const std::string path = dir_.path() + "/endless.tag";
+    CORBA::ULong count = 99;
+    EXPECT_EQ(-1, SaveTagFile(client_->database(), path.c_str(), count, c.limits));
+    EXPECT_EQ(c.count, count);
+    EXPECT_TRUE(log.Has(LM_ERROR, "# Caught exception, " + c.why + ", in SaveTags()\n"));
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_NE(std::string::npos, Control("status").find(" held=0 "));
+  }
+  // The next iterator is a normal one again.
+  CORBA::ULong count = 0;
+  EXPECT_EQ(0, client_->localDb().SaveTags(path_.c_str(), count));
+  EXPECT_EQ(4u, count);
 }
 
 }  // namespace

@@ -213,6 +213,9 @@ def test_naming_service_killed_and_restarted(services, tmp_path):
     argv = list(naming.popen.args)
     data = argv[argv.index("-datadir") + 1]
     child = Child(services, """
+# The reasons of a failed connect are debug lines.
+import logging
+logging.basicConfig(level=logging.DEBUG, format="%(message)s")
 step("connected")
 # The attachment does not need the Naming Service.
 assert client.pve("LEVEL_SP") == 2.5

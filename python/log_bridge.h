@@ -1,0 +1,78 @@
+// The library's log lines as records of Python's logging.
+//
+// Inside Python every line the library logs (ACE's log and the catch
+// ladder's lines) becomes a record of a logger under "zl": "zl.broker" (the
+// ORB holder, the client and its catch ladder), "zl.localdb" (messages,
+// notifications, the client timer, tag files, the scenario manager),
+// "zl.scenario" (the scenario engine), "zl.logset" (log sets) and "zl" for
+// the rest. Levels: LM_TRACE and LM_DEBUG give DEBUG, LM_INFO (and
+// LM_STARTUP) INFO, LM_NOTICE and LM_WARNING WARNING, LM_ERROR and above
+// and the ladder's lines ERROR. The message is the line's text without its
+// line end; the attributes `operation` and `tag` name the client operation
+// and the tag it worked on (None where there is none); `created`, `thread`
+// and `threadName` are those of the thread that logged the line.
+//
+// Threads. A process-wide ACE backend (the CUSTOM flag) and the library's
+// LogSink take each line in the thread that logs it and queue it; no such
+// thread ever waits for the interpreter lock. The lines are handed to
+// logging, in the order they were queued, by one thread at a time that holds
+// the interpreter lock: a thread of the bridge's own (woken by each line of
+// the library's threads, and a few times a second), or a thread returning
+// from a client call (FlushLogLines), so that a call's own lines reach
+// logging before the call returns. At interpreter exit the
+// bridge hands over what is queued and from then on writes every line to
+// standard error as it was logged. So does a child made by fork, which has
+// no bridge thread.
+//
+// Filtering. Whether a logger takes a level is cached per logger and
+// refreshed from logging a few times a second, whenever a client is made,
+// and before a client call after a level changed. Lines of threads that
+// Python does not know which the cache refuses cost a compare; lines of
+// Python's threads always go to logging to decide, so a level set just
+// before a call holds for that call's lines. ACE's process mask gains the
+// priorities that some logger takes, so that, for example,
+// logging.basicConfig(level=logging.DEBUG) shows the debug lines of every
+// thread. The option "-debug" sets the level of "zl" to DEBUG and shows its
+// records on standard error where no handler would.
+//
+// The environment variable ZL_LOG_STDERR set to anything but "" or "0"
+// leaves the bridge out: every line then goes to standard error exactly as
+// the library writes it.
+#ifndef ZL_PYTHON_LOG_BRIDGE_H_
+#define ZL_PYTHON_LOG_BRIDGE_H_
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+namespace zl {
+namespace py {
+
+// Installs the bridge for the process unless ZL_LOG_STDERR asks for raw
+// standard error, and registers its exit step with atexit (register it before
+// the module's exit hook, so that it runs after it). Interpreter lock held;
+// once, from the module's initialisation. 0, or -1 with a Python error.
+int InstallLogBridge();
+
+// Before a client is made from `options`: reads the loggers' levels now (so
+// that the threads the client starts log what logging was just set to take)
+// and, when the options hold the word "-debug", applies it now, so that the
+// lines logged before the word is reached are shown too. Interpreter lock
+// held.
+void NoteClientOptions(const char* options);
+
+// Before a client call: re-reads the levels when logging's were changed
+// since the last reading, so that the threads the call sets to work (a
+// scenario worker, for example) log what logging was just set to take.
+// Interpreter lock held. A few dictionary lookups.
+void CheckLogLevels();
+
+// Hands every line queued so far to logging before it returns (waiting, with
+// the interpreter lock released, for a hand-over already under way in another
+// thread, at most a few seconds). Interpreter lock held. A load and a compare
+// when nothing is queued or the bridge is not installed.
+void FlushLogLines();
+
+}  // namespace py
+}  // namespace zl
+
+#endif  // ZL_PYTHON_LOG_BRIDGE_H_
