@@ -1,5 +1,7 @@
 // The commands of the control endpoint: one line in, one reply line out
-// ("OK", "OK data" or "ERR reason"). The command set is documented in
+// ("OK", "OK data" or "ERR reason"). The command set is one table in
+// control_commands.cc (name, operands, handler), which also gives the
+// `help` reply and the usage errors; it is documented in
 // docs/zelvik-sim.md. Thread-safe (each command uses thread-safe parts of
 // the server).
 #ifndef ZL_SIM_CONTROL_COMMANDS_H_

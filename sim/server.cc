@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "common/exception_text.h"
+#include "common/orb_argv.h"
 #include "control_endpoint.h"
 #include "database_host.h"
 #include "factory_servant.h"
@@ -23,6 +24,8 @@ const char kServerVersion[] = "zelvik-sim 1.0.0";
 namespace {
 
 constexpr CORBA::ULong kServiceTimeoutMs = 5000;
+// Where the server listens unless its ORB options name an endpoint.
+const char kDefaultEndpoint[] = "giop:tcp:127.0.0.1:";
 
 std::string LocalHostName() {
   char name[256] = {0};
@@ -71,13 +74,23 @@ long Server::RunningTime() const {
 
 int Server::Start() {
   host_ = options_.host.empty() ? LocalHostName() : options_.host;
-
   // Tag files first: a bad one ends start-up before anything is bound.
+  if (!ReadTagFiles()) return 2;
+  if (!StartOrb() || !FindNamingService() || !FindEventService() || !BindFactory() ||
+      !CreateStartupDatabases() || !StartControl()) {
+    return 1;
+  }
+  housekeeper_ = std::thread(&Server::Housekeeping, this);
+  PrintReadyLine();
+  return 0;
+}
+
+bool Server::ReadTagFiles() {
   for (const std::string& file : options_.tag_files) {
     std::ifstream in(file, std::ios::binary);
     if (!in) {
       std::cerr << "zelvik-sim: cannot read tag file " << file << std::endl;
-      return 2;
+      return false;
     }
     std::stringstream text;
     text << in.rdbuf();
@@ -85,27 +98,19 @@ int Server::Start() {
       ParseDefinitions(text.str());
     } catch (const DownloadError& e) {
       std::cerr << "zelvik-sim: " << file << ":" << e.line() << ": " << e.what() << std::endl;
-      return 2;
+      return false;
     }
     tag_texts_.push_back(text.str());
   }
+  return true;
+}
 
+bool Server::StartOrb() {
   try {
-    std::vector<std::string> args = {"zelvik-sim"};
-    bool endpoint = false;
-    for (const std::string& a : options_.orb_args) {
-      args.push_back(a);
-      if (a == "-ORBendPoint" || a == "-ORBendpoint") endpoint = true;
-    }
-    if (!endpoint) {
-      args.push_back("-ORBendPoint");
-      args.push_back("giop:tcp:127.0.0.1:");
-    }
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    int argc = static_cast<int>(argv.size());
-    argv.push_back(nullptr);
-    orb_ = CORBA::ORB_init(argc, argv.data(), "omniORB4");
+    std::vector<std::string> words = {"zelvik-sim"};
+    words.insert(words.end(), options_.orb_args.begin(), options_.orb_args.end());
+    if (!NamesOrbEndpoint(words)) AddOrbEndpoint(&words, kDefaultEndpoint);
+    orb_ = InitOrbWithWords(words);
     omniORB::setClientConnectTimeout(kServiceTimeoutMs);
 
     CORBA::Object_var obj = orb_->resolve_initial_references("RootPOA");
@@ -114,11 +119,14 @@ int Server::Start() {
     manager->activate();
     obj = orb_->resolve_initial_references("POACurrent");
     poa_current_ = PortableServer::Current::_narrow(obj);
+    return true;
   } catch (const CORBA::Exception& e) {
     std::cerr << "zelvik-sim: cannot start the ORB: " << ExceptionText(e) << std::endl;
-    return 1;
+    return false;
   }
+}
 
+bool Server::FindNamingService() {
   try {
     CORBA::Object_var obj = orb_->resolve_initial_references("NameService");
     omniORB::setClientCallTimeout(obj, kServiceTimeoutMs);
@@ -127,26 +135,31 @@ int Server::Start() {
     std::cerr << "zelvik-sim: no Naming Service configured; nothing is bound" << std::endl;
   } catch (const CORBA::Exception& e) {
     std::cerr << "zelvik-sim: cannot reach the Naming Service: " << ExceptionText(e) << std::endl;
-    return 1;
+    return false;
   }
+  return true;
+}
 
-  if (!options_.event_service.empty()) {
-    try {
-      CORBA::Object_var obj = orb_->string_to_object(options_.event_service.c_str());
-      omniORB::setClientCallTimeout(obj, kServiceTimeoutMs);
-      event_factory_ = CosLifeCycle::GenericFactory::_narrow(obj);
-    } catch (const CORBA::Exception& e) {
-      std::cerr << "zelvik-sim: cannot reach the event service " << options_.event_service << ": "
-                << ExceptionText(e) << std::endl;
-      return 1;
-    }
-    if (CORBA::is_nil(event_factory_)) {
-      std::cerr << "zelvik-sim: " << options_.event_service << " is no event channel factory"
-                << std::endl;
-      return 1;
-    }
+bool Server::FindEventService() {
+  if (options_.event_service.empty()) return true;
+  try {
+    CORBA::Object_var obj = orb_->string_to_object(options_.event_service.c_str());
+    omniORB::setClientCallTimeout(obj, kServiceTimeoutMs);
+    event_factory_ = CosLifeCycle::GenericFactory::_narrow(obj);
+  } catch (const CORBA::Exception& e) {
+    std::cerr << "zelvik-sim: cannot reach the event service " << options_.event_service << ": "
+              << ExceptionText(e) << std::endl;
+    return false;
   }
+  if (CORBA::is_nil(event_factory_)) {
+    std::cerr << "zelvik-sim: " << options_.event_service << " is no event channel factory"
+              << std::endl;
+    return false;
+  }
+  return true;
+}
 
+bool Server::BindFactory() {
   try {
     auto* factory = new FactoryServant(this);
     PortableServer::ObjectId_var oid = poa_->activate_object(factory);
@@ -155,34 +168,41 @@ int Server::Start() {
     CORBA::String_var ior = orb_->object_to_string(obj);
     factory_ior_ = ior.in();
     Bind(OneName(host_, "ZelvikFactory"), obj);
+    return true;
   } catch (const CORBA::Exception& e) {
     std::cerr << "zelvik-sim: cannot bind the factory: " << ExceptionText(e) << std::endl;
-    return 1;
+    return false;
   }
+}
 
+bool Server::CreateStartupDatabases() {
   for (const std::string& name : options_.databases) {
     std::string error;
     DatabaseHost* host = CreateDatabase(name, &error);
     if (host == nullptr) {
       std::cerr << "zelvik-sim: " << error << std::endl;
-      return 1;
+      return false;
     }
     for (const std::string& text : tag_texts_) host->db().Download(text);
   }
+  return true;
+}
 
+bool Server::StartControl() {
   control_ = std::make_unique<ControlEndpoint>(this);
   std::string error;
   if (!control_->Start(options_.control_port, &error)) {
     std::cerr << "zelvik-sim: " << error << std::endl;
-    return 1;
+    return false;
   }
-  housekeeper_ = std::thread(&Server::Housekeeping, this);
+  return true;
+}
 
+void Server::PrintReadyLine() const {
   std::string names;
   for (const std::string& n : DatabaseNames()) names += (names.empty() ? "" : ",") + n;
   std::cout << "zelvik-sim ready control=127.0.0.1:" << control_->port() << " databases=" << names
             << " host=" << host_ << std::endl;
-  return 0;
 }
 
 void Server::Bind(const CosNaming::Name& name, CORBA::Object_ptr obj) {

@@ -77,6 +77,17 @@ class Server {
   long RunningTime() const;
 
  private:
+  // The steps of Start, in order. Each gives false after printing the
+  // reason on standard error.
+  bool ReadTagFiles();            // checks and keeps the --tags files
+  bool StartOrb();                // the ORB (on loopback unless told otherwise), the POA
+  bool FindNamingService();       // none configured: naming_ stays nil, nothing is bound
+  bool FindEventService();        // the --event-service factory, if any
+  bool BindFactory();
+  bool CreateStartupDatabases();  // the --db databases, loaded with the tag files
+  bool StartControl();
+  void PrintReadyLine() const;
+
   void Bind(const CosNaming::Name& name, CORBA::Object_ptr obj);
   void Unbind(const CosNaming::Name& name);
   void BindLegacyChannel(DatabaseHost* host);

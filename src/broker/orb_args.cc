@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "broker/client_endpoint.h"
+#include "common/orb_argv.h"
 
 namespace zl {
 namespace {
@@ -88,19 +89,14 @@ std::vector<std::string> TranslateForOrb(const std::vector<std::string>& words,
       ACE_DEBUG((LM_WARNING, "#warning: %s without an endpoint is ignored\n", kListenOption));
       continue;
     }
-    out.push_back("-ORBendPoint");
-    out.push_back(EndpointFromListenValue(words[++i]));
+    AddOrbEndpoint(&out, EndpointFromListenValue(words[++i]));
   }
   // A client that names no endpoint listens only where its server can
   // reach it; where the Naming Service host cannot be told, nowhere is added.
   const char* env_endpoint = ACE_OS::getenv("ORBendPoint");
-  if (!HasWord(out, "-ORBendPoint") && !HasWord(out, "-ORBendPointNoPublish") &&
-      (env_endpoint == nullptr || *env_endpoint == '\0')) {
+  if (!NamesOrbEndpoint(out) && (env_endpoint == nullptr || *env_endpoint == '\0')) {
     const std::string endpoint = DefaultClientEndpoint(out, ns_ior);
-    if (!endpoint.empty()) {
-      out.push_back("-ORBendPoint");
-      out.push_back(endpoint);
-    }
+    if (!endpoint.empty()) AddOrbEndpoint(&out, endpoint);
   }
   if (!HasWord(out, "-ORBclientConnectTimeOutPeriod")) {
     out.push_back("-ORBclientConnectTimeOutPeriod");

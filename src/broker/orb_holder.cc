@@ -14,6 +14,7 @@
 #include "broker/orb_args.h"
 #include "common/exception_text.h"
 #include "common/log.h"
+#include "common/orb_argv.h"
 
 namespace zl {
 namespace {
@@ -58,13 +59,8 @@ int OrbHolder::InitOrb(const char* options) {
   }
   try {
     OrbArgs args = AssembleOrbArgs(options, ACE_OS::getenv("Zelvik_Interface"));
-    std::vector<std::string> words = TranslateForOrb(args.words, args.ns_ior_file);
-    std::vector<char*> argv;
-    for (std::string& w : words) argv.push_back(&w[0]);
-    argv.push_back(nullptr);
-    int argc = static_cast<int>(words.size());
-    // omniORB accepts no other identifier; this is the client ORB all the same.
-    CORBA::ORB_var orb = CORBA::ORB_init(argc, argv.data(), "omniORB4");
+    // Under omniORB's one identifier, "omniORB4": the client ORB all the same.
+    CORBA::ORB_var orb = InitOrbWithWords(TranslateForOrb(args.words, args.ns_ior_file));
     orb_ = orb._retn();
     // omniORB shows no reference count; the library is the first and only
     // one to initialise the process's ORB, so it is ours to shut down.

@@ -158,6 +158,11 @@ TEST(ClientEndpointTest, ChosenPerOptionSet) {
        {"giop:tcp:127.0.0.1:5000"}},
       {__LINE__, {"ZLSim", "-ORBendPoint", "giop:tcp::6000", "-ORBInitRef", loopback_ns}, "",
        {"giop:tcp::6000"}},
+      // an endpoint named in another case, or one that is not published, is
+      // named all the same: no default beside it
+      {__LINE__, {"ZLSim", "-orbendpoint", "giop:tcp::6000", "-ORBInitRef", loopback_ns}, "", {}},
+      {__LINE__, {"ZLSim", "-ORBendPointNoPublish", "giop:tcp::6000", "-ORBInitRef", loopback_ns},
+       "", {}},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.line);

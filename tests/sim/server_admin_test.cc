@@ -6,10 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -141,6 +145,43 @@ TEST_F(ServerTest, ControlBasics) {
   EXPECT_EQ("ERR empty command", Control(""));
   EXPECT_EQ("ERR unknown database 'NOPE'", Control("@NOPE ping"));
   EXPECT_EQ(0u, Control("status").find("OK database=SIM tags=0 "));
+}
+
+// The words of `help`, and the command words of the control endpoint table
+// in docs/zelvik-sim.md (its rows begin "| `word").
+std::set<std::string> HelpWords() {
+  std::istringstream reply(SimTest::Control("help"));
+  std::set<std::string> words{std::istream_iterator<std::string>(reply), {}};
+  words.erase("OK");
+  return words;
+}
+
+std::set<std::string> DocumentedCommands() {
+  std::ifstream doc(std::string(ZL_SOURCE_DIR) + "/docs/zelvik-sim.md");
+  std::set<std::string> words;
+  bool in_section = false;
+  for (std::string line; std::getline(doc, line);) {
+    if (line.rfind("## ", 0) == 0) in_section = line == "## Control endpoint";
+    if (!in_section || line.rfind("| `", 0) != 0) continue;
+    const size_t end = line.find_first_of(" `", 3);
+    words.insert(line.substr(3, end - 3));
+  }
+  return words;
+}
+
+TEST_F(ServerTest, EveryCommandInTheHelpIsDispatchedAndDocumented) {
+  const std::set<std::string> help = HelpWords();
+  // A command added to the table but left out of the docs, or documented
+  // but never added, shows here.
+  EXPECT_EQ(DocumentedCommands(), help);
+  for (const std::string& word : help) {
+    SCOPED_TRACE(word);
+    if (word == "stop") continue;  // StopTest.ControlStop
+    std::string upper = word;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string reply = Control(upper);
+    EXPECT_NE(0u, reply.rfind("ERR unknown command", 0)) << reply;
+  }
 }
 
 TEST_F(ServerTest, ControlSetsSimTimeDbChangesAndDrivers) {
