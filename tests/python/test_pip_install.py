@@ -69,6 +69,8 @@ def test_install_run_uninstall(tmp_path, build_options):
     stubs = site / "zl-stubs"
     assert (stubs / "__init__.pyi").read_text() == (REPO / "python" / "zl.pyi").read_text()
     assert (stubs / "py.typed").exists()
+    # The campaign plugin loads by itself in the installed environment.
+    assert "--zl-naming" in run(python, "-m", "pytest", "--help", env=env, cwd=tmp_path)
 
     run(*pip, "uninstall", "--yes", "zl", env=env, cwd=tmp_path)
     # pip takes an emptied site-packages away too.
