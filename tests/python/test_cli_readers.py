@@ -121,15 +121,47 @@ def test_test_log_readers_never_raise(tmp_path, data):
     assert status == 1 and err == "" and ": valid" not in out
 
 
-@pytest.mark.parametrize("data,status", [
-    (b"", 1),                                 # empty: no run
-    (b"\x89PNG\r\n\x1a\n" + bytes(64), 1),    # not a test log at all
-], ids=["empty", "png"])
-def test_report_of_a_file_without_a_run(tmp_path, data, status):
+PNG = b"\x89PNG\r\n\x1a\n" + bytes(64)
+
+
+@pytest.mark.parametrize("command,data,message", [
+    # an empty file is an error, not an empty result
+    ("report", b"", "empty file"),
+    ("logset", b"", "empty file"),
+    ("tagfile", b"", "empty file"),
+    ("storevals", b"", "empty file"),
+    # a file of another kind is named so, not decoded into nonsense or a pass
+    ("report", PNG, "not a test log"),
+    ("logset", PNG, "not a log set file"),
+    ("tagfile", PNG, "not a tag file"),
+    ("storevals", PNG, "not a stored-values file"),
+])
+def test_empty_or_foreign_file_is_an_error(tmp_path, command, data, message):
     path = tmp_path / "x.tlg"
     path.write_bytes(data)
-    got, _, err = zl("report", path, "--junit", tmp_path / "x.xml")
-    assert got == status and err.count("\n") == 1 and "holds no run" in err
+    extra = ["--junit", tmp_path / "x.xml"] if command == "report" else []
+    got, out, err = zl(command, path, *extra)
+    assert got == 3, (out, err)
+    assert err.startswith("zl %s: %s: %s" % (command, path, message)), err
+    assert err.count("\n") == 1 and "passed" not in out
+
+
+@pytest.mark.parametrize("argv,message", [
+    (["report", "a.tlg"], "give --junit FILE, --html FILE or both"),
+    (["ls", "["], "invalid pattern '['"),
+    (["ls", "--ns", "nowhere"], "not a naming service address"),
+    (["run", "a.scn", "--interval", "0"], "must be above 0"),
+    (["logset", "a.log", "--csv", "--json"], "not allowed with argument"),
+    (["nosuch"], "invalid choice"),
+])
+def test_usage_errors_have_one_prefix_and_status(argv, message):
+    got, out, err = zl(*argv)
+    assert got == 2 and out == ""
+    lines = err.splitlines()
+    error = lines[-1]
+    assert lines[0].startswith("usage: zl")
+    assert error.startswith("zl %s: " % argv[0] if argv[0] != "nosuch" else "zl: "), err
+    assert message in error, err
 
 
 NASTY = "\x1b]0;owned\x07\x1b[2J\x01\x0b\x7f\x9b\u202e\ufffe"
