@@ -6,6 +6,7 @@ grow with tags × times. No server needed."""
 import io
 import json
 import math
+import os
 import shutil
 import struct
 import subprocess
@@ -17,6 +18,7 @@ from pathlib import Path
 import pytest
 
 from zl_cli import cli, testlog
+from zl_cli.readers import LogSet
 
 REPO = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(REPO / "fuzz"))
@@ -272,6 +274,43 @@ def test_regression_inputs_of_the_fuzzer():
 def test_record_numbers_as_the_library_writes_them(value, text):
     from zl_cli.logset_file import format_fixed
     assert format_fixed(value) == text
+
+
+# Records whose lines the library and the Python reader must render alike:
+# every kind, and the numbers where fixed-point text goes wrong first.
+RENDERED = [
+    logset_record(b"_HD_", 0, mode=1796881669, text=b"DEMO"),
+    logset_record(b"_FO_", 0, mode=1),
+    logset_record(b"_DE_", 0, mode=9),
+    *[logset_record(b"_TA_", ms, v, mode, b"FIC101") for ms, v, mode in [
+        (0, 0.0, 1), (1, -0.0, 0), (999, 1.25, 1), (60000, 5e-07, 1), (61001, 6e-07, 1),
+        (3599999, 9.9999995, 1), (3600000, 0.9999996, 1), (4294967295, 123456.0000004, 1),
+        (5, 1e33, 1), (6, 1e300, 1), (7, math.nan, 1), (8, -math.inf, 1), (9, -2.5, 0x80000000),
+        (10, 1.0 / 3.0, 1), (11, -1e-300, 1), (12, 2.0 ** 53 + 1, 1)]],
+    logset_record(b"_TA_", 13, 12.5, 0x10000, b""),          # a constant: no name
+    logset_record(b"STMA", 14, 3.5, 0, b"TIC200"),
+    logset_record(b"STAU", 15, 4.5, 0, b"TIC200"),
+    logset_record(b"SVFY", 16, 2.0, 0, b"TIC200", value2=2.0),
+    logset_record(b"SVFY", 17, 2.0, 0, b"TIC200", value2=2.1),
+    logset_record(b"SASR", 18, 1.0, 0, b"TIC200", value2=-1.0),
+    logset_record(b"SCMT", 19, 0.0, 0, b"C" * 79),             # the longest text: a cut line
+    logset_record(b"XYZ", 20, 1.5, 0xdeadbeef, b"odd kind", value2=-7.25),
+    logset_record(b"_ZZ_", 21, 0.0, 0, b"DEMO"),
+]
+
+
+def test_python_lines_are_the_librarys(tmp_path):
+    render = os.environ.get("ZL_LOGSET_RENDER")
+    if not render:
+        pytest.skip("ZL_LOGSET_RENDER (the build's logset_render) is not set")
+    path = tmp_path / "render.log"
+    path.write_bytes(b"".join(RENDERED))
+    done = subprocess.run([render, str(path)], capture_output=True, check=True)
+    library = done.stdout.decode("latin-1").split("\n")[:-1]
+    python = list(LogSet(path).lines())
+    assert len(library) == len(RENDERED)
+    for want, got in zip(library, python):
+        assert got == want
 
 
 @pytest.mark.parametrize("values,status", [
