@@ -41,7 +41,10 @@ class Parser(argparse.ArgumentParser):
         self.exit(errors.USAGE, "%s: %s\n" % (self.prog, message))
 
 
-def build_parser() -> Parser:
+def build_parser(only: Optional[str] = None) -> Parser:
+    """The parser of the command line. With `only`, the arguments of that
+    subcommand alone are set up (the others keep their one-line help), so
+    that a command imports only the module it runs."""
     _version = importlib.import_module("zl_cli._version")  # made by the build
     parser = Parser(
         prog="zl", description="Tools for Zelvik simulation servers, scenarios and their files.")
@@ -51,8 +54,17 @@ def build_parser() -> Parser:
     for name, module, summary in COMMANDS:
         sub = commands.add_parser(name, help=summary, description=summary)
         sub.set_defaults(_module=module, parser=sub)
-        _load(module).add_arguments(sub, name)
+        if only is None or only == name:
+            _load(module).add_arguments(sub, name)
     return parser
+
+
+def _command_of(argv: List[str]) -> Optional[str]:
+    """The subcommand the arguments name: the first word that is no option
+    (the command itself takes no option with a value)."""
+    words = [a for a in argv if not a.startswith("-")]
+    names = {name for name, _, _ in COMMANDS}
+    return words[0] if words and words[0] in names else None
 
 
 def _load(module: str) -> ModuleType:
@@ -73,8 +85,10 @@ def open_input(command: str, path: str) -> Optional[BinaryIO]:
 
 
 def main(argv: Optional[List[str]] = None) -> int:
+    if argv is None:
+        argv = sys.argv[1:]
     try:
-        args = build_parser().parse_args(argv)
+        args = build_parser(_command_of(argv)).parse_args(argv)
     except SystemExit as done:  # --help, --version, a usage error
         return done.code if isinstance(done.code, int) else errors.USAGE
     for stream in (sys.stdout, sys.stderr):
