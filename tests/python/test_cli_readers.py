@@ -327,3 +327,55 @@ def test_logset_plot_of_odd_names_and_values(tmp_path, values, status):
     assert got == status and err.count("\n") == status, err
     if status == 0:
         assert png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+def test_report_html_shows_comments_and_subtests_and_last_run(tmp_path):
+    run = (START + STAMP + "\t# filling the tank\n"
+           + STAMP + "\tSubtest 'DRAIN.SCN' started--nest level 1\n"
+           + STAMP + "\t**Verification <B> = 2.000000 FAILED Value is 1.000000\n"
+           + STAMP + "\tSubtest 'DRAIN.SCN' finished--was nest level 1\n" + PASS + CLOSE)
+    path, junit, page = tmp_path / "s.tlg", tmp_path / "s.xml", tmp_path / "s.html"
+    path.write_text(START.replace("a.scn", "first.scn") + PASS + CLOSE + "\n" + run)
+    assert zl("report", path, "--html", page, "--junit", junit)[0] == 0
+    assert len(ET.parse(junit).getroot().findall("testsuite")) == 2
+
+    status, out, _ = zl("report", path, "--html", page, "--junit", junit, "--last",
+                        "--fail-on-failure")
+    assert status == 1 and "1 run(s)" in out   # the last run alone, and it failed
+    suites = ET.parse(junit).getroot().findall("testsuite")
+    assert [s.get("name")[:7] for s in suites] == ["'a.scn'"]
+    text = page.read_text()
+    assert "first.scn" not in text
+    # in the order of the log: the comment, the subtest around its check
+    order = [text.index(t) for t in ("# filling the tank", "subtest DRAIN.SCN started",
+                                     "Verification &lt;B&gt;", "subtest DRAIN.SCN finished",
+                                     "Verification &lt;A&gt;")]
+    assert order == sorted(order), text
+    # the check inside the subtest is indented one level deeper than the one after it
+    assert "padding-left:2.0em\">Verification &lt;B&gt;" in text
+    assert "padding-left:0.5em\">Verification &lt;A&gt;" in text
+
+
+@pytest.mark.parametrize("columns,groups", [
+    # ranges alike: one axis, a legend tells them apart
+    ({"A": [1.0, 5.0], "B": [2.0, 8.0]}, [["A", "B"]]),
+    # a flow of hundreds beside a level of 2: an axis each
+    ({"FLOW": [0.0, 500.0], "LEVEL": [1.9, 2.1]}, [["FLOW"], ["LEVEL"]]),
+    # a tag without a drawable value gets no axis
+    ({"A": [1.0, 2.0], "GONE": [None, math.nan]}, [["A"]]),
+])
+def test_plot_axes_for_tags_of_different_ranges(columns, groups):
+    from zl_cli import logset, logset_file
+    s = logset_file.Series(list(columns), [0.0, 1.0], columns)
+    assert logset.axis_groups(s) == groups
+
+
+def test_logset_plot_in_clock_time(tmp_path):
+    pytest.importorskip("matplotlib")
+    path, png = tmp_path / "c.log", tmp_path / "c.png"
+    path.write_bytes(logset_record(b"_HD_", 0, mode=1796881669, text=b"C")
+                     + b"".join(logset_record(b"_TA_", i * 1000, v, 1, name)
+                                for i, (name, v) in enumerate(
+                                    [(b"FLOW", 0.0), (b"LEVEL", 2.0), (b"FLOW", 400.0)])))
+    assert zl("logset", path, "--plot", png, "--clock") == (0, "", "")
+    assert png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"

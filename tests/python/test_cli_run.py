@@ -4,6 +4,7 @@ each a subprocess of the launcher ($ZL_CLI, else python3 -m zl_cli) against
 the shared plant."""
 
 import os
+import re
 import signal
 import socket
 import subprocess
@@ -134,14 +135,26 @@ def test_usage_and_connection_errors(plant, tmp_path, argv, status, want):
 
 
 def test_progress_lines_when_not_a_terminal(plant, tmp_path):
-    scn = scenario(tmp_path, "DELAY 1200\nVERIFY TEMP_SP 60\n")
-    got, out, _ = zl(plant, "run", scn, "--interval", "0.1")
+    scn = scenario(tmp_path, "DELAY 1200\nVERIFY TEMP_SP 60\nDELAY 300\n")
+    got, out, _ = zl(plant, "run", scn, "--interval", "0.05")
     assert got == 0, out
     assert "\r" not in out
     progress = [l for l in out.splitlines() if l.startswith("[")]
     assert progress and progress[0].startswith("[0:0")
     # the scenario shown on its DELAY line while it waits there
     assert any("line 1  verifications 0 (0 failed)" in l for l in progress), out
+    # a line only when something but the time changed: ~24 polls of the
+    # first DELAY make one line
+    states = [l.split("] ", 1)[1] for l in progress]
+    assert len(states) == len(set(states)), out
+    # the summary's duration is the test log's own
+    closing = re.search(r"Closing test log after 0 mins (\d+\.\d) secs",
+                        (tmp_path / "run.tlg").read_text())
+    assert "ended after 0:%04.1f\n" % float(closing.group(1)) in out, out
+
+    got, out, _ = zl(plant, "run", scn, "--interval", "0.05", "--quiet")
+    assert got == 0 and not [l for l in out.splitlines() if l.startswith("[")], out
+    assert out.rstrip().endswith("PASSED")
 
 
 def test_ctrl_c_stops_the_scenario(plant, tmp_path):
