@@ -167,8 +167,11 @@ def describe(r: logset_file.Record) -> str:
 
 
 def print_records(records: Iterable[logset_file.Record], out: IO[str]) -> None:
-    out.write("%8s  %-4s  %10s  %s\n" % ("OFFSET", "KIND", "MS", "LINE"))
-    for r in records:
+    """The listing; its header comes with the first record, so that a file
+    of another kind shows only its error."""
+    for index, r in enumerate(records):
+        if index == 0:
+            out.write("%8s  %-4s  %10s  %s\n" % ("OFFSET", "KIND", "MS", "LINE"))
         out.write("%8d  %-4s  %10d  %s\n" % (r.offset, safe_text.terminal(r.kind), r.elapsed_ms,
                                             describe(r)))
 

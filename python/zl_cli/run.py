@@ -45,7 +45,7 @@ def positive_seconds(text: str) -> float:
 
 def add_arguments(parser: argparse.ArgumentParser, command: str) -> None:
     parser.add_argument("scenario", metavar="SCENARIO", help="the scenario file")
-    parser.add_argument("arguments", metavar="ARG", nargs="*",
+    parser.add_argument("arguments", metavar="ARG", nargs="*", default=[],
                         help="the scenario's arguments ($1 .. $8)")
     parser.add_argument("-skipuserq", "--skipuserq", dest="skipuserq", action="store_true",
                         help="ask no operator questions (each one is logged as not asked "
