@@ -94,9 +94,16 @@ def progress_text(elapsed: float, info: Dict[str, str]) -> str:
     return text
 
 
+# What makes a new progress line when the output is no terminal: the
+# statement line, failures, errors, a question. The totals are left out:
+# MONITOR and TMONITOR add to them at every check while the run waits.
+_CHANGES = ("sceLineNumber[0]", "failedVerifies", "failedMonitorChecks", "sceErrors",
+            "sceQuestion")
+
+
 class Progress:
     """One updating line on a terminal; otherwise a plain line only when
-    something but the time changed; nothing when quiet."""
+    the run moved on (_CHANGES); nothing when quiet."""
 
     def __init__(self, stream: IO[str], quiet: bool = False) -> None:
         self.stream = stream
@@ -114,7 +121,7 @@ class Progress:
             self.width = len(text)
             self.stream.flush()
             return
-        state = {k: v for k, v in info.items() if k != "sceID"}
+        state = {k: info.get(k, "") for k in _CHANGES}
         if state != self.last_state:
             self.stream.write(text + "\n")
             self.stream.flush()
