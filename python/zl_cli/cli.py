@@ -41,15 +41,23 @@ class Parser(argparse.ArgumentParser):
         self.exit(errors.USAGE, "%s: %s\n" % (self.prog, message))
 
 
+def version_text() -> str:
+    """What `zl --version` says. The version file is made by the build; the
+    package run from the source tree (the readers' fuzzer does) has none."""
+    try:
+        version = importlib.import_module("zl_cli._version")
+    except ImportError:
+        return "zl (run from the source tree: no version file)"
+    return "zl %s (Python module zl %s)" % (version.RELEASE, version.MODULE)
+
+
 def build_parser(only: Optional[str] = None) -> Parser:
     """The parser of the command line. With `only`, the arguments of that
     subcommand alone are set up (the others keep their one-line help), so
     that a command imports only the module it runs."""
-    _version = importlib.import_module("zl_cli._version")  # made by the build
     parser = Parser(
         prog="zl", description="Tools for Zelvik simulation servers, scenarios and their files.")
-    parser.add_argument("--version", action="version",
-                        version="zl %s (Python module zl %s)" % (_version.RELEASE, _version.MODULE))
+    parser.add_argument("--version", action="version", version=version_text())
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
     for name, module, summary in COMMANDS:
         sub = commands.add_parser(name, help=summary, description=summary)
