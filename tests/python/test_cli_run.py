@@ -219,3 +219,34 @@ def test_example_fill_starts_from_a_stopped_feed(plant, tmp_path):
     log = (tmp_path / "fill.tlg").read_text()
     assert log.count("Precheck Timed Verification !(<FEED_FLOW> > 10.000000) passed "
                      "Value is 0.000000") == 2, log
+
+
+def test_progress_is_one_updating_line_on_a_terminal(plant, tmp_path):
+    import pty
+    scn = scenario(tmp_path, "DELAY 600\nVERIFY TEMP_SP 60\n")
+    master, slave = pty.openpty()
+    try:
+        child = subprocess.Popen(command() + ["run", str(scn), "--interval", "0.05"],
+                                 env=environment(plant), stdin=subprocess.DEVNULL,
+                                 stdout=slave, stderr=subprocess.PIPE)
+        os.close(slave)
+        slave = -1
+        chunks = []
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:  # EIO: the child closed the terminal
+                break
+            if not chunk:
+                break
+            chunks.append(chunk)
+        assert child.wait(timeout=BOUND_S) == 0
+    finally:
+        os.close(master)
+        if slave >= 0:
+            os.close(slave)
+    out = b"".join(chunks).decode()
+    progress, _, summary = out.partition("Scenario ")
+    # several refreshes of one line, rewritten in place, then a line end
+    assert progress.count("\r[0:0") >= 2 and progress.count("\n") == 1, repr(out)
+    assert "PASSED" in summary
