@@ -4,10 +4,11 @@ Each subcommand lives in a module of this package that provides
 `add_arguments(parser, command)` and `main(args) -> int` (the exit status,
 one of `errors`; `args.command` names the command, for modules that serve
 several, and `args.parser` is the subcommand's parser, whose `error` a
-module calls for a usage error). Modules
-import their heavy dependencies (the extension module zl, matplotlib) inside
-the functions that need them, so that `zl --help` and the file tools start
-quickly and the file tools work without a server.
+module calls for a usage error). Only the module of the command given is
+imported, and modules import their heavy dependencies (the extension module
+zl, matplotlib, pandas) inside the functions that need them, so that the
+command starts quickly and the file tools work without a server. Exit
+statuses and error lines: errors.py, docs/tools/exit-status.md.
 """
 import argparse
 import importlib

@@ -249,6 +249,7 @@ def main(args: argparse.Namespace) -> int:
         # EndWatch) reach this thread through one queue: it prompts, so that
         # Ctrl-C reaches the prompt, and it sees the end at once.
         events: "queue.Queue[Tuple[str, Optional[Question]]]" = queue.Queue()
+
         def handle(sid: int, number: int, file: str, text: str) -> None:
             events.put(("question", (sid, number, file, text)))
 
