@@ -9,7 +9,6 @@ import signal
 import socket
 import subprocess
 import sys
-import time
 from pathlib import Path
 
 import pytest
