@@ -240,13 +240,16 @@ def plot(s: logset_file.Series, path: str, title: str = "",
             # A range near the largest double overflows the tick arithmetic,
             # which only warns, in many lines on standard error.
             warnings.simplefilter("ignore", RuntimeWarning)
+            colour = 0  # each tag its own colour, also across axes
             for axes, group in zip(axes_list[:, 0], groups):
                 for tag in group:
                     points = [(t, v) for t, v in zip(s.times, s.values[tag]) if _drawable(v)]
                     xs: list = [t for t, _ in points]
                     if started is not None:
                         xs = [datetime.datetime.fromtimestamp(started + t) for t in xs]
-                    axes.step(xs, [v for _, v in points], where="post", label=text(tag))
+                    axes.step(xs, [v for _, v in points], where="post", label=text(tag),
+                              color="C%d" % (colour % 10))
+                    colour += 1
                 axes.set_ylabel(text(group[0]) if len(group) == 1 else "value")
                 axes.grid(True, alpha=0.3)
                 axes.legend(loc="best")
