@@ -1,17 +1,22 @@
 """The zl command: one parser with a subcommand per tool.
 
 Each subcommand lives in a module of this package that provides
-`add_arguments(parser, command)` and `main(args) -> int` (the exit code;
-`args.command` names the command, for modules that serve several). Modules
-import their heavy dependencies (the extension module zl, matplotlib) inside
-the functions that need them, so that `zl --help` and the file tools start
-quickly and the file tools work without a server.
+`add_arguments(parser, command)` and `main(args) -> int` (the exit status,
+one of `errors`; `args.command` names the command, for modules that serve
+several, and `args.parser` is the subcommand's parser, whose `error` a
+module calls for a usage error). Only the module of the command given is
+imported, and modules import their heavy dependencies (the extension module
+zl, matplotlib, pandas) inside the functions that need them, so that the
+command starts quickly and the file tools work without a server. Exit
+statuses and error lines: errors.py, docs/tools/exit-status.md.
 """
 import argparse
 import importlib
 import sys
+from types import ModuleType
+from typing import BinaryIO, List, NoReturn, Optional
 
-from zl_cli import _version
+from zl_cli import errors
 
 # (command, module, one-line help), in the order `zl --help` lists them.
 COMMANDS = (
@@ -29,38 +34,73 @@ COMMANDS = (
 )
 
 
-def build_parser():
-    parser = argparse.ArgumentParser(
+class Parser(argparse.ArgumentParser):
+    """A parser whose usage errors carry the one error prefix of the command
+    ("zl run: ..."), after the usage, with the usage exit status."""
+
+    def error(self, message: str) -> NoReturn:
+        self.print_usage(sys.stderr)
+        self.exit(errors.USAGE, "%s: %s\n" % (self.prog, message))
+
+
+def version_text() -> str:
+    """What `zl --version` says. The version file is made by the build; the
+    package run from the source tree (the readers' fuzzer does) has none."""
+    try:
+        version = importlib.import_module("zl_cli._version")
+    except ImportError:
+        return "zl (run from the source tree: no version file)"
+    return "zl %s (Python module zl %s)" % (version.RELEASE, version.MODULE)
+
+
+def build_parser(only: Optional[str] = None) -> Parser:
+    """The parser of the command line. With `only`, the arguments of that
+    subcommand alone are set up (the others keep their one-line help), so
+    that a command imports only the module it runs."""
+    parser = Parser(
         prog="zl", description="Tools for Zelvik simulation servers, scenarios and their files.")
-    parser.add_argument("--version", action="version",
-                        version="zl %s (Python module zl %s)" % (_version.RELEASE, _version.MODULE))
+    parser.add_argument("--version", action="version", version=version_text())
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
     for name, module, summary in COMMANDS:
         sub = commands.add_parser(name, help=summary, description=summary)
-        sub.set_defaults(_module=module)
-        _load(module).add_arguments(sub, name)
+        sub.set_defaults(_module=module, parser=sub)
+        if only is None or only == name:
+            _load(module).add_arguments(sub, name)
     return parser
 
 
-def _load(module):
+def _command_of(argv: List[str]) -> Optional[str]:
+    """The subcommand the arguments name: the first word that is no option
+    (the command itself takes no option with a value)."""
+    words = [a for a in argv if not a.startswith("-")]
+    names = {name for name, _, _ in COMMANDS}
+    return words[0] if words and words[0] in names else None
+
+
+def _load(module: str) -> ModuleType:
     return importlib.import_module("zl_cli." + module)
 
 
-def open_input(command, path):
+def open_input(command: str, path: str) -> Optional[BinaryIO]:
     """The file a command was given, open for binary reading, or None after
     telling why it cannot be opened on standard error ("zl COMMAND: cannot
-    read ...")."""
+    read ..."); the caller then ends with errors.FILE."""
     from zl_cli import safe_text
     try:
         return open(path, "rb")
     except OSError as e:
-        print("zl %s: cannot read %s: %s" % (command, safe_text.terminal(path), e.strerror or e),
-              file=sys.stderr)
+        errors.error(command, "cannot read %s: %s" % (safe_text.terminal(path),
+                                                     e.strerror or e))
         return None
 
 
-def main(argv=None):
-    args = build_parser().parse_args(argv)
+def main(argv: Optional[List[str]] = None) -> int:
+    if argv is None:
+        argv = sys.argv[1:]
+    try:
+        args = build_parser(_command_of(argv)).parse_args(argv)
+    except SystemExit as done:  # --help, --version, a usage error
+        return done.code if isinstance(done.code, int) else errors.USAGE
     for stream in (sys.stdout, sys.stderr):
         # A character the terminal's encoding lacks is written as an escape,
         # never raised.
@@ -68,13 +108,15 @@ def main(argv=None):
             stream.reconfigure(errors="backslashreplace")
     try:
         return _load(args._module).main(args)
+    except SystemExit as done:  # a module's parser.error
+        return done.code if isinstance(done.code, int) else errors.USAGE
     except KeyboardInterrupt:
-        return 130
+        return errors.INTERRUPTED
     except BrokenPipeError:
         # The reader of our output went away (zl get ... | head): not an error.
         sys.stderr.close()
-        return 0
+        return errors.OK
     except Exception as e:  # noqa: BLE001 (the last resort: one line, never a traceback)
-        print("zl %s: internal error: %s: %s (a fault of zl; please report it with the input)"
-              % (args.command, type(e).__name__, e), file=sys.stderr)
-        return 1
+        errors.error(args.command, "internal error: %s: %s (a fault of zl; please report it "
+                     "with the input)" % (type(e).__name__, e))
+        return errors.INTERNAL

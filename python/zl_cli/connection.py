@@ -9,10 +9,17 @@ passed through to zl.Client as they are ("-nsior FILE", "-debug",
 "-ORBclientCallTimeOutPeriod 5000", ...). The client's own ORB listens on
 $Zelvik_Interface, set to 127.0.0.1 when the environment does not name one.
 """
+import argparse
 import os
 import re
 import socket
 import sys
+from typing import TYPE_CHECKING
+
+from zl_cli import errors
+
+if TYPE_CHECKING:
+    import zl
 
 DEFAULT_DATABASE = "SIM"
 LOOPBACK = "127.0.0.1"
@@ -22,12 +29,21 @@ class Failure(Exception):
     """A connection failure; its text is the one-line message for the user."""
 
 
-def add_arguments(parser):
+def naming_address(ns: str) -> str:
+    """Checks a --ns value as the parser reads it: the value, or a usage error."""
+    try:
+        naming_option(ns)
+    except Failure as failure:
+        raise argparse.ArgumentTypeError(str(failure).split(": ", 1)[1]) from None
+    return ns
+
+
+def add_arguments(parser: argparse.ArgumentParser) -> None:
     group = parser.add_argument_group("connection")
     group.add_argument("-d", "--db", "--database", dest="db", metavar="NAME",
                        default=os.environ.get("ZL_DATABASE", DEFAULT_DATABASE),
                        help="the database to connect to (default: $ZL_DATABASE, else SIM)")
-    group.add_argument("--ns", metavar="ADDRESS",
+    group.add_argument("--ns", metavar="ADDRESS", type=naming_address,
                        help="the Naming Service: PORT (on 127.0.0.1), HOST:PORT or a "
                             "corbaloc:/corbaname:/IOR: address (default: from "
                             "$ZL_ORB_OPTIONS)")
@@ -38,7 +54,7 @@ def add_arguments(parser):
                        help="show the client library's log on standard error")
 
 
-def naming_option(ns):
+def naming_option(ns: str) -> str:
     """The -ORBInitRef option for a --ns value; Failure when it is not one."""
     if re.fullmatch(r"\d{1,5}", ns):
         address = "corbaloc::%s:%s/NameService" % (LOOPBACK, ns)
@@ -52,7 +68,7 @@ def naming_option(ns):
     return "-ORBInitRef NameService=" + address
 
 
-def client_options(args):
+def client_options(args: argparse.Namespace) -> str:
     """The option string of the client for the parsed arguments."""
     parts = []
     if args.ns:
@@ -64,14 +80,14 @@ def client_options(args):
     return " ".join(parts)
 
 
-def naming_description(args):
+def naming_description(args: argparse.Namespace) -> str:
     if args.ns:
         return args.ns
     match = re.search(r"NameService=(\S+)", client_options(args))
     return match.group(1) if match else "the configured naming service"
 
 
-def quiet_library_log():
+def quiet_library_log() -> None:
     """Sends what the library writes to standard error (its log) to
     /dev/null and silences its logger, keeping Python's sys.stderr on the
     original stream."""
@@ -93,7 +109,7 @@ def quiet_library_log():
                            errors=sys.stderr.errors)
 
 
-def show_library_log():
+def show_library_log() -> None:
     """Shows every line of the library's log (the records of the logger
     "zl", debug lines included) on standard error as the library writes it."""
     import logging
@@ -105,7 +121,7 @@ def show_library_log():
     logger.propagate = False
 
 
-def connect(args):
+def connect(args: argparse.Namespace) -> "zl.Client":
     """A zl.Client connected to args.db. Raises Failure with a one-line reason
     when the naming service or the database cannot be reached."""
     options = client_options(args)
@@ -132,7 +148,7 @@ def connect(args):
                   % (args.db, ", ".join(known)))
 
 
-def naming_service_down(options):
+def naming_service_down(options: str) -> bool:
     """True when the options name the naming service by a corbaloc address
     whose port takes no connection (nothing listens there)."""
     match = re.search(r"corbaloc:(?:iiop)?:(?:[\d.]+@)?([\w.\-]+):(\d+)/", options)
@@ -145,7 +161,7 @@ def naming_service_down(options):
         return True
 
 
-def report(command, failure):
-    """Prints a Failure as the command's one error line; gives exit code 2."""
-    print("zl %s: %s" % (command, failure), file=sys.stderr)
-    return 2
+def report(command: str, failure: Failure) -> int:
+    """Prints a Failure as the command's one error line; gives errors.SERVER."""
+    errors.error(command, str(failure))
+    return errors.SERVER

@@ -11,20 +11,26 @@ one record and one row at a time, whatever the file's size; they read the
 file twice when the tags must be known first (--csv, and --tags). --json
 and --plot gather the columns in memory.
 """
+import argparse
 import csv
+import datetime
 import io
 import json
 import math
 import sys
 import warnings
+from typing import IO, Dict, Iterable, Iterator, List, Optional, Tuple
 
-from zl_cli import logset_file, safe_text
+from zl_cli import errors, logset_file, safe_text
+from zl_cli.cli import open_input
+from zl_cli.record_file import FormatError, describe as describe_error
 
 
-def add_arguments(parser, command):
+def add_arguments(parser: argparse.ArgumentParser, command: str) -> None:
     parser.epilog = ("Exit status: 0 when the whole file was decoded (and the plot written); "
-                     "1 for a truncated or corrupt file (what is whole is still shown) or "
-                     "a plot that could not be made.")
+                     "1 when there was nothing to plot or the plot could not be drawn; 3 for "
+                     "a file that cannot be read or written, is empty, is not a log set "
+                     "file, or is truncated or corrupt (what is whole is still shown).")
     parser.add_argument("file", metavar="FILE", help="the log set file")
     out = parser.add_mutually_exclusive_group()
     out.add_argument("--csv", action="store_true",
@@ -32,24 +38,24 @@ def add_arguments(parser, command):
     out.add_argument("--json", action="store_true",
                      help="print the tags over time as JSON")
     parser.add_argument("--plot", metavar="PNG", help="draw the tags against time into PNG")
+    parser.add_argument("--clock", action="store_true",
+                        help="with --plot: the time axis in local clock time (default: "
+                             "seconds since the start of the file's first log)")
     parser.add_argument("--tags", metavar="T1,T2",
                         help="the tags to export or plot, in this order (default: all)")
 
 
-def main(args):
-    try:
-        f = open(args.file, "rb")
-    except OSError as e:
-        print("zl logset: cannot read %s: %s" % (safe_text.terminal(args.file), e.strerror or e),
-              file=sys.stderr)
-        return 1
+def main(args: argparse.Namespace) -> int:
+    f = open_input("logset", args.file)
+    if f is None:
+        return errors.FILE
     with f:
         if not f.seekable():  # a pipe: keep it, it is read more than once
             f = io.BytesIO(f.read())
         return _run(args, f)
 
 
-def _run(args, f):
+def _run(args: argparse.Namespace, f: IO[bytes]) -> int:
     out = sys.stdout
     reader = Reader(f)
     if not (args.csv or args.json or args.plot):
@@ -57,18 +63,19 @@ def _run(args, f):
         return reader.report(args.file)
     wanted = [t.strip() for t in args.tags.split(",") if t.strip()] if args.tags else []
     tags = reader.resolve(wanted) if wanted else reader.tags()
-    status = 0
+    status = errors.OK
     if args.csv:
         print_csv(tags, logset_file.rows(reader.records(), tags), out)
     s = None
     if args.json or args.plot:
         s = logset_file.series(reader.records(), tags)
-    if args.json:
+    if args.json and s is not None:
         print_json(reader.logs, s, out)
-    problem = _plot(s, args) if args.plot else None
+    started = reader.logs[0]["started"] if args.clock and reader.logs else None
+    problem = _plot(s, args, started) if args.plot and s is not None else None
     if reader.error is None and problem is not None:
-        print("zl logset: " + problem, file=sys.stderr)
-        status = 1
+        errors.error("logset", problem[1])
+        status = problem[0]
     # A damaged file is the one error told: what the plot lacks follows from it.
     return max(status, reader.report(args.file))
 
@@ -77,13 +84,13 @@ class Reader:
     """The records of one open log set file, read as often as needed from
     its start; remembers the first format error and the file's logs."""
 
-    def __init__(self, f):
+    def __init__(self, f: IO[bytes]) -> None:
         self.f = f
         self.start = f.tell()
-        self.error = None
-        self.logs = []  # name, start time and offset of each "_HD_" record
+        self.error: Optional[FormatError] = None
+        self.logs: List[dict] = []  # name, start time and offset of each "_HD_" record
 
-    def records(self):
+    def records(self) -> Iterator[logset_file.Record]:
         self.f.seek(self.start)
         self.logs = []
         try:
@@ -94,17 +101,17 @@ class Reader:
         except logset_file.FormatError as e:
             self.error = e
 
-    def tags(self):
+    def tags(self) -> List[str]:
         """Every tag of the file, in the order each first appears."""
         return logset_file.tag_names(self.records())
 
-    def resolve(self, wanted):
+    def resolve(self, wanted: List[str]) -> List[str]:
         """The names of the file meant by `wanted`, in its order, each once.
         Scenario lines are upper case, and so are most tag names: a name the
         file does not hold as given is matched without regard to case (its
         first such tag). Holds only the wanted names, whatever the file."""
         exact = {t: False for t in wanted}
-        folded = {t.upper(): None for t in wanted}
+        folded: dict = {t.upper(): None for t in wanted}
         for r in self.records():
             if r.kind[:4] != "_TA_" or not r.text:
                 continue
@@ -116,35 +123,39 @@ class Reader:
         names = [t if exact[t] else (folded[t.upper()] or t) for t in wanted]
         return list(dict.fromkeys(names))
 
-    def report(self, name):
-        """Tells of a format error on standard error: 1 after one, else 0."""
+    def report(self, name: str) -> int:
+        """Tells of a format error on standard error: errors.FILE after one,
+        else errors.OK."""
         if self.error is None:
-            return 0
-        sys.stdout.flush()
-        print("zl logset: %s: %s at offset %d; %d whole record(s) before it"
-              % (safe_text.terminal(name), self.error.reason, self.error.offset,
-                 self.error.whole), file=sys.stderr)
-        return 1
+            return errors.OK
+        text = describe_error(self.error, "log set")
+        if not self.error.foreign:
+            text += "; %d whole record(s) before it" % self.error.whole
+        errors.error("logset", "%s: %s" % (safe_text.terminal(name), text))
+        return errors.FILE
 
 
-def _plot(s, args):
-    """Draws the plot; gives None, or why it was not made."""
+def _plot(s: logset_file.Series, args: argparse.Namespace,
+          started: Optional[int]) -> Optional[Tuple[int, str]]:
+    """Draws the plot; gives None, or the exit status and why it was not made."""
     if not any(_drawable(v) for tag in s.tags for v in s.values[tag]):
-        return "nothing to plot: no values of %s in %s" % (
+        return errors.NEGATIVE, "nothing to plot: no values of %s in %s" % (
             safe_text.terminal(",".join(s.tags) or "any tag"), safe_text.terminal(args.file))
     try:
-        plot(s, args.plot, title=args.file)
+        plot(s, args.plot, title=args.file, started=started)
     except ImportError:
-        return "--plot needs matplotlib (Debian: python3-matplotlib)"
+        return errors.NEGATIVE, "--plot needs matplotlib (Debian: python3-matplotlib)"
     except OSError as e:
-        return "cannot write %s: %s" % (safe_text.terminal(args.plot), e.strerror or e)
+        return errors.FILE, "cannot write %s: %s" % (safe_text.terminal(args.plot),
+                                                    e.strerror or e)
     except Exception as e:  # noqa: BLE001 (matplotlib gives up on some data, e.g. a
         # range wider than the largest double, with errors of its own kinds)
-        return "cannot draw %s: %s: %s" % (safe_text.terminal(args.plot), type(e).__name__, e)
+        return errors.NEGATIVE, "cannot draw %s: %s: %s" % (safe_text.terminal(args.plot),
+                                                           type(e).__name__, e)
     return None
 
 
-def describe(r):
+def describe(r: logset_file.Record) -> str:
     """The record's line; the codes of the two records that have none."""
     kind = r.kind[:4]
     if kind == "_FO_":
@@ -155,25 +166,28 @@ def describe(r):
     return safe_text.terminal(logset_file.render(r))
 
 
-def print_records(records, out):
-    out.write("%8s  %-4s  %10s  %s\n" % ("OFFSET", "KIND", "MS", "LINE"))
-    for r in records:
+def print_records(records: Iterable[logset_file.Record], out: IO[str]) -> None:
+    """The listing; its header comes with the first record, so that a file
+    of another kind shows only its error."""
+    for index, r in enumerate(records):
+        if index == 0:
+            out.write("%8s  %-4s  %10s  %s\n" % ("OFFSET", "KIND", "MS", "LINE"))
         out.write("%8d  %-4s  %10d  %s\n" % (r.offset, safe_text.terminal(r.kind), r.elapsed_ms,
                                             describe(r)))
 
 
-def _cell(value):
+def _cell(value: Optional[float]) -> str:
     return "" if value is None else repr(value)
 
 
-def print_csv(tags, rows, out):
+def print_csv(tags: List[str], rows: Iterable[logset_file.Row], out: IO[str]) -> None:
     w = csv.writer(out, lineterminator="\n")
     w.writerow(["time"] + [safe_text.terminal(t) for t in tags])
     for t, values in rows:
         w.writerow(["%.3f" % t] + [_cell(v) for v in values])
 
 
-def print_json(logs, s, out):
+def print_json(logs: List[dict], s: logset_file.Series, out: IO[str]) -> None:
     """Strict JSON: a value JSON has no number for is a string (json_number)."""
     number = safe_text.json_number
     values = {tag: [number(v) for v in column] for tag, column in s.values.items()}
@@ -182,38 +196,77 @@ def print_json(logs, s, out):
     out.write("\n")
 
 
-def plot(s, path, title=""):
-    """Draws each tag as a step line (a value holds until its next record)."""
+SAME_AXIS_SPAN = 10.0  # tags whose value spans differ by at most this share one axis
+
+
+def axis_groups(s: logset_file.Series) -> List[List[str]]:
+    """The tags drawn on each axis, top to bottom: all on one axis when their
+    value spans differ by a factor of SAME_AXIS_SPAN at most (they read well
+    together), else one axis per tag (a level of 2 m beside a flow of
+    500 m3/h would be a flat line). Tags without a drawable value are left
+    out."""
+    spans: Dict[str, float] = {}
+    for tag in s.tags:
+        values = [v for v in s.values[tag] if v is not None and math.isfinite(v)]
+        if values:
+            spans[tag] = max(max(values) - min(values), abs(max(values)), abs(min(values)))
+    if not spans:
+        return []
+    positive = [v for v in spans.values() if v > 0] or [1.0]
+    if max(positive) <= SAME_AXIS_SPAN * min(positive):
+        return [list(spans)]
+    return [[tag] for tag in spans]
+
+
+def plot(s: logset_file.Series, path: str, title: str = "",
+         started: Optional[int] = None) -> None:
+    """Draws each tag as a step line (a value holds until its next record),
+    with a legend, on the axes of axis_groups sharing the time axis. The
+    time axis is seconds since the file's first log, or the local clock
+    time when `started` (that log's start, seconds since 1970) is given."""
     import matplotlib
     matplotlib.use("Agg")
-    from matplotlib import pyplot
+    from matplotlib import dates, pyplot
 
-    def text(t):  # a "$" would start matplotlib's math notation
+    def text(t: str) -> str:  # a "$" would start matplotlib's math notation
         return safe_text.terminal(t).replace("$", r"\$")
 
-    figure, axes = pyplot.subplots(figsize=(9, 4.5), dpi=100)
+    groups = axis_groups(s)
+    height = max(4.5, min(2.2 * len(groups), 30.0))
+    figure, axes_list = pyplot.subplots(len(groups), 1, sharex=True, squeeze=False,
+                                        figsize=(9, height), dpi=100)
     try:
         with warnings.catch_warnings():
             # A range near the largest double overflows the tick arithmetic,
             # which only warns, in many lines on standard error.
             warnings.simplefilter("ignore", RuntimeWarning)
-            for tag in s.tags:
-                points = [(t, v) for t, v in zip(s.times, s.values[tag]) if _drawable(v)]
-                if points:
-                    xs, ys = zip(*points)
-                    axes.step(xs, ys, where="post", label=text(tag))
-            axes.set_xlabel("time (s)")
-            axes.set_ylabel("value")
+            colour = 0  # each tag its own colour, also across axes
+            for axes, group in zip(axes_list[:, 0], groups):
+                for tag in group:
+                    points = [(t, v) for t, v in zip(s.times, s.values[tag]) if _drawable(v)]
+                    xs: list = [t for t, _ in points]
+                    if started is not None:
+                        xs = [datetime.datetime.fromtimestamp(started + t) for t in xs]
+                    axes.step(xs, [v for _, v in points], where="post", label=text(tag),
+                              color="C%d" % (colour % 10))
+                    colour += 1
+                axes.set_ylabel(text(group[0]) if len(group) == 1 else "value")
+                axes.grid(True, alpha=0.3)
+                axes.legend(loc="best")
+            bottom = axes_list[-1, 0]
+            if started is not None:
+                bottom.xaxis.set_major_formatter(dates.DateFormatter("%H:%M:%S"))
+                bottom.set_xlabel("clock time")
+            else:
+                bottom.set_xlabel("time (s)")
             if title:
-                axes.set_title(text(title))
-            axes.grid(True, alpha=0.3)
-            axes.legend(loc="best")
+                axes_list[0, 0].set_title(text(title))
             figure.tight_layout()
             figure.savefig(path, format="png")
     finally:
         pyplot.close(figure)
 
 
-def _drawable(value):
+def _drawable(value: Optional[float]) -> bool:
     """A value a plot can show: NaN, infinities and missing values are gaps."""
     return value is not None and math.isfinite(value)

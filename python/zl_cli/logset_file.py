@@ -8,15 +8,18 @@ open file one at a time, so a file of any size is read in bounded memory; it
 stops at the first record that is not whole or not well formed with a
 FormatError that names the record's offset, after every record before it.
 `rows` turns records into one row per moment with every tag's value, also
-one at a time.
+one at a time. `LogSet` is the same for a file named by its path, with
+`to_dataframe` for pandas (docs/readers.md).
 """
 import math
+import os
 import struct
 import time
 from dataclasses import dataclass
-from typing import List
+from typing import (IO, TYPE_CHECKING, Any, Dict, Iterable, Iterator, List, Optional,
+                    Sequence, Tuple, Union)
 
-from zl_cli.record_file import PIECE, FormatError, read_exact
+from zl_cli.record_file import PIECE, EmptyFile, FormatError, read_exact
 
 PREFIX = 8          # kind and length
 FIXED = 25          # counted by the length: ms, two values, mode, text's zero
@@ -31,8 +34,15 @@ MODE_READ_FAILED = 0x40000000
 FORMATS = {0: "column", 1: "row", 2: "binary"}
 
 
+if TYPE_CHECKING:
+    import pandas
+
+Row = Tuple[float, List[Optional[float]]]  # seconds, a value or None per tag
+
+
 @dataclass
 class Record:
+    """One record of a log set file, as docs/log-set-file.md lays it out."""
     offset: int
     kind: str
     elapsed_ms: int
@@ -42,13 +52,13 @@ class Record:
     text: str
 
 
-def read_records(f):
+def read_records(f: IO[bytes]) -> Iterator[Record]:
     """Yields the Records of the log set file `f` (open for binary reading)
     from its current position, one at a time; raises FormatError at the
     first bad record. Holds at most one chunk and one record in memory."""
     buf = b""
     pos = 0          # where the next record starts in buf
-    base = 0         # the file offset of buf[0]
+    base = 0         # the offset of buf[0] from where reading began
     whole = 0
     eof = False
     while True:
@@ -66,6 +76,8 @@ def read_records(f):
         if avail < need:
             if eof:
                 if avail == 0:
+                    if base + pos == 0:
+                        raise EmptyFile()
                     return
                 if avail < PREFIX + FIXED:
                     raise FormatError("truncated record (%d of at least %d bytes)"
@@ -89,7 +101,7 @@ def read_records(f):
         pos += need
 
 
-def format_fixed(value, decimals=6):
+def format_fixed(value: float, decimals: int = 6) -> str:
     """A number as the library writes it in record lines: `decimals` places,
     rounded half away from zero on 17 significant digits, trailing zeros
     trimmed down to one place ("50.0", "1.25", "-0.0"). "***" when not
@@ -128,12 +140,12 @@ def format_fixed(value, decimals=6):
     return text[:max(len(text.rstrip("0")), dot + 2, 3)]
 
 
-def format_elapsed(ms):
+def format_elapsed(ms: int) -> str:
     """"%6ld:%02ld.%03ld": minutes, seconds, milliseconds."""
     return "%6d:%02d.%03d" % (ms // 60000, (ms // 1000) % 60, ms % 1000)
 
 
-def calendar_text(seconds):
+def calendar_text(seconds: float) -> str:
     """The 24-character local date text of a time in seconds since 1970."""
     try:
         return time.ctime(seconds)
@@ -141,7 +153,7 @@ def calendar_text(seconds):
         return "??? ??? ?? ??:??:?? ????"
 
 
-def render(r):
+def render(r: Record) -> str:
     """The record's text line without its line end; "" for _FO_ and _DE_."""
     ts = format_elapsed(r.elapsed_ms)
     kind = r.kind[:4]
@@ -176,17 +188,17 @@ def render(r):
     return line[:130]  # the library's lines hold at most 132 characters with "\r\n"
 
 
-def tag_names(records):
+def tag_names(records: Iterable[Record]) -> List[str]:
     """The tags the records write, in the order each first appears. (A
     "_TA_" record without a name is a constant: no tag.)"""
-    seen = {}
+    seen: Dict[str, None] = {}
     for r in records:
         if r.kind[:4] == "_TA_" and r.text and r.text not in seen:
             seen[r.text] = None
     return list(seen)
 
 
-def rows(records, tags):
+def rows(records: Iterable[Record], tags: Sequence[str]) -> Iterator[Row]:
     """Yields (seconds, [value or None per tag of `tags`]): one row per
     moment at which the records wrote tags, each tag's value held until its
     next record. Streams: holds one value per tag.
@@ -197,13 +209,13 @@ def rows(records, tags):
     read leaves the tag empty from then on until its next good record. Every
     write of tags makes a row, also one of tags not in `tags`.
     """
-    column = {}
+    column: Dict[str, int] = {}
     for i, tag in enumerate(tags):
         column.setdefault(tag, i)
-    current = [None] * len(tags)
-    first_start = None
+    current: List[Optional[float]] = [None] * len(tags)
+    first_start: Optional[int] = None
     log_start = 0
-    pending = None  # the time of the write whose records are being taken
+    pending: Optional[float] = None  # the time of the write whose records are being taken
     for r in records:
         kind = r.kind[:4]
         if kind == "_HD_":
@@ -215,10 +227,10 @@ def rows(records, tags):
             if pending is not None and t != pending:
                 yield pending, list(current)
             pending = t
-            i = column.get(r.text)
-            if i is not None:
+            index = column.get(r.text)
+            if index is not None:
                 bad = r.mode & (MODE_NOT_FOUND | MODE_READ_FAILED)
-                current[i] = None if bad else r.value
+                current[index] = None if bad else r.value
     if pending is not None:
         yield pending, list(current)
 
@@ -228,15 +240,87 @@ class Series:
     """The tags of a file over time, held in memory (for a plot)."""
     tags: List[str]
     times: List[float]
-    values: dict  # tag -> list of float or None, one per time
+    values: Dict[str, List[Optional[float]]]  # tag -> a value or None per time
 
 
-def series(records, tags):
+def series(records: Iterable[Record], tags: Sequence[str]) -> Series:
     """`rows` gathered into one list per tag."""
-    times = []
-    columns = [[] for _ in tags]
+    times: List[float] = []
+    columns: List[List[Optional[float]]] = [[] for _ in tags]
     for t, row in rows(records, tags):
         times.append(t)
         for column, value in zip(columns, row):
             column.append(value)
     return Series(list(tags), times, dict(zip(tags, columns)))
+
+
+@dataclass
+class Log:
+    """One log of a file: a log set enabled, from its "_HD_" record on."""
+    name: str
+    started: int      # seconds since 1970
+    offset: int       # of its "_HD_" record
+
+
+class LogSet:
+    """A log set file named by its path: its records, its logs, its tags and
+    their values over time. Every method reads the file again from its
+    start, one record at a time, so a file of any size costs little memory
+    (but `series` and `to_dataframe`, which hold the columns). Each raises
+    OSError when the file cannot be read and FormatError (EmptyFile for an
+    empty file) at the first bad record, after yielding the good ones."""
+
+    def __init__(self, path: Union[str, "os.PathLike[str]"]) -> None:
+        self.path = os.fspath(path)
+
+    def records(self) -> Iterator[Record]:
+        """Every record, in the file's order."""
+        with open(self.path, "rb") as f:
+            yield from read_records(f)
+
+    def logs(self) -> List[Log]:
+        """The logs of the file, in its order."""
+        return [Log(r.text, r.mode, r.offset) for r in self.records() if r.kind[:4] == "_HD_"]
+
+    def tags(self) -> List[str]:
+        """Every tag the file writes, in the order each first appears."""
+        return tag_names(self.records())
+
+    def lines(self) -> Iterator[str]:
+        """The text line of each record, as the library renders it ("" for
+        "_FO_" and "_DE_")."""
+        return (render(r) for r in self.records())
+
+    def rows(self, tags: Optional[Sequence[str]] = None) -> Iterator[Row]:
+        """One row per moment at which tags were written (see `rows`);
+        every tag of the file when `tags` is None."""
+        return rows(self.records(), self.tags() if tags is None else tags)
+
+    def series(self, tags: Optional[Sequence[str]] = None) -> Series:
+        """The rows as one list per tag."""
+        return series(self.records(), self.tags() if tags is None else tags)
+
+    def to_dataframe(self, tags: Optional[Sequence[str]] = None,
+                     clock: bool = False) -> "pandas.DataFrame":
+        """The tags over time as a pandas DataFrame: one column per tag (a
+        float, NaN where a tag was not written yet or not read), one row per
+        moment, indexed by seconds since the start of the file's first log
+        (index "seconds"), or with `clock` by the UTC time of each row
+        (index "time", a DatetimeIndex). Needs pandas (Debian
+        python3-pandas): raises ImportError with that hint without it."""
+        try:
+            import pandas
+        except ImportError as e:
+            raise ImportError("LogSet.to_dataframe needs pandas (Debian: python3-pandas; "
+                              "pip: pandas)") from e
+        s = self.series(tags)
+        data: Dict[str, Any] = {
+            tag: pandas.array([math.nan if v is None else v for v in s.values[tag]],
+                              dtype="float64") for tag in s.tags}
+        index: Any = pandas.Index(s.times, dtype="float64", name="seconds")
+        if clock:
+            logs = self.logs()
+            start = logs[0].started if logs else 0
+            index = pandas.to_datetime([start + t for t in s.times], unit="s", utc=True)
+            index.name = "time"
+        return pandas.DataFrame(data, index=index, columns=list(s.tags))

@@ -11,44 +11,56 @@ case. Runs are judged by testlog.judge, the rule `zl run` uses too.
 Texts from the log are written with the characters XML 1.0 does not allow
 escaped (safe_text.xml), so the reports are well-formed whatever the log holds.
 
+The HTML page shows every check in the order of the log, with the comments
+and the subtests ("@" lines) that structure the run, indented by nest level.
+
 Exit status: 0 when the reports were written (1 with --fail-on-failure when
-a run did not pass), 1 when the log cannot be read or a report cannot be
-written.
+a run did not pass), 2 for bad arguments, 3 when the log cannot be read,
+is empty or is no test log, or a report cannot be written.
 """
+import argparse
 import html
 import os
-import sys
 import xml.etree.ElementTree as ET
+from typing import Callable, Dict, List, Optional
 
-from zl_cli import safe_text, testlog
+from zl_cli import errors, safe_text, testlog
 
 
-def add_arguments(parser, command):
-    parser.epilog = ("Exit status: 0 when the reports were written; 1 when the log cannot be "
-                     "read or a report written, or with --fail-on-failure when the log holds "
-                     "a run that did not pass (a failure, an error, an abort); 2 for bad "
-                     "arguments.")
+def add_arguments(parser: argparse.ArgumentParser, command: str) -> None:
+    parser.epilog = ("Exit status: 0 when the reports were written; 1 with --fail-on-failure "
+                     "when a reported run did not pass (a failure, an error, an abort); 2 for "
+                     "bad arguments; 3 when the log cannot be read, is empty or holds no run, "
+                     "or a report cannot be written.")
     parser.add_argument("testlog", metavar="TESTLOG", help="the test log (.tlg) to report on")
     parser.add_argument("--junit", metavar="FILE", help="write a JUnit XML report to FILE")
     parser.add_argument("--html", metavar="FILE", help="write an HTML report to FILE")
     parser.add_argument("--fail-on-failure", action="store_true",
-                        help="exit 1 when a run of the log did not pass")
+                        help="exit 1 when a reported run did not pass")
+    parser.add_argument("--last", action="store_true",
+                        help="report only the last run of the log")
 
 
-def main(args):
+def main(args: argparse.Namespace) -> int:
     if not args.junit and not args.html:
-        print("zl report: give --junit FILE, --html FILE or both", file=sys.stderr)
-        return 2
+        args.parser.error("give --junit FILE, --html FILE or both")
     shown = safe_text.terminal(args.testlog)
     try:
-        log = testlog.read(args.testlog)
+        with open(args.testlog, "rb") as f:
+            data = f.read()
     except OSError as e:
-        print("zl report: cannot read %s: %s" % (shown, e.strerror or e), file=sys.stderr)
-        return 1
+        errors.error("report", "cannot read %s: %s" % (shown, e.strerror or e))
+        return errors.FILE
+    if not data:
+        errors.error("report", "%s: empty file" % shown)
+        return errors.FILE
+    log = testlog.parse(data)
     if not log.sections:
-        print("zl report: %s holds no run (no \"Starting test\" line)" % shown,
-              file=sys.stderr)
-        return 1
+        errors.error("report", "%s: not a test log: it holds no run (no \"Starting test\" line)"
+                     % shown)
+        return errors.FILE
+    if args.last:
+        log.sections = log.sections[-1:]
     totals = count(log.sections)
     try:
         if args.junit:
@@ -56,18 +68,18 @@ def main(args):
         if args.html:
             write_html(log, args.testlog, args.html)
     except OSError as e:
-        print("zl report: cannot write %s: %s"
-              % (safe_text.terminal(str(e.filename)), e.strerror or e), file=sys.stderr)
-        return 1
+        errors.error("report", "cannot write %s: %s"
+                     % (safe_text.terminal(str(e.filename)), e.strerror or e))
+        return errors.FILE
     print("%s: %d run(s), %d check(s), %d failure(s), %d error(s)"
           % (shown, len(log.sections), totals["tests"], totals["failures"],
              totals["errors"]))
     if args.fail_on_failure and not all(testlog.judge(s).passed for s in log.sections):
-        return 1
-    return 0
+        return errors.NEGATIVE
+    return errors.OK
 
 
-def count(sections):
+def count(sections: List[testlog.Section]) -> Dict[str, int]:
     totals = {"tests": 0, "failures": 0, "errors": 0}
     for s in sections:
         for c in s.cases:
@@ -79,15 +91,15 @@ def count(sections):
     return totals
 
 
-def _suite_name(section):
+def _suite_name(section: testlog.Section) -> str:
     return "%s (line %d)" % (section.title, section.lineno)
 
 
-def _case_name(case):
+def _case_name(case: testlog.Case) -> str:
     return "%s at %s" % (case.name, case.stamp)
 
 
-def write_junit(log, source, path):
+def write_junit(log: testlog.TestLog, source: str, path: str) -> None:
     x = safe_text.xml
     root = ET.Element("testsuites", name=x(os.path.basename(source)))
     grand = count(log.sections)
@@ -130,11 +142,35 @@ tr.passed td.o{color:#176117}tr.failure{background:#fde8e8}tr.failure td.o{color
 tr.error{background:#fff4d6}tr.error td.o{color:#8a5a00}
 .summary span{margin-right:1.5em}.bad{color:#a01010;font-weight:bold}
 code{font-family:monospace;white-space:pre-wrap}
+tr.comment td{color:#555;font-style:italic;background:#fafafa}
+tr.subtest td{background:#e8eef8;font-weight:bold}
 """
+_INDENT_EM = 1.5  # the indent of one nest level in the check column
 
 
-def write_html(log, source, path):
-    def e(text):
+def _html_row(item: object, e: Callable[[str], str]) -> str:
+    """One row of a run's table: a check, a comment or a subtest's line."""
+    if isinstance(item, testlog.Case):
+        pad = "padding-left:%.1fem" % (0.5 + _INDENT_EM * item.level)
+        return ("<tr class=\"%s\"><td class=\"n\">%s</td><td class=\"n\">%d</td>"
+                "<td class=\"o\">%s</td><td style=\"%s\">%s</td><td><code>%s</code></td></tr>"
+                % (item.outcome, e(item.stamp), item.lineno, item.outcome, pad, e(item.name),
+                   e(item.text)))
+    assert isinstance(item, testlog.Note)
+    if item.kind == "comment":
+        pad = "padding-left:%.1fem" % (0.5 + _INDENT_EM * item.level)
+        return ("<tr class=\"comment\"><td class=\"n\">%s</td><td class=\"n\">%d</td>"
+                "<td></td><td colspan=\"2\" style=\"%s\"># %s</td></tr>"
+                % (e(item.stamp), item.lineno, pad, e(item.text)))
+    pad = "padding-left:%.1fem" % (0.5 + _INDENT_EM * (item.level - 1))
+    word = "started" if item.kind == "subtest started" else "finished"
+    return ("<tr class=\"subtest\"><td class=\"n\">%s</td><td class=\"n\">%d</td>"
+            "<td></td><td colspan=\"2\" style=\"%s\">subtest %s %s (nest level %d)</td></tr>"
+            % (e(item.stamp), item.lineno, pad, e(item.text), word, item.level))
+
+
+def write_html(log: testlog.TestLog, source: str, path: str) -> None:
+    def e(text: str) -> str:
         return html.escape(safe_text.xml(text))
 
     grand = count(log.sections)
@@ -154,20 +190,18 @@ def write_html(log, source, path):
         out.append(_summary(None, totals))
         if not s.cases:
             out.append("<p>No checks.</p>")
+        if not s.cases and not s.notes:
             continue
         out.append("<table><tr><th>Time</th><th>Line</th><th>Result</th><th>Check</th>"
                    "<th>Test log text</th></tr>")
-        for c in s.cases:
-            out.append("<tr class=\"%s\"><td class=\"n\">%s</td><td class=\"n\">%d</td>"
-                       "<td class=\"o\">%s</td><td>%s</td><td><code>%s</code></td></tr>"
-                       % (c.outcome, e(c.stamp), c.lineno, c.outcome, e(c.name), e(c.text)))
+        out.extend(_html_row(item, e) for item in s.lines())
         out.append("</table>")
     out.append("</body></html>")
     with open(path, "w", encoding="utf-8") as f:
         f.write("\n".join(out) + "\n")
 
 
-def _summary(runs, totals):
+def _summary(runs: Optional[int], totals: Dict[str, int]) -> str:
     parts = []
     if runs is not None:
         parts.append("<span>%d run(s)</span>" % runs)

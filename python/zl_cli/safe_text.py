@@ -12,6 +12,7 @@ reads as before; the escapes are for reading, not for decoding.
 """
 import math
 import re
+from typing import Optional, Union
 
 # Control characters (C0 but TAB, DEL, C1), lone surrogates (from names that
 # are not UTF-8), and the line separators and bidirectional controls that
@@ -25,26 +26,26 @@ _TERMINAL_UNSAFE = re.compile(
 _XML_UNSAFE = re.compile("[\x00-\x08\x0b\x0c\x0e-\x1f\x7f-\x9f\ud800-\udfff\ufffe\uffff]")
 
 
-def _escape(match):
+def _escape(match: "re.Match[str]") -> str:
     code = ord(match.group())
     if code < 0x100:
         return "\\x%02x" % code
     return "\\u%04x" % code
 
 
-def terminal(text):
+def terminal(text: str) -> str:
     """`text` with every character that would act on a terminal written as
     an escape; TAB is kept (columns are the caller's business)."""
     return _TERMINAL_UNSAFE.sub(_escape, text)
 
 
-def xml(text):
+def xml(text: str) -> str:
     """`text` with every character XML 1.0 does not allow written as an
     escape, so that the document stays well-formed."""
     return _XML_UNSAFE.sub(_escape, text)
 
 
-def json_number(value):
+def json_number(value: Optional[float]) -> Union[None, float, str]:
     """A float as strict JSON takes it: the number, or for a value JSON has
     no number for the string "NaN", "Infinity" or "-Infinity" (the spellings
     JavaScript's Number() and Python's float() read back). None stays None."""

@@ -7,16 +7,34 @@
   zl set TAG VALUE     writes the engineering-unit value, shows the result
 
 Exit status: 0; 1 when a tag is unknown or was not written (or ls matched
-nothing); 2 for usage and connection errors.
+nothing); 2 for usage errors (an invalid pattern); 4 when the naming service
+or the database cannot be reached.
 """
+import argparse
+import re
 import sys
+from typing import IO, TYPE_CHECKING, List, Sequence
 
-from zl_cli import connection
+from zl_cli import connection, errors
+
+if TYPE_CHECKING:
+    import zl
 
 
-def add_arguments(parser, command):
+def pattern_text(pattern: str) -> str:
+    """Checks a PATTERN as the parser reads it: a usage error when it is not
+    a regular expression (the server would match nothing, silently)."""
+    try:
+        re.compile(pattern)
+    except re.error as e:
+        raise argparse.ArgumentTypeError("invalid pattern %r: %s" % (pattern, e)) from None
+    return pattern
+
+
+def add_arguments(parser: argparse.ArgumentParser, command: str) -> None:
     if command == "ls":
         parser.add_argument("pattern", metavar="PATTERN", nargs="?", default="",
+                            type=pattern_text,
                             help="a regular expression matched against tag names, "
                                  "any case (default: every tag)")
     elif command == "get":
@@ -28,11 +46,11 @@ def add_arguments(parser, command):
     connection.add_arguments(parser)
 
 
-def format_value(value):
+def format_value(value: float) -> str:
     return "%.6g" % value
 
 
-def print_table(rows, out):
+def print_table(rows: Sequence[Sequence[str]], out: IO[str]) -> None:
     """Rows of columns, each column padded to its widest cell."""
     if not rows:
         return
@@ -42,43 +60,42 @@ def print_table(rows, out):
         out.write("  ".join(cells).rstrip() + "\n")
 
 
-def list_tags(client, pattern, out):
+def list_tags(client: "zl.Client", pattern: str, out: IO[str]) -> int:
     names = [n for n in client.searchtags(pattern, "Tags").split(",") if n]
     if not names:
-        print("zl ls: no tag matches %r" % pattern, file=sys.stderr)
-        return 1
+        errors.error("ls", "no tag matches %r" % pattern)
+        return errors.NEGATIVE
     rows = [(r["tagname"], r["type"], r["mode"], format_value(r["value"]))
             for r in client.multipve(names)]
     print_table(rows, out)
-    return 0
+    return errors.OK
 
 
-def get_tags(client, tags, out):
-    rows, status = [], 0
+def get_tags(client: "zl.Client", tags: List[str], out: IO[str]) -> int:
+    rows, status = [], errors.OK
     for tag in tags:
         if not client.tagexists(tag):
-            print("zl get: unknown tag %s" % tag, file=sys.stderr)
-            status = 1
+            errors.error("get", "unknown tag %s" % tag)
+            status = errors.NEGATIVE
             continue
         rows.append((tag, format_value(client.pve(tag)), client.pvestr(tag), client.tagmode(tag)))
     print_table(rows, out)
     return status
 
 
-def set_tag(client, tag, value, out):
+def set_tag(client: "zl.Client", tag: str, value: float, out: IO[str]) -> int:
     if not client.tagexists(tag):
-        print("zl set: unknown tag %s" % tag, file=sys.stderr)
-        return 1
+        errors.error("set", "unknown tag %s" % tag)
+        return errors.NEGATIVE
     if client.setpve(tag, value) < 1:
-        print("zl set: %s was not written (see the library's log with -v)" % tag,
-              file=sys.stderr)
-        return 1
+        errors.error("set", "%s was not written (see the library's log with -v)" % tag)
+        return errors.NEGATIVE
     print_table([(tag, format_value(client.pve(tag)), client.pvestr(tag),
                   client.tagmode(tag))], out)
-    return 0
+    return errors.OK
 
 
-def main(args):
+def main(args: argparse.Namespace) -> int:
     try:
         client = connection.connect(args)
     except connection.Failure as failure:

@@ -12,40 +12,48 @@ that has none (the checksum is taken after that, since a line end is data).
 
 `zl verify` checks scenario files against their stored checksum (valid,
 altered or unsigned) and every run section of a test log (a file ending in
-".tlg", or beginning with a run's "Starting test" line) against the signature written when the run ended. Exit status 0 only
-when everything checked is valid.
-"""
-import os
-import sys
-import tempfile
+".tlg", or beginning with a run's "Starting test" line) against the
+signature written when the run ended.
 
-from zl_cli import safe_text, testlog
+Exit status: 0 when every file was signed, or everything checked is valid;
+1 when a file is altered or unsigned, or a test log was given to sign; 3
+when a file cannot be read or written (over 1: a file problem is told
+first).
+"""
+import argparse
+import os
+import tempfile
+from typing import List, Optional, Tuple
+
+from zl_cli import errors, safe_text, testlog
 
 CHECK = testlog.CHECK_PREFIX
 
 
-def add_arguments(parser, command):
+def add_arguments(parser: argparse.ArgumentParser, command: str) -> None:
     if command == "sign":
-        parser.epilog = "Exit status: 0 when every file was signed, else 1."
+        parser.epilog = ("Exit status: 0 when every file was signed; 1 when a test log was "
+                         "given; 3 when a file cannot be read or written.")
         parser.add_argument("files", metavar="FILE", nargs="+", help="scenario files to sign")
     else:
-        parser.epilog = "Exit status: 0 only when everything checked is valid, else 1."
+        parser.epilog = ("Exit status: 0 only when everything checked is valid; 1 when "
+                         "anything is altered or unsigned; 3 when a file cannot be read.")
         parser.add_argument("files", metavar="FILE", nargs="+",
                             help="scenario files, and test logs (.tlg)")
 
 
-def main(args):
+def main(args: argparse.Namespace) -> int:
     if args.command == "sign":
         return sign_files(args.files)
     return verify_files(args.files)
 
 
-def _checksum(data):
+def _checksum(data: bytes) -> str:
     import zl  # the extension module: the one digest the runs use
     return zl.checksum(data)
 
 
-def is_test_log(path, data=None):
+def is_test_log(path: str, data: Optional[bytes] = None) -> bool:
     """A test log: named ".tlg", or (given its bytes) beginning with a run's
     "Starting test" line, which no scenario statement looks like."""
     if path.lower().endswith(".tlg"):
@@ -56,11 +64,11 @@ def is_test_log(path, data=None):
     return testlog.is_starting_line(first)
 
 
-def _line_end(data):
+def _line_end(data: bytes) -> bytes:
     return b"\r\n" if b"\r\n" in data else b"\n"
 
 
-def signed_text(data):
+def signed_text(data: bytes) -> Tuple[bytes, str]:
     """The bytes of a scenario file with its check line written, and the sum."""
     lines = data.splitlines(keepends=True)
     if not any(line.startswith(CHECK) for line in lines):
@@ -78,7 +86,7 @@ def signed_text(data):
     return b"".join(out), sum_
 
 
-def _write_replacing(path, data):
+def _write_replacing(path: str, data: bytes) -> None:
     """Writes `data` to `path` through a new file renamed over it, keeping
     the file's permission bits, so a failed write leaves the old file."""
     directory = os.path.dirname(os.path.abspath(path))
@@ -95,31 +103,30 @@ def _write_replacing(path, data):
         raise
 
 
-def sign_files(paths):
-    status = 0
+def sign_files(paths: List[str]) -> int:
+    status = errors.OK
     for path in paths:
         try:
             with open(path, "rb") as f:
                 data = f.read()
             if is_test_log(path, data):
-                print("%s: not signed: a test log is signed by the run that writes it"
-                      % safe_text.terminal(path),
-                      file=sys.stderr)
-                status = 1
+                errors.error("sign", "%s: not signed: a test log is signed by the run that "
+                             "writes it" % safe_text.terminal(path))
+                status = max(status, errors.NEGATIVE)
                 continue
             new, sum_ = signed_text(data)
             if new != data:
                 _write_replacing(path, new)
         except OSError as e:
-            print("%s: not signed: %s" % (safe_text.terminal(path), e.strerror or e),
-                  file=sys.stderr)
-            status = 1
+            errors.error("sign", "%s: not signed: %s" % (safe_text.terminal(path),
+                                                         e.strerror or e))
+            status = errors.FILE
             continue
         print("%s: #$CHECK:%s" % (safe_text.terminal(path), sum_))
     return status
 
 
-def stored_checksum(data):
+def stored_checksum(data: bytes) -> Optional[str]:
     """The checksum of the file's last check line (the one a run keeps), or
     None when it has none."""
     stored = None
@@ -129,7 +136,7 @@ def stored_checksum(data):
     return stored
 
 
-def verify_scenario(data):
+def verify_scenario(data: bytes) -> Tuple[str, Optional[str], str]:
     """("valid" | "altered" | "unsigned", stored, computed)."""
     stored = stored_checksum(data)
     computed = _checksum(data)
@@ -138,7 +145,7 @@ def verify_scenario(data):
     return ("valid" if stored == computed else "altered"), stored, computed
 
 
-def verify_test_log(data):
+def verify_test_log(data: bytes) -> List[Tuple[int, str, str]]:
     """[(line, description, "valid" | "altered" | "unsigned")] for each section,
     then an "altered" entry for each line outside every section."""
     log = testlog.parse(data)
@@ -156,34 +163,39 @@ def verify_test_log(data):
     return results
 
 
-def verify_files(paths):
-    status = 0
+def verify_files(paths: List[str]) -> int:
+    status = errors.OK
     show = safe_text.terminal
+
+    def negative() -> None:
+        nonlocal status
+        status = max(status, errors.NEGATIVE)
+
     for path in paths:
         try:
             with open(path, "rb") as f:
                 data = f.read()
         except OSError as e:
-            print("%s: cannot read: %s" % (show(path), e.strerror or e))
-            status = 1
+            errors.error("verify", "cannot read %s: %s" % (show(path), e.strerror or e))
+            status = errors.FILE
             continue
         if is_test_log(path, data):
             results = verify_test_log(data)
             if not results:
                 print("%s: no run section" % show(path))
-                status = 1
+                negative()
             for lineno, what, verdict in results:
                 print("%s:%d: %s: %s" % (show(path), lineno, show(what), verdict))
                 if verdict != "valid":
-                    status = 1
+                    negative()
             continue
         verdict, stored, computed = verify_scenario(data)
         if verdict == "valid":
-            print("%s: valid (%s)" % (show(path), show(stored)))
+            print("%s: valid (%s)" % (show(path), show(stored or "")))
         elif verdict == "altered":
-            print("%s: altered (stored %s, computed %s)" % (show(path), show(stored), computed))
+            print("%s: altered (stored %s, computed %s)" % (show(path), show(stored or ""), computed))
         else:
             print("%s: unsigned (computed %s)" % (show(path), computed))
         if verdict != "valid":
-            status = 1
+            negative()
     return status

@@ -4,10 +4,12 @@ The file has no header, one record per tag: a u16 little-endian length (the
 name's length plus 1), the name and a zero byte, the value as a
 little-endian IEEE 754 double.
 """
+import os
 import struct
 from dataclasses import dataclass
+from typing import IO, Iterator, List, Union
 
-from zl_cli.record_file import FormatError
+from zl_cli.record_file import EmptyFile, FormatError
 
 _LENGTH = struct.Struct("<H")
 _VALUE = struct.Struct("<d")
@@ -15,12 +17,13 @@ _VALUE = struct.Struct("<d")
 
 @dataclass
 class Value:
+    """One stored tag value and the offset of its record."""
     offset: int
     name: str
     value: float
 
 
-def read_values(f):
+def read_values(f: IO[bytes]) -> Iterator[Value]:
     """Yields the Values of the file `f` (open for binary reading), one at a
     time; raises FormatError at a record cut short or malformed."""
     offset = 0
@@ -28,6 +31,8 @@ def read_values(f):
     while True:
         head = f.read(_LENGTH.size)
         if not head:
+            if offset == 0:
+                raise EmptyFile()
             return
         if len(head) < _LENGTH.size:
             raise FormatError("truncated record (no name length)", offset, whole)
@@ -45,3 +50,11 @@ def read_values(f):
         yield Value(offset, name[:-1].decode("latin-1"), value)
         whole += 1
         offset += 2 + length + _VALUE.size
+
+
+def read(path: Union[str, "os.PathLike[str]"]) -> List[Value]:
+    """Every value of the stored-values file at `path`, in its order. Raises
+    OSError, and FormatError (EmptyFile for an empty file) at a record cut
+    short or malformed."""
+    with open(path, "rb") as f:
+        return list(read_values(f))

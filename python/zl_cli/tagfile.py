@@ -5,28 +5,33 @@ shown in columns; other payloads as text. A record cut short gives a clear
 error naming its offset and exit status 1, after the whole records. Texts
 from the file are shown with their control characters escaped.
 """
-import sys
+import argparse
+from typing import List, Optional, Tuple
 
-from zl_cli import safe_text, tag_file
+from zl_cli import errors, safe_text, tag_file
 from zl_cli.cli import open_input
+from zl_cli.record_file import FormatError, describe
 
 
-def add_arguments(parser, command):
+def add_arguments(parser: argparse.ArgumentParser, command: str) -> None:
+    parser.epilog = ("Exit status: 0 when the file is whole; 3 when it cannot be read, is "
+                     "empty, is not a tag file or is cut short (the whole records are "
+                     "still listed).")
     parser.add_argument("file", metavar="FILE", help="the tag file (written by savetags)")
 
 
-def _printable(payload):
+def _printable(payload: bytes) -> str:
     text = payload.decode("utf-8", errors="replace")
     return safe_text.terminal(text.replace("\t", " | ").replace("\n", " / "))
 
 
-def main(args):
+def main(args: argparse.Namespace) -> int:
     f = open_input("tagfile", args.file)
     if f is None:
-        return 1
-    tags = []
+        return errors.FILE
+    tags: List[Tuple[str, ...]] = []
     records = tag_count = 0
-    error = None
+    error: Optional[FormatError] = None
     with f:
         try:
             for r in tag_file.read_records(f):
@@ -44,17 +49,20 @@ def main(args):
                          _printable(r.payload)))
         except tag_file.FormatError as e:
             error = e
+    if error is not None and error.foreign:
+        errors.error("tagfile", "%s: %s" % (safe_text.terminal(args.file),
+                                            describe(error, "tag")))
+        return errors.FILE
     if tags:
         head = ("NAME", "TYPE", "MODE", "VALUE", "FORCE", "DESCRIPTION")
-        widths = [max(len(head[i]), *(len(r[i]) for r in tags)) for i in range(5)]
+        widths = [max(len(head[i]), *(len(row[i]) for row in tags)) for i in range(5)]
         fmt = "  ".join("%%-%ds" % w for w in widths) + "  %s"
         print(fmt % head)
-        for r in tags:
-            print((fmt % r).rstrip())
+        for row in tags:
+            print((fmt % row).rstrip())
     print("%d tag(s) in %d record(s)" % (tag_count, records))
-    if error:
-        sys.stdout.flush()
-        print("zl tagfile: %s: %s at offset %d" % (safe_text.terminal(args.file), error.reason,
-                                                   error.offset), file=sys.stderr)
-        return 1
-    return 0
+    if error is not None:
+        errors.error("tagfile", "%s: %s" % (safe_text.terminal(args.file),
+                                            describe(error, "tag")))
+        return errors.FILE
+    return errors.OK

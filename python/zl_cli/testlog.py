@@ -20,7 +20,7 @@ module are needed here.
 """
 import re
 from dataclasses import dataclass, field
-from typing import List, Optional
+from typing import List, Optional, Union
 
 _STARTING = re.compile(r"^\s*[0-9:.]+\tStarting test '(?P<path>.*?)'(?: at (?P<date>.*))?$")
 _CLOSING_PREFIX = "Closing test log after "
@@ -70,6 +70,8 @@ _STOPPED = "  " + _ABORT_LINES[0]
 # the run was and what the server said.
 _ABORT_WHERE_PREFIX = "# Aborted "
 NOT_ENDED = 'Run did not end: no "Closing test log" line'
+_SUBTEST = re.compile(r"^Subtest '(?P<name>.*)' (?P<what>started|finished)--(?:was )?nest "
+                      r"level \d{1,9}$")
 
 
 @dataclass
@@ -82,6 +84,19 @@ class Case:
     text: str            # the line after its stamp and tab
     tag: str = ""
     line: str = ""       # the whole line, without its line end
+    subtest: str = ""    # the subtest it ran in, as its "@" line named it; "" at the top
+    level: int = 0       # its nest level: 0 at the top, 1 in a subtest, ...
+
+
+@dataclass
+class Note:
+    """A line of a run that is no check but shows its structure: a comment
+    ("# ..."), or a subtest that started or finished."""
+    lineno: int
+    stamp: str
+    kind: str            # "comment", "subtest started" or "subtest finished"
+    text: str            # the comment's text; the subtest's name
+    level: int = 0       # the nest level the line belongs to
 
 
 @dataclass
@@ -102,13 +117,19 @@ class Section:
     duration: Optional[float] = None  # seconds, from the "Closing test log" line
     last_stamp: str = "00:00:00.000"
     cases: List[Case] = field(default_factory=list)
+    notes: List[Note] = field(default_factory=list)
+
+    def lines(self) -> List[Union[Case, Note]]:
+        """Its checks and notes in the order of the test log."""
+        both: List[Union[Case, Note]] = [*self.cases, *self.notes]
+        return sorted(both, key=lambda item: item.lineno)
 
     @property
-    def title(self):
+    def title(self) -> str:
         """The run as its first line names it."""
         return "'%s' at %s" % (self.scenario, self.date) if self.date else "'%s'" % self.scenario
 
-    def seconds(self):
+    def seconds(self) -> float:
         """The run's length: from its closing line, else its last stamp."""
         if self.duration is not None:
             return self.duration
@@ -130,11 +151,11 @@ class Verdict:
     errors: int = 0       # errors: "__" and "##" lines, an abort, a run that did not end
 
     @property
-    def passed(self):
+    def passed(self) -> bool:
         return self.outcome == "passed"
 
 
-def judge(section):
+def judge(section: Section) -> Verdict:
     """The verdict on one run, from its section of the test log alone.
 
     A run is "aborted" when its section holds an abort line (a stop request,
@@ -168,12 +189,12 @@ def judge(section):
     return Verdict(outcome, reasons, failures, errors)
 
 
-def is_starting_line(text):
+def is_starting_line(text: str) -> bool:
     """Whether `text` (without its line end) is a run's first line."""
     return _STARTING.match(text) is not None
 
 
-def stamp_seconds(stamp):
+def stamp_seconds(stamp: str) -> Optional[float]:
     """"01:02:03.450" -> 3723.45; None when `stamp` is not a stamp."""
     m = _STAMP.match(stamp)
     if m is None:
@@ -181,7 +202,7 @@ def stamp_seconds(stamp):
     return int(m.group("h")) * 3600 + int(m.group("m")) * 60 + float(m.group("s"))
 
 
-def _duration(body):
+def _duration(body: str) -> Optional[float]:
     """The seconds of a "Closing test log" line; None when unreadable."""
     m = _DURATION.match(body)
     if m is None:
@@ -189,7 +210,7 @@ def _duration(body):
     return int(m.group("min")) * 60 + float(m.group("sec"))
 
 
-def classify(lineno, stamp, body):
+def classify(lineno: int, stamp: str, body: str) -> Optional[Case]:
     """The Case a test log line reports, or None for information lines."""
     for pattern, outcome in _CHECKS:
         m = pattern.match(body)
@@ -217,7 +238,7 @@ def classify(lineno, stamp, body):
     return None
 
 
-def _finish(section):
+def _finish(section: Section) -> None:
     """Ends a section: a run without its closing or abort line gets an
     error case, so that every report counts what the verdict says."""
     if section.closed or section.aborted:
@@ -226,11 +247,12 @@ def _finish(section):
                               NOT_ENDED))
 
 
-def parse(data):
+def parse(data: bytes) -> TestLog:
     """Splits the bytes of a test log into its sections. Never raises."""
-    sections = []
-    stray = []
-    current = None
+    sections: List[Section] = []
+    stray: List[int] = []
+    current: Optional[Section] = None
+    subtests: List[str] = []  # the open subtests of the current section, outermost first
     offset = 0
     for lineno, raw in enumerate(data.splitlines(keepends=True), start=1):
         begin = offset
@@ -243,6 +265,7 @@ def parse(data):
             current = Section(lineno=lineno, start=begin, scenario=started.group("path"),
                               date=(started.group("date") or "").strip(),
                               end=offset, end_lineno=lineno)
+            subtests = []
             sections.append(current)
             continue
         if current is None:
@@ -269,6 +292,19 @@ def parse(data):
             current.duration = _duration(body)
             continue
         stripped = body.strip()
+        subtest = _SUBTEST.match(body)
+        if subtest is not None:
+            if subtest.group("what") == "started":
+                subtests.append(subtest.group("name"))
+                current.notes.append(Note(lineno, stamp, "subtest started",
+                                          subtest.group("name"), len(subtests)))
+            else:
+                current.notes.append(Note(lineno, stamp, "subtest finished",
+                                          subtest.group("name"), len(subtests)))
+                if subtests:
+                    subtests.pop()
+        elif body.startswith("# "):
+            current.notes.append(Note(lineno, stamp, "comment", body[2:], len(subtests)))
         if stripped.startswith(_ABORT_WHERE_PREFIX):
             current.abort_where = stripped[2:]
         if stripped in _ABORT_LINES:
@@ -277,13 +313,15 @@ def parse(data):
         case = classify(lineno, stamp, body)
         if case is not None:
             case.line = text
+            case.level = len(subtests)
+            case.subtest = subtests[-1] if subtests else ""
             current.cases.append(case)
     if current is not None:
         _finish(current)
     return TestLog(sections, stray)
 
 
-def read(path):
+def read(path: str) -> TestLog:
     """Parses the test log at `path` (OSError when it cannot be read)."""
     with open(path, "rb") as f:
         return parse(f.read())

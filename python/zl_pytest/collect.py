@@ -23,6 +23,7 @@ ID keeps the plain item name.
 import fnmatch
 import re
 from pathlib import Path
+from typing import Dict
 
 import pytest
 
@@ -106,6 +107,7 @@ def file_arguments(path):
         if not line.strip() or line.lstrip().startswith("#"):
             continue
         m = _ARGS_LINE.match(line.strip())
+        assert m is not None  # the pattern matches every line
         found.append((m.group("id"), m.group("args").strip()))
     return found
 
@@ -117,7 +119,7 @@ def argument_sets(path, rootdir, ini_lines):
         return [("", "")]
     if len(pairs) == 1 and pairs[0][0] is None:
         return [("", pairs[0][1])]
-    seen = {}
+    seen: Dict[str, int] = {}
     sets = []
     for ident, args in pairs:
         name = _make_id(ident, args)

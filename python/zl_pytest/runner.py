@@ -64,6 +64,7 @@ class ScenarioResult:
             out.append("scenario %s%s: %s" % (name, where, self.problem))
         else:
             v = self.verdict
+            assert v is not None  # a run without a problem has its verdict
             failures = [c for c in v.failures if c.outcome == "failure"]
             errors = [c for c in v.failures if c.outcome == "error"]
             state = "PASSED" if self.passed else "FAILED"

@@ -127,6 +127,7 @@ class Station:
         elif self.services is not None:
             names = [n for n in self.services.databases if n]
         else:
+            assert self.client is not None
             names = split_names(self.client.listzldatabases())
         if not names:
             raise StationError("no database to run on: the Naming Service lists none "
@@ -140,6 +141,7 @@ class Station:
         within the lease wait."""
         if self.client is None:
             self._make_client()
+        assert self.client is not None
         if self.database and self.client.hellozl(PROBE):
             return self.client
         if self.database:
@@ -166,6 +168,7 @@ class Station:
 
     def _take(self, name):
         import zl
+        assert self.client is not None
         lease = zl.Lease(self.client, name)
         got = lease.acquire()
         if got < 0:
@@ -191,6 +194,7 @@ class Station:
         """Reads the baseline tag file into the database (when one is set)."""
         if not self.settings.baseline:
             return
+        assert self.client is not None
         restored = self.client.readtags(self.settings.baseline)
         if restored <= 0:
             raise StationError("the baseline %s could not be restored on %s (readtags gave %d)"

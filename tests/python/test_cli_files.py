@@ -131,12 +131,12 @@ def test_report_usage_and_bad_input(tmp_path):
     empty = tmp_path / "empty.tlg"
     empty.write_text("no run here\n")
     cases = [
-        # neither report asked for
+        # neither report asked for: a usage error
         ((empty,), 2),
         # a missing log
-        ((tmp_path / "missing.tlg", "--junit", tmp_path / "x.xml"), 1),
+        ((tmp_path / "missing.tlg", "--junit", tmp_path / "x.xml"), 3),
         # a log without a run
-        ((empty, "--junit", tmp_path / "x.xml"), 1),
+        ((empty, "--junit", tmp_path / "x.xml"), 3),
     ]
     for argv, status in cases:
         assert zl("report", *argv)[0] == status, argv
@@ -205,10 +205,12 @@ def test_sign_then_verify(tmp_path):
     assert zl("sign", scn)[0] == 0
     assert re.fullmatch(rb"#\$CHECK:[0-9a-f]{32}\r\nSETPVE TEMP_SP 60\r\n", scn.read_bytes())
     assert zl("verify", scn)[0] == 0
-    # test logs are signed by their runs only; a missing file is reported
+    # test logs are signed by their runs only; a missing file is a file error
+    (tmp_path / "x.tlg").write_text("00:00:00.000\tStarting test 'x.scn'\n")
     assert zl("sign", tmp_path / "x.tlg")[0] == 1
-    assert zl("sign", tmp_path / "missing.scn")[0] == 1
-    assert zl("verify", tmp_path / "missing.scn")[0] == 1
+    assert zl("sign", tmp_path / "missing.scn")[:2] == (3, "")
+    status, out, err = zl("verify", tmp_path / "missing.scn")
+    assert (status, out) == (3, "") and err.startswith("zl verify: cannot read "), err
 
 
 def test_verify_test_log_sections(runs, tmp_path):
@@ -331,18 +333,21 @@ def test_logset_corrupt(tmp_path):
     path = tmp_path / "bad.log"
     whole = len(record(b"_HD_", 0, mode=START, text=b"DEMO"))
     cases = [
-        # (bytes, records still shown, offset named)
-        (LOGSET[:whole + 10], 1, whole),                          # cut in a header
-        (LOGSET[:-1], 11, len(LOGSET) - len(record(b"_TA_", 500, text=b"TIC200"))),  # cut text
-        (LOGSET[:whole] + b"_TA_" + struct.pack("<I", 3) + bytes(40), 1, whole),  # length < 25
-        (LOGSET[:whole - 1] + b"x", 0, 0),                        # text not terminated
+        # (bytes, records still shown, what the error names)
+        (LOGSET[:whole + 10], 1, "at offset %d;" % whole),        # cut in a header
+        (LOGSET[:-1], 11, "at offset %d;" % (
+            len(LOGSET) - len(record(b"_TA_", 500, text=b"TIC200")))),  # cut text
+        (LOGSET[:whole] + b"_TA_" + struct.pack("<I", 3) + bytes(40), 1,
+         "at offset %d;" % whole),                                 # length < 25
+        # the first record is bad: some other kind of file
+        (LOGSET[:whole - 1] + b"x", 0, "not a log set file (record text not terminated"),
     ]
-    for data, shown, offset in cases:
+    for data, shown, named in cases:
         path.write_bytes(data)
         status, out, err = zl("logset", path)
-        assert status == 1, data
-        assert len(out.splitlines()) - 1 == shown
-        assert "at offset %d;" % offset in err, err
+        assert status == 3, data
+        assert len(out.splitlines()) == (shown + 1 if shown else 0)  # a header and the records
+        assert named in err, err
 
 
 def test_logset_of_a_real_run(runs, tmp_path):
@@ -367,10 +372,11 @@ def test_tagfile(client, tmp_path):
     assert row[0][:4] == ["TEMP_SP", "Analog", "Auto", "60"]
 
     data = path.read_bytes()
-    for cut in (len(data) - 1, 5):  # a payload cut short, a header cut short
+    for cut, named in [(len(data) - 1, "truncated record: payload of"),  # a payload cut short
+                       (5, "not a tag file (truncated record header")]:  # a header cut short
         path.write_bytes(data[:cut])
         status, _, err = zl("tagfile", path)
-        assert status == 1 and "truncated record" in err and " at offset " in err
+        assert status == 3 and named in err, err
 
 
 def test_storevals(runs, tmp_path):
@@ -382,12 +388,12 @@ def test_storevals(runs, tmp_path):
 
     data = path.read_bytes()
     cases = [
-        (data[:-1], "truncated record"),                           # value cut short
-        (data + b"\x01", "truncated record (no name length)"),     # a stray byte
-        (b"\x03\x00AB\x01" + bytes(8), "name not terminated"),     # no zero byte
-        (b"\x00\x00", "bad name length 0"),
+        (data[:-1], "not a stored-values file (truncated record"),  # its one value cut short
+        (data + b"\x01", "truncated record (no name length) at offset"),  # a stray byte
+        (b"\x03\x00AB\x01" + bytes(8), "not a stored-values file (name not terminated"),
+        (b"\x00\x00", "not a stored-values file (bad name length 0)"),
     ]
     for bad, message in cases:
         path.write_bytes(bad)
         status, _, err = zl("storevals", path)
-        assert status == 1 and message in err and " at offset " in err, err
+        assert status == 3 and message in err, err

@@ -6,6 +6,7 @@ grow with tags × times. No server needed."""
 import io
 import json
 import math
+import os
 import shutil
 import struct
 import subprocess
@@ -17,6 +18,7 @@ from pathlib import Path
 import pytest
 
 from zl_cli import cli, testlog
+from zl_cli.readers import LogSet
 
 REPO = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(REPO / "fuzz"))
@@ -121,15 +123,47 @@ def test_test_log_readers_never_raise(tmp_path, data):
     assert status == 1 and err == "" and ": valid" not in out
 
 
-@pytest.mark.parametrize("data,status", [
-    (b"", 1),                                 # empty: no run
-    (b"\x89PNG\r\n\x1a\n" + bytes(64), 1),    # not a test log at all
-], ids=["empty", "png"])
-def test_report_of_a_file_without_a_run(tmp_path, data, status):
+PNG = b"\x89PNG\r\n\x1a\n" + bytes(64)
+
+
+@pytest.mark.parametrize("command,data,message", [
+    # an empty file is an error, not an empty result
+    ("report", b"", "empty file"),
+    ("logset", b"", "empty file"),
+    ("tagfile", b"", "empty file"),
+    ("storevals", b"", "empty file"),
+    # a file of another kind is named so, not decoded into nonsense or a pass
+    ("report", PNG, "not a test log"),
+    ("logset", PNG, "not a log set file"),
+    ("tagfile", PNG, "not a tag file"),
+    ("storevals", PNG, "not a stored-values file"),
+])
+def test_empty_or_foreign_file_is_an_error(tmp_path, command, data, message):
     path = tmp_path / "x.tlg"
     path.write_bytes(data)
-    got, _, err = zl("report", path, "--junit", tmp_path / "x.xml")
-    assert got == status and err.count("\n") == 1 and "holds no run" in err
+    extra = ["--junit", tmp_path / "x.xml"] if command == "report" else []
+    got, out, err = zl(command, path, *extra)
+    assert got == 3, (out, err)
+    assert err.startswith("zl %s: %s: %s" % (command, path, message)), err
+    assert err.count("\n") == 1 and "passed" not in out
+
+
+@pytest.mark.parametrize("argv,message", [
+    (["report", "a.tlg"], "give --junit FILE, --html FILE or both"),
+    (["ls", "["], "invalid pattern '['"),
+    (["ls", "--ns", "nowhere"], "not a naming service address"),
+    (["run", "a.scn", "--interval", "0"], "must be above 0"),
+    (["logset", "a.log", "--csv", "--json"], "not allowed with argument"),
+    (["nosuch"], "invalid choice"),
+])
+def test_usage_errors_have_one_prefix_and_status(argv, message):
+    got, out, err = zl(*argv)
+    assert got == 2 and out == ""
+    lines = err.splitlines()
+    error = lines[-1]
+    assert lines[0].startswith("usage: zl")
+    assert error.startswith("zl %s: " % argv[0] if argv[0] != "nosuch" else "zl: "), err
+    assert message in error, err
 
 
 NASTY = "\x1b]0;owned\x07\x1b[2J\x01\x0b\x7f\x9b\u202e\ufffe"
@@ -242,6 +276,43 @@ def test_record_numbers_as_the_library_writes_them(value, text):
     assert format_fixed(value) == text
 
 
+# Records whose lines the library and the Python reader must render alike:
+# every kind, and the numbers where fixed-point text goes wrong first.
+RENDERED = [
+    logset_record(b"_HD_", 0, mode=1796881669, text=b"DEMO"),
+    logset_record(b"_FO_", 0, mode=1),
+    logset_record(b"_DE_", 0, mode=9),
+    *[logset_record(b"_TA_", ms, v, mode, b"FIC101") for ms, v, mode in [
+        (0, 0.0, 1), (1, -0.0, 0), (999, 1.25, 1), (60000, 5e-07, 1), (61001, 6e-07, 1),
+        (3599999, 9.9999995, 1), (3600000, 0.9999996, 1), (4294967295, 123456.0000004, 1),
+        (5, 1e33, 1), (6, 1e300, 1), (7, math.nan, 1), (8, -math.inf, 1), (9, -2.5, 0x80000000),
+        (10, 1.0 / 3.0, 1), (11, -1e-300, 1), (12, 2.0 ** 53 + 1, 1)]],
+    logset_record(b"_TA_", 13, 12.5, 0x10000, b""),          # a constant: no name
+    logset_record(b"STMA", 14, 3.5, 0, b"TIC200"),
+    logset_record(b"STAU", 15, 4.5, 0, b"TIC200"),
+    logset_record(b"SVFY", 16, 2.0, 0, b"TIC200", value2=2.0),
+    logset_record(b"SVFY", 17, 2.0, 0, b"TIC200", value2=2.1),
+    logset_record(b"SASR", 18, 1.0, 0, b"TIC200", value2=-1.0),
+    logset_record(b"SCMT", 19, 0.0, 0, b"C" * 79),             # the longest text: a cut line
+    logset_record(b"XYZ", 20, 1.5, 0xdeadbeef, b"odd kind", value2=-7.25),
+    logset_record(b"_ZZ_", 21, 0.0, 0, b"DEMO"),
+]
+
+
+def test_python_lines_are_the_librarys(tmp_path):
+    render = os.environ.get("ZL_LOGSET_RENDER")
+    if not render:
+        pytest.skip("ZL_LOGSET_RENDER (the build's logset_render) is not set")
+    path = tmp_path / "render.log"
+    path.write_bytes(b"".join(RENDERED))
+    done = subprocess.run([render, str(path)], capture_output=True, check=True)
+    library = done.stdout.decode("latin-1").split("\n")[:-1]
+    python = list(LogSet(path).lines())
+    assert len(library) == len(RENDERED)
+    for want, got in zip(library, python):
+        assert got == want
+
+
 @pytest.mark.parametrize("values,status", [
     ([1.0, math.inf, math.nan, 2.0, -math.inf], 0),   # values that cannot be drawn are gaps
     ([1.0, -1e308, 1e308], 1),     # a range beyond the largest double: a one-line error
@@ -256,3 +327,55 @@ def test_logset_plot_of_odd_names_and_values(tmp_path, values, status):
     assert got == status and err.count("\n") == status, err
     if status == 0:
         assert png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+def test_report_html_shows_comments_and_subtests_and_last_run(tmp_path):
+    run = (START + STAMP + "\t# filling the tank\n"
+           + STAMP + "\tSubtest 'DRAIN.SCN' started--nest level 1\n"
+           + STAMP + "\t**Verification <B> = 2.000000 FAILED Value is 1.000000\n"
+           + STAMP + "\tSubtest 'DRAIN.SCN' finished--was nest level 1\n" + PASS + CLOSE)
+    path, junit, page = tmp_path / "s.tlg", tmp_path / "s.xml", tmp_path / "s.html"
+    path.write_text(START.replace("a.scn", "first.scn") + PASS + CLOSE + "\n" + run)
+    assert zl("report", path, "--html", page, "--junit", junit)[0] == 0
+    assert len(ET.parse(junit).getroot().findall("testsuite")) == 2
+
+    status, out, _ = zl("report", path, "--html", page, "--junit", junit, "--last",
+                        "--fail-on-failure")
+    assert status == 1 and "1 run(s)" in out   # the last run alone, and it failed
+    suites = ET.parse(junit).getroot().findall("testsuite")
+    assert [s.get("name")[:7] for s in suites] == ["'a.scn'"]
+    text = page.read_text()
+    assert "first.scn" not in text
+    # in the order of the log: the comment, the subtest around its check
+    order = [text.index(t) for t in ("# filling the tank", "subtest DRAIN.SCN started",
+                                     "Verification &lt;B&gt;", "subtest DRAIN.SCN finished",
+                                     "Verification &lt;A&gt;")]
+    assert order == sorted(order), text
+    # the check inside the subtest is indented one level deeper than the one after it
+    assert "padding-left:2.0em\">Verification &lt;B&gt;" in text
+    assert "padding-left:0.5em\">Verification &lt;A&gt;" in text
+
+
+@pytest.mark.parametrize("columns,groups", [
+    # ranges alike: one axis, a legend tells them apart
+    ({"A": [1.0, 5.0], "B": [2.0, 8.0]}, [["A", "B"]]),
+    # a flow of hundreds beside a level of 2: an axis each
+    ({"FLOW": [0.0, 500.0], "LEVEL": [1.9, 2.1]}, [["FLOW"], ["LEVEL"]]),
+    # a tag without a drawable value gets no axis
+    ({"A": [1.0, 2.0], "GONE": [None, math.nan]}, [["A"]]),
+])
+def test_plot_axes_for_tags_of_different_ranges(columns, groups):
+    from zl_cli import logset, logset_file
+    s = logset_file.Series(list(columns), [0.0, 1.0], columns)
+    assert logset.axis_groups(s) == groups
+
+
+def test_logset_plot_in_clock_time(tmp_path):
+    pytest.importorskip("matplotlib")
+    path, png = tmp_path / "c.log", tmp_path / "c.png"
+    path.write_bytes(logset_record(b"_HD_", 0, mode=1796881669, text=b"C")
+                     + b"".join(logset_record(b"_TA_", i * 1000, v, 1, name)
+                                for i, (name, v) in enumerate(
+                                    [(b"FLOW", 0.0), (b"LEVEL", 2.0), (b"FLOW", 400.0)])))
+    assert zl("logset", path, "--plot", png, "--clock") == (0, "", "")
+    assert png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"

@@ -4,15 +4,17 @@ each a subprocess of the launcher ($ZL_CLI, else python3 -m zl_cli) against
 the shared plant."""
 
 import os
+import re
 import signal
 import socket
 import subprocess
 import sys
-import time
+from pathlib import Path
 
 import pytest
 
 BOUND_S = 60.0
+REPO = Path(__file__).resolve().parents[2]
 
 
 def command():
@@ -60,6 +62,9 @@ RUN_CASES = {
     "error": ("NOSUCHWORD\n", [], "", 1, ["__Unknown scenario keyword, 'NOSUCHWORD'", "FAILED"]),
     # arguments reach $1
     "arguments": ("VERIFY TEMP_SP $1\n", ["60"], "", 0, ["PASSED"]),
+    # the end is learned from the library, not at the next refresh: a
+    # refresh interval beyond the subprocess's bound still ends in time
+    "end-not-polled": ("VERIFY TEMP_SP 60\n", ["--interval", "600"], "", 0, ["PASSED"]),
     # a question answered at the terminal
     "question-yes": ('ANSWER 1 "Is the pump running?"\n', [], "y\n", 0,
                      ["Question from scenario", "IS THE PUMP RUNNING?", "PASSED"]),
@@ -109,41 +114,51 @@ def test_run_without_a_test_log_is_not_passed(plant, tmp_path):
     assert "could not be read" in out and out.rstrip().endswith("FAILED"), out
 
 
-@pytest.mark.parametrize("argv,want", [
+@pytest.mark.parametrize("argv,status,want", [
     # no scenario given: the parser's usage error
-    (["run"], "usage: zl run"),
+    (["run"], 2, "zl run: the following arguments are required: SCENARIO"),
     # a file that is not there
-    (["run", "missing.scn"], "zl run: no such scenario file: missing.scn\n"),
+    (["run", "missing.scn"], 3, "zl run: no such scenario file: missing.scn"),
     # a database the naming service does not know
-    (["run", "{scn}", "--db", "NOPE"],
-     "zl run: unknown database 'NOPE' (the naming service knows: SIM)\n"),
+    (["run", "{scn}", "--db", "NOPE"], 4,
+     "zl run: unknown database 'NOPE' (the naming service knows: SIM)"),
     # a naming service that is not running
-    (["run", "{scn}", "--ns", "{port}"], "zl run: no naming service answers at {port}\n"),
-    # an address that is not one
-    (["ls", "--ns", "nowhere"], "zl ls: --ns: not a naming service address"),
+    (["run", "{scn}", "--ns", "{port}"], 4, "zl run: no naming service answers at {port}"),
+    # an address that is not one: a usage error
+    (["ls", "--ns", "nowhere"], 2, "zl ls: argument --ns: not a naming service address"),
 ], ids=["no-file-given", "missing-file", "unknown-db", "no-naming-service", "bad-ns"])
-def test_usage_and_connection_errors(plant, tmp_path, argv, want):
+def test_usage_and_connection_errors(plant, tmp_path, argv, status, want):
     scn = scenario(tmp_path, "VERIFY TEMP_SP 60\n")
     port = free_port()
     argv = [a.format(scn=scn, port=port) for a in argv]
     got, out, err = zl(plant, *argv, cwd=tmp_path)
-    assert got == 2, out + err
-    want = want.format(port=port)
-    if want.startswith("zl "):
-        assert err.startswith(want) and err.count("\n") == 1, err  # one line
-    else:
-        assert want in err, err
+    assert got == status, out + err
+    # one error line, after the usage for a usage error
+    assert err.splitlines()[-1].startswith(want.format(port=port)), err
+    assert err.startswith("usage: zl ") == (status == 2), err
 
 
 def test_progress_lines_when_not_a_terminal(plant, tmp_path):
-    scn = scenario(tmp_path, "DELAY 1200\nVERIFY TEMP_SP 60\n")
-    got, out, _ = zl(plant, "run", scn, "--interval", "0.1")
+    scn = scenario(tmp_path, "DELAY 1200\nVERIFY TEMP_SP 60\nDELAY 300\n")
+    got, out, _ = zl(plant, "run", scn, "--interval", "0.05")
     assert got == 0, out
     assert "\r" not in out
     progress = [l for l in out.splitlines() if l.startswith("[")]
     assert progress and progress[0].startswith("[0:0")
     # the scenario shown on its DELAY line while it waits there
     assert any("line 1  verifications 0 (0 failed)" in l for l in progress), out
+    # a line only when something but the time changed: ~24 polls of the
+    # first DELAY make one line
+    states = [l.split("] ", 1)[1] for l in progress]
+    assert len(states) == len(set(states)), out
+    # the summary's duration is the test log's own
+    closing = re.search(r"Closing test log after 0 mins (\d+\.\d) secs",
+                        (tmp_path / "run.tlg").read_text())
+    assert "ended after 0:%04.1f\n" % float(closing.group(1)) in out, out
+
+    got, out, _ = zl(plant, "run", scn, "--interval", "0.05", "--quiet")
+    assert got == 0 and not [l for l in out.splitlines() if l.startswith("[")], out
+    assert out.rstrip().endswith("PASSED")
 
 
 def test_ctrl_c_stops_the_scenario(plant, tmp_path):
@@ -187,3 +202,50 @@ def test_ls_get_set(plant):
         assert zl(plant, "set", "LEVEL_SP", "2.5")[0] == 0
     assert zl(plant, "set", "NO_SUCH_TAG", "1")[0] == 1
     assert zl(plant, "set", "LEVEL_SP", "high")[0] == 2  # not a number
+
+
+def test_example_fill_starts_from_a_stopped_feed(plant, tmp_path):
+    # Run twice: the second run begins with the pump the first one started
+    # still running, and must still see a stopped feed at its precheck.
+    scn = tmp_path / "fill.scn"
+    scn.write_bytes((REPO / "examples" / "fill.scn").read_bytes())
+    assert zl(plant, "sign", scn)[0] == 0
+    for _ in range(2):
+        got, out, err = zl(plant, "run", scn, "--quiet", cwd=tmp_path)
+        # the one failure the example makes on purpose, nothing else
+        assert got == 1 and "checks passed: 5   failures: 1   errors: 0" in out, out + err
+        assert "**Verification <FEED_FLOW_SP> > 40.000000 FAILED" in out
+    log = (tmp_path / "fill.tlg").read_text()
+    assert log.count("Precheck Timed Verification !(<FEED_FLOW> > 10.000000) passed "
+                     "Value is 0.000000") == 2, log
+
+
+def test_progress_is_one_updating_line_on_a_terminal(plant, tmp_path):
+    import pty
+    scn = scenario(tmp_path, "DELAY 600\nVERIFY TEMP_SP 60\n")
+    master, slave = pty.openpty()
+    try:
+        child = subprocess.Popen(command() + ["run", str(scn), "--interval", "0.05"],
+                                 env=environment(plant), stdin=subprocess.DEVNULL,
+                                 stdout=slave, stderr=subprocess.PIPE)
+        os.close(slave)
+        slave = -1
+        chunks = []
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:  # EIO: the child closed the terminal
+                break
+            if not chunk:
+                break
+            chunks.append(chunk)
+        assert child.wait(timeout=BOUND_S) == 0
+    finally:
+        os.close(master)
+        if slave >= 0:
+            os.close(slave)
+    out = b"".join(chunks).decode()
+    progress, _, summary = out.partition("Scenario ")
+    # several refreshes of one line, rewritten in place, then a line end
+    assert progress.count("\r[0:0") >= 2 and progress.count("\n") == 1, repr(out)
+    assert "PASSED" in summary
