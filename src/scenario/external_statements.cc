@@ -3,11 +3,7 @@
 // datagram (PT_ENABLE, PT_DISABLE), operating-system commands (SYSTEM) and
 // stored tag values (STOREVALS, COMPAREVALS). Runs on the worker; SYSTEM and
 // the host commands block it until they return.
-#include <ace/INET_Addr.h>
 #include <ace/Log_Msg.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 
 #include <cstdint>
@@ -55,6 +51,12 @@ void CZLScenario::HostCommand(const char* keyword) {
 void CZLScenario::DoToolbook() { HostCommand("TOOLBOOK"); }
 void CZLScenario::DoTbPost() { HostCommand("TB_POST"); }
 
+void CZLScenario::OpenPointSocket() {
+  if (!point_socket_.Open()) {
+    Log("%s\tCould not open UDP socket, ENABLE/DISABLE commands will fail\n", Stamp().c_str());
+  }
+}
+
 // PT_ENABLE tag | PT_DISABLE tag: sends "<WORD>\t<point>\t<raw>\n" and its
 // zero byte to the remote address of the tag's driver.
 void CZLScenario::PointEnable(bool enable) {
@@ -63,7 +65,7 @@ void CZLScenario::PointEnable(bool enable) {
   const char* tag = tokens_.Next(kBlanks);
   if (tag == nullptr) {
     ACE_DEBUG((LM_ERROR, "Scenario: PT_%s tag??\n", word));
-    if (test_log_ != nullptr) {
+    if (test_log_.is_open()) {
       ++sceErrors_;
       Log("%s\t__PT_%s not executed (missing tagname)\n", Stamp().c_str(), word);
     }
@@ -81,15 +83,7 @@ void CZLScenario::PointEnable(bool enable) {
     const double raw = db_->PVE((std::string(tag) + ".PVRAW").c_str());
     char datagram[132];
     std::snprintf(datagram, sizeof datagram, "%s\t%s\t%f\n", word, point.c_str(), raw);
-    ACE_INET_Addr address;
-    bool sent = false;
-    if (udp_socket_ >= 0 && !remote.empty() && address.set(remote.c_str()) == 0) {
-      const ssize_t n =
-          ::sendto(udp_socket_, datagram, std::strlen(datagram) + 1, 0,
-                   static_cast<const sockaddr*>(address.get_addr()), address.get_addr_size());
-      sent = n >= 0;
-    }
-    if (!sent) {
+    if (!point_socket_.Send(remote.c_str(), datagram, std::strlen(datagram) + 1)) {
       ++sceErrors_;
       Log("%s\t__PT_%s not sent to %s (network error)\n", Stamp().c_str(), word, remote.c_str());
     }
@@ -107,7 +101,7 @@ void CZLScenario::DoPtDisable() { PointEnable(false); }
 void CZLScenario::DoSystem() {
   const char* command = tokens_.Next(kLineEnd);
   if (command == nullptr) return;
-  if (test_log_ != nullptr) std::fflush(test_log_);
+  test_log_.Flush();
   const int status = std::system(command);
   int result = status;
   if (status != -1 && WIFEXITED(status)) result = WEXITSTATUS(status);

@@ -1,7 +1,6 @@
 // Flow and timing statements: they set what the wait phase waits for, jump
 // to labels, write comments and set run-wide options. Runs on the worker.
 #include <ace/Log_Msg.h>
-#include <ace/OS_NS_sys_time.h>
 
 #include <algorithm>
 #include <cmath>
@@ -53,7 +52,7 @@ void CZLScenario::Delay(long unit_ms) {
   }
   const ACE_Time_Value delay = unit_ms == 1 ? ACE_Time_Value(n / 1000, (n % 1000) * 1000)
                                             : ACE_Time_Value(n);
-  wait_deadline_ = ACE_OS::gettimeofday() + delay;
+  wait_deadline_ = clock_->Now() + delay;
   if (const char* condition = tokens_.Next(kLineEnd)) wait_condition_ = condition;
 }
 
@@ -91,7 +90,7 @@ bool CZLScenario::SimWaitStep() {
     sim_target_ = 0;
     return true;
   }
-  ACE_OS::sleep(ACE_Time_Value(0, 250000));
+  clock_->Sleep(ACE_Time_Value(0, 250000));
   return false;
 }
 

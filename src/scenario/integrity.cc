@@ -10,7 +10,7 @@
 namespace zl {
 
 void CZLScenario::ValidateChecksum(int level) {
-  if (!safety_valid_ || test_log_ == nullptr) return;
+  if (!safety_valid_ || !test_log_.is_open()) return;
   const std::string& stored = stored_checksums_[level];
   const char* name = level_names_[level].c_str();
   if (stored.empty()) {
@@ -28,7 +28,7 @@ void CZLScenario::ValidateChecksum(int level) {
 
 // Server exceptions escape to the worker.
 void CZLScenario::ReportVersions() {
-  if (!safety_version_ || test_log_ == nullptr) return;
+  if (!safety_version_ || !test_log_.is_open()) return;
   CORBA::String_var changes = db_->HelloZL("$KERNEL.DBCHANGES");
   if (static_cast<unsigned>(std::strtoul(changes.in(), nullptr, 10)) == db_changes_at_start_) {
     Log("%s\t  Server Database is the same since start of scenario\n", Stamp().c_str());

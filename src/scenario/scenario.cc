@@ -1,45 +1,25 @@
 #include "scenario/scenario.h"
 
 #include <ace/Log_Msg.h>
-#include <ace/OS_NS_sys_time.h>
 #include <ace/Thread_Manager.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <mutex>
 
 #include "common/file_checksum.h"
 #include "common/path_case.h"
 #include "common/text_utils.h"
-#include "common/time_format.h"
 #include "localdb/scenario_owner.h"
 #include "scenario/abort_reason.h"
 
 namespace zl {
-namespace {
-
-// The local date text ("Thu Dec 10 04:14:57 2026\n"), or "" when the
-// conversion fails.
-std::string DateText() {
-  std::time_t now = std::time(nullptr);
-  char buf[64];
-  if (ctime_r(&now, buf) == nullptr) return std::string();
-  return buf;
-}
-
-}  // namespace
-
-CZLScenario::CZLScenario(ZEMR::ZelvikDatabase_ptr database)
-    : db_(ZEMR::ZelvikDatabase::_duplicate(database)) {}
+CZLScenario::CZLScenario(ZEMR::ZelvikDatabase_ptr database, const Clock* clock)
+    : db_(ZEMR::ZelvikDatabase::_duplicate(database)), clock_(clock) {}
 
 CZLScenario::~CZLScenario() {
   try {
@@ -51,7 +31,6 @@ CZLScenario::~CZLScenario() {
     f = nullptr;
   }
   CloseTestLogFile();
-  if (udp_socket_ >= 0) ::close(udp_socket_);
 }
 
 void CZLScenario::ScanSkipOption(const char* options) {
@@ -111,43 +90,16 @@ int CZLScenario::OpenScenario(const char* path) {
   }
 
   const std::string::size_type dot = scenario_file_.rfind('.');
-  test_log_name_ = (dot == std::string::npos ? scenario_file_ : scenario_file_.substr(0, dot)) + ".tlg";
-  test_log_ = std::fopen(test_log_name_.c_str(), "a");
-  if (test_log_ != nullptr) {
-    std::fseek(test_log_, 0, SEEK_END);
-    test_log_start_ = std::ftell(test_log_);
-    if (test_log_start_ > 0) {
-      std::fputs("\n\n", test_log_);
-      test_log_start_ = std::ftell(test_log_);
-    }
-  }
+  test_log_.Open((dot == std::string::npos ? scenario_file_ : scenario_file_.substr(0, dot)) +
+                 ".tlg");
 
   ScanLabels(0);
   computed_checksums_[0] = FileChecksum(files_[0], 0);
 
-  start_time_ = ACE_OS::gettimeofday();
+  test_log_.StartClock(clock_->Now());
   ACE_DEBUG((LM_INFO, "Starting scenario %s at level %d\n", path, level_));
-  const std::string date = DateText();
-  if (!date.empty()) {
-    Log("%s\tStarting test '%s' at %s", "00:00:00.000", path, date.c_str());
-  } else {
-    Log("%s\tStarting test '%s'\n", "00:00:00.000", path);
-  }
-
-  udp_socket_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-  if (udp_socket_ >= 0) {
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    any.sin_addr.s_addr = htonl(INADDR_ANY);
-    any.sin_port = 0;
-    if (::bind(udp_socket_, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0) {
-      ::close(udp_socket_);
-      udp_socket_ = -1;
-    }
-  }
-  if (udp_socket_ < 0) {
-    Log("%s\tCould not open UDP socket, ENABLE/DISABLE commands will fail\n", Stamp().c_str());
-  }
+  test_log_.Begin(path);
+  OpenPointSocket();
   return 0;
 }
 
@@ -164,15 +116,10 @@ bool CZLScenario::StopRequested() const {
   return ACE_Thread_Manager::instance()->testcancel(ACE_Thread::self()) != 0;
 }
 
-std::string CZLScenario::Stamp() const {
-  return FormatDuration(ACE_OS::gettimeofday() - start_time_);
-}
-
 void CZLScenario::Log(const char* format, ...) {
-  if (test_log_ == nullptr) return;
   va_list ap;
   va_start(ap, format);
-  std::vfprintf(test_log_, format, ap);
+  test_log_.LineV(format, ap);
   va_end(ap);
 }
 
@@ -282,15 +229,15 @@ bool CZLScenario::WaitPhase() {
     sim_target_ = 0;
     return true;
   }
-  if (test_log_ != nullptr) std::fflush(test_log_);
+  test_log_.Flush();
   for (;;) {
     if (StopRequested()) return false;
-    const ACE_Time_Value now = ACE_OS::gettimeofday();
+    const ACE_Time_Value now = clock_->Now();
     if (wait_deadline_ != ACE_Time_Value::zero && now < wait_deadline_) {
       CheckAllMonitors();
-      ACE_Time_Value slice = wait_deadline_ - ACE_OS::gettimeofday();
+      ACE_Time_Value slice = wait_deadline_ - clock_->Now();
       if (slice > ACE_Time_Value(0, 500000)) slice = ACE_Time_Value(0, 500000);
-      if (slice > ACE_Time_Value::zero) ACE_OS::sleep(slice);
+      clock_->Sleep(slice);
     } else if (sim_target_ > 0) {
       if (SimWaitStep()) return !StopRequested();
     } else {
@@ -316,7 +263,7 @@ void CZLScenario::Abort() {
     files_[l] = nullptr;
   }
   level_ = 0;
-  if (test_log_ != nullptr) {
+  if (test_log_.is_open()) {
     Log("%s\t  Scenario was aborted by StopScenario()\n\n", Stamp().c_str());
     CloseTestLogFile();
   }
@@ -338,17 +285,12 @@ void CZLScenario::ReportUnknownException() {
   Log("%s\t__Unknown exception aborted scenario.\n\n", Stamp().c_str());
 }
 
-void CZLScenario::CloseTestLogFile() {
-  if (test_log_ != nullptr) std::fclose(test_log_);
-  test_log_ = nullptr;
-}
-
 void CZLScenario::CloseLevels(int target) {
   if (target < 0 || target > kMaxLevel || files_[target] == nullptr) return;
   while (files_[target] != nullptr) {
     const int l = level_;
     if (files_[l] != nullptr) {
-      if (test_log_ != nullptr && l != 0) {
+      if (test_log_.is_open() && l != 0) {
         ReportMonitoredTags(l);
         ValidateChecksum(l);
         Log("%s\tSubtest '%s' finished--was nest level %d\n", Stamp().c_str(),
@@ -363,7 +305,7 @@ void CZLScenario::CloseLevels(int target) {
     if (level_ >= 1 && level_ >= target) --level_;
     if (l == 0 || level_ < target) break;
   }
-  if (target == 0 && test_log_ != nullptr) {
+  if (target == 0 && test_log_.is_open()) {
     ReportMonitoredTags(0);
     ValidateChecksum(0);
     ReportVersions();
@@ -371,24 +313,7 @@ void CZLScenario::CloseLevels(int target) {
       Log("%s\t**Failure indicated because %ld questions skipped by -skipuserq option\n",
           Stamp().c_str(), static_cast<long>(skipped_questions_));
     }
-    CloseTestLog();
-  }
-}
-
-void CZLScenario::CloseTestLog() {
-  const long ms = static_cast<long>((ACE_OS::gettimeofday() - start_time_).msec());
-  const std::string date = DateText();
-  Log("%s\tClosing test log after %ld mins %.1f secs at %s", Stamp().c_str(), ms / 60000,
-      static_cast<double>(ms % 60000) / 1000.0, date.empty() ? "?\n" : date.c_str());
-  CloseTestLogFile();
-  std::string sum;
-  if (std::FILE* in = std::fopen(test_log_name_.c_str(), "r")) {
-    if (test_log_start_ >= 0) sum = FileChecksum(in, test_log_start_);
-    std::fclose(in);
-  }
-  if (std::FILE* out = std::fopen(test_log_name_.c_str(), "a")) {
-    std::fprintf(out, "#$CHECK:%s\n", sum.c_str());
-    std::fclose(out);
+    test_log_.Finish();
   }
 }
 
@@ -404,7 +329,7 @@ int CZLScenario::OpenSubtest(const char* name, const char* options) {
   const std::string path = ResolvePathCase(scenario_dir_ + "/" + name);
   files_[next] = std::fopen(path.c_str(), "r");
   if (files_[next] == nullptr) {
-    if (test_log_ != nullptr) {
+    if (test_log_.is_open()) {
       ++sceErrors_;
       Log("%s\t__Subtest '%s' not started\n", Stamp().c_str(), name);
     }

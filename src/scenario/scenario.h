@@ -23,7 +23,10 @@
 #include <shared_mutex>
 #include <string>
 
+#include "scenario/clock.h"
 #include "scenario/operand.h"
+#include "scenario/point_socket.h"
+#include "scenario/test_log.h"
 #include "scenario/timed_statements.h"
 #include "scenario/tokenizer.h"
 #include "scenario/user_question.h"
@@ -40,8 +43,10 @@ class CZLScenario {
   static constexpr unsigned kAutoDelete = 1;  // flags bit 0
   static constexpr unsigned kSkipUserQ = 2;   // flags bit 1
 
-  // Duplicates `database`; released on destruction.
-  explicit CZLScenario(ZEMR::ZelvikDatabase_ptr database);
+  // Duplicates `database`; released on destruction. Every stamp, deadline
+  // and wait asks `clock` (borrowed; it outlives the scenario).
+  explicit CZLScenario(ZEMR::ZelvikDatabase_ptr database,
+                       const Clock* clock = RealClock::Instance());
   virtual ~CZLScenario();
   CZLScenario(const CZLScenario&) = delete;
   CZLScenario& operator=(const CZLScenario&) = delete;
@@ -98,7 +103,8 @@ class CZLScenario {
   // (AbortReason of the exception being handled), then the test log's
   // "Unknown exception aborted scenario." line.
   void ReportUnknownException();
-  void CloseTestLogFile();
+  // Closes the test log as it is (no closing line, no signature).
+  void CloseTestLogFile() { test_log_.Close(); }
 
   // Counters reported by the manager.
   unsigned total_verifies() const { return totalVerifies_; }
@@ -108,7 +114,7 @@ class CZLScenario {
   unsigned failed_monitor_checks() const { return failedMonitorChecks_; }
   unsigned line_number(int level) const { return sceLineNumber_[level]; }
   const std::string& file_name() const { return scenario_file_; }
-  const std::string& test_log_name() const { return test_log_name_; }
+  const std::string& test_log_name() const { return test_log_.name(); }
   int nest_level() const { return level_; }
   unsigned flags() const { return flags_; }
   double rel_tol() const { return rel_tol_; }
@@ -141,7 +147,9 @@ class CZLScenario {
   // One 250 ms step of a simulation-time wait; true when the target is met.
   bool SimWaitStep();
   void Abort();
-  void CloseTestLog();
+  // Opens the datagram socket of PT_ENABLE/PT_DISABLE (external_statements.cc);
+  // says so in the test log when it cannot.
+  void OpenPointSocket();
   double Expr(const char* text);
   // The one conversion of a numeric operand, for every statement. `token` is
   // the operand as the line gives it; `role` names it in the error line
@@ -157,7 +165,7 @@ class CZLScenario {
   bool NumericOperand(const char* role, const char* token, OperandForm form, double* value,
                       std::string* text = nullptr);
   // The elapsed-time stamp "HH:MM:SS.mmm" of a test log line.
-  std::string Stamp() const;
+  std::string Stamp() const { return test_log_.Stamp(); }
   // One formatted test log line; nothing when the test log is closed.
   void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
   // Integrity checks (integrity.cc), each only with its SAFETY flag: the
@@ -299,10 +307,8 @@ class CZLScenario {
     std::map<std::string, LabelTarget> positions;  // guarded by mu
   };
   std::array<LabelTable, kLevels> labels_;
-  std::string test_log_name_;
-  std::FILE* test_log_ = nullptr;
-  long test_log_start_ = -1;
-  ACE_Time_Value start_time_;
+  const Clock* const clock_;
+  TestLog test_log_{clock_};
   ACE_Time_Value wait_deadline_;
   double sim_target_ = 0;
   std::string wait_condition_;
@@ -322,7 +328,7 @@ class CZLScenario {
   mutable std::recursive_mutex own_lock_;
   std::recursive_mutex* scenario_lock_ = &own_lock_;
   UserQuestion question_;  // guarded by *scenario_lock_
-  int udp_socket_ = -1;
+  PointSocket point_socket_;
 
   CScenarioTimedBlock timed_block_;  // the timed block of the statement loop
   char line_[2048] = {};  // the line being executed

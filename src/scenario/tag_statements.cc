@@ -2,7 +2,6 @@
 // ranges, modes and forcing. Silent when they succeed; each failure writes
 // its own test log line. Runs on the worker.
 #include <ace/Log_Msg.h>
-#include <ace/OS_NS_unistd.h>
 
 #include <string>
 
@@ -66,7 +65,7 @@ void CZLScenario::DoEdge() {
     const bool up = target >= rel_tol_;
     if (up ? pv != 0 : pv == 0) {
       db_->SetPV(tag, up ? 0.0 : 1.0);
-      ACE_OS::sleep(ACE_Time_Value(1));
+      clock_->Sleep(ACE_Time_Value(1));
     }
     db_->SetPV(tag, up ? 1.0 : 0.0);
   } catch (const ZEMR::ZLTagNotFound&) {

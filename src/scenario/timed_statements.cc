@@ -6,7 +6,6 @@
 #include "scenario/timed_statements.h"
 
 #include <ace/Log_Msg.h>
-#include <ace/OS_NS_sys_time.h>
 
 #include <algorithm>
 #include <cctype>
@@ -55,7 +54,7 @@ CScenarioStatementAsync::CScenarioStatementAsync(CZLScenario* scenario, std::str
       end_offset_(end_offset),
       operator_text_(OperatorText(kind)),
       scenario_(scenario),
-      window_start_(ACE_OS::gettimeofday()),
+      window_start_(scenario->clock_->Now()),
       window_end_(window_start_) {}
 
 CScenarioStatementAsync::~CScenarioStatementAsync() = default;
@@ -70,14 +69,14 @@ bool CScenarioStatementAsync::Check() {
     last_value_ = s.db_->PVE(tag_.c_str());
   } catch (const ZEMR::ZLTagNotFound&) {
     state_ = 5;
-    finished_at_ = ACE_OS::gettimeofday();
+    finished_at_ = s.clock_->Now();
     ACE_DEBUG((LM_ERROR, "Scenario: Tag <%s> not found\n", tag_.c_str()));
     ++s.sceErrors_;
     s.Log("%s\t__Tag <%s> not found for Timed Assertion\n", s.Stamp().c_str(), tag_.c_str());
     return false;
   } catch (const CORBA::SystemException&) {
     state_ = 5;
-    finished_at_ = ACE_OS::gettimeofday();
+    finished_at_ = s.clock_->Now();
     ACE_DEBUG((LM_ERROR, "Scenario: Communication error with ZL Server while reading '%s'\n",
                tag_.c_str()));
     ++s.sceErrors_;
@@ -231,7 +230,7 @@ bool CZLScenario::IsTimedLine(const char* line) {
 }
 
 void CZLScenario::PollTimedBlock() {
-  const ACE_Time_Value now = ACE_OS::gettimeofday();
+  const ACE_Time_Value now = clock_->Now();
   timed_block_.Poll(now);
   if (timed_block_.AllFinished()) {
     timed_block_.Clear();
