@@ -43,8 +43,8 @@ void CZLScenario::HostCommand(const char* keyword) {
   if (IsWindow(owner_->toolbook_window())) return;
   std::string result;
   if (!owner_->ClientCmd(keyword, text != nullptr ? text : "", result)) {
-    Log("%s\t##Client cmd, %s, could not be executed because %s\n", Stamp().c_str(), keyword,
-        result.c_str());
+    ctx_.Log("%s\t##Client cmd, %s, could not be executed because %s\n", ctx_.Stamp().c_str(),
+             keyword, result.c_str());
   }
 }
 
@@ -53,7 +53,8 @@ void CZLScenario::DoTbPost() { HostCommand("TB_POST"); }
 
 void CZLScenario::OpenPointSocket() {
   if (!point_socket_.Open()) {
-    Log("%s\tCould not open UDP socket, ENABLE/DISABLE commands will fail\n", Stamp().c_str());
+    ctx_.Log("%s\tCould not open UDP socket, ENABLE/DISABLE commands will fail\n",
+             ctx_.Stamp().c_str());
   }
 }
 
@@ -65,27 +66,27 @@ void CZLScenario::PointEnable(bool enable) {
   const char* tag = tokens_.Next(kBlanks);
   if (tag == nullptr) {
     ACE_DEBUG((LM_ERROR, "Scenario: PT_%s tag??\n", word));
-    if (test_log_.is_open()) {
-      ++sceErrors_;
-      Log("%s\t__PT_%s not executed (missing tagname)\n", Stamp().c_str(), word);
+    if (ctx_.test_log().is_open()) {
+      ctx_.StatementError("%s\t__PT_%s not executed (missing tagname)\n", ctx_.Stamp().c_str(),
+                          word);
     }
     return;
   }
   try {
-    CORBA::String_var definition = db_->Upload(tag);
+    CORBA::String_var definition = ctx_.server()->Upload(tag);
     const std::string driver = ExtractItem(definition.in(), 2, '\t');
     const std::string point = ExtractItem(definition.in(), 3, '\t');
     const std::string selector = driver.substr(0, 48) + ".RemoteAddress";
-    CORBA::String_var remote_text = db_->HelloZL(selector.c_str());
+    CORBA::String_var remote_text = ctx_.server()->HelloZL(selector.c_str());
     std::string remote = remote_text.in();
     const std::size_t eq = remote.find('=');
     if (eq != std::string::npos) remote = remote.substr(eq + 1);
-    const double raw = db_->PVE((std::string(tag) + ".PVRAW").c_str());
+    const double raw = ctx_.server()->PVE((std::string(tag) + ".PVRAW").c_str());
     char datagram[132];
     std::snprintf(datagram, sizeof datagram, "%s\t%s\t%f\n", word, point.c_str(), raw);
     if (!point_socket_.Send(remote.c_str(), datagram, std::strlen(datagram) + 1)) {
-      ++sceErrors_;
-      Log("%s\t__PT_%s not sent to %s (network error)\n", Stamp().c_str(), word, remote.c_str());
+      ctx_.StatementError("%s\t__PT_%s not sent to %s (network error)\n", ctx_.Stamp().c_str(),
+                          word, remote.c_str());
     }
   } catch (const CORBA::SystemException& e) {
     ACE_DEBUG((priority, "Caught Exception in PT_%s, %s\n", word, e._name()));
@@ -101,12 +102,12 @@ void CZLScenario::DoPtDisable() { PointEnable(false); }
 void CZLScenario::DoSystem() {
   const char* command = tokens_.Next(kLineEnd);
   if (command == nullptr) return;
-  test_log_.Flush();
+  ctx_.test_log().Flush();
   const int status = std::system(command);
   int result = status;
   if (status != -1 && WIFEXITED(status)) result = WEXITSTATUS(status);
   if (result != 0) {
-    Log("%s\tSystem cmd failed with error=%d, %s\n", Stamp().c_str(), result, command);
+    ctx_.Log("%s\tSystem cmd failed with error=%d, %s\n", ctx_.Stamp().c_str(), result, command);
   }
 }
 
@@ -134,15 +135,15 @@ void CZLScenario::DoStoreVals() {
   const std::string name = "zy" + stem + ".tmp";
   std::FILE* f = std::fopen(name.c_str(), "wb");
   if (f == nullptr) {
-    Log("%s\t## Could not open file to store tag values\n", Stamp().c_str());
+    ctx_.Log("%s\t## Could not open file to store tag values\n", ctx_.Stamp().c_str());
     return;
   }
   try {
-    CORBA::String_var list = db_->SearchTags(pattern.c_str(), field.c_str());
+    CORBA::String_var list = ctx_.server()->SearchTags(pattern.c_str(), field.c_str());
     for (int i = 1;; ++i) {
       const std::string tag = ExtractItem(list.in(), i, ',');
       if (tag.empty()) break;
-      const double value = db_->PVE(tag.c_str());
+      const double value = ctx_.server()->PVE(tag.c_str());
       std::uint64_t bits = 0;
       static_assert(sizeof bits == sizeof value, "IEEE double");
       std::memcpy(&bits, &value, sizeof bits);
@@ -159,7 +160,7 @@ void CZLScenario::DoStoreVals() {
 
 // COMPAREVALS: not available; says so in the test log.
 void CZLScenario::DoCompareVals() {
-  Log("%s\t## COMAPREVALS not implemented yet.\n", Stamp().c_str());
+  ctx_.Log("%s\t## COMAPREVALS not implemented yet.\n", ctx_.Stamp().c_str());
 }
 
 }  // namespace zl

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -19,7 +18,7 @@
 
 namespace zl {
 CZLScenario::CZLScenario(ZEMR::ZelvikDatabase_ptr database, const Clock* clock)
-    : db_(ZEMR::ZelvikDatabase::_duplicate(database)), clock_(clock) {}
+    : ctx_(database, clock) {}
 
 CZLScenario::~CZLScenario() {
   try {
@@ -41,7 +40,7 @@ void CZLScenario::ScanSkipOption(const char* options) {
   for (char* tok = t.Next(" "); tok != nullptr; tok = t.Next(" ")) {
     const std::string lower = ToLowerCopy(tok);
     if (lower.compare(0, 10, "-skipuserq") == 0 || lower.compare(0, 11, "--skipuserq") == 0) {
-      flags_ |= kSkipUserQ;
+      ctx_.options().flags |= ScenarioOptions::kSkipUserQ;
     }
   }
 }
@@ -83,47 +82,34 @@ int CZLScenario::OpenScenario(const char* path) {
   level_names_[0] = path;
   file_lines_[0] = 0;
   try {
-    CORBA::String_var changes = db_->HelloZL("$KERNEL.DBCHANGES");
+    CORBA::String_var changes = ctx_.server()->HelloZL("$KERNEL.DBCHANGES");
     db_changes_at_start_ = static_cast<unsigned>(std::strtoul(changes.in(), nullptr, 10));
   } catch (...) {
     db_changes_at_start_ = 0;
   }
 
   const std::string::size_type dot = scenario_file_.rfind('.');
-  test_log_.Open((dot == std::string::npos ? scenario_file_ : scenario_file_.substr(0, dot)) +
-                 ".tlg");
+  ctx_.test_log().Open((dot == std::string::npos ? scenario_file_ : scenario_file_.substr(0, dot)) +
+                       ".tlg");
 
   ScanLabels(0);
   computed_checksums_[0] = FileChecksum(files_[0], 0);
 
-  test_log_.StartClock(clock_->Now());
+  ctx_.test_log().StartClock(ctx_.clock().Now());
   ACE_DEBUG((LM_INFO, "Starting scenario %s at level %d\n", path, level_));
-  test_log_.Begin(path);
+  ctx_.test_log().Begin(path);
   OpenPointSocket();
   return 0;
 }
 
 void CZLScenario::ResetCounters() {
-  totalVerifies_ = 0;
-  failedVerifies_ = 0;
-  sceErrors_ = 0;
-  totalMonitorChecks_ = 0;
-  failedMonitorChecks_ = 0;
+  ctx_.counters().Reset();
   for (std::atomic<unsigned>& n : sceLineNumber_) n = 0;
 }
 
 bool CZLScenario::StopRequested() const {
   return ACE_Thread_Manager::instance()->testcancel(ACE_Thread::self()) != 0;
 }
-
-void CZLScenario::Log(const char* format, ...) {
-  va_list ap;
-  va_start(ap, format);
-  test_log_.LineV(format, ap);
-  va_end(ap);
-}
-
-double CZLScenario::Expr(const char* text) { return db_->ZLExpr(text); }
 
 bool CZLScenario::ReadLine() {
   std::FILE* f = files_[level_];
@@ -217,33 +203,32 @@ void CZLScenario::ExecuteLine() {
       return;
     }
   }
-  ++sceErrors_;
   ACE_DEBUG((LM_ERROR, "Unknown scenario keyword %s\n", keyword));
-  Log("%s\t__Unknown scenario keyword, '%s'\n", Stamp().c_str(), keyword);
+  ctx_.StatementError("%s\t__Unknown scenario keyword, '%s'\n", ctx_.Stamp().c_str(), keyword);
 }
 
 bool CZLScenario::WaitPhase() {
   if (StopRequested()) return false;
   if (wait_deadline_ == ACE_Time_Value::zero && sim_target_ <= 0) return true;
-  if (!wait_condition_.empty() && Expr(wait_condition_.c_str()) != 0) {
+  if (!wait_condition_.empty() && ctx_.Expr(wait_condition_.c_str()) != 0) {
     sim_target_ = 0;
     return true;
   }
-  test_log_.Flush();
+  ctx_.test_log().Flush();
   for (;;) {
     if (StopRequested()) return false;
-    const ACE_Time_Value now = clock_->Now();
+    const ACE_Time_Value now = ctx_.clock().Now();
     if (wait_deadline_ != ACE_Time_Value::zero && now < wait_deadline_) {
       CheckAllMonitors();
-      ACE_Time_Value slice = wait_deadline_ - clock_->Now();
+      ACE_Time_Value slice = wait_deadline_ - ctx_.clock().Now();
       if (slice > ACE_Time_Value(0, 500000)) slice = ACE_Time_Value(0, 500000);
-      clock_->Sleep(slice);
+      ctx_.clock().Sleep(slice);
     } else if (sim_target_ > 0) {
       if (SimWaitStep()) return !StopRequested();
     } else {
       break;
     }
-    if (!wait_condition_.empty() && Expr(wait_condition_.c_str()) != 0) {
+    if (!wait_condition_.empty() && ctx_.Expr(wait_condition_.c_str()) != 0) {
       sim_target_ = 0;
       break;
     }
@@ -263,14 +248,14 @@ void CZLScenario::Abort() {
     files_[l] = nullptr;
   }
   level_ = 0;
-  if (test_log_.is_open()) {
-    Log("%s\t  Scenario was aborted by StopScenario()\n\n", Stamp().c_str());
+  if (ctx_.test_log().is_open()) {
+    ctx_.Log("%s\t  Scenario was aborted by StopScenario()\n\n", ctx_.Stamp().c_str());
     CloseTestLogFile();
   }
 }
 
 void CZLScenario::ReportUnknownException() {
-  ++sceErrors_;
+  ++ctx_.counters().errors;
   const std::string reason = AbortReason(std::current_exception());
   std::string place;
   if (last_statement_.level < 0) {
@@ -281,8 +266,8 @@ void CZLScenario::ReportUnknownException() {
   }
   ACE_DEBUG((LM_ERROR, "Scenario %s aborted %s: %s\n", scenario_file_.c_str(), place.c_str(),
              reason.c_str()));
-  Log("%s\t# Aborted %s: %s\n", Stamp().c_str(), place.c_str(), reason.c_str());
-  Log("%s\t__Unknown exception aborted scenario.\n\n", Stamp().c_str());
+  ctx_.Log("%s\t# Aborted %s: %s\n", ctx_.Stamp().c_str(), place.c_str(), reason.c_str());
+  ctx_.Log("%s\t__Unknown exception aborted scenario.\n\n", ctx_.Stamp().c_str());
 }
 
 void CZLScenario::CloseLevels(int target) {
@@ -290,14 +275,14 @@ void CZLScenario::CloseLevels(int target) {
   while (files_[target] != nullptr) {
     const int l = level_;
     if (files_[l] != nullptr) {
-      if (test_log_.is_open() && l != 0) {
+      if (ctx_.test_log().is_open() && l != 0) {
         ReportMonitoredTags(l);
         ValidateChecksum(l);
-        Log("%s\tSubtest '%s' finished--was nest level %d\n", Stamp().c_str(),
-            level_names_[l].c_str(), l);
+        ctx_.Log("%s\tSubtest '%s' finished--was nest level %d\n", ctx_.Stamp().c_str(),
+                 level_names_[l].c_str(), l);
       }
       std::fclose(files_[l]);
-      if (target == 0 && l == 0 && (flags_ & kAutoDelete) != 0) {
+      if (target == 0 && l == 0 && (ctx_.options().flags & ScenarioOptions::kAutoDelete) != 0) {
         std::remove(scenario_file_.c_str());
       }
     }
@@ -305,23 +290,23 @@ void CZLScenario::CloseLevels(int target) {
     if (level_ >= 1 && level_ >= target) --level_;
     if (l == 0 || level_ < target) break;
   }
-  if (target == 0 && test_log_.is_open()) {
+  if (target == 0 && ctx_.test_log().is_open()) {
     ReportMonitoredTags(0);
     ValidateChecksum(0);
     ReportVersions();
     if (skipped_questions_ > 0) {
-      Log("%s\t**Failure indicated because %ld questions skipped by -skipuserq option\n",
-          Stamp().c_str(), static_cast<long>(skipped_questions_));
+      ctx_.Log("%s\t**Failure indicated because %ld questions skipped by -skipuserq option\n",
+               ctx_.Stamp().c_str(), static_cast<long>(skipped_questions_));
     }
-    test_log_.Finish();
+    ctx_.test_log().Finish();
   }
 }
 
 int CZLScenario::OpenSubtest(const char* name, const char* options) {
   if (level_ >= kMaxLevel) {
-    ++sceErrors_;
     ACE_DEBUG((LM_ERROR, "# Nest levels too deep\n"));
-    Log("%8s\t__Test '%s' not executed, nest level too deep\n", Stamp().c_str(), name);
+    ctx_.StatementError("%8s\t__Test '%s' not executed, nest level too deep\n",
+                        ctx_.Stamp().c_str(), name);
     return -2;
   }
   const int next = level_ + 1;
@@ -329,9 +314,8 @@ int CZLScenario::OpenSubtest(const char* name, const char* options) {
   const std::string path = ResolvePathCase(scenario_dir_ + "/" + name);
   files_[next] = std::fopen(path.c_str(), "r");
   if (files_[next] == nullptr) {
-    if (test_log_.is_open()) {
-      ++sceErrors_;
-      Log("%s\t__Subtest '%s' not started\n", Stamp().c_str(), name);
+    if (ctx_.test_log().is_open()) {
+      ctx_.StatementError("%s\t__Subtest '%s' not started\n", ctx_.Stamp().c_str(), name);
     }
     return -1;
   }
@@ -343,7 +327,7 @@ int CZLScenario::OpenSubtest(const char* name, const char* options) {
   stored_checksums_[next].clear();
   level_ = next;
   ACE_DEBUG((LM_INFO, "# File %s is open at level %d\n", name, level_));
-  Log("%s\tSubtest '%s' started--nest level %d\n", Stamp().c_str(), name, level_);
+  ctx_.Log("%s\tSubtest '%s' started--nest level %d\n", ctx_.Stamp().c_str(), name, level_);
   return 0;
 }
 
@@ -384,15 +368,15 @@ bool CZLScenario::NumericOperand(const char* role, const char* token, OperandFor
     const bool expand = form == OperandForm::kNumber || form == OperandForm::kDuration;
     const std::string read = expand ? EvaluateParentheses(token) : std::string(token);
     if (form == OperandForm::kExpression) {
-      *value = Expr(token);
+      *value = ctx_.Expr(token);
     } else {
       ok = ParseOperand(read.c_str(), form, value);
     }
     if (text != nullptr) *text = read;
   }
   if (!ok) {
-    ++sceErrors_;
-    Log("%s\t__Could not parse %s '%s' for %s\n", Stamp().c_str(), role, token, keyword_);
+    ctx_.StatementError("%s\t__Could not parse %s '%s' for %s\n", ctx_.Stamp().c_str(), role, token,
+                        keyword_);
   }
   return ok;
 }
@@ -414,7 +398,7 @@ std::string CZLScenario::EvaluateParentheses(const char* token) {
       if (*q == '\0') break;  // unbalanced: dropped
       const std::string group(p, static_cast<std::size_t>(q - p + 1));
       char value[64];
-      std::snprintf(value, sizeof value, "%lf", Expr(group.c_str()));
+      std::snprintf(value, sizeof value, "%lf", ctx_.Expr(group.c_str()));
       out += value;
       p = q;
     } else {
