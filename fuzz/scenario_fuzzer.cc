@@ -21,7 +21,7 @@
 
 #include "fake_database.h"
 #include "fuzz_support.h"
-#include "localdb/scenario_owner.h"
+#include "scenario/scenario_owner.h"
 #include "logset/log_set_list.h"
 #include "scenario/scenario.h"
 #include "support/virtual_clock.h"

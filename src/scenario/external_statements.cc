@@ -14,7 +14,7 @@
 
 #include "common/text_utils.h"
 #include "common/window_table.h"
-#include "localdb/scenario_owner.h"
+#include "scenario/scenario_owner.h"
 #include "scenario/scenario.h"
 
 namespace zl {

@@ -11,7 +11,7 @@
 
 #include "common/text_utils.h"
 #include "common/time_format.h"
-#include "localdb/scenario_owner.h"
+#include "scenario/scenario_owner.h"
 #include "scenario/scenario.h"
 
 namespace zl {

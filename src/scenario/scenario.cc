@@ -13,7 +13,7 @@
 #include "common/file_checksum.h"
 #include "common/path_case.h"
 #include "common/text_utils.h"
-#include "localdb/scenario_owner.h"
+#include "scenario/scenario_owner.h"
 #include "scenario/abort_reason.h"
 
 namespace zl {
@@ -104,7 +104,7 @@ int CZLScenario::OpenScenario(const char* path) {
 
 void CZLScenario::ResetCounters() {
   ctx_.counters().Reset();
-  for (std::atomic<unsigned>& n : sceLineNumber_) n = 0;
+  for (std::atomic<unsigned>& n : lines_read_) n = 0;
 }
 
 bool CZLScenario::StopRequested() const {
@@ -116,7 +116,7 @@ bool CZLScenario::ReadLine() {
   // The read that meets the end of the file is not a line: the count keeps
   // the number of the last line read, also while a final timed block runs.
   if (f == nullptr || std::fgets(line_, sizeof line_, f) == nullptr) return false;
-  ++sceLineNumber_[level_];
+  ++lines_read_[level_];
   ++file_lines_[level_];
   return true;
 }

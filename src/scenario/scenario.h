@@ -113,7 +113,7 @@ class CZLScenario {
   unsigned errors() const { return ctx_.counters().errors; }
   unsigned total_monitor_checks() const { return ctx_.counters().total_monitor_checks; }
   unsigned failed_monitor_checks() const { return ctx_.counters().failed_monitor_checks; }
-  unsigned line_number(int level) const { return sceLineNumber_[level]; }
+  unsigned line_number(int level) const { return lines_read_[level]; }
   const std::string& file_name() const { return scenario_file_; }
   const std::string& test_log_name() const { return ctx_.test_log().name(); }
   int nest_level() const { return level_; }
@@ -315,7 +315,9 @@ class CZLScenario {
   std::array<MonitorList, kLevels> monitors_;
   std::array<std::string, kLevels> stored_checksums_;
   std::array<std::string, kLevels> computed_checksums_;
-  std::array<std::atomic<unsigned>, kLevels> sceLineNumber_{};
+  // Per level, the lines read so far (every read counts): "sceLineNumber"
+  // of the manager's report. Written by the worker, read by host threads.
+  std::array<std::atomic<unsigned>, kLevels> lines_read_{};
   unsigned skipped_questions_ = 0;
   mutable std::recursive_mutex own_lock_;
   std::recursive_mutex* scenario_lock_ = &own_lock_;
@@ -330,7 +332,7 @@ class CZLScenario {
 
   // Where each level's file is: the number of the line read last (a piece
   // of a long line counts as a line; GOTO moves it to its label's line).
-  // Unlike sceLineNumber_, which counts every read, it is the line's place
+  // Unlike lines_read_, which counts every read, it is the line's place
   // in its file.
   std::array<unsigned, kLevels> file_lines_{};
   // The statement line that ran last, for the report of an abort.

@@ -11,7 +11,7 @@
 #include <random>
 
 #include "common/text_utils.h"
-#include "localdb/scenario_owner.h"
+#include "scenario/scenario_owner.h"
 #include "scenario/operand.h"
 #include "scenario/scenario.h"
 
