@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <iostream>
 #include <string>
-#include <type_traits>
 
 #include "common/exception_text.h"
 
@@ -25,28 +24,23 @@ struct ErrorRecord {
   std::string text;
 };
 
-// The "own user exception" rung of an operation that names none: a type that
-// is never thrown, so that rung never matches.
-struct NoOwnException {};
-
 // Prints an exception's descriptive text and a line end on standard error.
 inline void PrintException(const CORBA::Exception& e) {
   std::cerr << ExceptionText(e) << std::endl;
 }
 
-// Runs `call` and catches, in this order: `Own` (the operation's own user
-// exception), any other CORBA user exception (both printed), a CORBA system
-// exception (its text and minor code go to `record`, then it is printed),
-// anything else ("Unknown Exception in NAME()" printed). Gives true when
-// `call` returned normally, false after a caught exception. Never throws.
-template <class Own = NoOwnException, class Call>
+// Runs `call` and catches, in this order: a CORBA user exception (the
+// operation's own, such as ZLTagNotFound, or any other: printed, not
+// recorded), a CORBA system exception (its text and minor code go to
+// `record`, then it is printed), anything else ("Unknown Exception in
+// NAME()" printed). Gives true when `call` returned normally, false after a
+// caught exception. Never throws.
+template <class Call>
 bool CallLadder(const char* name, ErrorRecord& record, Call&& call) noexcept {
   try {
     try {
       call();
       return true;
-    } catch (const Own& e) {
-      if constexpr (std::is_base_of_v<CORBA::Exception, Own>) PrintException(e);
     } catch (const CORBA::UserException& e) {
       PrintException(e);
     } catch (const CORBA::SystemException& e) {
