@@ -21,10 +21,10 @@
 
 #include "fake_database.h"
 #include "fuzz_support.h"
-#include "localdb/scenario_owner.h"
+#include "scenario/scenario_owner.h"
 #include "logset/log_set_list.h"
 #include "scenario/scenario.h"
-#include "virtual_clock.h"
+#include "support/virtual_clock.h"
 
 namespace zl::fuzz {
 namespace {
@@ -73,14 +73,12 @@ struct Run {
 
 void* Worker(void* arg) {
   Run* run = static_cast<Run*>(arg);
-  StartVirtualClock(kVirtualBudget);
   try {
     run->scenario->RunScenario();
   } catch (...) {
     run->scenario->ReportUnknownException();
   }
   run->scenario->CloseTestLogFile();
-  StopVirtualClock();
   {
     std::lock_guard<std::mutex> lock(run->mu);
     run->done = true;
@@ -122,7 +120,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FakeServer::Instance().Reset();
   {
     FuzzOwner owner;
-    auto scenario = std::make_unique<zl::CZLScenario>(FakeServer::Instance().database());
+    zl::testing::VirtualClock clock(kVirtualBudget);
+    auto scenario =
+        std::make_unique<zl::CZLScenario>(FakeServer::Instance().database(), &clock);
     scenario->set_owner(&owner);
     scenario->ScanSkipOption(options.c_str());
     scenario->SetArguments(options.c_str(), 0);

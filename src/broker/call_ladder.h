@@ -14,7 +14,6 @@
 
 #include <cstdint>
 #include <string>
-#include <type_traits>
 
 #include "common/exception_text.h"
 #include "common/log.h"
@@ -27,10 +26,6 @@ struct ErrorRecord {
   std::string text;
 };
 
-// The "own user exception" rung of an operation that names none: a type that
-// is never thrown, so that rung never matches.
-struct NoOwnException {};
-
 // An operation as the ladder reports it: its catch-all name and, for the
 // operations on one tag, that tag's name (null otherwise).
 struct Operation {
@@ -42,20 +37,19 @@ struct Operation {
 // Prints an exception's descriptive text and a line end on standard error.
 inline void PrintException(const CORBA::Exception& e) { WriteErrorLine(ExceptionText(e)); }
 
-// Runs `call` and catches, in this order: `Own` (the operation's own user
-// exception), any other CORBA user exception (both printed), a CORBA system
-// exception (its text and minor code go to `record`, then it is printed),
-// anything else ("Unknown Exception in NAME()" printed). Gives true when
-// `call` returned normally, false after a caught exception. Never throws.
-template <class Own = NoOwnException, class Call>
+// Runs `call` and catches, in this order: a CORBA user exception (the
+// operation's own, such as ZLTagNotFound, or any other: printed, not
+// recorded), a CORBA system exception (its text and minor code go to
+// `record`, then it is printed), anything else ("Unknown Exception in
+// NAME()" printed). Gives true when `call` returned normally, false after a
+// caught exception. Never throws.
+template <class Call>
 bool CallLadder(Operation op, ErrorRecord& record, Call&& call) noexcept {
   ScopedLogContext context(op.name, op.tag);
   try {
     try {
       call();
       return true;
-    } catch (const Own& e) {
-      if constexpr (std::is_base_of_v<CORBA::Exception, Own>) PrintException(e);
     } catch (const CORBA::UserException& e) {
       PrintException(e);
     } catch (const CORBA::SystemException& e) {

@@ -183,11 +183,11 @@ class ZLSim {
   // The catch ladder around one call made only when `target` is not nil:
   // gives `fallback` when it is nil and after a caught exception. Both are
   // defined in zl_sim_ops.cc, the one file whose operations use them.
-  template <class Own, class R, class Call>
+  template <class R, class Call>
   R Guarded(CORBA::Object_ptr target, Operation op, R fallback, Call&& call);
   // The same for calls that give nothing: true when the call was made and
   // raised nothing.
-  template <class Own, class Call>
+  template <class Call>
   bool Act(CORBA::Object_ptr target, Operation op, Call&& call);
 
   CORBA::ORB_var orb_;                // nil when the ORB could not be initialised

@@ -8,9 +8,6 @@
 namespace zl {
 namespace {
 
-using ZEMR::ZLDownloadException;
-using ZEMR::ZLTagNotFound;
-
 // A text argument as the stubs take it: an absent text is sent as "".
 const char* Arg(const char* text) { return text != nullptr ? text : ""; }
 
@@ -22,181 +19,171 @@ std::string Owned(char* text) {
 
 }  // namespace
 
-template <class Own, class R, class Call>
+template <class R, class Call>
 R ZLSim::Guarded(CORBA::Object_ptr target, Operation op, R fallback, Call&& call) {
   if (CORBA::is_nil(target)) return fallback;
   R result = fallback;
-  if (!CallLadder<Own>(op, last_error_, [&] { result = call(); })) return fallback;
+  if (!CallLadder(op, last_error_, [&] { result = call(); })) return fallback;
   return result;
 }
 
-template <class Own, class Call>
+template <class Call>
 bool ZLSim::Act(CORBA::Object_ptr target, Operation op, Call&& call) {
-  return !CORBA::is_nil(target) && CallLadder<Own>(op, last_error_, call);
+  return !CORBA::is_nil(target) && CallLadder(op, last_error_, call);
 }
 
 // --- Tag operations ---------------------------------------------------------
 
 double ZLSim::PVE(const char* tag) {
-  return Guarded<ZLTagNotFound>(db_.in(), {"PVE", tag}, 0.0, [&] { return db_->PVE(Arg(tag)); });
+  return Guarded(db_.in(), {"PVE", tag}, 0.0, [&] { return db_->PVE(Arg(tag)); });
 }
 
 int ZLSim::SetPVE(const char* tag, double value) {
-  return Guarded<ZLTagNotFound>(db_.in(), {"SetPVE", tag}, 0,
-                                [&] { return db_->SetPVE(Arg(tag), value); });
+  return Guarded(db_.in(), {"SetPVE", tag}, 0, [&] { return db_->SetPVE(Arg(tag), value); });
 }
 
 double ZLSim::PV(const char* tag) {
-  return Guarded<ZLTagNotFound>(db_.in(), {"PV", tag}, 0.0, [&] { return db_->PV(Arg(tag)); });
+  return Guarded(db_.in(), {"PV", tag}, 0.0, [&] { return db_->PV(Arg(tag)); });
 }
 
 int ZLSim::SetPV(const char* tag, double value) {
-  return Guarded<ZLTagNotFound>(db_.in(), {"SetPV", tag}, 0,
-                                [&] { return db_->SetPV(Arg(tag), value); });
+  return Guarded(db_.in(), {"SetPV", tag}, 0, [&] { return db_->SetPV(Arg(tag), value); });
 }
 
 std::string ZLSim::PVEStr(const char* tag) {
-  return Guarded<ZLTagNotFound>(db_.in(), {"PVEStr", tag}, std::string(),
-                                [&] { return Owned(db_->PVEStr(Arg(tag))); });
+  return Guarded(db_.in(), {"PVEStr", tag}, std::string(),
+                 [&] { return Owned(db_->PVEStr(Arg(tag))); });
 }
 
 double ZLSim::EUHi(const char* tag) {
-  return Guarded<ZLTagNotFound>(db_.in(), {"EUHi", tag}, 0.0, [&] { return db_->EUHi(Arg(tag)); });
+  return Guarded(db_.in(), {"EUHi", tag}, 0.0, [&] { return db_->EUHi(Arg(tag)); });
 }
 
 double ZLSim::EULo(const char* tag) {
-  return Guarded<ZLTagNotFound>(db_.in(), {"EULo", tag}, 0.0, [&] { return db_->EULo(Arg(tag)); });
+  return Guarded(db_.in(), {"EULo", tag}, 0.0, [&] { return db_->EULo(Arg(tag)); });
 }
 
 std::string ZLSim::TagMode(const char* tag) {
-  return Guarded<ZLTagNotFound>(db_.in(), {"TagMode", tag}, std::string(),
-                                [&] { return Owned(db_->TagMode(Arg(tag))); });
+  return Guarded(db_.in(), {"TagMode", tag}, std::string(),
+                 [&] { return Owned(db_->TagMode(Arg(tag))); });
 }
 
 std::string ZLSim::TagType(const char* tag) {
-  return Guarded<NoOwnException>(db_.in(), {"TagType", tag}, std::string(),
-                                 [&] { return Owned(db_->TagType(Arg(tag))); });
+  return Guarded(db_.in(), {"TagType", tag}, std::string(),
+                 [&] { return Owned(db_->TagType(Arg(tag))); });
 }
 
 bool ZLSim::TagExists(const char* tag) {
-  return Guarded<ZLTagNotFound>(db_.in(), {"TagExists", tag}, false,
-                                [&] { return db_->TagExists(Arg(tag)) != 0; });
+  return Guarded(db_.in(), {"TagExists", tag}, false,
+                 [&] { return db_->TagExists(Arg(tag)) != 0; });
 }
 
 bool ZLSim::IsForced(const char* tag) {
-  return Guarded<ZLTagNotFound>(db_.in(), {"IsForced", tag}, false,
-                                [&] { return db_->IsForced(Arg(tag)) != 0; });
+  return Guarded(db_.in(), {"IsForced", tag}, false, [&] { return db_->IsForced(Arg(tag)) != 0; });
 }
 
 bool ZLSim::SetForced(const char* tag, int flag) {
-  return Act<ZLTagNotFound>(db_.in(), {"SetForced", tag},
-                             [&] { db_->SetForce(Arg(tag), flag != 0); });
+  return Act(db_.in(), {"SetForced", tag}, [&] { db_->SetForce(Arg(tag), flag != 0); });
 }
 
 bool ZLSim::SetAuto(const char* tag) {
-  return Act<ZLTagNotFound>(db_.in(), {"SetAuto", tag}, [&] { db_->SetAuto(Arg(tag)); });
+  return Act(db_.in(), {"SetAuto", tag}, [&] { db_->SetAuto(Arg(tag)); });
 }
 
 bool ZLSim::SetMan(const char* tag) {
-  return Act<ZLTagNotFound>(db_.in(), {"SetMan", tag}, [&] { db_->SetMan(Arg(tag)); });
+  return Act(db_.in(), {"SetMan", tag}, [&] { db_->SetMan(Arg(tag)); });
 }
 
 bool ZLSim::DeleteTag(const char* tag) {
   // DeleteTag declares no exception for an unknown tag; its answer says
   // whether a tag was deleted (0: none, as for a name that matches no tag).
-  return Guarded<ZLTagNotFound>(db_.in(), {"DeleteTag", tag}, false,
-                                [&] { return db_->DeleteTag(Arg(tag)) != 0; });
+  return Guarded(db_.in(), {"DeleteTag", tag}, false,
+                 [&] { return db_->DeleteTag(Arg(tag)) != 0; });
 }
 
 int ZLSim::InitPV(const char* tag) {
-  return Guarded<ZLTagNotFound>(db_.in(), {"InitPV", tag}, -1,
-                                [&] { return db_->InitPV(Arg(tag)); });
+  return Guarded(db_.in(), {"InitPV", tag}, -1, [&] { return db_->InitPV(Arg(tag)); });
 }
 
 std::string ZLSim::Upload(const char* tag) {
-  return Guarded<ZLTagNotFound>(db_.in(), {"Upload", tag}, std::string(),
-                                [&] { return Owned(db_->Upload(Arg(tag))); });
+  return Guarded(db_.in(), {"Upload", tag}, std::string(),
+                 [&] { return Owned(db_->Upload(Arg(tag))); });
 }
 
 int ZLSim::Download(const char* definitions) {
-  return Guarded<ZLDownloadException>(db_.in(), "Download", 0,
-                                      [&] { return db_->Download(Arg(definitions)); });
+  return Guarded(db_.in(), "Download", 0, [&] { return db_->Download(Arg(definitions)); });
 }
 
 int ZLSim::TagCount() {
-  return Guarded<NoOwnException>(db_.in(), "TagCount", 0, [&] { return db_->TagCount(); });
+  return Guarded(db_.in(), "TagCount", 0, [&] { return db_->TagCount(); });
 }
 
 std::string ZLSim::SearchTags(const char* pattern, const char* field) {
-  return Guarded<NoOwnException>(db_.in(), "SearchTags", std::string(), [&] {
-    return Owned(db_->SearchTags(Arg(pattern), Arg(field)));
-  });
+  return Guarded(db_.in(), "SearchTags", std::string(),
+                 [&] { return Owned(db_->SearchTags(Arg(pattern), Arg(field))); });
 }
 
 std::string ZLSim::TagStats(const char* selector) {
-  return Guarded<NoOwnException>(db_.in(), "TagStats", std::string(),
-                                 [&] { return Owned(db_->TagStats(Arg(selector))); });
+  return Guarded(db_.in(), "TagStats", std::string(),
+                 [&] { return Owned(db_->TagStats(Arg(selector))); });
 }
 
 std::string ZLSim::HelloZL(const char* selector) {
-  return Guarded<NoOwnException>(db_.in(), "HelloZL", std::string(),
-                                 [&] { return Owned(db_->HelloZL(Arg(selector))); });
+  return Guarded(db_.in(), "HelloZL", std::string(),
+                 [&] { return Owned(db_->HelloZL(Arg(selector))); });
 }
 
 double ZLSim::ZLExpr(const char* expression) {
   if (!connected()) last_error_ = {-1, "not connected"};
-  return Guarded<NoOwnException>(db_.in(), "ZLExpr", 0.0,
-                                 [&] { return db_->ZLExpr(Arg(expression)); });
+  return Guarded(db_.in(), "ZLExpr", 0.0, [&] { return db_->ZLExpr(Arg(expression)); });
 }
 
 // --- Simulation control -------------------------------------------------------
 
 int ZLSim::SimInit(const char* options) {
-  return Guarded<NoOwnException>(db_.in(), "SimInit", -1, [&] { return db_->SimInit(Arg(options)); });
+  return Guarded(db_.in(), "SimInit", -1, [&] { return db_->SimInit(Arg(options)); });
 }
 
 int ZLSim::Shutdown(int how, int delay) {
-  return Guarded<NoOwnException>(db_.in(), "Shutdown", -1, [&] { return db_->Shutdown(how, delay); });
+  return Guarded(db_.in(), "Shutdown", -1, [&] { return db_->Shutdown(how, delay); });
 }
 
 bool ZLSim::AlgsRunning() {
-  return Guarded<NoOwnException>(db_.in(), "AlgsRunning", false,
-                                 [&] { return db_->AlgsAreRunning() != 0; });
+  return Guarded(db_.in(), "AlgsRunning", false, [&] { return db_->AlgsAreRunning() != 0; });
 }
 
 void ZLSim::AlgsRunning(int flag) {
-  Act<NoOwnException>(db_.in(), "AlgsRunning", [&] { db_->EnableAlgs(flag != 0); });
+  Act(db_.in(), "AlgsRunning", [&] { db_->EnableAlgs(flag != 0); });
 }
 
 bool ZLSim::IOEnabled() {
-  return Guarded<NoOwnException>(db_.in(), "IOEnabled", false,
-                                 [&] { return db_->IOIsEnabled() != 0; });
+  return Guarded(db_.in(), "IOEnabled", false, [&] { return db_->IOIsEnabled() != 0; });
 }
 
 void ZLSim::IOEnabled(int flag) {
-  Act<NoOwnException>(db_.in(), "IOEnabled", [&] { db_->EnableIO(flag != 0); });
+  Act(db_.in(), "IOEnabled", [&] { db_->EnableIO(flag != 0); });
 }
 
 double ZLSim::CycleTime() {
-  return Guarded<NoOwnException>(db_.in(), "CycleTime", 0.0, [&] { return db_->DoCalcsEvery(0.0); });
+  return Guarded(db_.in(), "CycleTime", 0.0, [&] { return db_->DoCalcsEvery(0.0); });
 }
 
 void ZLSim::CycleTime(double seconds) {
-  Act<NoOwnException>(db_.in(), "CycleTime", [&] { db_->DoCalcsEvery(seconds); });
+  Act(db_.in(), "CycleTime", [&] { db_->DoCalcsEvery(seconds); });
 }
 
 double ZLSim::WarpFactor() {
-  return Guarded<NoOwnException>(db_.in(), "WarpFactor", 0.0, [&] { return db_->WarpFactor(0.0); });
+  return Guarded(db_.in(), "WarpFactor", 0.0, [&] { return db_->WarpFactor(0.0); });
 }
 
 void ZLSim::WarpFactor(double factor) {
-  Act<NoOwnException>(db_.in(), "WarpFactor", [&] { db_->WarpFactor(factor); });
+  Act(db_.in(), "WarpFactor", [&] { db_->WarpFactor(factor); });
 }
 
 int ZLSim::DoASingleCalcCycle(double step) {
   if (!(step >= 0.0)) return -1;  // also a step that is not a number
-  return Guarded<NoOwnException>(db2_.in(), "DoASingleCalcCycle", -1,
-                                 [&] { return db2_->DoASingleCalcCycle(step); });
+  return Guarded(db2_.in(), "DoASingleCalcCycle", -1,
+                 [&] { return db2_->DoASingleCalcCycle(step); });
 }
 
 // --- Batches ----------------------------------------------------------------
@@ -210,7 +197,7 @@ int ZLSim::GetMultiPVE(const char* const* names, int count, double* values, int*
   ZEMR::ZLTagList list(static_cast<CORBA::ULong>(count));
   list.length(static_cast<CORBA::ULong>(count));
   for (int i = 0; i < count; ++i) list[i] = Arg(names[i]);
-  return Guarded<NoOwnException>(db_.in(), "GetMultiPVE", -1, [&] {
+  return Guarded(db_.in(), "GetMultiPVE", -1, [&] {
     ZEMR::ZLTagStatusPayload_var status;
     const CORBA::Long result = db_->GetMultiTag(list, status.out());
     // The answer is in the order of the request; the arrays hold `count`.
@@ -228,7 +215,7 @@ int ZLSim::SetMultiPVE(const char* const* names, int count, const double* values
     commands[i].mode = ZEMR::NullMode;
     commands[i].pve = values[i];
   }
-  return Guarded<NoOwnException>(db2_.in(), "SetMultiPVE", -1, [&] {
+  return Guarded(db2_.in(), "SetMultiPVE", -1, [&] {
     ZEMR::ZLErrorCodeList_var codes;  // released unread
     return static_cast<int>(db2_->SetMultiPVE(commands, codes.out()));
   });
@@ -237,29 +224,29 @@ int ZLSim::SetMultiPVE(const char* const* names, int count, const double* values
 // --- Local database -----------------------------------------------------------
 
 int ZLSim::StartScenario(const char* file, const char* options) {
-  return Guarded<NoOwnException>(db_.in(), "StartScenario", 0, [&] {
+  return Guarded(db_.in(), "StartScenario", 0, [&] {
     return static_cast<int>(local_db_.StartScenario(Arg(file), Arg(options)));
   });
 }
 
 int ZLSim::StopScenario(int id) {
-  return Guarded<NoOwnException>(db_.in(), "StopScenario", 0,
-                                 [&] { return static_cast<int>(local_db_.StopScenario(id)); });
+  return Guarded(db_.in(), "StopScenario", 0,
+                 [&] { return static_cast<int>(local_db_.StopScenario(id)); });
 }
 
 std::string ZLSim::ListScenarios() {
-  return Guarded<NoOwnException>(db_.in(), "ListScenarios", std::string(),
-                                 [&] { return Owned(local_db_.ListScenarios()); });
+  return Guarded(db_.in(), "ListScenarios", std::string(),
+                 [&] { return Owned(local_db_.ListScenarios()); });
 }
 
 std::string ZLSim::ScenarioInfo(int id) {
-  return Guarded<NoOwnException>(db_.in(), "ScenarioInfo", std::string(),
-                                 [&] { return Owned(local_db_.ScenarioInfo(id)); });
+  return Guarded(db_.in(), "ScenarioInfo", std::string(),
+                 [&] { return Owned(local_db_.ScenarioInfo(id)); });
 }
 
 int ZLSim::SaveTags(const char* file) {
   if (!connected()) return -1;
-  return Guarded<NoOwnException>(db_.in(), "SaveTags", 0, [&] {
+  return Guarded(db_.in(), "SaveTags", 0, [&] {
     CORBA::ULong count = 0;
     return local_db_.SaveTags(Arg(file), count) == 0 ? static_cast<int>(count) : 0;
   });
@@ -267,25 +254,25 @@ int ZLSim::SaveTags(const char* file) {
 
 int ZLSim::ReadTags(const char* file) {
   if (!connected()) return -1;
-  return Guarded<NoOwnException>(db_.in(), "ReadTags", 0, [&] {
+  return Guarded(db_.in(), "ReadTags", 0, [&] {
     CORBA::ULong count = 0;
     return local_db_.ReadTags(Arg(file), count) == 0 ? static_cast<int>(count) : 0;
   });
 }
 
 bool ZLSim::MessagesExist(unsigned type) {
-  return Guarded<ZLTagNotFound>(db_.in(), "MessagesExist", false,
-                                [&] { return local_db_.MessagesExist(type) != 0; });
+  return Guarded(db_.in(), "MessagesExist", false,
+                 [&] { return local_db_.MessagesExist(type) != 0; });
 }
 
 std::string ZLSim::GetNextZLMessage(unsigned type) {
-  return Guarded<NoOwnException>(db_.in(), "GetNextZLMessage", std::string(),
-                                 [&] { return Owned(local_db_.GetNextZLMessage(type)); });
+  return Guarded(db_.in(), "GetNextZLMessage", std::string(),
+                 [&] { return Owned(local_db_.GetNextZLMessage(type)); });
 }
 
 bool ZLSim::ZLFind(const char* text, const char* pattern) {
-  return Guarded<NoOwnException>(db_.in(), "ZLFind", false,
-                                 [&] { return local_db_.ZLFind(Arg(text), Arg(pattern)) != 0; });
+  return Guarded(db_.in(), "ZLFind", false,
+                 [&] { return local_db_.ZLFind(Arg(text), Arg(pattern)) != 0; });
 }
 
 long ZLSim::EnableEvents(bool enable) { return local_db_.EnableEvents(enable); }

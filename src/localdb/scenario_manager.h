@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "localdb/scenario_ends.h"
-#include "localdb/scenario_owner.h"
+#include "scenario/scenario_owner.h"
 
 namespace zl {
 

@@ -34,7 +34,7 @@
 #include "localdb/notifications.h"
 #include "localdb/pattern_match.h"
 #include "localdb/scenario_manager.h"
-#include "localdb/scenario_owner.h"
+#include "scenario/scenario_owner.h"
 #include "logset/log_set_list.h"
 #include "zemr.hh"
 

@@ -15,24 +15,23 @@
 
 namespace zl {
 
-bool ComparePasses(int kind, double value, double expected, double rel_tol, double abs_tol) {
-  switch (kind) {
-    case 1:
-    case 4:
-      return value > expected;
-    case 2:
-    case 5:
-      return expected > value;
-    default: {
-      const double d = std::fabs(value - expected);
-      return std::fabs(expected * rel_tol) >= d || std::fabs(abs_tol) >= d;
-    }
+bool ComparePasses(Comparison comparison, double value, double expected, double rel_tol,
+                   double abs_tol) {
+  switch (comparison) {
+    case Comparison::kGreater: return value > expected;
+    case Comparison::kLess: return expected > value;
+    case Comparison::kEqual: break;
   }
+  const double d = std::fabs(value - expected);
+  return std::fabs(expected * rel_tol) >= d || std::fabs(abs_tol) >= d;
 }
 
-const char* OperatorText(int kind) {
-  if (kind == 1 || kind == 4) return ">";
-  if (kind == 2 || kind == 5) return "<";
+const char* OperatorText(Comparison comparison) {
+  switch (comparison) {
+    case Comparison::kGreater: return ">";
+    case Comparison::kLess: return "<";
+    case Comparison::kEqual: break;
+  }
   return "=";
 }
 
@@ -43,15 +42,14 @@ bool CZLScenario::TakeTagListAndValue(const char* family, const char* keyword, c
                                       const char** value) {
   const char* list_token = tokens_.Next(kBlanks);
   if (list_token == nullptr) {
-    ++sceErrors_;
-    Log("%s\t__Tag list not found for %s %s\n", Stamp().c_str(), family, keyword);
+    ctx_.StatementError("%s\t__Tag list not found for %s %s\n", ctx_.Stamp().c_str(), family,
+                        keyword);
     return false;
   }
   strncpyz(list, list_token, sizeof list);
   *value = tokens_.Next(kBlanks, true);
   if (*value == nullptr) {
-    ++sceErrors_;
-    Log("%s\t__Value not found for %s %s\n", Stamp().c_str(), family, list);
+    ctx_.StatementError("%s\t__Value not found for %s %s\n", ctx_.Stamp().c_str(), family, list);
     return false;
   }
   return true;
@@ -59,8 +57,7 @@ bool CZLScenario::TakeTagListAndValue(const char* family, const char* keyword, c
 
 // VERIFY | VERIFY_GT | VERIFY_LT | ASSERT | ASSERT_GT | ASSERT_LT taglist value:
 // checks each tag once against the server's value of `value`.
-void CZLScenario::Verify(int kind, const char* keyword) {
-  const bool verification = kind < 3;
+void CZLScenario::Verify(Comparison comparison, bool verification, const char* keyword) {
   char list[80];
   const char* value_token = nullptr;
   if (!TakeTagListAndValue("VERIFY", keyword, list, &value_token)) return;
@@ -71,41 +68,41 @@ void CZLScenario::Verify(int kind, const char* keyword) {
     if (tag.empty()) break;
     double value = 0;
     try {
-      value = db_->PVE(tag.c_str());
+      value = ctx_.server()->PVE(tag.c_str());
     } catch (const ZEMR::ZLTagNotFound&) {
-      ++sceErrors_;
       ACE_DEBUG((LM_ERROR, "Scenario: Tag <%s> not found\n", list));
-      Log("%s\t__Tag <%s> not found for VERIFY\n", Stamp().c_str(), list);
+      ctx_.StatementError("%s\t__Tag <%s> not found for VERIFY\n", ctx_.Stamp().c_str(), list);
       continue;
     }
-    const bool passed = ComparePasses(kind, value, expected, rel_tol_, abs_tol_);
-    ++totalVerifies_;
-    if (!passed) ++failedVerifies_;
+    const bool passed =
+        ComparePasses(comparison, value, expected, ctx_.options().rel_tol, ctx_.options().abs_tol);
+    ++ctx_.counters().total_verifies;
+    if (!passed) ++ctx_.counters().failed_verifies;
     const bool small = std::fabs(expected) < 1e-5;
-    const char* op = OperatorText(kind);
+    const char* op = OperatorText(comparison);
     if (!passed) {
-      Log(small ? "%s\t**%s <%s> %s %.5E FAILED Value is %.5E\n"
-                : "%s\t**%s <%s> %s %lf FAILED Value is %lf\n",
-          Stamp().c_str(), verification ? "Verification" : "Assertion", tag.c_str(), op, expected,
-          value);
+      ctx_.Log(small ? "%s\t**%s <%s> %s %.5E FAILED Value is %.5E\n"
+                     : "%s\t**%s <%s> %s %lf FAILED Value is %lf\n",
+               ctx_.Stamp().c_str(), verification ? "Verification" : "Assertion", tag.c_str(), op,
+               expected, value);
     } else if (verification) {
-      Log(small ? "%s\t  Verification <%s> %s %.5E passed Value is %.5E\n"
-                : "%s\t  Verification <%s> %s %lf passed Value is %lf\n",
-          Stamp().c_str(), tag.c_str(), op, expected, value);
+      ctx_.Log(small ? "%s\t  Verification <%s> %s %.5E passed Value is %.5E\n"
+                     : "%s\t  Verification <%s> %s %lf passed Value is %lf\n",
+               ctx_.Stamp().c_str(), tag.c_str(), op, expected, value);
     }
   }
 }
 
-void CZLScenario::DoVerify() { Verify(0, "VERIFY"); }
-void CZLScenario::DoVerifyGt() { Verify(1, "VERIFY_GT"); }
-void CZLScenario::DoVerifyLt() { Verify(2, "VERIFY_LT"); }
-void CZLScenario::DoAssert() { Verify(3, "ASSERT"); }
-void CZLScenario::DoAssertGt() { Verify(4, "ASSERT_GT"); }
-void CZLScenario::DoAssertLt() { Verify(5, "ASSERT_LT"); }
+void CZLScenario::DoVerify() { Verify(Comparison::kEqual, true, "VERIFY"); }
+void CZLScenario::DoVerifyGt() { Verify(Comparison::kGreater, true, "VERIFY_GT"); }
+void CZLScenario::DoVerifyLt() { Verify(Comparison::kLess, true, "VERIFY_LT"); }
+void CZLScenario::DoAssert() { Verify(Comparison::kEqual, false, "ASSERT"); }
+void CZLScenario::DoAssertGt() { Verify(Comparison::kGreater, false, "ASSERT_GT"); }
+void CZLScenario::DoAssertLt() { Verify(Comparison::kLess, false, "ASSERT_LT"); }
 
 // MONITOR | MONITOR_GT | MONITOR_LT taglist value|?: registers each tag at
 // the current level, to be checked while the scenario waits.
-void CZLScenario::Monitor(int kind, const char* keyword) {
+void CZLScenario::Monitor(Comparison comparison, const char* keyword) {
   char list[80];
   const char* value_token = nullptr;
   if (!TakeTagListAndValue("MONITOR", keyword, list, &value_token)) return;
@@ -120,35 +117,35 @@ void CZLScenario::Monitor(int kind, const char* keyword) {
   for (int i = 1;; ++i) {
     const std::string tag = ExtractItem(list, i, ',');
     if (tag.empty()) break;
-    if (!db_->TagExists(tag.c_str())) {
-      Log("%s\t__Tag <%s> not found for MONITOR\n", Stamp().c_str(), tag.c_str());
+    if (!ctx_.server()->TagExists(tag.c_str())) {
+      ctx_.Log("%s\t__Tag <%s> not found for MONITOR\n", ctx_.Stamp().c_str(), tag.c_str());
       continue;
     }
     MonitorItem item;
     item.tag = tag;
-    item.kind = kind;
+    item.comparison = comparison;
     item.expected = expected;
     if (own_value) {
       try {
-        item.expected = db_->PVE(tag.c_str());
+        item.expected = ctx_.server()->PVE(tag.c_str());
       } catch (const CORBA::SystemException&) {
-        Log("%s\t__Tag <%s> not available for MONITOR\n", Stamp().c_str(), tag.c_str());
+        ctx_.Log("%s\t__Tag <%s> not available for MONITOR\n", ctx_.Stamp().c_str(), tag.c_str());
         continue;
       }
-      Log("%s\t  Monitoring tag <%s> %s %lf\n", Stamp().c_str(), tag.c_str(), OperatorText(kind),
-          item.expected);
+      ctx_.Log("%s\t  Monitoring tag <%s> %s %lf\n", ctx_.Stamp().c_str(), tag.c_str(),
+               OperatorText(comparison), item.expected);
     }
     monitors_[level_].items.push_front(item);
   }
   if (!own_value) {
-    Log("%s\t  Monitoring tag(s) <%s> %s %lf\n", Stamp().c_str(), list, OperatorText(kind),
-        expected);
+    ctx_.Log("%s\t  Monitoring tag(s) <%s> %s %lf\n", ctx_.Stamp().c_str(), list,
+             OperatorText(comparison), expected);
   }
 }
 
-void CZLScenario::DoMonitor() { Monitor(0, "MONITOR"); }
-void CZLScenario::DoMonitorGt() { Monitor(1, "MONITOR_GT"); }
-void CZLScenario::DoMonitorLt() { Monitor(2, "MONITOR_LT"); }
+void CZLScenario::DoMonitor() { Monitor(Comparison::kEqual, "MONITOR"); }
+void CZLScenario::DoMonitorGt() { Monitor(Comparison::kGreater, "MONITOR_GT"); }
+void CZLScenario::DoMonitorLt() { Monitor(Comparison::kLess, "MONITOR_LT"); }
 
 void CZLScenario::DoMonEnable() {
   for (MonitorItem& item : monitors_[level_].items) item.enabled = true;
@@ -170,8 +167,9 @@ bool CZLScenario::Check(MonitorItem& item) {
   if (!item.enabled) return true;
   if (!item.tag_valid) return false;
   try {
-    item.last_value = db_->PVE(item.tag.c_str());
-    item.result = ComparePasses(item.kind, item.last_value, item.expected, rel_tol_, abs_tol_);
+    item.last_value = ctx_.server()->PVE(item.tag.c_str());
+    item.result = ComparePasses(item.comparison, item.last_value, item.expected,
+                                ctx_.options().rel_tol, ctx_.options().abs_tol);
   } catch (const ZEMR::ZLTagNotFound&) {
     ACE_DEBUG((LM_ERROR, "Scenario: Tag <%s> not found\n", item.tag.c_str()));
     item.tag_valid = false;
@@ -184,17 +182,17 @@ void CZLScenario::CheckMonitors(int level) {
   MonitorList& list = monitors_[level];
   for (MonitorItem& item : list.items) {
     const bool passed = Check(item);
-    ++totalMonitorChecks_;
+    ++ctx_.counters().total_monitor_checks;
     if (!passed) {
-      ++failedMonitorChecks_;
+      ++ctx_.counters().failed_monitor_checks;
       list.failed = true;
     }
     if (passed != item.previous_result) {
       item.previous_result = passed;
-      Log(passed ? "%s\t  Monitor <%s> %s %lf NORMAL Value is %lf\n"
-                 : "%s\t**Monitor <%s> %s %lf FAILED Value is %lf\n",
-          Stamp().c_str(), item.tag.c_str(), OperatorText(item.kind), item.expected,
-          item.last_value);
+      ctx_.Log(passed ? "%s\t  Monitor <%s> %s %lf NORMAL Value is %lf\n"
+                      : "%s\t**Monitor <%s> %s %lf FAILED Value is %lf\n",
+               ctx_.Stamp().c_str(), item.tag.c_str(), OperatorText(item.comparison), item.expected,
+               item.last_value);
     }
   }
 }
@@ -206,7 +204,7 @@ void CZLScenario::CheckAllMonitors() {
 void CZLScenario::ReportMonitoredTags(int level) {
   const MonitorList& list = monitors_[level];
   if (!list.items.empty() && !list.failed) {
-    Log("%s\t  Monitored tags PASSED at nest level %d\n", Stamp().c_str(), level);
+    ctx_.Log("%s\t  Monitored tags PASSED at nest level %d\n", ctx_.Stamp().c_str(), level);
   }
 }
 

@@ -5,14 +5,17 @@
 
 namespace zl {
 
-// Comparison kinds: 0 VERIFY/MONITOR "=", 1 ">" , 2 "<", 3..5 the ASSERT
-// forms of 0..2, 6 TMONITOR "=".
-// True when `value` passes the check of `kind` against `expected`: "="
-// within |expected * rel_tol| or else within |abs_tol|; ">" and "<" strict.
-bool ComparePasses(int kind, double value, double expected, double rel_tol, double abs_tol);
+// What a check compares: "=" (VERIFY, ASSERT, MONITOR, TMONITOR and their
+// timed forms), ">" (the _GT forms) or "<" (the _LT forms).
+enum class Comparison { kEqual, kGreater, kLess };
 
-// The operator text of `kind`: ">", "<" or "=".
-const char* OperatorText(int kind);
+// True when `value` passes `comparison` against `expected`: "=" within
+// |expected * rel_tol| or else within |abs_tol|; ">" and "<" strict.
+bool ComparePasses(Comparison comparison, double value, double expected, double rel_tol,
+                   double abs_tol);
+
+// The operator text of `comparison`: "=", ">" or "<".
+const char* OperatorText(Comparison comparison);
 
 }  // namespace zl
 

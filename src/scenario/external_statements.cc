@@ -3,11 +3,7 @@
 // datagram (PT_ENABLE, PT_DISABLE), operating-system commands (SYSTEM) and
 // stored tag values (STOREVALS, COMPAREVALS). Runs on the worker; SYSTEM and
 // the host commands block it until they return.
-#include <ace/INET_Addr.h>
 #include <ace/Log_Msg.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 
 #include <cstdint>
@@ -18,7 +14,7 @@
 
 #include "common/text_utils.h"
 #include "common/window_table.h"
-#include "localdb/scenario_owner.h"
+#include "scenario/scenario_owner.h"
 #include "scenario/scenario.h"
 
 namespace zl {
@@ -47,13 +43,20 @@ void CZLScenario::HostCommand(const char* keyword) {
   if (IsWindow(owner_->toolbook_window())) return;
   std::string result;
   if (!owner_->ClientCmd(keyword, text != nullptr ? text : "", result)) {
-    Log("%s\t##Client cmd, %s, could not be executed because %s\n", Stamp().c_str(), keyword,
-        result.c_str());
+    ctx_.Log("%s\t##Client cmd, %s, could not be executed because %s\n", ctx_.Stamp().c_str(),
+             keyword, result.c_str());
   }
 }
 
 void CZLScenario::DoToolbook() { HostCommand("TOOLBOOK"); }
 void CZLScenario::DoTbPost() { HostCommand("TB_POST"); }
+
+void CZLScenario::OpenPointSocket() {
+  if (!point_socket_.Open()) {
+    ctx_.Log("%s\tCould not open UDP socket, ENABLE/DISABLE commands will fail\n",
+             ctx_.Stamp().c_str());
+  }
+}
 
 // PT_ENABLE tag | PT_DISABLE tag: sends "<WORD>\t<point>\t<raw>\n" and its
 // zero byte to the remote address of the tag's driver.
@@ -63,35 +66,27 @@ void CZLScenario::PointEnable(bool enable) {
   const char* tag = tokens_.Next(kBlanks);
   if (tag == nullptr) {
     ACE_DEBUG((LM_ERROR, "Scenario: PT_%s tag??\n", word));
-    if (test_log_ != nullptr) {
-      ++sceErrors_;
-      Log("%s\t__PT_%s not executed (missing tagname)\n", Stamp().c_str(), word);
+    if (ctx_.test_log().is_open()) {
+      ctx_.StatementError("%s\t__PT_%s not executed (missing tagname)\n", ctx_.Stamp().c_str(),
+                          word);
     }
     return;
   }
   try {
-    CORBA::String_var definition = db_->Upload(tag);
+    CORBA::String_var definition = ctx_.server()->Upload(tag);
     const std::string driver = ExtractItem(definition.in(), 2, '\t');
     const std::string point = ExtractItem(definition.in(), 3, '\t');
     const std::string selector = driver.substr(0, 48) + ".RemoteAddress";
-    CORBA::String_var remote_text = db_->HelloZL(selector.c_str());
+    CORBA::String_var remote_text = ctx_.server()->HelloZL(selector.c_str());
     std::string remote = remote_text.in();
     const std::size_t eq = remote.find('=');
     if (eq != std::string::npos) remote = remote.substr(eq + 1);
-    const double raw = db_->PVE((std::string(tag) + ".PVRAW").c_str());
+    const double raw = ctx_.server()->PVE((std::string(tag) + ".PVRAW").c_str());
     char datagram[132];
     std::snprintf(datagram, sizeof datagram, "%s\t%s\t%f\n", word, point.c_str(), raw);
-    ACE_INET_Addr address;
-    bool sent = false;
-    if (udp_socket_ >= 0 && !remote.empty() && address.set(remote.c_str()) == 0) {
-      const ssize_t n =
-          ::sendto(udp_socket_, datagram, std::strlen(datagram) + 1, 0,
-                   static_cast<const sockaddr*>(address.get_addr()), address.get_addr_size());
-      sent = n >= 0;
-    }
-    if (!sent) {
-      ++sceErrors_;
-      Log("%s\t__PT_%s not sent to %s (network error)\n", Stamp().c_str(), word, remote.c_str());
+    if (!point_socket_.Send(remote.c_str(), datagram, std::strlen(datagram) + 1)) {
+      ctx_.StatementError("%s\t__PT_%s not sent to %s (network error)\n", ctx_.Stamp().c_str(),
+                          word, remote.c_str());
     }
   } catch (const CORBA::SystemException& e) {
     ACE_DEBUG((priority, "Caught Exception in PT_%s, %s\n", word, e._name()));
@@ -107,12 +102,12 @@ void CZLScenario::DoPtDisable() { PointEnable(false); }
 void CZLScenario::DoSystem() {
   const char* command = tokens_.Next(kLineEnd);
   if (command == nullptr) return;
-  if (test_log_ != nullptr) std::fflush(test_log_);
+  ctx_.test_log().Flush();
   const int status = std::system(command);
   int result = status;
   if (status != -1 && WIFEXITED(status)) result = WEXITSTATUS(status);
   if (result != 0) {
-    Log("%s\tSystem cmd failed with error=%d, %s\n", Stamp().c_str(), result, command);
+    ctx_.Log("%s\tSystem cmd failed with error=%d, %s\n", ctx_.Stamp().c_str(), result, command);
   }
 }
 
@@ -140,15 +135,15 @@ void CZLScenario::DoStoreVals() {
   const std::string name = "zy" + stem + ".tmp";
   std::FILE* f = std::fopen(name.c_str(), "wb");
   if (f == nullptr) {
-    Log("%s\t## Could not open file to store tag values\n", Stamp().c_str());
+    ctx_.Log("%s\t## Could not open file to store tag values\n", ctx_.Stamp().c_str());
     return;
   }
   try {
-    CORBA::String_var list = db_->SearchTags(pattern.c_str(), field.c_str());
+    CORBA::String_var list = ctx_.server()->SearchTags(pattern.c_str(), field.c_str());
     for (int i = 1;; ++i) {
       const std::string tag = ExtractItem(list.in(), i, ',');
       if (tag.empty()) break;
-      const double value = db_->PVE(tag.c_str());
+      const double value = ctx_.server()->PVE(tag.c_str());
       std::uint64_t bits = 0;
       static_assert(sizeof bits == sizeof value, "IEEE double");
       std::memcpy(&bits, &value, sizeof bits);
@@ -165,7 +160,7 @@ void CZLScenario::DoStoreVals() {
 
 // COMPAREVALS: not available; says so in the test log.
 void CZLScenario::DoCompareVals() {
-  Log("%s\t## COMAPREVALS not implemented yet.\n", Stamp().c_str());
+  ctx_.Log("%s\t## COMAPREVALS not implemented yet.\n", ctx_.Stamp().c_str());
 }
 
 }  // namespace zl

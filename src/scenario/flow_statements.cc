@@ -1,7 +1,6 @@
 // Flow and timing statements: they set what the wait phase waits for, jump
 // to labels, write comments and set run-wide options. Runs on the worker.
 #include <ace/Log_Msg.h>
-#include <ace/OS_NS_sys_time.h>
 
 #include <algorithm>
 #include <cmath>
@@ -12,7 +11,7 @@
 
 #include "common/text_utils.h"
 #include "common/time_format.h"
-#include "localdb/scenario_owner.h"
+#include "scenario/scenario_owner.h"
 #include "scenario/scenario.h"
 
 namespace zl {
@@ -35,8 +34,7 @@ std::string SimTimeText(double seconds) {
 void CZLScenario::Delay(long unit_ms) {
   const char* operand = tokens_.Next(kBlanks, true);
   if (operand == nullptr) {
-    ++sceErrors_;
-    Log("%s\t__DELAY not executed\n", Stamp().c_str());
+    ctx_.StatementError("%s\t__DELAY not executed\n", ctx_.Stamp().c_str());
     return;
   }
   double number = 0;
@@ -53,7 +51,7 @@ void CZLScenario::Delay(long unit_ms) {
   }
   const ACE_Time_Value delay = unit_ms == 1 ? ACE_Time_Value(n / 1000, (n % 1000) * 1000)
                                             : ACE_Time_Value(n);
-  wait_deadline_ = ACE_OS::gettimeofday() + delay;
+  wait_deadline_ = ctx_.clock().Now() + delay;
   if (const char* condition = tokens_.Next(kLineEnd)) wait_condition_ = condition;
 }
 
@@ -65,33 +63,32 @@ void CZLScenario::DoDelaySecs() { Delay(1000); }
 void CZLScenario::DoSimWait() {
   const char* operand = tokens_.Next(kBlanks, true);
   if (operand == nullptr) {
-    ++sceErrors_;
-    Log("%s\t__SIMWAIT not executed\n", Stamp().c_str());
+    ctx_.StatementError("%s\t__SIMWAIT not executed\n", ctx_.Stamp().c_str());
     return;
   }
   // The expanded operand is printed as the server's groups gave it.
   double duration = 0;
   std::string expanded;
   if (!NumericOperand("duration", operand, OperandForm::kDuration, &duration, &expanded)) return;
-  CORBA::String_var elapsed_text = db_->HelloZL("$KERNEL.ElapsedSimTime");
+  CORBA::String_var elapsed_text = ctx_.server()->HelloZL("$KERNEL.ElapsedSimTime");
   const double elapsed = std::atof(elapsed_text.in());
-  Log("%s\t  SIMWAIT %s started at elapsedServerTime = %s\n", Stamp().c_str(), expanded.c_str(),
-      SimTimeText(elapsed).c_str());
+  ctx_.Log("%s\t  SIMWAIT %s started at elapsedServerTime = %s\n", ctx_.Stamp().c_str(),
+           expanded.c_str(), SimTimeText(elapsed).c_str());
   sim_target_ = elapsed + duration;
   if (const char* condition = tokens_.Next(kLineEnd)) wait_condition_ = condition;
 }
 
 bool CZLScenario::SimWaitStep() {
-  CORBA::String_var elapsed_text = db_->HelloZL("$KERNEL.ElapsedSimTime");
+  CORBA::String_var elapsed_text = ctx_.server()->HelloZL("$KERNEL.ElapsedSimTime");
   const double elapsed = std::atof(elapsed_text.in());
   CheckAllMonitors();
   if (sim_target_ <= elapsed) {
-    Log("%s\t  SIMWAIT completed %f SIMsecs late; elapsedServerTime = %s\n", Stamp().c_str(),
-        elapsed - sim_target_, SimTimeText(elapsed).c_str());
+    ctx_.Log("%s\t  SIMWAIT completed %f SIMsecs late; elapsedServerTime = %s\n",
+             ctx_.Stamp().c_str(), elapsed - sim_target_, SimTimeText(elapsed).c_str());
     sim_target_ = 0;
     return true;
   }
-  ACE_OS::sleep(ACE_Time_Value(0, 250000));
+  ctx_.clock().Sleep(ACE_Time_Value(0, 250000));
   return false;
 }
 
@@ -102,7 +99,7 @@ void CZLScenario::DoGoto() {
   if (label == nullptr) return;
   const std::string target(label);
   const char* condition = tokens_.Next(kLineEnd);
-  if (condition != nullptr && Expr(condition) == 0) return;
+  if (condition != nullptr && ctx_.Expr(condition) == 0) return;
   GotoLabel(target.c_str());
 }
 
@@ -110,16 +107,16 @@ void CZLScenario::DoGoto() {
 void CZLScenario::DoComment() {
   const char* text = tokens_.Next(kLineEnd);
   if (text == nullptr) return;
-  Log("%s\t# %s\n", Stamp().c_str(), EvaluateParentheses(text).c_str());
+  ctx_.Log("%s\t# %s\n", ctx_.Stamp().c_str(), EvaluateParentheses(text).c_str());
 }
 
 // AUTODELETE [flag]: delete the scenario file at a normal end.
 void CZLScenario::DoAutoDelete() {
   const char* flag = tokens_.Next(kBlanks);
   if (flag == nullptr || std::strchr("1TtYy", flag[0]) != nullptr) {
-    flags_ |= kAutoDelete;
+    ctx_.options().flags |= ScenarioOptions::kAutoDelete;
   } else {
-    flags_ &= ~kAutoDelete;
+    ctx_.options().flags &= ~ScenarioOptions::kAutoDelete;
   }
 }
 
@@ -128,8 +125,7 @@ void CZLScenario::DoUseLog() {
   const char* name = tokens_.Next(kBlanks);
   if (name == nullptr) return;
   if (owner_ == nullptr || owner_->FindLogSet(name) == nullptr) {
-    ++sceErrors_;
-    Log("%s\t__Logset <%s> not found for USELOG\n", Stamp().c_str(), name);
+    ctx_.StatementError("%s\t__Logset <%s> not found for USELOG\n", ctx_.Stamp().c_str(), name);
   }
 }
 
@@ -139,7 +135,7 @@ void CZLScenario::DoRelTol() {
   if (operand == nullptr) return;
   double value = 0;
   if (!NumericOperand("tolerance", operand, OperandForm::kPlainNumber, &value)) return;
-  if (value >= 1e-14) rel_tol_ = value;
+  if (value >= 1e-14) ctx_.options().rel_tol = value;
 }
 
 // ABS_TOL number: absolute tolerance of "=" comparisons.
@@ -148,25 +144,25 @@ void CZLScenario::DoAbsTol() {
   if (operand == nullptr) return;
   double value = 0;
   if (!NumericOperand("tolerance", operand, OperandForm::kPlainNumber, &value)) return;
-  abs_tol_ = value;
+  ctx_.options().abs_tol = value;
 }
 
 // SAFETY [VERSION] [VALID] [ALL] ...: the end-of-run checks.
 void CZLScenario::DoSafety() {
   const char* operand = tokens_.Next(kBlanks);
   if (operand == nullptr) {
-    safety_version_ = true;
-    safety_valid_ = true;
+    ctx_.options().safety_version = true;
+    ctx_.options().safety_valid = true;
     return;
   }
   for (; operand != nullptr; operand = tokens_.Next(kBlanks)) {
     if (std::strncmp(operand, "VERSION", 7) == 0) {
-      safety_version_ = true;
+      ctx_.options().safety_version = true;
     } else if (std::strncmp(operand, "VALID", 5) == 0) {
-      safety_valid_ = true;
+      ctx_.options().safety_valid = true;
     } else {
-      safety_version_ = true;
-      if (std::strncmp(operand, "ALL", 3) == 0) safety_valid_ = true;
+      ctx_.options().safety_version = true;
+      if (std::strncmp(operand, "ALL", 3) == 0) ctx_.options().safety_valid = true;
     }
   }
 }

@@ -1,45 +1,24 @@
 #include "scenario/scenario.h"
 
 #include <ace/Log_Msg.h>
-#include <ace/OS_NS_sys_time.h>
 #include <ace/Thread_Manager.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <mutex>
 
 #include "common/file_checksum.h"
 #include "common/path_case.h"
 #include "common/text_utils.h"
-#include "common/time_format.h"
-#include "localdb/scenario_owner.h"
+#include "scenario/scenario_owner.h"
 #include "scenario/abort_reason.h"
 
 namespace zl {
-namespace {
-
-// The local date text ("Thu Dec 10 04:14:57 2026\n"), or "" when the
-// conversion fails.
-std::string DateText() {
-  std::time_t now = std::time(nullptr);
-  char buf[64];
-  if (ctime_r(&now, buf) == nullptr) return std::string();
-  return buf;
-}
-
-}  // namespace
-
-CZLScenario::CZLScenario(ZEMR::ZelvikDatabase_ptr database)
-    : db_(ZEMR::ZelvikDatabase::_duplicate(database)) {}
+CZLScenario::CZLScenario(ZEMR::ZelvikDatabase_ptr database, const Clock* clock)
+    : ctx_(database, clock) {}
 
 CZLScenario::~CZLScenario() {
   try {
@@ -51,7 +30,6 @@ CZLScenario::~CZLScenario() {
     f = nullptr;
   }
   CloseTestLogFile();
-  if (udp_socket_ >= 0) ::close(udp_socket_);
 }
 
 void CZLScenario::ScanSkipOption(const char* options) {
@@ -62,7 +40,7 @@ void CZLScenario::ScanSkipOption(const char* options) {
   for (char* tok = t.Next(" "); tok != nullptr; tok = t.Next(" ")) {
     const std::string lower = ToLowerCopy(tok);
     if (lower.compare(0, 10, "-skipuserq") == 0 || lower.compare(0, 11, "--skipuserq") == 0) {
-      flags_ |= kSkipUserQ;
+      ctx_.options().flags |= ScenarioOptions::kSkipUserQ;
     }
   }
 }
@@ -104,86 +82,41 @@ int CZLScenario::OpenScenario(const char* path) {
   level_names_[0] = path;
   file_lines_[0] = 0;
   try {
-    CORBA::String_var changes = db_->HelloZL("$KERNEL.DBCHANGES");
+    CORBA::String_var changes = ctx_.server()->HelloZL("$KERNEL.DBCHANGES");
     db_changes_at_start_ = static_cast<unsigned>(std::strtoul(changes.in(), nullptr, 10));
   } catch (...) {
     db_changes_at_start_ = 0;
   }
 
   const std::string::size_type dot = scenario_file_.rfind('.');
-  test_log_name_ = (dot == std::string::npos ? scenario_file_ : scenario_file_.substr(0, dot)) + ".tlg";
-  test_log_ = std::fopen(test_log_name_.c_str(), "a");
-  if (test_log_ != nullptr) {
-    std::fseek(test_log_, 0, SEEK_END);
-    test_log_start_ = std::ftell(test_log_);
-    if (test_log_start_ > 0) {
-      std::fputs("\n\n", test_log_);
-      test_log_start_ = std::ftell(test_log_);
-    }
-  }
+  ctx_.test_log().Open((dot == std::string::npos ? scenario_file_ : scenario_file_.substr(0, dot)) +
+                       ".tlg");
 
   ScanLabels(0);
   computed_checksums_[0] = FileChecksum(files_[0], 0);
 
-  start_time_ = ACE_OS::gettimeofday();
+  ctx_.test_log().StartClock(ctx_.clock().Now());
   ACE_DEBUG((LM_INFO, "Starting scenario %s at level %d\n", path, level_));
-  const std::string date = DateText();
-  if (!date.empty()) {
-    Log("%s\tStarting test '%s' at %s", "00:00:00.000", path, date.c_str());
-  } else {
-    Log("%s\tStarting test '%s'\n", "00:00:00.000", path);
-  }
-
-  udp_socket_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-  if (udp_socket_ >= 0) {
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    any.sin_addr.s_addr = htonl(INADDR_ANY);
-    any.sin_port = 0;
-    if (::bind(udp_socket_, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0) {
-      ::close(udp_socket_);
-      udp_socket_ = -1;
-    }
-  }
-  if (udp_socket_ < 0) {
-    Log("%s\tCould not open UDP socket, ENABLE/DISABLE commands will fail\n", Stamp().c_str());
-  }
+  ctx_.test_log().Begin(path);
+  OpenPointSocket();
   return 0;
 }
 
 void CZLScenario::ResetCounters() {
-  totalVerifies_ = 0;
-  failedVerifies_ = 0;
-  sceErrors_ = 0;
-  totalMonitorChecks_ = 0;
-  failedMonitorChecks_ = 0;
-  for (std::atomic<unsigned>& n : sceLineNumber_) n = 0;
+  ctx_.counters().Reset();
+  for (std::atomic<unsigned>& n : lines_read_) n = 0;
 }
 
 bool CZLScenario::StopRequested() const {
   return ACE_Thread_Manager::instance()->testcancel(ACE_Thread::self()) != 0;
 }
 
-std::string CZLScenario::Stamp() const {
-  return FormatDuration(ACE_OS::gettimeofday() - start_time_);
-}
-
-void CZLScenario::Log(const char* format, ...) {
-  if (test_log_ == nullptr) return;
-  va_list ap;
-  va_start(ap, format);
-  std::vfprintf(test_log_, format, ap);
-  va_end(ap);
-}
-
-double CZLScenario::Expr(const char* text) { return db_->ZLExpr(text); }
-
 bool CZLScenario::ReadLine() {
   std::FILE* f = files_[level_];
   // The read that meets the end of the file is not a line: the count keeps
   // the number of the last line read, also while a final timed block runs.
   if (f == nullptr || std::fgets(line_, sizeof line_, f) == nullptr) return false;
-  ++sceLineNumber_[level_];
+  ++lines_read_[level_];
   ++file_lines_[level_];
   return true;
 }
@@ -270,33 +203,32 @@ void CZLScenario::ExecuteLine() {
       return;
     }
   }
-  ++sceErrors_;
   ACE_DEBUG((LM_ERROR, "Unknown scenario keyword %s\n", keyword));
-  Log("%s\t__Unknown scenario keyword, '%s'\n", Stamp().c_str(), keyword);
+  ctx_.StatementError("%s\t__Unknown scenario keyword, '%s'\n", ctx_.Stamp().c_str(), keyword);
 }
 
 bool CZLScenario::WaitPhase() {
   if (StopRequested()) return false;
   if (wait_deadline_ == ACE_Time_Value::zero && sim_target_ <= 0) return true;
-  if (!wait_condition_.empty() && Expr(wait_condition_.c_str()) != 0) {
+  if (!wait_condition_.empty() && ctx_.Expr(wait_condition_.c_str()) != 0) {
     sim_target_ = 0;
     return true;
   }
-  if (test_log_ != nullptr) std::fflush(test_log_);
+  ctx_.test_log().Flush();
   for (;;) {
     if (StopRequested()) return false;
-    const ACE_Time_Value now = ACE_OS::gettimeofday();
+    const ACE_Time_Value now = ctx_.clock().Now();
     if (wait_deadline_ != ACE_Time_Value::zero && now < wait_deadline_) {
       CheckAllMonitors();
-      ACE_Time_Value slice = wait_deadline_ - ACE_OS::gettimeofday();
+      ACE_Time_Value slice = wait_deadline_ - ctx_.clock().Now();
       if (slice > ACE_Time_Value(0, 500000)) slice = ACE_Time_Value(0, 500000);
-      if (slice > ACE_Time_Value::zero) ACE_OS::sleep(slice);
+      ctx_.clock().Sleep(slice);
     } else if (sim_target_ > 0) {
       if (SimWaitStep()) return !StopRequested();
     } else {
       break;
     }
-    if (!wait_condition_.empty() && Expr(wait_condition_.c_str()) != 0) {
+    if (!wait_condition_.empty() && ctx_.Expr(wait_condition_.c_str()) != 0) {
       sim_target_ = 0;
       break;
     }
@@ -316,14 +248,14 @@ void CZLScenario::Abort() {
     files_[l] = nullptr;
   }
   level_ = 0;
-  if (test_log_ != nullptr) {
-    Log("%s\t  Scenario was aborted by StopScenario()\n\n", Stamp().c_str());
+  if (ctx_.test_log().is_open()) {
+    ctx_.Log("%s\t  Scenario was aborted by StopScenario()\n\n", ctx_.Stamp().c_str());
     CloseTestLogFile();
   }
 }
 
 void CZLScenario::ReportUnknownException() {
-  ++sceErrors_;
+  ++ctx_.counters().errors;
   const std::string reason = AbortReason(std::current_exception());
   std::string place;
   if (last_statement_.level < 0) {
@@ -334,13 +266,8 @@ void CZLScenario::ReportUnknownException() {
   }
   ACE_DEBUG((LM_ERROR, "Scenario %s aborted %s: %s\n", scenario_file_.c_str(), place.c_str(),
              reason.c_str()));
-  Log("%s\t# Aborted %s: %s\n", Stamp().c_str(), place.c_str(), reason.c_str());
-  Log("%s\t__Unknown exception aborted scenario.\n\n", Stamp().c_str());
-}
-
-void CZLScenario::CloseTestLogFile() {
-  if (test_log_ != nullptr) std::fclose(test_log_);
-  test_log_ = nullptr;
+  ctx_.Log("%s\t# Aborted %s: %s\n", ctx_.Stamp().c_str(), place.c_str(), reason.c_str());
+  ctx_.Log("%s\t__Unknown exception aborted scenario.\n\n", ctx_.Stamp().c_str());
 }
 
 void CZLScenario::CloseLevels(int target) {
@@ -348,14 +275,14 @@ void CZLScenario::CloseLevels(int target) {
   while (files_[target] != nullptr) {
     const int l = level_;
     if (files_[l] != nullptr) {
-      if (test_log_ != nullptr && l != 0) {
+      if (ctx_.test_log().is_open() && l != 0) {
         ReportMonitoredTags(l);
         ValidateChecksum(l);
-        Log("%s\tSubtest '%s' finished--was nest level %d\n", Stamp().c_str(),
-            level_names_[l].c_str(), l);
+        ctx_.Log("%s\tSubtest '%s' finished--was nest level %d\n", ctx_.Stamp().c_str(),
+                 level_names_[l].c_str(), l);
       }
       std::fclose(files_[l]);
-      if (target == 0 && l == 0 && (flags_ & kAutoDelete) != 0) {
+      if (target == 0 && l == 0 && (ctx_.options().flags & ScenarioOptions::kAutoDelete) != 0) {
         std::remove(scenario_file_.c_str());
       }
     }
@@ -363,40 +290,23 @@ void CZLScenario::CloseLevels(int target) {
     if (level_ >= 1 && level_ >= target) --level_;
     if (l == 0 || level_ < target) break;
   }
-  if (target == 0 && test_log_ != nullptr) {
+  if (target == 0 && ctx_.test_log().is_open()) {
     ReportMonitoredTags(0);
     ValidateChecksum(0);
     ReportVersions();
     if (skipped_questions_ > 0) {
-      Log("%s\t**Failure indicated because %ld questions skipped by -skipuserq option\n",
-          Stamp().c_str(), static_cast<long>(skipped_questions_));
+      ctx_.Log("%s\t**Failure indicated because %ld questions skipped by -skipuserq option\n",
+               ctx_.Stamp().c_str(), static_cast<long>(skipped_questions_));
     }
-    CloseTestLog();
-  }
-}
-
-void CZLScenario::CloseTestLog() {
-  const long ms = static_cast<long>((ACE_OS::gettimeofday() - start_time_).msec());
-  const std::string date = DateText();
-  Log("%s\tClosing test log after %ld mins %.1f secs at %s", Stamp().c_str(), ms / 60000,
-      static_cast<double>(ms % 60000) / 1000.0, date.empty() ? "?\n" : date.c_str());
-  CloseTestLogFile();
-  std::string sum;
-  if (std::FILE* in = std::fopen(test_log_name_.c_str(), "r")) {
-    if (test_log_start_ >= 0) sum = FileChecksum(in, test_log_start_);
-    std::fclose(in);
-  }
-  if (std::FILE* out = std::fopen(test_log_name_.c_str(), "a")) {
-    std::fprintf(out, "#$CHECK:%s\n", sum.c_str());
-    std::fclose(out);
+    ctx_.test_log().Finish();
   }
 }
 
 int CZLScenario::OpenSubtest(const char* name, const char* options) {
   if (level_ >= kMaxLevel) {
-    ++sceErrors_;
     ACE_DEBUG((LM_ERROR, "# Nest levels too deep\n"));
-    Log("%8s\t__Test '%s' not executed, nest level too deep\n", Stamp().c_str(), name);
+    ctx_.StatementError("%8s\t__Test '%s' not executed, nest level too deep\n",
+                        ctx_.Stamp().c_str(), name);
     return -2;
   }
   const int next = level_ + 1;
@@ -404,9 +314,8 @@ int CZLScenario::OpenSubtest(const char* name, const char* options) {
   const std::string path = ResolvePathCase(scenario_dir_ + "/" + name);
   files_[next] = std::fopen(path.c_str(), "r");
   if (files_[next] == nullptr) {
-    if (test_log_ != nullptr) {
-      ++sceErrors_;
-      Log("%s\t__Subtest '%s' not started\n", Stamp().c_str(), name);
+    if (ctx_.test_log().is_open()) {
+      ctx_.StatementError("%s\t__Subtest '%s' not started\n", ctx_.Stamp().c_str(), name);
     }
     return -1;
   }
@@ -418,7 +327,7 @@ int CZLScenario::OpenSubtest(const char* name, const char* options) {
   stored_checksums_[next].clear();
   level_ = next;
   ACE_DEBUG((LM_INFO, "# File %s is open at level %d\n", name, level_));
-  Log("%s\tSubtest '%s' started--nest level %d\n", Stamp().c_str(), name, level_);
+  ctx_.Log("%s\tSubtest '%s' started--nest level %d\n", ctx_.Stamp().c_str(), name, level_);
   return 0;
 }
 
@@ -459,15 +368,15 @@ bool CZLScenario::NumericOperand(const char* role, const char* token, OperandFor
     const bool expand = form == OperandForm::kNumber || form == OperandForm::kDuration;
     const std::string read = expand ? EvaluateParentheses(token) : std::string(token);
     if (form == OperandForm::kExpression) {
-      *value = Expr(token);
+      *value = ctx_.Expr(token);
     } else {
       ok = ParseOperand(read.c_str(), form, value);
     }
     if (text != nullptr) *text = read;
   }
   if (!ok) {
-    ++sceErrors_;
-    Log("%s\t__Could not parse %s '%s' for %s\n", Stamp().c_str(), role, token, keyword_);
+    ctx_.StatementError("%s\t__Could not parse %s '%s' for %s\n", ctx_.Stamp().c_str(), role, token,
+                        keyword_);
   }
   return ok;
 }
@@ -489,7 +398,7 @@ std::string CZLScenario::EvaluateParentheses(const char* token) {
       if (*q == '\0') break;  // unbalanced: dropped
       const std::string group(p, static_cast<std::size_t>(q - p + 1));
       char value[64];
-      std::snprintf(value, sizeof value, "%lf", Expr(group.c_str()));
+      std::snprintf(value, sizeof value, "%lf", ctx_.Expr(group.c_str()));
       out += value;
       p = q;
     } else {

@@ -23,7 +23,13 @@
 #include <shared_mutex>
 #include <string>
 
+#include "scenario/checks.h"
+#include "scenario/clock.h"
 #include "scenario/operand.h"
+#include "scenario/point_socket.h"
+#include "scenario/server_calls.h"
+#include "scenario/statement_context.h"
+#include "scenario/test_log.h"
 #include "scenario/timed_statements.h"
 #include "scenario/tokenizer.h"
 #include "scenario/user_question.h"
@@ -37,11 +43,11 @@ class CZLScenario {
  public:
   static constexpr int kMaxLevel = 255;  // deepest nest level
   static constexpr int kLevels = kMaxLevel + 1;
-  static constexpr unsigned kAutoDelete = 1;  // flags bit 0
-  static constexpr unsigned kSkipUserQ = 2;   // flags bit 1
 
-  // Duplicates `database`; released on destruction.
-  explicit CZLScenario(ZEMR::ZelvikDatabase_ptr database);
+  // Duplicates `database`; released on destruction. Every stamp, deadline
+  // and wait asks `clock` (borrowed; it outlives the scenario).
+  explicit CZLScenario(ZEMR::ZelvikDatabase_ptr database,
+                       const Clock* clock = RealClock::Instance());
   virtual ~CZLScenario();
   CZLScenario(const CZLScenario&) = delete;
   CZLScenario& operator=(const CZLScenario&) = delete;
@@ -98,33 +104,31 @@ class CZLScenario {
   // (AbortReason of the exception being handled), then the test log's
   // "Unknown exception aborted scenario." line.
   void ReportUnknownException();
-  void CloseTestLogFile();
+  // Closes the test log as it is (no closing line, no signature).
+  void CloseTestLogFile() { ctx_.test_log().Close(); }
 
   // Counters reported by the manager.
-  unsigned total_verifies() const { return totalVerifies_; }
-  unsigned failed_verifies() const { return failedVerifies_; }
-  unsigned errors() const { return sceErrors_; }
-  unsigned total_monitor_checks() const { return totalMonitorChecks_; }
-  unsigned failed_monitor_checks() const { return failedMonitorChecks_; }
-  unsigned line_number(int level) const { return sceLineNumber_[level]; }
+  unsigned total_verifies() const { return ctx_.counters().total_verifies; }
+  unsigned failed_verifies() const { return ctx_.counters().failed_verifies; }
+  unsigned errors() const { return ctx_.counters().errors; }
+  unsigned total_monitor_checks() const { return ctx_.counters().total_monitor_checks; }
+  unsigned failed_monitor_checks() const { return ctx_.counters().failed_monitor_checks; }
+  unsigned line_number(int level) const { return lines_read_[level]; }
   const std::string& file_name() const { return scenario_file_; }
-  const std::string& test_log_name() const { return test_log_name_; }
+  const std::string& test_log_name() const { return ctx_.test_log().name(); }
   int nest_level() const { return level_; }
-  unsigned flags() const { return flags_; }
-  double rel_tol() const { return rel_tol_; }
-  double abs_tol() const { return abs_tol_; }
+  unsigned flags() const { return ctx_.options().flags; }
+  double rel_tol() const { return ctx_.options().rel_tol; }
+  double abs_tol() const { return ctx_.options().abs_tol; }
 
  private:
-  // Timed statements read the counters, the tolerances, the server and the
-  // test log of their scenario (on its worker).
-  friend class CScenarioStatementAsync;
-
   // A statement handler: the keyword has been taken; operands follow in the
   // tokenizer.
   using Handler = void (CZLScenario::*)();
   struct Keyword {
     const char* name;
     bool prefix;  // matches every keyword beginning with `name`
+    bool timed;   // a timed block collects the line (IsTimedLine)
     Handler handler;
   };
   static const Keyword kKeywords[];  // the one keyword table
@@ -141,8 +145,9 @@ class CZLScenario {
   // One 250 ms step of a simulation-time wait; true when the target is met.
   bool SimWaitStep();
   void Abort();
-  void CloseTestLog();
-  double Expr(const char* text);
+  // Opens the datagram socket of PT_ENABLE/PT_DISABLE (external_statements.cc);
+  // says so in the test log when it cannot.
+  void OpenPointSocket();
   // The one conversion of a numeric operand, for every statement. `token` is
   // the operand as the line gives it; `role` names it in the error line
   // ("value", "start", "delay", ...). The operand converts when it holds no
@@ -156,10 +161,6 @@ class CZLScenario {
   // text that was read (the expansion, or the token as written).
   bool NumericOperand(const char* role, const char* token, OperandForm form, double* value,
                       std::string* text = nullptr);
-  // The elapsed-time stamp "HH:MM:SS.mmm" of a test log line.
-  std::string Stamp() const;
-  // One formatted test log line; nothing when the test log is closed.
-  void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
   // Integrity checks (integrity.cc), each only with its SAFETY flag: the
   // stored checksum of `level` against the computed one, and the
   // database-change and version lines at the end of a run.
@@ -169,7 +170,7 @@ class CZLScenario {
   // Verifications, assertions and monitors (check_statements.cc).
   struct MonitorItem {
     std::string tag;
-    int kind = 0;  // 0 "=", 1 ">", 2 "<"
+    Comparison comparison = Comparison::kEqual;
     double expected = 0;
     double last_value = std::numeric_limits<double>::quiet_NaN();
     bool tag_valid = true;
@@ -183,8 +184,8 @@ class CZLScenario {
   };
   bool TakeTagListAndValue(const char* family, const char* keyword, char (&list)[80],
                            const char** value);
-  void Verify(int kind, const char* keyword);
-  void Monitor(int kind, const char* keyword);
+  void Verify(Comparison comparison, bool verification, const char* keyword);
+  void Monitor(Comparison comparison, const char* keyword);
   // Checks one item; true when it passes.
   bool Check(MonitorItem& item);
   // Checks every item of `level`, counting and reporting changes of state.
@@ -215,6 +216,13 @@ class CZLScenario {
   const char* TakeValue();
   // Counts and reports a ZLTagNotFound of `statement`.
   void TagNotFound(const char* tag, const char* statement);
+  // Runs `call`, server calls on `tag` for `statement`, under the engine's
+  // exception policy (server_calls.h): a missing tag is reported with
+  // TagNotFound and gives false; anything else escapes.
+  template <class Call>
+  bool OnTag(const char* tag, const char* statement, Call&& call) {
+    return TagCall(call, [&] { TagNotFound(tag, statement); });
+  }
   void SetValue(SetKind kind);
   void Force(bool force);
   void DoToggle();
@@ -232,13 +240,12 @@ class CZLScenario {
 
   // Timed statements (timed_statements.cc).
   // True when the first word of `line` (upper case, after leading blanks)
-  // belongs to a timed block: BDELAY, COMMENT, the TVERIFY and TASSERT
-  // families and TMONITOR.
+  // is a keyword whose row in the keyword table is marked timed.
   static bool IsTimedLine(const char* line);
   // Polls the timed block once at the current time; clears it when all its
   // statements have finished, else sets the wait deadline 100 ms ahead.
   void PollTimedBlock();
-  void TimedVerify(int kind, const char* keyword);
+  void TimedVerify(Comparison comparison, TimedRole role, const char* keyword);
   void DoTVerify();
   void DoTVerifyGt();
   void DoTVerifyLt();
@@ -282,7 +289,9 @@ class CZLScenario {
   CORBA::ULong id_ = 0;
   ACE_thread_t thread_id_{};
   ScenarioOwner* owner_ = nullptr;
-  ZEMR::ZelvikDatabase_var db_;
+  // What the statement handlers use: server, clock, test log, counters,
+  // options.
+  StatementContext ctx_;
 
   std::array<std::FILE*, kLevels> files_{};
   int level_ = 0;
@@ -299,30 +308,21 @@ class CZLScenario {
     std::map<std::string, LabelTarget> positions;  // guarded by mu
   };
   std::array<LabelTable, kLevels> labels_;
-  std::string test_log_name_;
-  std::FILE* test_log_ = nullptr;
-  long test_log_start_ = -1;
-  ACE_Time_Value start_time_;
   ACE_Time_Value wait_deadline_;
   double sim_target_ = 0;
   std::string wait_condition_;
-  unsigned flags_ = 0;
-  double rel_tol_ = 1e-6;
-  double abs_tol_ = 0;
   unsigned db_changes_at_start_ = 0;
   std::array<MonitorList, kLevels> monitors_;
   std::array<std::string, kLevels> stored_checksums_;
   std::array<std::string, kLevels> computed_checksums_;
-  bool safety_version_ = false;
-  bool safety_valid_ = false;
-  std::atomic<unsigned> totalVerifies_{0}, failedVerifies_{0}, sceErrors_{0},
-      totalMonitorChecks_{0}, failedMonitorChecks_{0};
-  std::array<std::atomic<unsigned>, kLevels> sceLineNumber_{};
+  // Per level, the lines read so far (every read counts): "sceLineNumber"
+  // of the manager's report. Written by the worker, read by host threads.
+  std::array<std::atomic<unsigned>, kLevels> lines_read_{};
   unsigned skipped_questions_ = 0;
   mutable std::recursive_mutex own_lock_;
   std::recursive_mutex* scenario_lock_ = &own_lock_;
   UserQuestion question_;  // guarded by *scenario_lock_
-  int udp_socket_ = -1;
+  PointSocket point_socket_;
 
   CScenarioTimedBlock timed_block_;  // the timed block of the statement loop
   char line_[2048] = {};  // the line being executed
@@ -332,7 +332,7 @@ class CZLScenario {
 
   // Where each level's file is: the number of the line read last (a piece
   // of a long line counts as a line; GOTO moves it to its label's line).
-  // Unlike sceLineNumber_, which counts every read, it is the line's place
+  // Unlike lines_read_, which counts every read, it is the line's place
   // in its file.
   std::array<unsigned, kLevels> file_lines_{};
   // The statement line that ran last, for the report of an abort.

@@ -2,7 +2,6 @@
 // ranges, modes and forcing. Silent when they succeed; each failure writes
 // its own test log line. Runs on the worker.
 #include <ace/Log_Msg.h>
-#include <ace/OS_NS_unistd.h>
 
 #include <string>
 
@@ -22,24 +21,20 @@ bool CZLScenario::TakeTag(char (&tag)[80]) {
 const char* CZLScenario::TakeValue() { return tokens_.Next(kBlanks, true); }
 
 void CZLScenario::TagNotFound(const char* tag, const char* statement) {
-  ++sceErrors_;
-  Log("%s\t__Tag <%s> not found for %s\n", Stamp().c_str(), tag, statement);
+  ctx_.StatementError("%s\t__Tag <%s> not found for %s\n", ctx_.Stamp().c_str(), tag, statement);
 }
 
 // TOGGLE tag: 0 when the percent value is above REL_TOL, else 1.
 void CZLScenario::DoToggle() {
   char tag[80];
   if (!TakeTag(tag)) {
-    ++sceErrors_;
-    Log("%8s\t__TOGGLE keyword with no tag\n", Stamp().c_str());
+    ctx_.StatementError("%8s\t__TOGGLE keyword with no tag\n", ctx_.Stamp().c_str());
     return;
   }
-  try {
-    const double pv = db_->PV(tag);
-    db_->SetPV(tag, pv > rel_tol_ ? 0.0 : 1.0);
-  } catch (const ZEMR::ZLTagNotFound&) {
-    TagNotFound(tag, "TOGGLE");
-  }
+  OnTag(tag, "TOGGLE", [&] {
+    const double pv = ctx_.server()->PV(tag);
+    ctx_.server()->SetPV(tag, pv > ctx_.options().rel_tol ? 0.0 : 1.0);
+  });
 }
 
 // EDGE tag value: ends at the target state (1 when value >= REL_TOL), first
@@ -47,57 +42,44 @@ void CZLScenario::DoToggle() {
 void CZLScenario::DoEdge() {
   char tag[80];
   if (!TakeTag(tag)) {
-    ++sceErrors_;
     ACE_DEBUG((LM_ERROR, "Scenario: EDGE what tag??\n"));
-    Log("%s\t__Incomplete EDGE command\n", Stamp().c_str());
+    ctx_.StatementError("%s\t__Incomplete EDGE command\n", ctx_.Stamp().c_str());
     return;
   }
   const char* token = TakeValue();
   if (token == nullptr) {
-    ++sceErrors_;
     ACE_DEBUG((LM_ERROR, "Scenario: EDGE tag to what??\n"));
-    Log("%s\t__Value not found for EDGE %s\n", Stamp().c_str(), tag);
+    ctx_.StatementError("%s\t__Value not found for EDGE %s\n", ctx_.Stamp().c_str(), tag);
     return;
   }
   double target = 0;
   if (!NumericOperand("value", token, OperandForm::kNumber, &target)) return;
-  try {
-    const double pv = db_->PV(tag);
-    const bool up = target >= rel_tol_;
+  OnTag(tag, "EDGE", [&] {
+    const double pv = ctx_.server()->PV(tag);
+    const bool up = target >= ctx_.options().rel_tol;
     if (up ? pv != 0 : pv == 0) {
-      db_->SetPV(tag, up ? 0.0 : 1.0);
-      ACE_OS::sleep(ACE_Time_Value(1));
+      ctx_.server()->SetPV(tag, up ? 0.0 : 1.0);
+      ctx_.clock().Sleep(ACE_Time_Value(1));
     }
-    db_->SetPV(tag, up ? 1.0 : 0.0);
-  } catch (const ZEMR::ZLTagNotFound&) {
-    TagNotFound(tag, "EDGE");
-  }
+    ctx_.server()->SetPV(tag, up ? 1.0 : 0.0);
+  });
 }
 
 // OPEN tag: percent value 0.
 void CZLScenario::DoOpen() {
   char tag[80];
   if (!TakeTag(tag)) {
-    ++sceErrors_;
-    Log("%8s\t__OPEN keyword with no tag\n", Stamp().c_str());
+    ctx_.StatementError("%8s\t__OPEN keyword with no tag\n", ctx_.Stamp().c_str());
     return;
   }
-  try {
-    db_->SetPV(tag, 0.0);
-  } catch (const ZEMR::ZLTagNotFound&) {
-    TagNotFound(tag, "OPEN");
-  }
+  OnTag(tag, "OPEN", [&] { ctx_.server()->SetPV(tag, 0.0); });
 }
 
 // CLOSE tag: percent value 1; silent without a tag.
 void CZLScenario::DoClose() {
   char tag[80];
   if (!TakeTag(tag)) return;
-  try {
-    db_->SetPV(tag, 1.0);
-  } catch (const ZEMR::ZLTagNotFound&) {
-    TagNotFound(tag, "CLOSE");
-  }
+  OnTag(tag, "CLOSE", [&] { ctx_.server()->SetPV(tag, 1.0); });
 }
 
 // SETPV | SETPVE | SETRAWLO | SETRAWHI tag value.
@@ -119,30 +101,26 @@ void CZLScenario::SetValue(SetKind kind) {
   const Texts& t = kTexts[static_cast<int>(kind)];
   char tag[80];
   if (!TakeTag(tag)) {
-    ++sceErrors_;
     ACE_DEBUG((LM_ERROR, "%s", t.no_tag_log));
-    Log("%s\t__Incomplete %s command\n", Stamp().c_str(), t.keyword);
+    ctx_.StatementError("%s\t__Incomplete %s command\n", ctx_.Stamp().c_str(), t.keyword);
     return;
   }
   const char* token = TakeValue();
   if (token == nullptr) {
-    ++sceErrors_;
     ACE_DEBUG((LM_ERROR, "%s", t.no_value_log));
-    Log("%s\t__Value not found for %s %s\n", Stamp().c_str(), t.name, tag);
+    ctx_.StatementError("%s\t__Value not found for %s %s\n", ctx_.Stamp().c_str(), t.name, tag);
     return;
   }
   double value = 0;
   if (!NumericOperand("value", token, OperandForm::kNumber, &value)) return;
-  try {
+  OnTag(tag, t.name, [&] {
     switch (kind) {
-      case SetKind::kPV: db_->SetPV(tag, value); break;
-      case SetKind::kPVE: db_->SetPVE(tag, value); break;
-      case SetKind::kRawLo: db_->SetRawLo(tag, value); break;
-      case SetKind::kRawHi: db_->SetRawHi(tag, value); break;
+      case SetKind::kPV: ctx_.server()->SetPV(tag, value); break;
+      case SetKind::kPVE: ctx_.server()->SetPVE(tag, value); break;
+      case SetKind::kRawLo: ctx_.server()->SetRawLo(tag, value); break;
+      case SetKind::kRawHi: ctx_.server()->SetRawHi(tag, value); break;
     }
-  } catch (const ZEMR::ZLTagNotFound&) {
-    TagNotFound(tag, t.name);
-  }
+  });
 }
 
 void CZLScenario::DoSetPV() { SetValue(SetKind::kPV); }
@@ -154,21 +132,13 @@ void CZLScenario::DoSetRawHi() { SetValue(SetKind::kRawHi); }
 void CZLScenario::DoSetMan() {
   char tag[80];
   if (!TakeTag(tag)) return;
-  try {
-    db_->SetMan(tag);
-  } catch (const ZEMR::ZLTagNotFound&) {
-    TagNotFound(tag, "SETMAN");
-  }
+  OnTag(tag, "SETMAN", [&] { ctx_.server()->SetMan(tag); });
 }
 
 void CZLScenario::DoSetAuto() {
   char tag[80];
   if (!TakeTag(tag)) return;
-  try {
-    db_->SetAuto(tag);
-  } catch (const ZEMR::ZLTagNotFound&) {
-    TagNotFound(tag, "SETAUTO");
-  }
+  OnTag(tag, "SETAUTO", [&] { ctx_.server()->SetAuto(tag); });
 }
 
 // FORCE tag | UNFORCE tag; a server without forcing raises BAD_OPERATION.
@@ -177,14 +147,14 @@ void CZLScenario::Force(bool force) {
   char tag[80];
   if (!TakeTag(tag)) return;
   try {
-    db_->SetForce(tag, force);
+    ctx_.server()->SetForce(tag, force);
   } catch (const ZEMR::ZLTagNotFound&) {
     TagNotFound(tag, name);
   } catch (const CORBA::BAD_OPERATION& e) {
-    ++sceErrors_;
     ACE_DEBUG((LM_ERROR, "Caught Exception in %s, %s\n", name, ExceptionText(e).c_str()));
-    Log("%s\t__Exception from %s command, server does not have that functionality\n",
-        Stamp().c_str(), name);
+    ctx_.StatementError(
+        "%s\t__Exception from %s command, server does not have that functionality\n",
+        ctx_.Stamp().c_str(), name);
   }
 }
 

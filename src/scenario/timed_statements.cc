@@ -6,7 +6,6 @@
 #include "scenario/timed_statements.h"
 
 #include <ace/Log_Msg.h>
-#include <ace/OS_NS_sys_time.h>
 
 #include <algorithm>
 #include <cctype>
@@ -19,11 +18,10 @@
 #include "common/time_format.h"
 #include "scenario/checks.h"
 #include "scenario/scenario.h"
+#include "scenario/statement_context.h"
 
 namespace zl {
 namespace {
-
-constexpr int kMonitorKind = 6;
 
 // The longest window offset or block delay, either sign (about 31 years):
 // every offset from the clock then fits a time value.
@@ -43,20 +41,18 @@ ACE_Time_Value FromMilliseconds(long long ms) {
 
 }  // namespace
 
-CScenarioStatementAsync::CScenarioStatementAsync(CZLScenario* scenario, std::string tag, int kind,
-                                                 double expected, bool verification,
+CScenarioStatementAsync::CScenarioStatementAsync(StatementContext* context, std::string tag,
+                                                 Comparison comparison, TimedRole role,
+                                                 double expected,
                                                  const ACE_Time_Value& start_offset,
                                                  const ACE_Time_Value& end_offset)
-    : tag_(std::move(tag)),
-      kind_(kind),
+    : context_(context),
+      tag_(std::move(tag)),
+      comparison_(comparison),
+      role_(role),
       expected_(expected),
-      verification_(verification ? 1 : 0),
       start_offset_(start_offset),
-      end_offset_(end_offset),
-      operator_text_(OperatorText(kind)),
-      scenario_(scenario),
-      window_start_(ACE_OS::gettimeofday()),
-      window_end_(window_start_) {}
+      end_offset_(end_offset) {}
 
 CScenarioStatementAsync::~CScenarioStatementAsync() = default;
 
@@ -64,124 +60,115 @@ std::string CScenarioStatementAsync::After(const ACE_Time_Value& now) const {
   return FormatTimeSpan(started_at_, now);
 }
 
-bool CScenarioStatementAsync::Check() {
-  CZLScenario& s = *scenario_;
-  try {
-    last_value_ = s.db_->PVE(tag_.c_str());
-  } catch (const ZEMR::ZLTagNotFound&) {
-    state_ = 5;
-    finished_at_ = ACE_OS::gettimeofday();
-    ACE_DEBUG((LM_ERROR, "Scenario: Tag <%s> not found\n", tag_.c_str()));
-    ++s.sceErrors_;
-    s.Log("%s\t__Tag <%s> not found for Timed Assertion\n", s.Stamp().c_str(), tag_.c_str());
-    return false;
-  } catch (const CORBA::SystemException&) {
-    state_ = 5;
-    finished_at_ = ACE_OS::gettimeofday();
-    ACE_DEBUG((LM_ERROR, "Scenario: Communication error with ZL Server while reading '%s'\n",
-               tag_.c_str()));
-    ++s.sceErrors_;
-    s.Log("%s\t__Communication error reading '%s' during Timed Assertion\n", s.Stamp().c_str(),
-          tag_.c_str());
-    return false;
-  }
-  return ComparePasses(kind_, last_value_, expected_, s.rel_tol_, s.abs_tol_);
+void CScenarioStatementAsync::Finish(TimedState state, const ACE_Time_Value& now) {
+  state_ = state;
+  finished_at_ = now;
 }
 
-int CScenarioStatementAsync::Poll(const ACE_Time_Value& now) {
-  previous_state_ = state_;
-  if (state_ >= 3) return state_;
-  CZLScenario& s = *scenario_;
-  const char* word = verification_ ? "Verification" : "Assertion";
-  if (state_ == 0) {
+bool CScenarioStatementAsync::Check() {
+  StatementContext& s = *context_;
+  try {
+    last_value_ = s.server()->PVE(tag_.c_str());
+  } catch (const ZEMR::ZLTagNotFound&) {
+    Finish(TimedState::kError, s.clock().Now());
+    ACE_DEBUG((LM_ERROR, "Scenario: Tag <%s> not found\n", tag_.c_str()));
+    s.StatementError("%s\t__Tag <%s> not found for Timed Assertion\n", s.Stamp().c_str(),
+                     tag_.c_str());
+    return false;
+  } catch (const CORBA::SystemException&) {
+    Finish(TimedState::kError, s.clock().Now());
+    ACE_DEBUG((LM_ERROR, "Scenario: Communication error with ZL Server while reading '%s'\n",
+               tag_.c_str()));
+    s.StatementError("%s\t__Communication error reading '%s' during Timed Assertion\n",
+                     s.Stamp().c_str(), tag_.c_str());
+    return false;
+  }
+  const ScenarioOptions& o = s.options();
+  return ComparePasses(comparison_, last_value_, expected_, o.rel_tol, o.abs_tol);
+}
+
+TimedState CScenarioStatementAsync::Poll(const ACE_Time_Value& now) {
+  if (finished()) return state_;
+  StatementContext& s = *context_;
+  ResultCounters& counters = s.counters();
+  const bool verification = role_ != TimedRole::kAssertion;
+  const bool monitor = role_ == TimedRole::kMonitor;
+  const char* word = verification ? "Verification" : "Assertion";
+  const char* op = OperatorText(comparison_);
+  if (state_ == TimedState::kCreated) {
     started_at_ = now;
     window_start_ = now + start_offset_;
     window_end_ = now + end_offset_;
-    state_ = kind_ == kMonitorKind ? 2 : 1;
+    state_ = monitor ? TimedState::kInWindow : TimedState::kBeforeWindow;
   }
-  if (state_ == 1) {
+  if (state_ == TimedState::kBeforeWindow) {
     if (now < window_start_) return state_;
     // The precheck: the condition must not hold yet at the window start.
-    state_ = 2;
+    state_ = TimedState::kInWindow;
     const bool holds = Check();
-    ++s.totalVerifies_;
+    ++counters.total_verifies;
     if (!holds) {
-      if (verification_) {
+      if (verification) {
         s.Log("%s\t  Precheck Timed Verification !(<%s> %s %lf) passed Value is %lf after %s\n",
-              s.Stamp().c_str(), tag_.c_str(), operator_text_.c_str(), expected_, last_value_,
-              After(now).c_str());
+              s.Stamp().c_str(), tag_.c_str(), op, expected_, last_value_, After(now).c_str());
       }
     } else {
-      ++s.failedVerifies_;
+      ++counters.failed_verifies;
       s.Log("%s\t**Precheck Timed %s !(<%s> %s %lf) FAILED Value is %lf after %s\n",
-            s.Stamp().c_str(), word, tag_.c_str(), operator_text_.c_str(), expected_, last_value_,
-            After(now).c_str());
-      state_ = 4;
-      finished_at_ = now;
+            s.Stamp().c_str(), word, tag_.c_str(), op, expected_, last_value_, After(now).c_str());
+      Finish(TimedState::kFailed, now);
     }
     return state_;
   }
-  // State 2: in the window.
+  // In the window.
   const bool holds = Check();
-  const bool error = state_ == 5;
+  const bool error = state_ == TimedState::kError;
   if (holds) {
-    ++s.totalVerifies_;
-    if (kind_ != kMonitorKind) {
-      if (verification_) {
+    ++counters.total_verifies;
+    if (!monitor) {
+      if (verification) {
         s.Log("%s\t  Timed Verification <%s> %s %lf passed Value is %lf after %s\n",
-              s.Stamp().c_str(), tag_.c_str(), operator_text_.c_str(), expected_, last_value_,
-              After(now).c_str());
+              s.Stamp().c_str(), tag_.c_str(), op, expected_, last_value_, After(now).c_str());
       }
-      state_ = 3;
-      finished_at_ = now;
+      Finish(TimedState::kPassed, now);
     } else if (!(now < window_end_)) {
-      if (verification_) {
+      if (verification) {
         s.Log("%s\t  Timed Monitor <%s> %s %lf passed Value is %lf after %s\n", s.Stamp().c_str(),
-              tag_.c_str(), operator_text_.c_str(), expected_, last_value_, After(now).c_str());
+              tag_.c_str(), op, expected_, last_value_, After(now).c_str());
       }
-      state_ = 3;
-      finished_at_ = now;
+      Finish(TimedState::kPassed, now);
     }
-  } else if (kind_ != kMonitorKind) {
+  } else if (!monitor) {
     if (!(now < window_end_)) {
-      ++s.totalVerifies_;
-      ++s.failedVerifies_;
+      ++counters.total_verifies;
+      ++counters.failed_verifies;
       s.Log("%s\t**Timed %s <%s> %s %lf FAILED to occur. Value is %lf after %s\n",
-            s.Stamp().c_str(), word, tag_.c_str(), operator_text_.c_str(), expected_, last_value_,
-            After(now).c_str());
-      if (!error) {
-        state_ = 4;
-        finished_at_ = now;
-      }
+            s.Stamp().c_str(), word, tag_.c_str(), op, expected_, last_value_, After(now).c_str());
+      if (!error) Finish(TimedState::kFailed, now);
     }
   } else {
-    ++s.totalVerifies_;
-    ++s.failedVerifies_;
+    ++counters.total_verifies;
+    ++counters.failed_verifies;
     s.Log("%s\t**Timed Monitor <%s> %s %lf FAILED. Value is %lf after %s\n", s.Stamp().c_str(),
-          tag_.c_str(), operator_text_.c_str(), expected_, last_value_, After(now).c_str());
-    if (!error) {
-      state_ = 4;
-      finished_at_ = now;
-    }
+          tag_.c_str(), op, expected_, last_value_, After(now).c_str());
+    if (!error) Finish(TimedState::kFailed, now);
   }
   return state_;
 }
 
-CScenarioStmtWaitAsync::CScenarioStmtWaitAsync(CZLScenario* scenario, const ACE_Time_Value& delay)
-    : CScenarioStatementAsync(scenario, std::string(), 0, 0, false, ACE_Time_Value::zero, delay) {}
+CScenarioStmtWaitAsync::CScenarioStmtWaitAsync(StatementContext* context,
+                                               const ACE_Time_Value& delay)
+    : CScenarioStatementAsync(context, std::string(), Comparison::kEqual, TimedRole::kAssertion, 0,
+                              ACE_Time_Value::zero, delay) {}
 
-int CScenarioStmtWaitAsync::Poll(const ACE_Time_Value& now) {
-  previous_state_ = state_;
-  if (state_ == 0) {
+TimedState CScenarioStmtWaitAsync::Poll(const ACE_Time_Value& now) {
+  if (state_ == TimedState::kCreated) {
     started_at_ = now;
     window_start_ = now;
     window_end_ = now + end_offset_;
-    state_ = 2;
+    state_ = TimedState::kInWindow;
   }
-  if ((state_ == 1 || state_ == 2) && !(now < window_end_)) {
-    state_ = 3;
-    finished_at_ = now;
-  }
+  if (active() && !(now < window_end_)) Finish(TimedState::kPassed, now);
   return state_;
 }
 
@@ -215,23 +202,20 @@ void CScenarioTimedBlock::Clear() {
 }
 
 bool CZLScenario::IsTimedLine(const char* line) {
-  static const char* const kTimedWords[] = {"BDELAY",     "COMMENT",    "TASSERT",
-                                            "TASSERT_GT", "TASSERT_LT", "TVERIFY",
-                                            "TVERIFY_GT", "TVERIFY_LT", "TMONITOR"};
   while (*line == ' ' || *line == '\t') ++line;
   std::string word;
   while (*line != '\0' && *line != ' ' && *line != '\t' && *line != '\n' && *line != '\r') {
     word += static_cast<char>(std::toupper(static_cast<unsigned char>(*line)));
     ++line;
   }
-  for (const char* timed : kTimedWords) {
-    if (word == timed) return true;
+  for (const Keyword* k = kKeywords; k->name != nullptr; ++k) {
+    if (k->timed && word == k->name) return true;
   }
   return false;
 }
 
 void CZLScenario::PollTimedBlock() {
-  const ACE_Time_Value now = ACE_OS::gettimeofday();
+  const ACE_Time_Value now = ctx_.clock().Now();
   timed_block_.Poll(now);
   if (timed_block_.AllFinished()) {
     timed_block_.Clear();
@@ -243,8 +227,7 @@ void CZLScenario::PollTimedBlock() {
 // TVERIFY | TVERIFY_GT | TVERIFY_LT | TASSERT | TASSERT_GT | TASSERT_LT |
 // TMONITOR taglist value [start [end]]: one timed statement per tag, added to
 // the block.
-void CZLScenario::TimedVerify(int kind, const char* keyword) {
-  const bool verification = kind < 3 || kind == kMonitorKind;
+void CZLScenario::TimedVerify(Comparison comparison, TimedRole role, const char* keyword) {
   char list[80];
   const char* value_token = nullptr;
   if (!TakeTagListAndValue("VERIFY", keyword, list, &value_token)) return;
@@ -261,9 +244,8 @@ void CZLScenario::TimedVerify(int kind, const char* keyword) {
       if (!NumericOperand("end", end_token, OperandForm::kNumber, &seconds)) return;
       end_ms = ToMilliseconds(seconds);
       if (end_ms < start_ms) {
-        ++sceErrors_;
-        Log("%s\t__Window end '%s' is before its start '%s' for %s\n", Stamp().c_str(),
-            end_token, start_token, keyword_);
+        ctx_.StatementError("%s\t__Window end '%s' is before its start '%s' for %s\n",
+                            ctx_.Stamp().c_str(), end_token, start_token, keyword_);
         return;
       }
     }
@@ -271,27 +253,36 @@ void CZLScenario::TimedVerify(int kind, const char* keyword) {
   for (int i = 1;; ++i) {
     const std::string tag = ExtractItem(list, i, ',');
     if (tag.empty()) break;
-    timed_block_.Add(std::make_unique<CScenarioStatementAsync>(
-        this, tag, kind, expected, verification, FromMilliseconds(start_ms),
-        FromMilliseconds(end_ms)));
-    ++totalVerifies_;
+    timed_block_.Add(std::make_unique<CScenarioStatementAsync>(&ctx_, tag, comparison, role,
+                                                               expected, FromMilliseconds(start_ms),
+                                                               FromMilliseconds(end_ms)));
+    ++ctx_.counters().total_verifies;
   }
 }
 
-void CZLScenario::DoTVerify() { TimedVerify(0, "TVERIFY"); }
-void CZLScenario::DoTVerifyGt() { TimedVerify(1, "TVERIFY_GT"); }
-void CZLScenario::DoTVerifyLt() { TimedVerify(2, "TVERIFY_LT"); }
-void CZLScenario::DoTAssert() { TimedVerify(3, "TASSERT"); }
-void CZLScenario::DoTAssertGt() { TimedVerify(4, "TASSERT_GT"); }
-void CZLScenario::DoTAssertLt() { TimedVerify(5, "TASSERT_LT"); }
-void CZLScenario::DoTMonitor() { TimedVerify(kMonitorKind, "TMONITOR"); }
+void CZLScenario::DoTVerify() {
+  TimedVerify(Comparison::kEqual, TimedRole::kVerification, "TVERIFY");
+}
+void CZLScenario::DoTVerifyGt() {
+  TimedVerify(Comparison::kGreater, TimedRole::kVerification, "TVERIFY_GT");
+}
+void CZLScenario::DoTVerifyLt() {
+  TimedVerify(Comparison::kLess, TimedRole::kVerification, "TVERIFY_LT");
+}
+void CZLScenario::DoTAssert() { TimedVerify(Comparison::kEqual, TimedRole::kAssertion, "TASSERT"); }
+void CZLScenario::DoTAssertGt() {
+  TimedVerify(Comparison::kGreater, TimedRole::kAssertion, "TASSERT_GT");
+}
+void CZLScenario::DoTAssertLt() {
+  TimedVerify(Comparison::kLess, TimedRole::kAssertion, "TASSERT_LT");
+}
+void CZLScenario::DoTMonitor() { TimedVerify(Comparison::kEqual, TimedRole::kMonitor, "TMONITOR"); }
 
 // BDELAY seconds | BDELAYSECS seconds: the block lasts at least this long.
 void CZLScenario::DoBDelay() {
   const char* operand = tokens_.Next(kBlanks, true);
   if (operand == nullptr) {
-    ++sceErrors_;
-    Log("%s\t__BDELAY not executed\n", Stamp().c_str());
+    ctx_.StatementError("%s\t__BDELAY not executed\n", ctx_.Stamp().c_str());
     return;
   }
   double seconds = 0;
@@ -301,7 +292,7 @@ void CZLScenario::DoBDelay() {
     ACE_DEBUG((LM_WARNING, "[SCEN] (%P/%t) BDELAY time must be non-negative\n"));
     ms = 0;
   }
-  timed_block_.Add(std::make_unique<CScenarioStmtWaitAsync>(this, FromMilliseconds(ms)));
+  timed_block_.Add(std::make_unique<CScenarioStmtWaitAsync>(&ctx_, FromMilliseconds(ms)));
 }
 
 // BEND: nothing itself; as a line that is not a timed statement it has the

@@ -14,49 +14,70 @@
 #include <string>
 #include <vector>
 
+#include "scenario/checks.h"
+
 namespace zl {
 
-class CZLScenario;
+class StatementContext;
+
+// What a timed statement does: verifies (TVERIFY, reported when it passes
+// and when it fails), asserts (TASSERT, reported only when it fails) or
+// monitors throughout its window (TMONITOR).
+enum class TimedRole { kVerification, kAssertion, kMonitor };
+
+// Where a timed statement is.
+enum class TimedState {
+  kCreated,       // not started: its block has not been polled yet
+  kBeforeWindow,  // started; the precheck waits for the window's start
+  kInWindow,      // in its window
+  kPassed,
+  kFailed,
+  kError,  // its tag is missing or the server failed
+};
 
 // One timed verification, assertion or monitor of one tag.
-// States: 0 created, 1 before the window (precheck pending), 2 in the
-// window, 3 passed, 4 failed, 5 error (tag missing, communication failure).
 class CScenarioStatementAsync {
  public:
-  // `kind` 0..6 (6 TMONITOR); `verification` set for TVERIFY keywords and
-  // TMONITOR; the offsets count from the block's starting moment.
-  CScenarioStatementAsync(CZLScenario* scenario, std::string tag, int kind, double expected,
-                          bool verification, const ACE_Time_Value& start_offset,
+  // The offsets count from the block's starting moment. `context` is
+  // borrowed and outlives the statement.
+  CScenarioStatementAsync(StatementContext* context, std::string tag, Comparison comparison,
+                          TimedRole role, double expected, const ACE_Time_Value& start_offset,
                           const ACE_Time_Value& end_offset);
   virtual ~CScenarioStatementAsync();
   CScenarioStatementAsync(const CScenarioStatementAsync&) = delete;
   CScenarioStatementAsync& operator=(const CScenarioStatementAsync&) = delete;
 
   // Advances the statement to `now`; returns the state.
-  virtual int Poll(const ACE_Time_Value& now);
+  virtual TimedState Poll(const ACE_Time_Value& now);
   // Reads the tag and compares; true when the condition holds. A missing tag
-  // or a communication failure sets state 5, counts and reports it.
+  // or a failing server (the exception policy of timed checks) sets kError,
+  // counts and reports it.
   virtual bool Check();
 
-  int state() const { return state_; }
-  bool active() const { return state_ == 1 || state_ == 2; }
-  bool finished() const { return state_ >= 3; }
+  TimedState state() const { return state_; }
+  bool active() const {
+    return state_ == TimedState::kBeforeWindow || state_ == TimedState::kInWindow;
+  }
+  bool finished() const {
+    return state_ == TimedState::kPassed || state_ == TimedState::kFailed ||
+           state_ == TimedState::kError;
+  }
 
  protected:
   // The "after %s" interval text from the start to `now`.
   std::string After(const ACE_Time_Value& now) const;
+  // Ends the statement in `state` at `now`.
+  void Finish(TimedState state, const ACE_Time_Value& now);
 
-  std::string tag_;
-  int kind_ = 0;
-  double expected_ = 0;
-  unsigned char verification_ = 0;
-  ACE_Time_Value start_offset_;
-  ACE_Time_Value end_offset_;
-  std::string operator_text_;
-  CZLScenario* scenario_ = nullptr;
+  StatementContext* const context_;
+  const std::string tag_;
+  const Comparison comparison_;
+  const TimedRole role_;
+  const double expected_;
+  const ACE_Time_Value start_offset_;
+  const ACE_Time_Value end_offset_;
   double last_value_ = 0;
-  int state_ = 0;
-  int previous_state_ = 0;
+  TimedState state_ = TimedState::kCreated;
   ACE_Time_Value started_at_;
   ACE_Time_Value window_start_;
   ACE_Time_Value window_end_;
@@ -66,8 +87,8 @@ class CScenarioStatementAsync {
 // A plain wait of the block (BDELAY): passes when its delay has run out.
 class CScenarioStmtWaitAsync : public CScenarioStatementAsync {
  public:
-  CScenarioStmtWaitAsync(CZLScenario* scenario, const ACE_Time_Value& delay);
-  int Poll(const ACE_Time_Value& now) override;
+  CScenarioStmtWaitAsync(StatementContext* context, const ACE_Time_Value& delay);
+  TimedState Poll(const ACE_Time_Value& now) override;
 };
 
 // The statements collected since the last non-timed line; they start

@@ -3,7 +3,6 @@
 // host threads through CZLScenario::TakeAnswer under the scenario lock.
 #include "scenario/user_question.h"
 
-#include <ace/OS_NS_sys_time.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -12,7 +11,7 @@
 #include <random>
 
 #include "common/text_utils.h"
-#include "localdb/scenario_owner.h"
+#include "scenario/scenario_owner.h"
 #include "scenario/operand.h"
 #include "scenario/scenario.h"
 
@@ -25,11 +24,11 @@ constexpr float kMaxQuestionMinutes = 1e7f;
 
 }  // namespace
 
-void UserQuestion::Ask(const std::string& text, bool expected_yes) {
+void UserQuestion::Ask(const std::string& text, bool expected_yes, const ACE_Time_Value& now) {
   // Each worker draws from its own generator.
   thread_local std::mt19937 random{std::random_device{}()};
   question_ = text;
-  asked_at_ = ACE_OS::gettimeofday();
+  asked_at_ = now;
   answered_at_ = ACE_Time_Value::zero;
   answered_ = 0;
   answer_.clear();
@@ -44,11 +43,11 @@ void UserQuestion::SetTimeout(float minutes) {
   timeout_ = seconds >= 1 ? ACE_Time_Value(seconds) : ACE_Time_Value::zero;
 }
 
-bool UserQuestion::Answer(std::uint32_t number, const char* text) {
+bool UserQuestion::Answer(std::uint32_t number, const char* text, const ACE_Time_Value& now) {
   if (number != number_) return false;
   if (text != nullptr) answer_ = text;
   answered_ = 1;
-  answered_at_ = ACE_OS::gettimeofday();
+  answered_at_ = now;
   return true;
 }
 
@@ -79,13 +78,14 @@ bool UserQuestion::Passed(const ACE_Time_Value& now) const {
 
 bool CZLScenario::TakeAnswer(CORBA::ULong number, const char* answer) {
   std::lock_guard<std::recursive_mutex> lock(*scenario_lock_);
-  if (!question_.Pending(ACE_OS::gettimeofday())) return false;
-  return question_.Answer(number, answer);
+  const ACE_Time_Value now = ctx_.clock().Now();
+  if (!question_.Pending(now)) return false;
+  return question_.Answer(number, answer, now);
 }
 
 bool CZLScenario::WaitingQuestion(std::string& text) const {
   std::lock_guard<std::recursive_mutex> lock(*scenario_lock_);
-  if (!question_.Pending(ACE_OS::gettimeofday())) return false;
+  if (!question_.Pending(ctx_.clock().Now())) return false;
   text = question_.question();
   return true;
 }
@@ -93,23 +93,23 @@ bool CZLScenario::WaitingQuestion(std::string& text) const {
 bool CZLScenario::ReportSettledQuestion() {
   {
     std::lock_guard<std::recursive_mutex> lock(*scenario_lock_);
-    if (!question_.asked() || question_.Pending(ACE_OS::gettimeofday())) return false;
+    if (!question_.asked() || question_.Pending(ctx_.clock().Now())) return false;
   }
   // The owner's name is read outside the scenario lock: the owner's own lock
   // is taken before the scenario lock when a host answers from AskQuestion.
   const std::string party = owner_ != nullptr ? owner_->ClientInterfaceName() : "none";
   std::lock_guard<std::recursive_mutex> lock(*scenario_lock_);
-  const ACE_Time_Value now = ACE_OS::gettimeofday();
+  const ACE_Time_Value now = ctx_.clock().Now();
   const char* q = question_.question().c_str();
   if (question_.Passed(now)) {
-    Log("%s\t  User Question '%s' passed. Answer from %s is '%s'\n", Stamp().c_str(), q,
-        party.c_str(), question_.answer().c_str());
+    ctx_.Log("%s\t  User Question '%s' passed. Answer from %s is '%s'\n", ctx_.Stamp().c_str(), q,
+             party.c_str(), question_.answer().c_str());
   } else if (!question_.answered() || question_.TimedOut(now)) {
-    Log("%s\t**User Question '%s' FAILED. No answer from %s\n", Stamp().c_str(), q,
-        party.c_str());
+    ctx_.Log("%s\t**User Question '%s' FAILED. No answer from %s\n", ctx_.Stamp().c_str(), q,
+             party.c_str());
   } else {
-    Log("%s\t**User Question '%s' FAILED. Answer from %s is '%s'\n", Stamp().c_str(), q,
-        party.c_str(), question_.answer().c_str());
+    ctx_.Log("%s\t**User Question '%s' FAILED. Answer from %s is '%s'\n", ctx_.Stamp().c_str(), q,
+             party.c_str(), question_.answer().c_str());
   }
   question_.Reset();
   return true;
@@ -120,15 +120,13 @@ bool CZLScenario::ReportSettledQuestion() {
 void CZLScenario::DoAnswer() {
   const char* timeout_token = tokens_.Next(kBlanks);
   if (timeout_token == nullptr) {
-    ++sceErrors_;
-    Log("%s\t__Timeout and question not found for ANSWER\n", Stamp().c_str());
+    ctx_.StatementError("%s\t__Timeout and question not found for ANSWER\n", ctx_.Stamp().c_str());
     return;
   }
   // The operand rule of every statement, reported with ANSWER's own line.
   double read = 0;
   if (!ParseOperand(timeout_token, OperandForm::kPlainNumber, &read)) {
-    ++sceErrors_;
-    Log("%s\t__Could not parse timeout for ANSWER\n", Stamp().c_str());
+    ctx_.StatementError("%s\t__Could not parse timeout for ANSWER\n", ctx_.Stamp().c_str());
     return;
   }
   // A time-out beyond the limit waits as long as the limit.
@@ -136,29 +134,28 @@ void CZLScenario::DoAnswer() {
   const float minutes = static_cast<float>(std::clamp(read, -limit, limit));
   const char* question_token = tokens_.Next(kBlanks);
   if (question_token == nullptr) {
-    ++sceErrors_;
-    Log("%s\t__There is no question for ANSWER\n", Stamp().c_str());
+    ctx_.StatementError("%s\t__There is no question for ANSWER\n", ctx_.Stamp().c_str());
     return;
   }
   const std::string question = StripQuotes(question_token);
-  if ((flags_ & kSkipUserQ) != 0) {
+  if ((ctx_.options().flags & ScenarioOptions::kSkipUserQ) != 0) {
     ++skipped_questions_;
-    Log("%s\t  User Question '%s' not asked because of -skipuserq option\n", Stamp().c_str(),
-        question.c_str());
+    ctx_.Log("%s\t  User Question '%s' not asked because of -skipuserq option\n",
+             ctx_.Stamp().c_str(), question.c_str());
     return;
   }
   CORBA::ULong number;
   ACE_Time_Value wait(259200);
   {
     std::lock_guard<std::recursive_mutex> lock(*scenario_lock_);
-    question_.Ask(question, true);
+    question_.Ask(question, true, ctx_.clock().Now());
     if (minutes > 0) {
       question_.SetTimeout(minutes);
       wait = ACE_Time_Value(static_cast<long>(minutes * 60));
     }
     number = question_.number();
   }
-  wait_deadline_ = ACE_OS::gettimeofday() + wait;
+  wait_deadline_ = ctx_.clock().Now() + wait;
   if (owner_ != nullptr) {
     owner_->AskQuestion(static_cast<CORBA::Long>(id_), number, scenario_file_.c_str(),
                         question.c_str());

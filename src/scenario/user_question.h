@@ -18,13 +18,14 @@ class UserQuestion {
  public:
   // All fields back to their initial values (no question asked).
   void Reset() { *this = UserQuestion(); }
-  // Asks `text` expecting a yes/no answer; draws a new question number.
-  void Ask(const std::string& text, bool expected_yes);
+  // Asks `text` at `now` expecting a yes/no answer; draws a new question
+  // number.
+  void Ask(const std::string& text, bool expected_yes, const ACE_Time_Value& now);
   // Timeout in minutes: whole seconds, none below one second.
   void SetTimeout(float minutes);
   // True when `number` is this question's: stores `text` (when given) and
-  // marks the question answered now.
-  bool Answer(std::uint32_t number, const char* text);
+  // marks the question answered at `now`.
+  bool Answer(std::uint32_t number, const char* text, const ACE_Time_Value& now);
 
   bool asked() const { return asked_at_ != ACE_Time_Value::zero; }
   bool TimedOut(const ACE_Time_Value& now) const;

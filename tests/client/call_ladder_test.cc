@@ -24,7 +24,6 @@ TEST(CallLadderTest, Rungs) {
   struct Case {
     int line;
     std::function<void()> call;
-    bool own_rung;        // the ladder starts with ZLTagNotFound
     bool returned;        // CallLadder's result
     std::string printed;  // standard error
     int32_t status;       // the record afterwards (it starts as {7, "before"})
@@ -32,28 +31,25 @@ TEST(CallLadderTest, Rungs) {
   };
   const Case kCases[] = {
       // A call that returns prints nothing and keeps the record.
-      {__LINE__, [] {}, true, true, "", 7, "before"},
-      // The own user exception is printed, not recorded.
-      {__LINE__, [] { throw ZEMR::ZLTagNotFound(); }, true, false, kTagNotFound, 7, "before"},
-      // Without an own rung the same exception reaches the user-exception rung.
-      {__LINE__, [] { throw ZEMR::ZLTagNotFound(); }, false, false, kTagNotFound, 7, "before"},
-      // Another user exception: printed, not recorded.
-      {__LINE__, [] { throw ZEMR::ZLBadExpression(3, "1 +"); }, true, false,
+      {__LINE__, [] {}, true, "", 7, "before"},
+      // The operation's own user exception is printed, not recorded.
+      {__LINE__, [] { throw ZEMR::ZLTagNotFound(); }, false, kTagNotFound, 7, "before"},
+      // Another user exception: the same.
+      {__LINE__, [] { throw ZEMR::ZLBadExpression(3, "1 +"); }, false,
        "user exception, ID 'IDL:ZEMR/ZLBadExpression:1.0'\n", 7, "before"},
       // A system exception is recorded (text and minor code) and printed.
-      {__LINE__, [] { throw CORBA::TRANSIENT(0x41540002, CORBA::COMPLETED_NO); }, true, false,
+      {__LINE__, [] { throw CORBA::TRANSIENT(0x41540002, CORBA::COMPLETED_NO); }, false,
        std::string(kTransient) + "\n", 0x41540002, kTransient},
       // Anything else names the operation.
-      {__LINE__, [] { throw std::runtime_error("boom"); }, true, false,
-       "Unknown Exception in PVE()\n", 7, "before"},
-      {__LINE__, [] { throw 42; }, false, false, "Unknown Exception in PVE()\n", 7, "before"},
+      {__LINE__, [] { throw std::runtime_error("boom"); }, false, "Unknown Exception in PVE()\n", 7,
+       "before"},
+      {__LINE__, [] { throw 42; }, false, "Unknown Exception in PVE()\n", 7, "before"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.line);
     ErrorRecord record{7, "before"};
     ::testing::internal::CaptureStderr();
-    const bool returned = c.own_rung ? CallLadder<ZEMR::ZLTagNotFound>("PVE", record, c.call)
-                                     : CallLadder("PVE", record, c.call);
+    const bool returned = CallLadder("PVE", record, c.call);
     EXPECT_EQ(c.printed, ::testing::internal::GetCapturedStderr());
     EXPECT_EQ(c.returned, returned);
     EXPECT_EQ(c.status, record.status);
@@ -79,7 +75,7 @@ TEST(CallLadderTest, SinkTakesTheLinesWithOperationAndTag) {
   ErrorRecord record;
   std::string during;
   ::testing::internal::CaptureStderr();
-  CallLadder<ZEMR::ZLTagNotFound>({"PVE", "LEVEL"}, record, [&] {
+  CallLadder({"PVE", "LEVEL"}, record, [&] {
     during = CurrentLogContext().operation;
     throw ZEMR::ZLTagNotFound();
   });

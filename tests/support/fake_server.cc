@@ -1,4 +1,4 @@
-#include "fake_database.h"
+#include "support/fake_server.h"
 
 #include <omniORB4/CORBA.h>
 
@@ -15,7 +15,7 @@
 #include "tag_line.h"
 #include "text.h"
 
-namespace zl::fuzz {
+namespace zl::testing {
 namespace {
 
 // The plant of every input: analog, digital and manual tags, one with a
@@ -251,7 +251,7 @@ FakeServer& FakeServer::Instance() {
 
 FakeServer::FakeServer() : impl_(new Impl) {
   setenv("OMNIORB_CONFIG", "/dev/null", 1);
-  const char* argv[] = {"zl-fuzz", "-ORBendPoint", "giop:tcp:127.0.0.1:"};
+  const char* argv[] = {"zl-fake-server", "-ORBendPoint", "giop:tcp:127.0.0.1:"};
   int argc = 3;
   impl_->orb = CORBA::ORB_init(argc, const_cast<char**>(argv), "omniORB4");
   CORBA::Object_var obj = impl_->orb->resolve_initial_references("RootPOA");
@@ -274,4 +274,4 @@ void FakeServer::SetChunkSource(ChunkSource source) {
   impl_->servant.iterator().SetSource(std::move(source));
 }
 
-}  // namespace zl::fuzz
+}  // namespace zl::testing

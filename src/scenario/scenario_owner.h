@@ -1,11 +1,12 @@
-// What a running scenario may reach of the client that owns it: the server
-// database, the host's hooks, the log sets and the Toolbook window. The local
-// database implements it; the scenario engine sees nothing else of it.
+// The scenario engine's own view of the client that owns a scenario: the
+// server database, the host's hooks, the log sets and the Toolbook window.
+// The local database implements it; the engine sees nothing else of it, and
+// depends on nothing of the local database.
 //
 // Threads: called from scenario worker threads. Each operation is safe there
 // (see ZEMR_ZLLocalDB_i).
-#ifndef ZL_LOCALDB_SCENARIO_OWNER_H_
-#define ZL_LOCALDB_SCENARIO_OWNER_H_
+#ifndef ZL_SCENARIO_SCENARIO_OWNER_H_
+#define ZL_SCENARIO_SCENARIO_OWNER_H_
 
 #include <omniORB4/CORBA.h>
 
@@ -48,4 +49,4 @@ class ScenarioOwner {
 
 }  // namespace zl
 
-#endif  // ZL_LOCALDB_SCENARIO_OWNER_H_
+#endif  // ZL_SCENARIO_SCENARIO_OWNER_H_
