@@ -29,7 +29,7 @@ import tempfile
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, Callable, Dict, Optional, ParamSpec, TypeVar
 
-from zl_cli import connection, errors, serve_access, serve_files
+from zl_cli import connection, errors, safe_text, serve_access, serve_files
 from zl_cli.serve_coalesce import Coalescer, merge
 
 if TYPE_CHECKING:
@@ -77,7 +77,7 @@ def add_arguments(parser: argparse.ArgumentParser, command: str) -> None:
 
 def main(args: argparse.Namespace) -> int:
     if not os.path.isdir(args.folder):
-        errors.error("serve", "no such folder: %s" % args.folder)
+        errors.error("serve", "no such folder: %s" % safe_text.terminal(args.folder))
         return errors.FILE
     try:
         import aiohttp  # noqa: F401
@@ -90,10 +90,17 @@ def main(args: argparse.Namespace) -> int:
         sock = socket.create_server((host, args.port), reuse_port=False)
     except OSError as e:
         # The address or port given cannot be used: a usage error.
-        args.parser.error("cannot listen on %s:%d: %s" % (host, args.port, e.strerror or e))
+        parser: argparse.ArgumentParser = args.parser
+        parser.error("cannot listen on %s:%d: %s" % (host, args.port, _reason(e)))
     if not args.verbose:
         connection.quiet_library_log()
     return asyncio.run(serve(args, sock, token))
+
+
+def _reason(e: OSError) -> str:
+    """Why a socket could not be opened, without the address that
+    socket.create_server adds to the system's text (the line names it)."""
+    return (e.strerror or str(e)).split(" (while attempting", 1)[0]
 
 
 @dataclass
@@ -404,7 +411,7 @@ async def api_report(request: web.Request) -> web.StreamResponse:
 
 
 def _series(path: str) -> Json:
-    from zl_cli import logset, logset_file, safe_text
+    from zl_cli import logset, logset_file
     with open(path, "rb") as f:
         reader = logset.Reader(f)
         tags = reader.tags()
