@@ -13,7 +13,12 @@ ORB's threads into a Coalescer, which the loop empties VALUE_RATE_HZ times
 a second into each page's own pending batch (serve_coalesce.merge), so a
 slow page skips values instead of falling behind.
 """
+from __future__ import annotations
+
+import argparse
 import asyncio
+import concurrent.futures
+import functools
 import io
 import json
 import os
@@ -21,9 +26,19 @@ import signal
 import socket
 import sys
 import tempfile
+from dataclasses import dataclass, field
+from typing import TYPE_CHECKING, Any, Callable, Dict, Optional, ParamSpec, TypeVar
 
-from zl_cli import connection, serve_access, serve_files
+from zl_cli import connection, errors, safe_text, serve_access, serve_files
 from zl_cli.serve_coalesce import Coalescer, merge
+
+if TYPE_CHECKING:
+    from aiohttp import web
+    from aiohttp.typedefs import Handler
+    from zl_cli.serve_plant import Change, Json, Plant
+
+P = ParamSpec("P")
+T = TypeVar("T")
 
 VALUE_RATE_HZ = 10      # value batches sent to a page per second, at most
 STATE_PERIOD_S = 1.0    # how often the server's state is read
@@ -31,15 +46,28 @@ STALL_S = 3.0           # a state read taking longer: the server does not answer
 STOP_BOUND_S = 5.0      # bound on the disconnect at the end
 SHUTDOWN_S = 1.0        # bound on the requests still going at the stop
 STATIC = os.path.join(os.path.dirname(os.path.abspath(__file__)), "serve_static")
+SHARED = "zl_serve"     # the key of the Shared state in the web application
 
 
-def add_arguments(parser, command):
-    parser.epilog = ("Exit status: 0 after Ctrl-C; 2 for usage errors and a port that cannot "
-                     "be opened (a server that cannot be reached shows as disconnected).")
+def port_number(text: str) -> int:
+    """Checks a --port value as the parser reads it: 0 to 65535."""
+    try:
+        port = int(text)
+    except ValueError:
+        port = -1
+    if not 0 <= port <= 65535:
+        raise argparse.ArgumentTypeError("not a port number (0 to 65535): %r" % text)
+    return port
+
+
+def add_arguments(parser: argparse.ArgumentParser, command: str) -> None:
+    parser.epilog = ("Exit status: 0 after Ctrl-C; 1 without aiohttp; 2 for usage errors and "
+                     "a port that cannot be opened; 3 when the folder does not exist (a "
+                     "server that cannot be reached shows as disconnected).")
     parser.add_argument("--host", metavar="ADDRESS",
                         help="listen on ADDRESS instead of 127.0.0.1; every request then "
                              "needs the access token of the printed URL")
-    parser.add_argument("--port", type=int, default=8750,
+    parser.add_argument("--port", type=port_number, default=8750,
                         help="the port to listen on (default 8750; 0: any free one)")
     parser.add_argument("--folder", default=".",
                         help="the folder of test logs, log sets and scenarios the page "
@@ -47,40 +75,72 @@ def add_arguments(parser, command):
     connection.add_arguments(parser)
 
 
-def main(args):
+def main(args: argparse.Namespace) -> int:
     if not os.path.isdir(args.folder):
-        print("zl serve: no such folder: %s" % args.folder, file=sys.stderr)
-        return 2
+        errors.error("serve", "no such folder: %s" % safe_text.terminal(args.folder))
+        return errors.FILE
     try:
         import aiohttp  # noqa: F401
     except ImportError:
-        print("zl serve: needs aiohttp (Debian: python3-aiohttp)", file=sys.stderr)
-        return 2
+        errors.error("serve", "needs aiohttp (Debian: python3-aiohttp)")
+        return errors.NEGATIVE
     host = args.host or connection.LOOPBACK
     token = serve_access.new_token() if args.host else None
     try:
         sock = socket.create_server((host, args.port), reuse_port=False)
     except OSError as e:
-        print("zl serve: cannot listen on %s:%d: %s" % (host, args.port, e.strerror or e),
-              file=sys.stderr)
-        return 2
+        # The address or port given cannot be used: a usage error.
+        parser: argparse.ArgumentParser = args.parser
+        parser.error("cannot listen on %s:%d: %s" % (host, args.port, _reason(e)))
     if not args.verbose:
         connection.quiet_library_log()
     return asyncio.run(serve(args, sock, token))
 
 
-async def serve(args, sock, token):
+def _reason(e: OSError) -> str:
+    """Why a socket could not be opened, without the address that
+    socket.create_server adds to the system's text (the line names it)."""
+    return (e.strerror or str(e)).split(" (while attempting", 1)[0]
+
+
+@dataclass
+class Page:
+    """One open page: the changes not sent to it yet, and the event that
+    wakes its sender."""
+    pending: Dict[str, Change] = field(default_factory=dict)
+    ready: asyncio.Event = field(default_factory=asyncio.Event)
+
+
+@dataclass
+class Shared:
+    """What every request handler of the application uses. The event loop's
+    thread only."""
+    plant: Plant
+    coalescer: Coalescer[Change]
+    pages: Dict[web.WebSocketResponse, Page] = field(default_factory=dict)
+    state: Json = field(default_factory=lambda: {"connected": False})  # the last one read
+
+
+def shared(app: web.Application) -> Shared:
+    """The Shared state of the application (whose own mapping is untyped)."""
+    found: Shared = app[SHARED]
+    return found
+
+
+async def serve(args: argparse.Namespace, sock: socket.socket, token: Optional[str]) -> int:
     from aiohttp import web
     from zl_cli.serve_plant import Plant
 
-    coalescer = Coalescer()
-    plant = Plant(connection.client_options(args), args.db, args.folder, coalescer)
+    coalescer: Coalescer[Change] = Coalescer()
     loop = asyncio.get_running_loop()
-    connected = await loop.run_in_executor(plant.calls, plant.open)
+    calls = concurrent.futures.ThreadPoolExecutor(1, thread_name_prefix="zl-serve")
+    plant = await loop.run_in_executor(calls, Plant.open, connection.client_options(args),
+                                       args.db, args.folder, coalescer, calls)
+    connected = await loop.run_in_executor(calls, plant.connect)
     if not connected:
-        print("zl serve: database %s not reachable yet; the page shows it as disconnected "
-              "and reconnects" % args.db, file=sys.stderr)
-    app = make_app(plant, coalescer, token)
+        errors.error("serve", "database %s not reachable yet; the page shows it as "
+                     "disconnected and reconnects" % args.db)
+    app = make_app(Shared(plant, coalescer), token)
     runner = web.AppRunner(app, handle_signals=False)
     await runner.setup()
     # Requests still waiting for the server at the stop get SHUTDOWN_S.
@@ -97,78 +157,81 @@ async def serve(args, sock, token):
     await stop.wait()
     for task in tasks:
         task.cancel()
-    for ws in list(app["pages"]):
+    for ws in list(shared(app).pages):
         await ws.close()
     await runner.cleanup()
     try:
-        await asyncio.wait_for(loop.run_in_executor(plant.calls, plant.close), STOP_BOUND_S)
+        await asyncio.wait_for(loop.run_in_executor(calls, plant.close), STOP_BOUND_S)
     except asyncio.TimeoutError:
         # A server that never answers holds the call thread until the
         # client's call time-out, and the interpreter would wait for that
         # thread at exit: nothing is left to save, so end at once.
         print("zl serve: stopped (the server does not answer)", flush=True)
         sys.stderr.flush()
-        os._exit(0)
-    plant.calls.shutdown(wait=False)
+        os._exit(errors.OK)
+    calls.shutdown(wait=False)
     print("zl serve: stopped", flush=True)
-    return 0
+    return errors.OK
 
 
-async def call(app, fn, *args):
-    plant = app["plant"]
-    return await asyncio.get_running_loop().run_in_executor(plant.calls, fn, *args)
+async def call(app: web.Application, fn: Callable[P, T], *args: P.args,
+               **kwargs: P.kwargs) -> T:
+    """fn(*args, **kwargs) on the plant's call thread, awaited."""
+    return await asyncio.get_running_loop().run_in_executor(
+        shared(app).plant.calls, functools.partial(fn, *args, **kwargs))
 
 
-async def state_loop(app):
+async def state_loop(app: web.Application) -> None:
     """Reads the server's state every STATE_PERIOD_S and sends it to every
     page. A read that takes longer than STALL_S (a server that accepts calls
     and never answers, until the client's call time-out) is not queued
     again: meanwhile the pages are told the server does not answer."""
-    plant = app["plant"]
+    s = shared(app)
     loop = asyncio.get_running_loop()
-    reading = None
+    reading: Optional[asyncio.Future[Json]] = None
     while True:
         if reading is None:
-            reading = loop.run_in_executor(plant.calls, plant.state)
+            reading = loop.run_in_executor(s.plant.calls, s.plant.state)
         done, _ = await asyncio.wait({reading}, timeout=STALL_S)
         if not done:
-            app["state"] = {**app["state"], "connected": False, "stalled": True}
-            await broadcast(app, {"type": "state", **app["state"]})
+            s.state = {**s.state, "connected": False, "stalled": True}
+            await broadcast(app, {"type": "state", **s.state})
             continue
         try:
-            app["state"] = reading.result()
-            app["state"]["changes"] = app["coalescer"].received
-            await broadcast(app, {"type": "state", **app["state"]})
+            s.state = reading.result()
+            s.state["changes"] = s.coalescer.received
+            await broadcast(app, {"type": "state", **s.state})
         except Exception as e:  # noqa: BLE001 (a poll that failed is tried again)
-            print("zl serve: reading the server's state failed: %s" % e, file=sys.stderr)
+            errors.error("serve", "reading the server's state failed: %s" % e)
         reading = None
         await asyncio.sleep(STATE_PERIOD_S)
 
 
-async def value_loop(app):
+async def value_loop(app: web.Application) -> None:
+    s = shared(app)
     while True:
         await asyncio.sleep(1.0 / VALUE_RATE_HZ)
-        batch = app["coalescer"].take()
+        batch = s.coalescer.take()
         if not batch:
             continue
-        for page in app["pages"].values():
-            merge(page["pending"], batch)
-            page["ready"].set()
+        for page in s.pages.values():
+            merge(page.pending, batch)
+            page.ready.set()
 
 
-async def broadcast(app, message):
-    for ws in list(app["pages"]):
+async def broadcast(app: web.Application, message: Json) -> None:
+    for ws in list(shared(app).pages):
         try:
             await ws.send_json(message)
         except (ConnectionError, RuntimeError):
             pass  # the page went away; its handler removes it
 
 
-def make_app(plant, coalescer, token):
+def make_app(state: Shared, token: Optional[str]) -> web.Application:
     from aiohttp import web
 
     @web.middleware
-    async def guard(request, handler):
+    async def guard(request: web.Request, handler: Handler) -> web.StreamResponse:
         if not serve_access.origin_ok(request.headers.get("Origin"), request.host):
             return web.Response(status=403, text="cross-site request refused\n")
         query_token = request.query.get("token")
@@ -185,10 +248,7 @@ def make_app(plant, coalescer, token):
         return response
 
     app = web.Application(middlewares=[guard])
-    app["plant"] = plant
-    app["coalescer"] = coalescer
-    app["pages"] = {}
-    app["state"] = {"connected": False}
+    app[SHARED] = state
     app.router.add_get("/", index)
     app.router.add_static("/static/", STATIC)
     app.router.add_get("/ws", websocket)
@@ -206,48 +266,48 @@ def make_app(plant, coalescer, token):
     return app
 
 
-async def index(request):
+async def index(request: web.Request) -> web.StreamResponse:
     from aiohttp import web
     return web.FileResponse(os.path.join(STATIC, "index.html"))
 
 
-async def websocket(request):
+async def websocket(request: web.Request) -> web.StreamResponse:
     from aiohttp import web
     ws = web.WebSocketResponse(heartbeat=10, timeout=2.0)  # timeout: of the close handshake
     await ws.prepare(request)
-    page = {"pending": {}, "ready": asyncio.Event()}
-    app = request.app
-    app["pages"][ws] = page
+    page = Page()
+    s = shared(request.app)
+    s.pages[ws] = page
     sender = asyncio.create_task(send_values(ws, page))
     try:
-        await ws.send_json({"type": "state", **app["state"]})
+        await ws.send_json({"type": "state", **s.state})
         async for _ in ws:
             pass  # the page sends nothing; actions are POSTs
     finally:
         sender.cancel()
-        app["pages"].pop(ws, None)
+        s.pages.pop(ws, None)
     return ws
 
 
-async def send_values(ws, page):
+async def send_values(ws: web.WebSocketResponse, page: Page) -> None:
     """Sends a page what changed since its last batch, as fast as it takes it."""
     while not ws.closed:
-        await page["ready"].wait()
-        page["ready"].clear()
-        values, page["pending"] = page["pending"], {}
+        await page.ready.wait()
+        page.ready.clear()
+        values, page.pending = page.pending, {}
         try:
             await ws.send_json({"type": "values", "values": values})
         except (ConnectionError, RuntimeError):
             return
 
 
-def _json(data, status=200):
+def _json(data: Any, status: int = 200) -> web.Response:
     from aiohttp import web
     return web.json_response(data, status=status,
                              dumps=lambda d: json.dumps(d, allow_nan=False, default=str))
 
 
-async def _body(request):
+async def _body(request: web.Request) -> Dict[str, Any]:
     try:
         body = await request.json()
     except ValueError:
@@ -255,78 +315,83 @@ async def _body(request):
     return body if isinstance(body, dict) else {}
 
 
-async def api_tags(request):
-    return _json(await call(request.app, request.app["plant"].tags,
-                            request.query.get("pattern", "")))
+async def api_tags(request: web.Request) -> web.StreamResponse:
+    plant = shared(request.app).plant
+    return _json(await call(request.app, plant.tags, request.query.get("pattern", "")))
 
 
-async def api_sim(request):
+async def api_sim(request: web.Request) -> web.StreamResponse:
     body = await _body(request)
-    return _json({"running": await call(request.app, request.app["plant"].set_running,
+    plant = shared(request.app).plant
+    return _json({"running": await call(request.app, plant.set_running,
                                         bool(body.get("running")))})
 
 
-async def api_connect(request):
+async def api_connect(request: web.Request) -> web.StreamResponse:
     body = await _body(request)
-    return _json({"connected": await call(request.app, request.app["plant"].switch,
+    plant = shared(request.app).plant
+    return _json({"connected": await call(request.app, plant.switch,
                                           str(body.get("database", "")))})
 
 
-async def api_tag(request):
+async def api_tag(request: web.Request) -> web.StreamResponse:
+    from zl_cli.serve_plant import TAG_ACTIONS
     body = await _body(request)
-    if body.get("op") not in ("auto", "manual", "force", "unforce", "set"):
+    op = body.get("op")
+    if op not in TAG_ACTIONS:
         return _json({"error": "unknown action"}, 400)
     try:
-        value = float(body["value"]) if body.get("op") == "set" else None
+        value = float(body["value"]) if op == "set" else None
     except (KeyError, TypeError, ValueError):
         return _json({"error": "not a number"}, 400)
-    return _json(await call(request.app, request.app["plant"].tag_action,
-                            str(body.get("tag", "")), body["op"], value))
+    plant = shared(request.app).plant
+    return _json(await call(request.app, plant.tag_action, str(body.get("tag", "")), op,
+                            value))
 
 
-async def api_start(request):
+async def api_start(request: web.Request) -> web.StreamResponse:
     body = await _body(request)
+    plant = shared(request.app).plant
     try:
-        sid = await call(request.app, request.app["plant"].start, str(body.get("file", "")),
+        sid = await call(request.app, plant.start, str(body.get("file", "")),
                          str(body.get("arguments", "")))
     except serve_files.Refused as e:
         return _json({"error": str(e)}, 400)
     return _json({"id": sid}, 200 if sid > 0 else 400)
 
 
-async def api_stop(request):
+async def api_stop(request: web.Request) -> web.StreamResponse:
     body = await _body(request)
     try:
-        sid = int(body.get("id"))
-    except (TypeError, ValueError):
+        sid = int(body["id"])
+    except (KeyError, TypeError, ValueError):
         return _json({"error": "no scenario id"}, 400)
-    return _json({"result": await call(request.app, request.app["plant"].stop, sid)})
-
-
-async def api_answer(request):
+    plant = shared(request.app).plant
+    return _json({"result": await call(request.app, plant.stop, sid)})
+async def api_answer(request: web.Request) -> web.StreamResponse:
     body = await _body(request)
     try:
-        sid, number = int(body.get("sid")), int(body.get("number"))
-    except (TypeError, ValueError):
+        sid, number = int(body["sid"]), int(body["number"])
+    except (KeyError, TypeError, ValueError):
         return _json({"error": "no question"}, 400)
-    took = await call(request.app, request.app["plant"].answer, sid, number,
-                      str(body.get("answer", "")))
+    plant = shared(request.app).plant
+    took = await call(request.app, plant.answer, sid, number, str(body.get("answer", "")))
     return _json({"took": took})
 
 
-def _file(request):
+def _file(request: web.Request) -> str:
     """The real path of the ?file= of a request; Refused when it may not be read."""
-    return serve_files.resolve(request.app["plant"].folder, request.query.get("file", ""))
+    return serve_files.resolve(shared(request.app).plant.folder, request.query.get("file", ""))
 
 
-async def api_files(request):
-    folder = request.app["plant"].folder
+async def api_files(request: web.Request) -> web.StreamResponse:
+    folder = shared(request.app).plant.folder
     entries = await asyncio.get_running_loop().run_in_executor(None, serve_files.listing,
                                                                folder)
     return _json({"folder": os.path.abspath(folder), "files": entries})
 
 
-async def api_report(request):
+async def api_report(request: web.Request) -> web.StreamResponse:
     from aiohttp import web
     from zl_cli import report, testlog
     try:
@@ -345,8 +410,8 @@ async def api_report(request):
     return response
 
 
-def _series(path):
-    from zl_cli import logset, logset_file, safe_text
+def _series(path: str) -> Json:
+    from zl_cli import logset, logset_file
     with open(path, "rb") as f:
         reader = logset.Reader(f)
         tags = reader.tags()
@@ -359,7 +424,7 @@ def _series(path):
                                                                      error.offset)}
 
 
-async def api_logset(request):
+async def api_logset(request: web.Request) -> web.StreamResponse:
     try:
         path = _file(request)
     except serve_files.Refused as e:
@@ -367,7 +432,7 @@ async def api_logset(request):
     return _json(await asyncio.get_running_loop().run_in_executor(None, _series, path))
 
 
-def _csv(path):
+def _csv(path: str) -> str:
     from zl_cli import logset, logset_file
     out = io.StringIO()
     with open(path, "rb") as f:
@@ -377,7 +442,7 @@ def _csv(path):
     return out.getvalue()
 
 
-async def api_logset_csv(request):
+async def api_logset_csv(request: web.Request) -> web.StreamResponse:
     from aiohttp import web
     try:
         path = _file(request)

@@ -13,17 +13,19 @@ page elsewhere cannot drive the plant through a user's browser.
 """
 import hmac
 import secrets
+from typing import Optional
 from urllib.parse import urlsplit
 
 COOKIE = "zl_serve_token"
 
 
-def new_token():
+def new_token() -> str:
     """A random access token (192 bits, URL-safe)."""
     return secrets.token_urlsafe(24)
 
 
-def token_ok(expected, query_token, cookie_token):
+def token_ok(expected: Optional[str], query_token: Optional[str],
+             cookie_token: Optional[str]) -> bool:
     """Whether a request may pass: always when no token is required
     (`expected` is None); otherwise when the query's or the cookie's token
     equals it."""
@@ -36,7 +38,7 @@ def token_ok(expected, query_token, cookie_token):
     return False
 
 
-def origin_ok(origin, host):
+def origin_ok(origin: Optional[str], host: str) -> bool:
     """Whether a request's Origin header (None when absent: not sent by a
     page of another site) names this server, whose Host header is `host`."""
     if origin is None:

@@ -7,6 +7,7 @@ or is not a regular file, is refused. Nothing is written here.
 """
 import os
 import time
+from typing import Any, Dict, List, Optional
 
 from zl_cli import testlog
 
@@ -21,7 +22,7 @@ class Refused(Exception):
     """A name outside the folder, or not a readable regular file."""
 
 
-def resolve(folder, name):
+def resolve(folder: str, name: str) -> str:
     """The real path of `name` inside `folder`; Refused when it is not one."""
     root = os.path.realpath(folder)
     if not name or "\0" in name or os.path.isabs(name):
@@ -34,7 +35,7 @@ def resolve(folder, name):
     return path
 
 
-def kind_of(path):
+def kind_of(path: str) -> Optional[str]:
     """"testlog", "scenario", "logset" or None, from the name and, for log
     sets (whatever their name), the first record's kind."""
     ext = os.path.splitext(path)[1].lower()
@@ -48,12 +49,12 @@ def kind_of(path):
     return "logset" if head in LOGSET_KINDS else None
 
 
-def listing(folder):
+def listing(folder: str) -> List[Dict[str, Any]]:
     """The test logs, log sets and scenarios of the folder: dicts with name
     (relative, "/" separated), kind, size, mtime and, for a test log, the
     verdict and counts of its last run (last_run)."""
     root = os.path.realpath(folder)
-    found = []
+    found: List[Dict[str, Any]] = []
     for here, dirs, files in os.walk(root):
         depth = os.path.relpath(here, root).count(os.sep) + (here != root)
         dirs[:] = sorted(d for d in dirs if not d.startswith(".")) if depth < MAX_DEPTH else []
@@ -65,8 +66,8 @@ def listing(folder):
             if kind is None:
                 continue
             st = os.stat(path)
-            entry = {"name": os.path.relpath(path, root).replace(os.sep, "/"), "kind": kind,
-                     "size": st.st_size, "mtime": st.st_mtime}
+            entry: Dict[str, Any] = {"name": os.path.relpath(path, root).replace(os.sep, "/"),
+                                     "kind": kind, "size": st.st_size, "mtime": st.st_mtime}
             if kind == "testlog":
                 entry.update(last_run(path, st.st_mtime))
             found.append(entry)
@@ -75,7 +76,7 @@ def listing(folder):
     return found
 
 
-def last_run(path, mtime, now=None):
+def last_run(path: str, mtime: float, now: Optional[float] = None) -> Dict[str, Any]:
     """The verdict of the last run of a test log ("" when it holds none),
     and its counts of checks, failures and errors. A run without its
     closing line whose log was written in the last LIVE_S seconds is still

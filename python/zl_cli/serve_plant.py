@@ -11,14 +11,25 @@ import concurrent.futures
 import os
 import re
 import threading
+from typing import TYPE_CHECKING, Any, Dict, List, Optional, Tuple
 
 from zl_cli import connection, run, serve_files
+from zl_cli.serve_coalesce import Coalescer
+
+if TYPE_CHECKING:
+    import zl
 
 MAX_ROWS = 200          # tag table rows at most per search
 PROBE = "$KERNEL.ElapsedSimTime"
+TAG_ACTIONS = ("auto", "manual", "force", "unforce", "set")
+
+# What the page is sent: plain JSON objects.
+Json = Dict[str, Any]
+# A tag's change as the page gets it: engineering value, mode, time (s).
+Change = Tuple[float, int, float]
 
 
-def unit_of(display):
+def unit_of(display: str) -> str:
     """The engineering unit of a display text ("2.50 m" -> "m"); "" for a
     text without a number first ("RUN")."""
     first, _, rest = display.strip().partition(" ")
@@ -29,7 +40,7 @@ def unit_of(display):
     return rest.strip()
 
 
-def parse_scenarios(listing):
+def parse_scenarios(listing: str) -> List[Tuple[int, str]]:
     """The (id, file) pairs of a listscenarios text ("1 /path/a.scn\\r\\n")."""
     found = []
     for line in listing.splitlines():
@@ -39,90 +50,94 @@ def parse_scenarios(listing):
     return found
 
 
+def changes_callback(coalescer: Coalescer[Change]) -> "zl.Callback":
+    """A callback that puts every tag change into `coalescer` (on the ORB's
+    threads)."""
+    import zl
+
+    class Changes(zl.Callback):
+        def tagschanged(self, change: "zl.ZLTagChanges") -> int:
+            coalescer.put(change.tag, (change.pve, change.tagmode,
+                                       change.secs + change.usecs / 1e6))
+            return 0
+
+    return Changes()
+
+
 class Plant:
-    def __init__(self, options, database, folder, coalescer):
+    def __init__(self, client: "zl.Client", database: str, folder: str,
+                 coalescer: Coalescer[Change],
+                 calls: concurrent.futures.ThreadPoolExecutor) -> None:
         # Constant after construction:
-        self.options = options
+        self.client = client
         self.folder = folder
         self.coalescer = coalescer
-        self.calls = concurrent.futures.ThreadPoolExecutor(1, thread_name_prefix="zl-serve")
+        self.calls = calls       # the one thread of every call to the server
+        self.callback = changes_callback(coalescer)
         # Used on the `calls` thread only:
         self.database = database
-        self.client = None
-        self.callback = None
         self.connected = False
         self._lock = threading.Lock()
         # Guarded by _lock:
-        self._questions = {}     # (scenario id, number) -> question dict
+        self._questions: Dict[Tuple[int, int], Json] = {}  # (scenario id, number) -> question
+        client.setquestionhandler(self._on_question)
+
+    @classmethod
+    def open(cls, options: str, database: str, folder: str, coalescer: Coalescer[Change],
+             calls: concurrent.futures.ThreadPoolExecutor) -> "Plant":
+        """A plant with a new client of the given options, not connected
+        yet. Blocks while the library sets up its ORB: run it on `calls`."""
+        if "-ORBendPoint" not in options:
+            os.environ.setdefault("Zelvik_Interface", connection.LOOPBACK)
+        import zl
+        return cls(zl.Client(options), database, folder, coalescer, calls)
 
     # --- threads of the library ----------------------------------------
 
-    def _on_question(self, sid, number, file, text):
+    def _on_question(self, sid: int, number: int, file: str, text: str) -> None:
         with self._lock:
             self._questions[(sid, number)] = {"sid": sid, "number": number, "file": file,
                                               "text": text}
 
-    def _callback_class(self):
-        import zl
-        coalescer = self.coalescer
-
-        class Changes(zl.Callback):
-            def tagschanged(self, change):
-                coalescer.put(change.tag, (change.pve, change.tagmode,
-                                           change.secs + change.usecs / 1e6))
-                return 0
-
-        return Changes
-
     # --- calls (on the `calls` thread) ---------------------------------
 
-    def open(self):
-        """Creates the client and connects; gives whether it connected."""
-        if "-ORBendPoint" not in self.options:
-            os.environ.setdefault("Zelvik_Interface", connection.LOOPBACK)
-        import zl
-        self.client = zl.Client(self.options)
-        self.client.setquestionhandler(self._on_question)
-        self.callback = self._callback_class()()
-        return self._connect()
-
-    def _connect(self):
+    def connect(self) -> bool:
+        """Connects to the database; gives whether it connected."""
         import zl
         self.connected = self.client.connect(self.database) == zl.SUCCESS
         if self.connected:
             self.callback.register(self.client)
         return self.connected
 
-    def switch(self, database):
+    def switch(self, database: str) -> bool:
         """Connects to another database (the old one is left)."""
         self.client.disconnect()
         self.database = database
-        return self._connect()
+        return self.connect()
 
-    def close(self):
-        if self.client is not None:
-            self.client.setquestionhandler(None)
-            self.client.disconnect()
+    def close(self) -> None:
+        self.client.setquestionhandler(None)
+        self.client.disconnect()
 
-    def state(self):
+    def state(self) -> Json:
         """The server's state and the scenarios, for the page; reconnects a
         client whose server went away."""
         if self.connected and not self.client.hellozl(PROBE):
             self.connected = False
         if not self.connected:
-            self._connect()
-        state = {"connected": self.connected, "database": self.database,
-                 "databases": [d for d in re.split(r"[\s,;]+",
-                                                   self.client.listzldatabases()) if d],
-                 "scenarios": self._scenarios(), "questions": self._pending()}
+            self.connect()
+        state: Json = {"connected": self.connected, "database": self.database,
+                       "databases": [d for d in re.split(r"[\s,;]+",
+                                                         self.client.listzldatabases()) if d],
+                       "scenarios": self._scenarios(), "questions": self._pending()}
         if self.connected:
             state.update(cycle=self.client.cycletime(), warp=self.client.warpfactor(),
                          running=bool(self.client.algsrunning()),
                          elapsed=self.client.hellozl(PROBE))
         return state
 
-    def _scenarios(self):
-        rows = []
+    def _scenarios(self) -> List[Json]:
+        rows: List[Json] = []
         for sid, file in parse_scenarios(self.client.listscenarios()):
             info = run.parse_info(self.client.scenarioinfo(sid))
             rows.append({"id": sid, "file": file,
@@ -139,11 +154,11 @@ class Plant:
                 del self._questions[key]  # its scenario ended: nobody waits
         return rows
 
-    def _pending(self):
+    def _pending(self) -> List[Json]:
         with self._lock:
             return list(self._questions.values())
 
-    def tags(self, pattern):
+    def tags(self, pattern: str) -> Json:
         """The rows of the tag table for a name pattern (at most MAX_ROWS)."""
         names = [n for n in self.client.searchtags(pattern, "Tags").split(",") if n]
         rows = []
@@ -156,26 +171,35 @@ class Plant:
                          "lo": self.client.eulo(tag), "hi": self.client.euhi(tag)})
         return {"rows": rows, "more": max(0, len(names) - MAX_ROWS)}
 
-    def set_running(self, running):
+    def set_running(self, running: bool) -> bool:
         self.client.algsrunning(1 if running else 0)
         return bool(self.client.algsrunning())
 
-    def tag_action(self, tag, op, value=None):
+    def tag_action(self, tag: str, op: str, value: Optional[float] = None) -> Json:
+        """One of TAG_ACTIONS on a tag; "set" needs the value (ValueError
+        without one)."""
         c = self.client
-        done = {"auto": lambda: c.setauto(tag), "manual": lambda: c.setman(tag),
-                "force": lambda: c.setforce(tag, 1), "unforce": lambda: c.setforce(tag, 0),
-                "set": lambda: c.setpve(tag, float(value)) >= 1}[op]()
+        if op == "set":
+            if value is None:
+                raise ValueError("setting %s needs a value" % tag)
+            done = c.setpve(tag, value) >= 1
+        else:
+            done = {"auto": lambda: c.setauto(tag), "manual": lambda: c.setman(tag),
+                    "force": lambda: c.setforce(tag, 1),
+                    "unforce": lambda: c.setforce(tag, 0)}[op]()
         return {"ok": bool(done), "mode": c.tagmode(tag), "forced": bool(c.isforced(tag))}
 
-    def start(self, name, arguments):
+    def start(self, name: str, arguments: str) -> int:
+        """Starts a scenario file of the folder: its id, below 1 when it did
+        not start; serve_files.Refused for a name outside the folder."""
         path = serve_files.resolve(self.folder, name)
         return self.client.startscenario(path, arguments)
 
-    def stop(self, sid):
-        return self.client.stopscenario(int(sid))
+    def stop(self, sid: int) -> int:
+        return self.client.stopscenario(sid)
 
-    def answer(self, sid, number, text):
-        took = self.client.answerquestion(int(sid), int(number), text)
+    def answer(self, sid: int, number: int, text: str) -> int:
+        took = self.client.answerquestion(sid, number, text)
         with self._lock:
-            self._questions.pop((int(sid), int(number)), None)
+            self._questions.pop((sid, number), None)
         return took

@@ -3,6 +3,7 @@ checks, the folder the page may read, and the token of an opened server."""
 
 import http.cookiejar
 import os
+import socket
 import threading
 import urllib.error
 import urllib.request
@@ -10,7 +11,7 @@ import urllib.request
 import pytest
 
 from serve_browser import ServeProcess
-from zl_cli import serve_access, serve_files
+from zl_cli import cli, serve_access, serve_files
 from zl_cli.serve_coalesce import Coalescer, merge
 from zl_services import free_port
 
@@ -110,6 +111,30 @@ def test_names_resolve_inside_the_folder_only(folder, name, ok):
             serve_files.resolve(str(folder), name)
     with pytest.raises(serve_files.Refused):
         serve_files.resolve(str(folder), str(folder / "a.tlg"))  # absolute names never
+
+
+@pytest.fixture
+def busy_port():
+    """A loopback port something else listens on."""
+    with socket.create_server(("127.0.0.1", 0)) as s:
+        yield s.getsockname()[1]
+
+
+@pytest.mark.parametrize("argv,status,usage,message", [
+    (["--folder", "{tmp}/missing"], 3, False, "no such folder: {tmp}/missing"),
+    (["--port", "70000"], 2, True, "argument --port: not a port number (0 to 65535): '70000'"),
+    (["--port", "{busy}"], 2, True, "cannot listen on 127.0.0.1:{busy}: Address already in use"),
+])
+def test_errors_before_serving(tmp_path, busy_port, capsys, argv, status, usage, message):
+    def fill(text):
+        return text.format(tmp=tmp_path, busy=busy_port)
+
+    got = cli.main(["serve", "--folder", str(tmp_path)] + [fill(a) for a in argv])
+    out, err = capsys.readouterr()
+    lines = err.splitlines()
+    assert got == status and out == "", err
+    assert lines[-1] == "zl serve: " + fill(message)
+    assert lines[0].startswith("usage: zl serve") if usage else len(lines) == 1
 
 
 def test_opened_server_needs_its_token(tmp_path):
