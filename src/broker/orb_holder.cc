@@ -34,7 +34,14 @@ void ShutdownAtExit() { OrbHolder::instance()->Shutdown(); }
 
 }  // namespace
 
-OrbHolder* OrbHolder::instance() { return HolderSingleton::instance(); }
+OrbHolder* OrbHolder::instance() {
+  // ACE_Singleton's double-checked lock reads its pointer without a memory
+  // barrier, so first calls on several threads at once (clients made on many
+  // threads) race there. A function-local static is initialised once, the
+  // other threads waiting, and later calls only read the constant.
+  static OrbHolder* const holder = HolderSingleton::instance();
+  return holder;
+}
 
 OrbHolder::OrbHolder() : reactor_(new ACE_Reactor) {
   SetProcessLogMask(kProcessLogMask);

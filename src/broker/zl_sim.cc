@@ -31,6 +31,12 @@ std::string WithoutLineEnd(std::string line) {
 
 }  // namespace
 
+bool ZLSim::MakeNilReferencesOnce() {
+  // A function-local static: made once, every other thread waiting for it.
+  static const bool made = (ZEMR::ZelvikDatabase::_nil(), ZEMR::ZelvikDatabase2::_nil(), true);
+  return made;
+}
+
 ZLSim::ZLSim(const char* options) {
   const char* words = options != nullptr ? options : "";
   ScanOptions(words);

@@ -190,6 +190,13 @@ class ZLSim {
   template <class Call>
   bool Act(CORBA::Object_ptr target, Operation op, Call&& call);
 
+  // The generated stubs make an interface's nil reference on its first use
+  // under a double-checked lock that reads the pointer without a barrier, so
+  // the first clients made on several threads at once would race there.
+  // Declared first so that it runs before the references below are built.
+  static bool MakeNilReferencesOnce();
+  [[maybe_unused]] const bool nil_references_made_ = MakeNilReferencesOnce();
+
   CORBA::ORB_var orb_;                // nil when the ORB could not be initialised
   ZEMR::ZelvikDatabase_var db_;       // nil when not connected
   ZEMR::ZelvikDatabase2_var db2_;     // nil also for a server without it

@@ -120,7 +120,8 @@ TEST(ClientListenTest, PeerServantIdsAreRandom) {
   ASSERT_GE(id_b->length(), 16u);
   EXPECT_NE(Raw(id_a.in()), Raw(id_b.in()));
   // The servants' own POA finds them (deactivation goes through it).
-  PortableServer::ObjectId_var own = first._default_POA()->servant_to_id(&first);
+  PortableServer::POA_var own_poa = first._default_POA();
+  PortableServer::ObjectId_var own = own_poa->servant_to_id(&first);
   EXPECT_EQ(id_a->length(), own->length());
 
   // Ids from one source: a thousand of them, no two alike, and every byte
