@@ -7,6 +7,7 @@
 
 #include "broker/orb_holder.h"
 #include "broker/peer_servants.h"
+#include "broker/server_locator.h"
 #include "common/exception_text.h"
 
 namespace zl {
@@ -28,14 +29,6 @@ class LeaseHolder_i : public POA_CosEventComm::PushConsumer {
   void push(const CORBA::Any&) override { throw CORBA::NO_IMPLEMENT(); }
   void disconnect_push_consumer() override {}
 };
-
-CosNaming::Name OneName(const char* id, const char* kind) {
-  CosNaming::Name name;
-  name.length(1);
-  name[0].id = CORBA::string_dup(id);
-  name[0].kind = CORBA::string_dup(kind);
-  return name;
-}
 
 }  // namespace
 
@@ -70,7 +63,7 @@ NamingLease::NamingLease(CosNaming::NamingContext_ptr root, std::string database
     : root_(CosNaming::NamingContext::_duplicate(root)), database_(std::move(database)) {}
 
 CosNaming::NamingContext_ptr NamingLease::Context() {
-  const CosNaming::Name name = OneName(kLeaseContext, "");
+  const CosNaming::Name name = OneComponentName(kLeaseContext, "");
   try {
     return root_->bind_new_context(name);
   } catch (const CosNaming::NamingContext::AlreadyBound&) {
@@ -92,7 +85,7 @@ NamingLease::Result NamingLease::Acquire() {
       return kFailed;
     }
     CosNaming::NamingContext_var context = Context();
-    const CosNaming::Name name = OneName(database_.c_str(), kLeaseKind);
+    const CosNaming::Name name = OneComponentName(database_.c_str(), kLeaseKind);
     try {
       context->bind(name, me.in());
       return kTaken;
@@ -115,7 +108,7 @@ NamingLease::Result NamingLease::Acquire() {
 NamingLease::Result NamingLease::TakeOver(CosNaming::NamingContext_ptr context,
                                           CORBA::Object_ptr dead) {
   CORBA::Object_var me = LeaseHolderObject();
-  const CosNaming::Name guard = OneName(database_.c_str(), kLeaseTakeoverKind);
+  const CosNaming::Name guard = OneComponentName(database_.c_str(), kLeaseTakeoverKind);
   try {
     context->bind(guard, me.in());
   } catch (const CosNaming::NamingContext::AlreadyBound&) {
@@ -127,7 +120,7 @@ NamingLease::Result NamingLease::TakeOver(CosNaming::NamingContext_ptr context,
   }
   Result result = kHeldByOther;
   try {
-    const CosNaming::Name name = OneName(database_.c_str(), kLeaseKind);
+    const CosNaming::Name name = OneComponentName(database_.c_str(), kLeaseKind);
     CORBA::Object_var current = context->resolve(name);
     if (current->_is_equivalent(dead)) {
       context->rebind(name, me.in());
@@ -152,7 +145,7 @@ NamingLease::Result NamingLease::Release() {
   try {
     CORBA::Object_var me = LeaseHolderObject();
     CosNaming::NamingContext_var context = Context();
-    const CosNaming::Name name = OneName(database_.c_str(), kLeaseKind);
+    const CosNaming::Name name = OneComponentName(database_.c_str(), kLeaseKind);
     CORBA::Object_var holder = context->resolve(name);
     if (CORBA::is_nil(me) || !holder->_is_equivalent(me.in())) return kHeldByOther;
     context->unbind(name);
@@ -172,7 +165,7 @@ bool NamingLease::Held() {
   try {
     CORBA::Object_var me = LeaseHolderObject();
     CosNaming::NamingContext_var context = Context();
-    CORBA::Object_var holder = context->resolve(OneName(database_.c_str(), kLeaseKind));
+    CORBA::Object_var holder = context->resolve(OneComponentName(database_.c_str(), kLeaseKind));
     return !CORBA::is_nil(me) && holder->_is_equivalent(me.in());
   } catch (...) {
     return false;

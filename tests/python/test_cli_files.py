@@ -14,7 +14,8 @@ from pathlib import Path
 
 import pytest
 
-from zl_cli import cli, testlog
+from cli_support import zl
+from zl_cli import testlog
 
 BOUND_S = 30.0
 SIGNED_LINE = re.compile(rb"^#\$CHECK:[0-9a-f]{32}\r?\n", re.M)  # a whole check line
@@ -45,19 +46,6 @@ ZLCMD LSSNAP ZLF
 SETPVE LEVEL_SP 2.5
 ZLCMD LSDELETE ZLF
 """
-
-
-def zl(*argv):
-    """Runs the zl command in this process: (exit status, stdout, stderr)."""
-    from io import StringIO
-    out, err = StringIO(), StringIO()
-    saved = sys.stdout, sys.stderr
-    sys.stdout, sys.stderr = out, err
-    try:
-        status = cli.main([str(a) for a in argv])
-    finally:
-        sys.stdout, sys.stderr = saved
-    return status, out.getvalue(), err.getvalue()
 
 
 def find(directory, name):

@@ -3,7 +3,6 @@ run for every tool, a one-line error and the documented exit status on any
 file, output that stays safe (terminal, XML, JSON), and memory that does not
 grow with tags × times. No server needed."""
 
-import io
 import json
 import math
 import os
@@ -17,7 +16,8 @@ from pathlib import Path
 
 import pytest
 
-from zl_cli import cli, testlog
+from cli_support import zl
+from zl_cli import testlog
 from zl_cli.readers import LogSet
 
 REPO = Path(__file__).resolve().parents[2]
@@ -28,18 +28,6 @@ STAMP = "00:00:00.100"
 START = "00:00:00.000\tStarting test 'a.scn' at Thu Dec 10 05:47:48 2026\n"
 CLOSE = "00:00:01.000\tClosing test log after 0 mins 1.0 secs at Thu Dec 10 05:47:49 2026\n"
 PASS = STAMP + "\t  Verification <A> = 1.000000 passed Value is 1.000000\n"
-
-
-def zl(*argv):
-    """Runs the zl command in this process: (exit status, stdout, stderr)."""
-    out, err = io.StringIO(), io.StringIO()
-    saved = sys.stdout, sys.stderr
-    sys.stdout, sys.stderr = out, err
-    try:
-        status = cli.main([str(a) for a in argv])
-    finally:
-        sys.stdout, sys.stderr = saved
-    return status, out.getvalue(), err.getvalue()
 
 
 # (test log, verdict, its reasons)
