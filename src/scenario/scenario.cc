@@ -16,7 +16,6 @@
 #include "scenario/abort_reason.h"
 #include "scenario/external_statements.h"
 #include "scenario/flow_statements.h"
-#include "scenario/integrity.h"
 
 namespace zl {
 CZLScenario::CZLScenario(ZEMR::ZelvikDatabase_ptr database, const Clock* clock)
@@ -85,9 +84,9 @@ int CZLScenario::OpenScenario(const char* path) {
   file_lines_[0] = 0;
   try {
     CORBA::String_var changes = ctx_.server()->HelloZL("$KERNEL.DBCHANGES");
-    db_changes_at_start_ = static_cast<unsigned>(std::strtoul(changes.in(), nullptr, 10));
+    integrity_.changes_at_start = static_cast<unsigned>(std::strtoul(changes.in(), nullptr, 10));
   } catch (...) {
-    db_changes_at_start_ = 0;
+    integrity_.changes_at_start = 0;
   }
 
   const std::string::size_type dot = scenario_file_.rfind('.');
@@ -95,7 +94,7 @@ int CZLScenario::OpenScenario(const char* path) {
                        ".tlg");
 
   ScanLabels(0);
-  computed_checksums_[0] = FileChecksum(files_[0], 0);
+  integrity_.computed[0] = FileChecksum(files_[0], 0);
 
   ctx_.test_log().StartClock(ctx_.clock().Now());
   ACE_DEBUG((LM_INFO, "Starting scenario %s at level %d\n", path, level_));
@@ -173,7 +172,7 @@ void CZLScenario::ExecuteLine() {
   if (std::strncmp(line_, "#$CHECK:", 8) == 0) {
     std::string stored(line_ + 8);
     while (!stored.empty() && (stored.back() == '\n' || stored.back() == '\r')) stored.pop_back();
-    stored_checksums_[level_] = stored;
+    integrity_.stored[level_] = stored;
   }
   if (line_[0] == '#') return;
 
@@ -301,7 +300,7 @@ void CZLScenario::CloseLevels(int target) {
     if (files_[l] != nullptr) {
       if (ctx_.test_log().is_open() && l != 0) {
         ReportMonitoredTags(ctx_, monitors_[l], l);
-        ValidateChecksum(ctx_, stored_checksums_[l], computed_checksums_[l],
+        ValidateChecksum(ctx_, integrity_.stored[l], integrity_.computed[l],
                          level_names_[l].c_str());
         ctx_.Log("%s\tSubtest '%s' finished--was nest level %d\n", ctx_.Stamp().c_str(),
                  level_names_[l].c_str(), l);
@@ -317,8 +316,8 @@ void CZLScenario::CloseLevels(int target) {
   }
   if (target == 0 && ctx_.test_log().is_open()) {
     ReportMonitoredTags(ctx_, monitors_[0], 0);
-    ValidateChecksum(ctx_, stored_checksums_[0], computed_checksums_[0], level_names_[0].c_str());
-    ReportVersions(ctx_, db_changes_at_start_);
+    ValidateChecksum(ctx_, integrity_.stored[0], integrity_.computed[0], level_names_[0].c_str());
+    ReportVersions(ctx_, integrity_.changes_at_start);
     if (question_.skipped > 0) {
       ctx_.Log("%s\t**Failure indicated because %ld questions skipped by -skipuserq option\n",
                ctx_.Stamp().c_str(), static_cast<long>(question_.skipped));
@@ -348,8 +347,8 @@ int CZLScenario::OpenSubtest(const char* name, const char* options) {
   file_lines_[next] = 0;
   if (options != nullptr) SetArguments(options, next);
   ScanLabels(next);
-  computed_checksums_[next] = FileChecksum(files_[next], 0);
-  stored_checksums_[next].clear();
+  integrity_.computed[next] = FileChecksum(files_[next], 0);
+  integrity_.stored[next].clear();
   level_ = next;
   ACE_DEBUG((LM_INFO, "# File %s is open at level %d\n", name, level_));
   ctx_.Log("%s\tSubtest '%s' started--nest level %d\n", ctx_.Stamp().c_str(), name, level_);

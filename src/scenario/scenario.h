@@ -31,6 +31,7 @@
 
 #include "scenario/check_statements.h"
 #include "scenario/clock.h"
+#include "scenario/integrity.h"
 #include "scenario/label_table.h"
 #include "scenario/levels.h"
 #include "scenario/point_socket.h"
@@ -208,11 +209,7 @@ class CZLScenario {
   MonitorStack monitors_;                   // MONITOR and the wait phase's checks
   QuestionState question_;                  // ANSWER; host threads answer
   PointSocket point_socket_;                // PT_ENABLE, PT_DISABLE
-  // SAFETY's checks: per level, the "#$CHECK:" line's checksum and the
-  // file's own; the server's change count at the start.
-  std::array<std::string, kLevels> stored_checksums_;
-  std::array<std::string, kLevels> computed_checksums_;
-  unsigned db_changes_at_start_ = 0;
+  IntegrityState integrity_;                // SAFETY's checks at each end
 };
 
 }  // namespace zl
