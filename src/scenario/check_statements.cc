@@ -1,6 +1,8 @@
-// Verifications, assertions and monitors: check tag values (engineering
-// units) against expected values and count and report the outcome. Runs on
+// Verifications, assertions and monitors (check_statements.h) and the
+// comparison rule they share with the timed statements (checks.h). Runs on
 // the worker.
+#include "scenario/check_statements.h"
+
 #include <ace/Log_Msg.h>
 
 #include <cmath>
@@ -10,8 +12,6 @@
 #include <string>
 
 #include "common/text_utils.h"
-#include "scenario/checks.h"
-#include "scenario/scenario.h"
 
 namespace zl {
 
@@ -35,141 +35,16 @@ const char* OperatorText(Comparison comparison) {
   return "=";
 }
 
-// The operands every check statement starts with: a tag list (cut to 79
-// characters) and a value token. A missing one is counted as an error and
-// logged with the statement's family and keyword; false then.
-bool CZLScenario::TakeTagListAndValue(const char* family, const char* keyword, char (&list)[80],
-                                      const char** value) {
-  const char* list_token = tokens_.Next(kBlanks);
-  if (list_token == nullptr) {
-    ctx_.StatementError("%s\t__Tag list not found for %s %s\n", ctx_.Stamp().c_str(), family,
-                        keyword);
-    return false;
-  }
-  strncpyz(list, list_token, sizeof list);
-  *value = tokens_.Next(kBlanks, true);
-  if (*value == nullptr) {
-    ctx_.StatementError("%s\t__Value not found for %s %s\n", ctx_.Stamp().c_str(), family, list);
-    return false;
-  }
-  return true;
-}
+namespace {
 
-// VERIFY | VERIFY_GT | VERIFY_LT | ASSERT | ASSERT_GT | ASSERT_LT taglist value:
-// checks each tag once against the server's value of `value`.
-void CZLScenario::Verify(Comparison comparison, bool verification, const char* keyword) {
-  char list[80];
-  const char* value_token = nullptr;
-  if (!TakeTagListAndValue("VERIFY", keyword, list, &value_token)) return;
-  double expected = 0;
-  if (!NumericOperand("value", value_token, OperandForm::kExpression, &expected)) return;
-  for (int i = 1;; ++i) {
-    const std::string tag = ExtractItem(list, i, ',');
-    if (tag.empty()) break;
-    double value = 0;
-    try {
-      value = ctx_.server()->PVE(tag.c_str());
-    } catch (const ZEMR::ZLTagNotFound&) {
-      ACE_DEBUG((LM_ERROR, "Scenario: Tag <%s> not found\n", list));
-      ctx_.StatementError("%s\t__Tag <%s> not found for VERIFY\n", ctx_.Stamp().c_str(), list);
-      continue;
-    }
-    const bool passed =
-        ComparePasses(comparison, value, expected, ctx_.options().rel_tol, ctx_.options().abs_tol);
-    ++ctx_.counters().total_verifies;
-    if (!passed) ++ctx_.counters().failed_verifies;
-    const bool small = std::fabs(expected) < 1e-5;
-    const char* op = OperatorText(comparison);
-    if (!passed) {
-      ctx_.Log(small ? "%s\t**%s <%s> %s %.5E FAILED Value is %.5E\n"
-                     : "%s\t**%s <%s> %s %lf FAILED Value is %lf\n",
-               ctx_.Stamp().c_str(), verification ? "Verification" : "Assertion", tag.c_str(), op,
-               expected, value);
-    } else if (verification) {
-      ctx_.Log(small ? "%s\t  Verification <%s> %s %.5E passed Value is %.5E\n"
-                     : "%s\t  Verification <%s> %s %lf passed Value is %lf\n",
-               ctx_.Stamp().c_str(), tag.c_str(), op, expected, value);
-    }
-  }
-}
-
-void CZLScenario::DoVerify() { Verify(Comparison::kEqual, true, "VERIFY"); }
-void CZLScenario::DoVerifyGt() { Verify(Comparison::kGreater, true, "VERIFY_GT"); }
-void CZLScenario::DoVerifyLt() { Verify(Comparison::kLess, true, "VERIFY_LT"); }
-void CZLScenario::DoAssert() { Verify(Comparison::kEqual, false, "ASSERT"); }
-void CZLScenario::DoAssertGt() { Verify(Comparison::kGreater, false, "ASSERT_GT"); }
-void CZLScenario::DoAssertLt() { Verify(Comparison::kLess, false, "ASSERT_LT"); }
-
-// MONITOR | MONITOR_GT | MONITOR_LT taglist value|?: registers each tag at
-// the current level, to be checked while the scenario waits.
-void CZLScenario::Monitor(Comparison comparison, const char* keyword) {
-  char list[80];
-  const char* value_token = nullptr;
-  if (!TakeTagListAndValue("MONITOR", keyword, list, &value_token)) return;
-  // "?" (the only text whose expansion begins with "?") monitors each tag
-  // against its own current value.
-  const bool own_value =
-      value_token[0] == '?' || (value_token[0] == '\\' && value_token[1] == '?');
-  double expected = 0;
-  if (!own_value && !NumericOperand("value", value_token, OperandForm::kNumber, &expected)) {
-    return;
-  }
-  for (int i = 1;; ++i) {
-    const std::string tag = ExtractItem(list, i, ',');
-    if (tag.empty()) break;
-    if (!ctx_.server()->TagExists(tag.c_str())) {
-      ctx_.Log("%s\t__Tag <%s> not found for MONITOR\n", ctx_.Stamp().c_str(), tag.c_str());
-      continue;
-    }
-    MonitorItem item;
-    item.tag = tag;
-    item.comparison = comparison;
-    item.expected = expected;
-    if (own_value) {
-      try {
-        item.expected = ctx_.server()->PVE(tag.c_str());
-      } catch (const CORBA::SystemException&) {
-        ctx_.Log("%s\t__Tag <%s> not available for MONITOR\n", ctx_.Stamp().c_str(), tag.c_str());
-        continue;
-      }
-      ctx_.Log("%s\t  Monitoring tag <%s> %s %lf\n", ctx_.Stamp().c_str(), tag.c_str(),
-               OperatorText(comparison), item.expected);
-    }
-    monitors_[level_].items.push_front(item);
-  }
-  if (!own_value) {
-    ctx_.Log("%s\t  Monitoring tag(s) <%s> %s %lf\n", ctx_.Stamp().c_str(), list,
-             OperatorText(comparison), expected);
-  }
-}
-
-void CZLScenario::DoMonitor() { Monitor(Comparison::kEqual, "MONITOR"); }
-void CZLScenario::DoMonitorGt() { Monitor(Comparison::kGreater, "MONITOR_GT"); }
-void CZLScenario::DoMonitorLt() { Monitor(Comparison::kLess, "MONITOR_LT"); }
-
-void CZLScenario::DoMonEnable() {
-  for (MonitorItem& item : monitors_[level_].items) item.enabled = true;
-}
-
-void CZLScenario::DoMonDisable() {
-  for (MonitorItem& item : monitors_[level_].items) item.enabled = false;
-}
-
-// MON_CLEAR: a last check and report of the current level, then its
-// monitors end. The level's failed mark stays.
-void CZLScenario::DoMonClear() {
-  CheckMonitors(level_);
-  ReportMonitoredTags(level_);
-  monitors_[level_].items.clear();
-}
-
-bool CZLScenario::Check(MonitorItem& item) {
+// Checks one item; true when it passes.
+bool Check(StatementContext& ctx, MonitorItem& item) {
   if (!item.enabled) return true;
   if (!item.tag_valid) return false;
   try {
-    item.last_value = ctx_.server()->PVE(item.tag.c_str());
+    item.last_value = ctx.server()->PVE(item.tag.c_str());
     item.result = ComparePasses(item.comparison, item.last_value, item.expected,
-                                ctx_.options().rel_tol, ctx_.options().abs_tol);
+                                ctx.options().rel_tol, ctx.options().abs_tol);
   } catch (const ZEMR::ZLTagNotFound&) {
     ACE_DEBUG((LM_ERROR, "Scenario: Tag <%s> not found\n", item.tag.c_str()));
     item.tag_valid = false;
@@ -178,33 +53,135 @@ bool CZLScenario::Check(MonitorItem& item) {
   return item.result;
 }
 
-void CZLScenario::CheckMonitors(int level) {
-  MonitorList& list = monitors_[level];
-  for (MonitorItem& item : list.items) {
-    const bool passed = Check(item);
-    ++ctx_.counters().total_monitor_checks;
-    if (!passed) {
-      ++ctx_.counters().failed_monitor_checks;
-      list.failed = true;
+}  // namespace
+
+bool TakeTagListAndValue(StatementContext& ctx, StatementLine& line, const char* family,
+                         char (&list)[80], const char** value) {
+  const char* keyword = line.keyword();
+  const char* list_token = line.Next(kBlanks);
+  if (list_token == nullptr) {
+    ctx.StatementError("%s\t__Tag list not found for %s %s\n", ctx.Stamp().c_str(), family,
+                       keyword);
+    return false;
+  }
+  strncpyz(list, list_token, sizeof list);
+  *value = line.TakeValue();
+  if (*value == nullptr) {
+    ctx.StatementError("%s\t__Value not found for %s %s\n", ctx.Stamp().c_str(), family, list);
+    return false;
+  }
+  return true;
+}
+
+void Verify(StatementContext& ctx, StatementLine& line, Comparison comparison, bool verification) {
+  char list[80];
+  const char* value_token = nullptr;
+  if (!TakeTagListAndValue(ctx, line, "VERIFY", list, &value_token)) return;
+  double expected = 0;
+  if (!NumericOperand(ctx, line, "value", value_token, OperandForm::kExpression, &expected)) return;
+  for (int i = 1;; ++i) {
+    const std::string tag = ExtractItem(list, i, ',');
+    if (tag.empty()) break;
+    double value = 0;
+    try {
+      value = ctx.server()->PVE(tag.c_str());
+    } catch (const ZEMR::ZLTagNotFound&) {
+      ACE_DEBUG((LM_ERROR, "Scenario: Tag <%s> not found\n", list));
+      ctx.StatementError("%s\t__Tag <%s> not found for VERIFY\n", ctx.Stamp().c_str(), list);
+      continue;
     }
-    if (passed != item.previous_result) {
-      item.previous_result = passed;
-      ctx_.Log(passed ? "%s\t  Monitor <%s> %s %lf NORMAL Value is %lf\n"
-                      : "%s\t**Monitor <%s> %s %lf FAILED Value is %lf\n",
-               ctx_.Stamp().c_str(), item.tag.c_str(), OperatorText(item.comparison), item.expected,
-               item.last_value);
+    const bool passed =
+        ComparePasses(comparison, value, expected, ctx.options().rel_tol, ctx.options().abs_tol);
+    ++ctx.counters().total_verifies;
+    if (!passed) ++ctx.counters().failed_verifies;
+    const bool small = std::fabs(expected) < 1e-5;
+    const char* op = OperatorText(comparison);
+    if (!passed) {
+      ctx.Log(small ? "%s\t**%s <%s> %s %.5E FAILED Value is %.5E\n"
+                    : "%s\t**%s <%s> %s %lf FAILED Value is %lf\n",
+              ctx.Stamp().c_str(), verification ? "Verification" : "Assertion", tag.c_str(), op,
+              expected, value);
+    } else if (verification) {
+      ctx.Log(small ? "%s\t  Verification <%s> %s %.5E passed Value is %.5E\n"
+                    : "%s\t  Verification <%s> %s %lf passed Value is %lf\n",
+              ctx.Stamp().c_str(), tag.c_str(), op, expected, value);
     }
   }
 }
 
-void CZLScenario::CheckAllMonitors() {
-  for (int l = 0; l <= level_; ++l) CheckMonitors(l);
+void Monitor(StatementContext& ctx, StatementLine& line, MonitorList& monitors,
+             Comparison comparison) {
+  char list[80];
+  const char* value_token = nullptr;
+  if (!TakeTagListAndValue(ctx, line, "MONITOR", list, &value_token)) return;
+  // "?" (the only text whose expansion begins with "?") monitors each tag
+  // against its own current value.
+  const bool own_value = value_token[0] == '?' || (value_token[0] == '\\' && value_token[1] == '?');
+  double expected = 0;
+  if (!own_value &&
+      !NumericOperand(ctx, line, "value", value_token, OperandForm::kNumber, &expected)) {
+    return;
+  }
+  for (int i = 1;; ++i) {
+    const std::string tag = ExtractItem(list, i, ',');
+    if (tag.empty()) break;
+    if (!ctx.server()->TagExists(tag.c_str())) {
+      ctx.Log("%s\t__Tag <%s> not found for MONITOR\n", ctx.Stamp().c_str(), tag.c_str());
+      continue;
+    }
+    MonitorItem item;
+    item.tag = tag;
+    item.comparison = comparison;
+    item.expected = expected;
+    if (own_value) {
+      try {
+        item.expected = ctx.server()->PVE(tag.c_str());
+      } catch (const CORBA::SystemException&) {
+        ctx.Log("%s\t__Tag <%s> not available for MONITOR\n", ctx.Stamp().c_str(), tag.c_str());
+        continue;
+      }
+      ctx.Log("%s\t  Monitoring tag <%s> %s %lf\n", ctx.Stamp().c_str(), tag.c_str(),
+              OperatorText(comparison), item.expected);
+    }
+    monitors.items.push_front(item);
+  }
+  if (!own_value) {
+    ctx.Log("%s\t  Monitoring tag(s) <%s> %s %lf\n", ctx.Stamp().c_str(), list,
+            OperatorText(comparison), expected);
+  }
 }
 
-void CZLScenario::ReportMonitoredTags(int level) {
-  const MonitorList& list = monitors_[level];
-  if (!list.items.empty() && !list.failed) {
-    ctx_.Log("%s\t  Monitored tags PASSED at nest level %d\n", ctx_.Stamp().c_str(), level);
+void EnableMonitors(MonitorList& monitors, bool enabled) {
+  for (MonitorItem& item : monitors.items) item.enabled = enabled;
+}
+
+void ClearMonitors(StatementContext& ctx, MonitorList& monitors, int level) {
+  CheckMonitors(ctx, monitors);
+  ReportMonitoredTags(ctx, monitors, level);
+  monitors.items.clear();
+}
+
+void CheckMonitors(StatementContext& ctx, MonitorList& monitors) {
+  for (MonitorItem& item : monitors.items) {
+    const bool passed = Check(ctx, item);
+    ++ctx.counters().total_monitor_checks;
+    if (!passed) {
+      ++ctx.counters().failed_monitor_checks;
+      monitors.failed = true;
+    }
+    if (passed != item.previous_result) {
+      item.previous_result = passed;
+      ctx.Log(passed ? "%s\t  Monitor <%s> %s %lf NORMAL Value is %lf\n"
+                     : "%s\t**Monitor <%s> %s %lf FAILED Value is %lf\n",
+              ctx.Stamp().c_str(), item.tag.c_str(), OperatorText(item.comparison), item.expected,
+              item.last_value);
+    }
+  }
+}
+
+void ReportMonitoredTags(StatementContext& ctx, const MonitorList& monitors, int level) {
+  if (!monitors.items.empty() && !monitors.failed) {
+    ctx.Log("%s\t  Monitored tags PASSED at nest level %d\n", ctx.Stamp().c_str(), level);
   }
 }
 

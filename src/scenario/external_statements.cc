@@ -1,8 +1,6 @@
-// External action statements: commands to the log sets (ZLCMD) and to the
-// host (TOOLBOOK, TB_POST), point enables for the plant's drivers by UDP
-// datagram (PT_ENABLE, PT_DISABLE), operating-system commands (SYSTEM) and
-// stored tag values (STOREVALS, COMPAREVALS). Runs on the worker; SYSTEM and
-// the host commands block it until they return.
+// External action statements (external_statements.h). Runs on the worker.
+#include "scenario/external_statements.h"
+
 #include <ace/Log_Msg.h>
 #include <sys/wait.h>
 
@@ -15,7 +13,6 @@
 #include "common/text_utils.h"
 #include "common/window_table.h"
 #include "scenario/scenario_owner.h"
-#include "scenario/scenario.h"
 
 namespace zl {
 namespace {
@@ -27,66 +24,57 @@ void PutLittleEndian(std::FILE* f, std::uint64_t value, int n) {
 
 }  // namespace
 
-// ZLCMD text: one log set command line. Its reply ("Ok" or an error text)
-// is not reported: the log set commands log their own errors.
-void CZLScenario::DoZlCmd() {
-  const char* text = tokens_.Next(kNoDelims);
-  if (text == nullptr || owner_ == nullptr) return;
-  owner_->RunLogSetCommand(text);
+void ZlCmd(StatementLine& line, ScenarioOwner* owner) {
+  const char* text = line.Next(kNoDelims);
+  if (text == nullptr || owner == nullptr) return;
+  owner->RunLogSetCommand(text);
 }
 
-// TOOLBOOK [text] | TB_POST [text]: a host command, unless the host's
-// Toolbook window is alive.
-void CZLScenario::HostCommand(const char* keyword) {
-  const char* text = tokens_.Next(kLineEnd);
-  if (owner_ == nullptr) return;
-  if (IsWindow(owner_->toolbook_window())) return;
+void HostCommand(StatementContext& ctx, StatementLine& line, ScenarioOwner* owner) {
+  const char* keyword = line.keyword();
+  const char* text = line.Next(kLineEnd);
+  if (owner == nullptr) return;
+  if (IsWindow(owner->toolbook_window())) return;
   std::string result;
-  if (!owner_->ClientCmd(keyword, text != nullptr ? text : "", result)) {
-    ctx_.Log("%s\t##Client cmd, %s, could not be executed because %s\n", ctx_.Stamp().c_str(),
-             keyword, result.c_str());
+  if (!owner->ClientCmd(keyword, text != nullptr ? text : "", result)) {
+    ctx.Log("%s\t##Client cmd, %s, could not be executed because %s\n", ctx.Stamp().c_str(),
+            keyword, result.c_str());
   }
 }
 
-void CZLScenario::DoToolbook() { HostCommand("TOOLBOOK"); }
-void CZLScenario::DoTbPost() { HostCommand("TB_POST"); }
-
-void CZLScenario::OpenPointSocket() {
-  if (!point_socket_.Open()) {
-    ctx_.Log("%s\tCould not open UDP socket, ENABLE/DISABLE commands will fail\n",
-             ctx_.Stamp().c_str());
+void OpenPointSocket(StatementContext& ctx, PointSocket& socket) {
+  if (!socket.Open()) {
+    ctx.Log("%s\tCould not open UDP socket, ENABLE/DISABLE commands will fail\n",
+            ctx.Stamp().c_str());
   }
 }
 
-// PT_ENABLE tag | PT_DISABLE tag: sends "<WORD>\t<point>\t<raw>\n" and its
-// zero byte to the remote address of the tag's driver.
-void CZLScenario::PointEnable(bool enable) {
+void PointEnable(StatementContext& ctx, StatementLine& line, PointSocket& socket, bool enable) {
   const char* word = enable ? "ENABLE" : "DISABLE";
   const ACE_Log_Priority priority = enable ? LM_CRITICAL : LM_ERROR;
-  const char* tag = tokens_.Next(kBlanks);
+  const char* tag = line.Next(kBlanks);
   if (tag == nullptr) {
     ACE_DEBUG((LM_ERROR, "Scenario: PT_%s tag??\n", word));
-    if (ctx_.test_log().is_open()) {
-      ctx_.StatementError("%s\t__PT_%s not executed (missing tagname)\n", ctx_.Stamp().c_str(),
-                          word);
+    if (ctx.test_log().is_open()) {
+      ctx.StatementError("%s\t__PT_%s not executed (missing tagname)\n", ctx.Stamp().c_str(), word);
     }
     return;
   }
   try {
-    CORBA::String_var definition = ctx_.server()->Upload(tag);
+    CORBA::String_var definition = ctx.server()->Upload(tag);
     const std::string driver = ExtractItem(definition.in(), 2, '\t');
     const std::string point = ExtractItem(definition.in(), 3, '\t');
     const std::string selector = driver.substr(0, 48) + ".RemoteAddress";
-    CORBA::String_var remote_text = ctx_.server()->HelloZL(selector.c_str());
+    CORBA::String_var remote_text = ctx.server()->HelloZL(selector.c_str());
     std::string remote = remote_text.in();
     const std::size_t eq = remote.find('=');
     if (eq != std::string::npos) remote = remote.substr(eq + 1);
-    const double raw = ctx_.server()->PVE((std::string(tag) + ".PVRAW").c_str());
+    const double raw = ctx.server()->PVE((std::string(tag) + ".PVRAW").c_str());
     char datagram[132];
     std::snprintf(datagram, sizeof datagram, "%s\t%s\t%f\n", word, point.c_str(), raw);
-    if (!point_socket_.Send(remote.c_str(), datagram, std::strlen(datagram) + 1)) {
-      ctx_.StatementError("%s\t__PT_%s not sent to %s (network error)\n", ctx_.Stamp().c_str(),
-                          word, remote.c_str());
+    if (!socket.Send(remote.c_str(), datagram, std::strlen(datagram) + 1)) {
+      ctx.StatementError("%s\t__PT_%s not sent to %s (network error)\n", ctx.Stamp().c_str(), word,
+                         remote.c_str());
     }
   } catch (const CORBA::SystemException& e) {
     ACE_DEBUG((priority, "Caught Exception in PT_%s, %s\n", word, e._name()));
@@ -95,30 +83,23 @@ void CZLScenario::PointEnable(bool enable) {
   }
 }
 
-void CZLScenario::DoPtEnable() { PointEnable(true); }
-void CZLScenario::DoPtDisable() { PointEnable(false); }
-
-// SYSTEM command: runs it through /bin/sh -c and waits for it.
-void CZLScenario::DoSystem() {
-  const char* command = tokens_.Next(kLineEnd);
+void System(StatementContext& ctx, StatementLine& line) {
+  const char* command = line.Next(kLineEnd);
   if (command == nullptr) return;
-  ctx_.test_log().Flush();
+  ctx.test_log().Flush();
   const int status = std::system(command);
   int result = status;
   if (status != -1 && WIFEXITED(status)) result = WEXITSTATUS(status);
   if (result != 0) {
-    ctx_.Log("%s\tSystem cmd failed with error=%d, %s\n", ctx_.Stamp().c_str(), result, command);
+    ctx.Log("%s\tSystem cmd failed with error=%d, %s\n", ctx.Stamp().c_str(), result, command);
   }
 }
 
-// STOREVALS [stem[;| ]pattern[=field]]: one record per selected tag into
-// "zy<stem>.tmp" in the current directory (docs/stored-values.md). Without
-// operands the stem is "tlgcmp" and every tag is selected.
-void CZLScenario::DoStoreVals() {
+void StoreVals(StatementContext& ctx, StatementLine& line) {
   std::string stem = "tlgcmp";
   std::string pattern = ".";
   std::string field = "TAGS";
-  if (const char* operands = tokens_.Next(kLineEnd)) {
+  if (const char* operands = line.Next(kLineEnd)) {
     const std::string text = operands;
     const std::size_t cut = text.find_first_of("; \t");
     stem = text.substr(0, cut);
@@ -135,15 +116,15 @@ void CZLScenario::DoStoreVals() {
   const std::string name = "zy" + stem + ".tmp";
   std::FILE* f = std::fopen(name.c_str(), "wb");
   if (f == nullptr) {
-    ctx_.Log("%s\t## Could not open file to store tag values\n", ctx_.Stamp().c_str());
+    ctx.Log("%s\t## Could not open file to store tag values\n", ctx.Stamp().c_str());
     return;
   }
   try {
-    CORBA::String_var list = ctx_.server()->SearchTags(pattern.c_str(), field.c_str());
+    CORBA::String_var list = ctx.server()->SearchTags(pattern.c_str(), field.c_str());
     for (int i = 1;; ++i) {
       const std::string tag = ExtractItem(list.in(), i, ',');
       if (tag.empty()) break;
-      const double value = ctx_.server()->PVE(tag.c_str());
+      const double value = ctx.server()->PVE(tag.c_str());
       std::uint64_t bits = 0;
       static_assert(sizeof bits == sizeof value, "IEEE double");
       std::memcpy(&bits, &value, sizeof bits);
@@ -158,9 +139,8 @@ void CZLScenario::DoStoreVals() {
   std::fclose(f);
 }
 
-// COMPAREVALS: not available; says so in the test log.
-void CZLScenario::DoCompareVals() {
-  ctx_.Log("%s\t## COMAPREVALS not implemented yet.\n", ctx_.Stamp().c_str());
+void CompareVals(StatementContext& ctx) {
+  ctx.Log("%s\t## COMAPREVALS not implemented yet.\n", ctx.Stamp().c_str());
 }
 
 }  // namespace zl

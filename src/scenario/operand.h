@@ -2,8 +2,8 @@
 // only when it holds no unbalanced parenthesis group and its text (after its
 // statement expanded the groups) reads completely in its statement's form;
 // anything else is a statement error, never a silent 0. The statements report
-// that through CZLScenario::NumericOperand, which is the only caller besides
-// ANSWER (which keeps a line of its own).
+// that through NumericOperand (statement_line.h), which is the only caller
+// besides ANSWER (which keeps a line of its own).
 //
 // Threads: stateless; safe from any thread.
 #ifndef ZL_SCENARIO_OPERAND_H_

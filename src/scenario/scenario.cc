@@ -13,8 +13,9 @@
 #include "common/file_checksum.h"
 #include "common/path_case.h"
 #include "common/text_utils.h"
-#include "scenario/scenario_owner.h"
 #include "scenario/abort_reason.h"
+#include "scenario/external_statements.h"
+#include "scenario/flow_statements.h"
 
 namespace zl {
 CZLScenario::CZLScenario(ZEMR::ZelvikDatabase_ptr database, const Clock* clock)
@@ -83,9 +84,9 @@ int CZLScenario::OpenScenario(const char* path) {
   file_lines_[0] = 0;
   try {
     CORBA::String_var changes = ctx_.server()->HelloZL("$KERNEL.DBCHANGES");
-    db_changes_at_start_ = static_cast<unsigned>(std::strtoul(changes.in(), nullptr, 10));
+    integrity_.changes_at_start = static_cast<unsigned>(std::strtoul(changes.in(), nullptr, 10));
   } catch (...) {
-    db_changes_at_start_ = 0;
+    integrity_.changes_at_start = 0;
   }
 
   const std::string::size_type dot = scenario_file_.rfind('.');
@@ -93,12 +94,12 @@ int CZLScenario::OpenScenario(const char* path) {
                        ".tlg");
 
   ScanLabels(0);
-  computed_checksums_[0] = FileChecksum(files_[0], 0);
+  integrity_.computed[0] = FileChecksum(files_[0], 0);
 
   ctx_.test_log().StartClock(ctx_.clock().Now());
   ACE_DEBUG((LM_INFO, "Starting scenario %s at level %d\n", path, level_));
   ctx_.test_log().Begin(path);
-  OpenPointSocket();
+  OpenPointSocket(ctx_, point_socket_);
   return 0;
 }
 
@@ -141,8 +142,8 @@ void CZLScenario::RunScenario() {
           at_end = true;
         }
       }
-      wait_deadline_ = ACE_Time_Value::zero;
-      wait_condition_.clear();
+      wait_.deadline = ACE_Time_Value::zero;
+      wait_.condition.clear();
       if (pending_) {
         const bool blank = line_[std::strspn(line_, " \t\r\n")] == '\0';
         if (line_[0] != '#' && !blank && !timed_block_.Empty() && !IsTimedLine(line_)) {
@@ -171,7 +172,7 @@ void CZLScenario::ExecuteLine() {
   if (std::strncmp(line_, "#$CHECK:", 8) == 0) {
     std::string stored(line_ + 8);
     while (!stored.empty() && (stored.back() == '\n' || stored.back() == '\r')) stored.pop_back();
-    stored_checksums_[level_] = stored;
+    integrity_.stored[level_] = stored;
   }
   if (line_[0] == '#') return;
 
@@ -199,7 +200,7 @@ void CZLScenario::ExecuteLine() {
     const bool match = k->prefix ? std::strncmp(keyword, k->name, std::strlen(k->name)) == 0
                                  : std::strcmp(keyword, k->name) == 0;
     if (match) {
-      (this->*(k->handler))();
+      k->handler(*this);
       return;
     }
   }
@@ -207,38 +208,60 @@ void CZLScenario::ExecuteLine() {
   ctx_.StatementError("%s\t__Unknown scenario keyword, '%s'\n", ctx_.Stamp().c_str(), keyword);
 }
 
+bool CZLScenario::SimWaitStep() {
+  const double elapsed = ElapsedSimTime(ctx_);
+  CheckAllMonitors();
+  if (FinishSimWait(ctx_, wait_, elapsed)) return true;
+  ctx_.clock().Sleep(ACE_Time_Value(0, 250000));
+  return false;
+}
+
 bool CZLScenario::WaitPhase() {
   if (StopRequested()) return false;
-  if (wait_deadline_ == ACE_Time_Value::zero && sim_target_ <= 0) return true;
-  if (!wait_condition_.empty() && ctx_.Expr(wait_condition_.c_str()) != 0) {
-    sim_target_ = 0;
+  if (wait_.deadline == ACE_Time_Value::zero && wait_.sim_target <= 0) return true;
+  if (!wait_.condition.empty() && ctx_.Expr(wait_.condition.c_str()) != 0) {
+    wait_.sim_target = 0;
     return true;
   }
   ctx_.test_log().Flush();
   for (;;) {
     if (StopRequested()) return false;
     const ACE_Time_Value now = ctx_.clock().Now();
-    if (wait_deadline_ != ACE_Time_Value::zero && now < wait_deadline_) {
+    if (wait_.deadline != ACE_Time_Value::zero && now < wait_.deadline) {
       CheckAllMonitors();
-      ACE_Time_Value slice = wait_deadline_ - ctx_.clock().Now();
+      ACE_Time_Value slice = wait_.deadline - ctx_.clock().Now();
       if (slice > ACE_Time_Value(0, 500000)) slice = ACE_Time_Value(0, 500000);
       ctx_.clock().Sleep(slice);
-    } else if (sim_target_ > 0) {
+    } else if (wait_.sim_target > 0) {
       if (SimWaitStep()) return !StopRequested();
     } else {
       break;
     }
-    if (!wait_condition_.empty() && ctx_.Expr(wait_condition_.c_str()) != 0) {
-      sim_target_ = 0;
+    if (!wait_.condition.empty() && ctx_.Expr(wait_.condition.c_str()) != 0) {
+      wait_.sim_target = 0;
       break;
     }
     // A question answered or timed out is reported and ends the wait.
-    if (ReportSettledQuestion()) {
-      sim_target_ = 0;
+    if (ReportSettledQuestion(ctx_, question_, owner_)) {
+      wait_.sim_target = 0;
       break;
     }
   }
   return !StopRequested();
+}
+
+void CZLScenario::PollTimedBlock() {
+  const ACE_Time_Value now = ctx_.clock().Now();
+  timed_block_.Poll(now);
+  if (timed_block_.AllFinished()) {
+    timed_block_.Clear();
+  } else {
+    wait_.deadline = now + ACE_Time_Value(0, 100000);
+  }
+}
+
+void CZLScenario::CheckAllMonitors() {
+  for (int l = 0; l <= level_; ++l) CheckMonitors(ctx_, monitors_[l]);
 }
 
 void CZLScenario::Abort() {
@@ -276,8 +299,9 @@ void CZLScenario::CloseLevels(int target) {
     const int l = level_;
     if (files_[l] != nullptr) {
       if (ctx_.test_log().is_open() && l != 0) {
-        ReportMonitoredTags(l);
-        ValidateChecksum(l);
+        ReportMonitoredTags(ctx_, monitors_[l], l);
+        ValidateChecksum(ctx_, integrity_.stored[l], integrity_.computed[l],
+                         level_names_[l].c_str());
         ctx_.Log("%s\tSubtest '%s' finished--was nest level %d\n", ctx_.Stamp().c_str(),
                  level_names_[l].c_str(), l);
       }
@@ -291,12 +315,12 @@ void CZLScenario::CloseLevels(int target) {
     if (l == 0 || level_ < target) break;
   }
   if (target == 0 && ctx_.test_log().is_open()) {
-    ReportMonitoredTags(0);
-    ValidateChecksum(0);
-    ReportVersions();
-    if (skipped_questions_ > 0) {
+    ReportMonitoredTags(ctx_, monitors_[0], 0);
+    ValidateChecksum(ctx_, integrity_.stored[0], integrity_.computed[0], level_names_[0].c_str());
+    ReportVersions(ctx_, integrity_.changes_at_start);
+    if (question_.skipped > 0) {
       ctx_.Log("%s\t**Failure indicated because %ld questions skipped by -skipuserq option\n",
-               ctx_.Stamp().c_str(), static_cast<long>(skipped_questions_));
+               ctx_.Stamp().c_str(), static_cast<long>(question_.skipped));
     }
     ctx_.test_log().Finish();
   }
@@ -323,8 +347,8 @@ int CZLScenario::OpenSubtest(const char* name, const char* options) {
   file_lines_[next] = 0;
   if (options != nullptr) SetArguments(options, next);
   ScanLabels(next);
-  computed_checksums_[next] = FileChecksum(files_[next], 0);
-  stored_checksums_[next].clear();
+  integrity_.computed[next] = FileChecksum(files_[next], 0);
+  integrity_.stored[next].clear();
   level_ = next;
   ACE_DEBUG((LM_INFO, "# File %s is open at level %d\n", name, level_));
   ctx_.Log("%s\tSubtest '%s' started--nest level %d\n", ctx_.Stamp().c_str(), name, level_);
@@ -333,79 +357,21 @@ int CZLScenario::OpenSubtest(const char* name, const char* options) {
 
 void CZLScenario::ScanLabels(int level) {
   if (level < 0 || level > kMaxLevel) return;
-  LabelTable& table = labels_[level];
-  std::unique_lock<std::shared_mutex> lock(table.mu);
-  table.positions.clear();
-  std::FILE* f = files_[level];
-  if (f == nullptr) return;
-  char buf[2048];
-  unsigned line = 0;  // counted as ReadLine counts, from the file's start
-  while (std::fgets(buf, sizeof buf, f) != nullptr) {
-    ++line;
-    if (buf[0] != ':') continue;
-    const std::size_t n = std::strcspn(buf, " \t\n");
-    buf[n] = '\0';
-    table.positions[ToUpperCopy(buf)] = LabelTarget{std::ftell(f), line};
-  }
-  std::rewind(f);
+  labels_[level].Scan(files_[level]);
 }
 
-void CZLScenario::GotoLabel(const char* label) {
-  if (label == nullptr) return;
-  LabelTable& table = labels_[level_];
-  std::shared_lock<std::shared_mutex> lock(table.mu);
-  const auto it = table.positions.find(ToUpperCopy(label));
-  if (it != table.positions.end() && files_[level_] != nullptr) {
-    std::fseek(files_[level_], it->second.offset, SEEK_SET);
-    file_lines_[level_] = it->second.line;
-  }
+bool CZLScenario::TakeAnswer(CORBA::ULong number, const char* answer) {
+  std::lock_guard<std::recursive_mutex> lock(*question_.lock);
+  const ACE_Time_Value now = ctx_.clock().Now();
+  if (!question_.record.Pending(now)) return false;
+  return question_.record.Answer(number, answer, now);
 }
 
-bool CZLScenario::NumericOperand(const char* role, const char* token, OperandForm form,
-                                 double* value, std::string* text) {
-  bool ok = !HasUnbalancedGroup(token);
-  if (ok) {
-    const bool expand = form == OperandForm::kNumber || form == OperandForm::kDuration;
-    const std::string read = expand ? EvaluateParentheses(token) : std::string(token);
-    if (form == OperandForm::kExpression) {
-      *value = ctx_.Expr(token);
-    } else {
-      ok = ParseOperand(read.c_str(), form, value);
-    }
-    if (text != nullptr) *text = read;
-  }
-  if (!ok) {
-    ctx_.StatementError("%s\t__Could not parse %s '%s' for %s\n", ctx_.Stamp().c_str(), role, token,
-                        keyword_);
-  }
-  return ok;
-}
-
-std::string CZLScenario::EvaluateParentheses(const char* token) {
-  std::string out;
-  if (token == nullptr) return out;
-  for (const char* p = token; *p != '\0'; ++p) {
-    if (*p == '\\') {
-      if (p[1] == '\0') break;
-      out += *++p;
-    } else if (*p == '(') {
-      int depth = 0;
-      const char* q = p;
-      for (; *q != '\0'; ++q) {
-        if (*q == '(') ++depth;
-        if (*q == ')' && --depth == 0) break;
-      }
-      if (*q == '\0') break;  // unbalanced: dropped
-      const std::string group(p, static_cast<std::size_t>(q - p + 1));
-      char value[64];
-      std::snprintf(value, sizeof value, "%lf", ctx_.Expr(group.c_str()));
-      out += value;
-      p = q;
-    } else {
-      out += *p;
-    }
-  }
-  return out;
+bool CZLScenario::WaitingQuestion(std::string& text) const {
+  std::lock_guard<std::recursive_mutex> lock(*question_.lock);
+  if (!question_.record.Pending(ctx_.clock().Now())) return false;
+  text = question_.record.question();
+  return true;
 }
 
 }  // namespace zl

@@ -2,10 +2,20 @@
 // it calls) and executed statement by statement against the server database,
 // with every step reported in a test log (".tlg" beside the scenario file).
 //
+// CZLScenario keeps the statement loop, the stack of nested files and the
+// wait phase, and owns each statement family's state (labels, monitors, the
+// timed block, the wait, the user question, the point socket). The
+// statements themselves are free functions in their families' files
+// (tag_statements.h, check_statements.h, timed_statements.h,
+// flow_statements.h, external_statements.h, user_question.h); the keyword
+// table (scenario_keywords.cc) binds each keyword to its handler and hands it
+// exactly the parts of the scenario it uses.
+//
 // Threads: made, prepared (ScanSkipOption, SetArguments, OpenScenario) and
 // destroyed under the scenario manager; RunScenario runs on the scenario's
 // own worker thread. The result counters are atomics that the worker writes
-// and the manager reads. Each label table has its own reader/writer lock.
+// and the manager reads. Each label table has its own reader/writer lock;
+// the user question is guarded by the scenario lock (set_scenario_lock).
 #ifndef ZL_SCENARIO_SCENARIO_H_
 #define ZL_SCENARIO_SCENARIO_H_
 
@@ -16,23 +26,22 @@
 #include <array>
 #include <atomic>
 #include <cstdio>
-#include <forward_list>
-#include <limits>
-#include <map>
 #include <mutex>
-#include <shared_mutex>
 #include <string>
 
-#include "scenario/checks.h"
+#include "scenario/check_statements.h"
 #include "scenario/clock.h"
-#include "scenario/operand.h"
+#include "scenario/integrity.h"
+#include "scenario/label_table.h"
+#include "scenario/levels.h"
 #include "scenario/point_socket.h"
-#include "scenario/server_calls.h"
 #include "scenario/statement_context.h"
+#include "scenario/statement_line.h"
 #include "scenario/test_log.h"
 #include "scenario/timed_statements.h"
 #include "scenario/tokenizer.h"
 #include "scenario/user_question.h"
+#include "scenario/wait_state.h"
 #include "zemr.hh"
 
 namespace zl {
@@ -41,8 +50,8 @@ class ScenarioOwner;
 
 class CZLScenario {
  public:
-  static constexpr int kMaxLevel = 255;  // deepest nest level
-  static constexpr int kLevels = kMaxLevel + 1;
+  static constexpr int kMaxLevel = kMaxNestLevel;  // deepest nest level
+  static constexpr int kLevels = kNestLevels;
 
   // Duplicates `database`; released on destruction. Every stamp, deadline
   // and wait asks `clock` (borrowed; it outlives the scenario).
@@ -59,7 +68,7 @@ class CZLScenario {
   void set_thread_id(ACE_thread_t t) { thread_id_ = t; }
   // The manager's scenario lock, which guards the user-question record;
   // without one the scenario uses a lock of its own.
-  void set_scenario_lock(std::recursive_mutex* mu) { scenario_lock_ = mu; }
+  void set_scenario_lock(std::recursive_mutex* mu) { question_.lock = mu; }
 
   // Host threads: hands `answer` to the pending question numbered `number`;
   // true when it took it.
@@ -92,10 +101,7 @@ class CZLScenario {
   void ScanLabels(int level);
   // Moves the current file after the line of `label` (upper-cased, colon
   // included); an unknown label leaves it where it is.
-  void GotoLabel(const char* label);
-  // `token` with each balanced (...) group replaced by the server's value of
-  // it ("%lf"); "\x" gives x; an unbalanced group at the end is dropped.
-  std::string EvaluateParentheses(const char* token);
+  void GotoLabel(const char* label) { labels_[level_].Jump(label, cursor()); }
 
   // Worker clean-up after an exception escaped RunScenario; call it from the
   // handler that caught it. Counts one error and writes, to the process log
@@ -122,9 +128,11 @@ class CZLScenario {
   double abs_tol() const { return ctx_.options().abs_tol; }
 
  private:
-  // A statement handler: the keyword has been taken; operands follow in the
-  // tokenizer.
-  using Handler = void (CZLScenario::*)();
+  // A statement handler: the keyword has been taken; its operands follow in
+  // statement_. Each row of the keyword table is a captureless lambda that
+  // calls its family's handler with exactly the parts of the scenario that
+  // statement uses.
+  using Handler = void (*)(CZLScenario&);
   struct Keyword {
     const char* name;
     bool prefix;  // matches every keyword beginning with `name`
@@ -144,192 +152,35 @@ class CZLScenario {
   bool WaitPhase();
   // One 250 ms step of a simulation-time wait; true when the target is met.
   bool SimWaitStep();
-  void Abort();
-  // Opens the datagram socket of PT_ENABLE/PT_DISABLE (external_statements.cc);
-  // says so in the test log when it cannot.
-  void OpenPointSocket();
-  // The one conversion of a numeric operand, for every statement. `token` is
-  // the operand as the line gives it; `role` names it in the error line
-  // ("value", "start", "delay", ...). The operand converts when it holds no
-  // unbalanced group and, with the groups evaluated (forms kNumber and
-  // kDuration) or as written (kPlainNumber), reads completely in `form`
-  // (ParseOperand); kExpression operands are evaluated whole by the server.
-  // Otherwise the statement fails: one statement error, the test log line
-  // "__Could not parse <role> '<token>' for <keyword>", and false, after
-  // which the statement does nothing more. Server exceptions of the
-  // evaluation escape (they end the run). `text`, when given, receives the
-  // text that was read (the expansion, or the token as written).
-  bool NumericOperand(const char* role, const char* token, OperandForm form, double* value,
-                      std::string* text = nullptr);
-  // Integrity checks (integrity.cc), each only with its SAFETY flag: the
-  // stored checksum of `level` against the computed one, and the
-  // database-change and version lines at the end of a run.
-  void ValidateChecksum(int level);
-  void ReportVersions();
-
-  // Verifications, assertions and monitors (check_statements.cc).
-  struct MonitorItem {
-    std::string tag;
-    Comparison comparison = Comparison::kEqual;
-    double expected = 0;
-    double last_value = std::numeric_limits<double>::quiet_NaN();
-    bool tag_valid = true;
-    bool enabled = true;
-    bool result = true;
-    bool previous_result = true;
-  };
-  struct MonitorList {
-    std::forward_list<MonitorItem> items;  // newest first
-    bool failed = false;                   // a check of this level failed
-  };
-  bool TakeTagListAndValue(const char* family, const char* keyword, char (&list)[80],
-                           const char** value);
-  void Verify(Comparison comparison, bool verification, const char* keyword);
-  void Monitor(Comparison comparison, const char* keyword);
-  // Checks one item; true when it passes.
-  bool Check(MonitorItem& item);
-  // Checks every item of `level`, counting and reporting changes of state.
-  void CheckMonitors(int level);
   // CheckMonitors for the levels 0 to the current one (the wait phase).
   void CheckAllMonitors();
-  // The level's PASSED line, when it has monitors and none failed.
-  void ReportMonitoredTags(int level);
-  void DoVerify();
-  void DoVerifyGt();
-  void DoVerifyLt();
-  void DoAssert();
-  void DoAssertGt();
-  void DoAssertLt();
-  void DoMonitor();
-  void DoMonitorGt();
-  void DoMonitorLt();
-  void DoMonEnable();
-  void DoMonDisable();
-  void DoMonClear();
-
-  // Tag command statements (tag_statements.cc).
-  enum class SetKind { kPV, kPVE, kRawLo, kRawHi };
-  // The tag operand into `tag` (at most 79 characters); false without one.
-  bool TakeTag(char (&tag)[80]);
-  // The value operand token (parenthesis groups kept together); null
-  // without one.
-  const char* TakeValue();
-  // Counts and reports a ZLTagNotFound of `statement`.
-  void TagNotFound(const char* tag, const char* statement);
-  // Runs `call`, server calls on `tag` for `statement`, under the engine's
-  // exception policy (server_calls.h): a missing tag is reported with
-  // TagNotFound and gives false; anything else escapes.
-  template <class Call>
-  bool OnTag(const char* tag, const char* statement, Call&& call) {
-    return TagCall(call, [&] { TagNotFound(tag, statement); });
-  }
-  void SetValue(SetKind kind);
-  void Force(bool force);
-  void DoToggle();
-  void DoEdge();
-  void DoOpen();
-  void DoClose();
-  void DoSetPV();
-  void DoSetPVE();
-  void DoSetRawLo();
-  void DoSetRawHi();
-  void DoSetMan();
-  void DoSetAuto();
-  void DoForce();
-  void DoUnforce();
-
-  // Timed statements (timed_statements.cc).
+  void Abort();
   // True when the first word of `line` (upper case, after leading blanks)
   // is a keyword whose row in the keyword table is marked timed.
   static bool IsTimedLine(const char* line);
   // Polls the timed block once at the current time; clears it when all its
   // statements have finished, else sets the wait deadline 100 ms ahead.
   void PollTimedBlock();
-  void TimedVerify(Comparison comparison, TimedRole role, const char* keyword);
-  void DoTVerify();
-  void DoTVerifyGt();
-  void DoTVerifyLt();
-  void DoTAssert();
-  void DoTAssertGt();
-  void DoTAssertLt();
-  void DoTMonitor();
-  void DoBDelay();
-  void DoBEnd();
-
-  // User questions (user_question.cc). Reports and resets a question that
-  // was asked and is no longer pending; true when it did (the wait ends).
-  bool ReportSettledQuestion();
-  void DoAnswer();
-
-  // External action statements (external_statements.cc).
-  void HostCommand(const char* keyword);  // TOOLBOOK, TB_POST
-  void PointEnable(bool enable);          // PT_ENABLE, PT_DISABLE
-  void DoZlCmd();
-  void DoToolbook();
-  void DoTbPost();
-  void DoPtEnable();
-  void DoPtDisable();
-  void DoSystem();
-  void DoStoreVals();
-  void DoCompareVals();
-
-  // Flow and timing statements (flow_statements.cc).
-  void Delay(long unit_ms);  // unit_ms: 1 (DELAY) or 1000 (DELAYSECS)
-  void DoDelay();
-  void DoDelaySecs();
-  void DoSimWait();
-  void DoGoto();
-  void DoComment();
-  void DoAutoDelete();
-  void DoUseLog();
-  void DoRelTol();
-  void DoAbsTol();
-  void DoSafety();
+  // The current level's file and its line number (GOTO moves them).
+  FileCursor cursor() { return FileCursor{files_[level_], &file_lines_[level_]}; }
 
   CORBA::ULong id_ = 0;
   ACE_thread_t thread_id_{};
   ScenarioOwner* owner_ = nullptr;
-  // What the statement handlers use: server, clock, test log, counters,
-  // options.
+  // What every statement handler may use: server, clock, test log,
+  // counters, options.
   StatementContext ctx_;
 
+  // The nested files, one per level.
   std::array<std::FILE*, kLevels> files_{};
   int level_ = 0;
   std::array<std::string, kLevels> level_names_;
   std::string scenario_file_;
   std::string scenario_dir_;
   std::array<std::array<std::string, 8>, kLevels> args_;
-  struct LabelTarget {
-    long offset;         // file position after the label line
-    unsigned line;       // line number of the label line in its file
-  };
-  struct LabelTable {
-    std::shared_mutex mu;
-    std::map<std::string, LabelTarget> positions;  // guarded by mu
-  };
-  std::array<LabelTable, kLevels> labels_;
-  ACE_Time_Value wait_deadline_;
-  double sim_target_ = 0;
-  std::string wait_condition_;
-  unsigned db_changes_at_start_ = 0;
-  std::array<MonitorList, kLevels> monitors_;
-  std::array<std::string, kLevels> stored_checksums_;
-  std::array<std::string, kLevels> computed_checksums_;
   // Per level, the lines read so far (every read counts): "sceLineNumber"
   // of the manager's report. Written by the worker, read by host threads.
   std::array<std::atomic<unsigned>, kLevels> lines_read_{};
-  unsigned skipped_questions_ = 0;
-  mutable std::recursive_mutex own_lock_;
-  std::recursive_mutex* scenario_lock_ = &own_lock_;
-  UserQuestion question_;  // guarded by *scenario_lock_
-  PointSocket point_socket_;
-
-  CScenarioTimedBlock timed_block_;  // the timed block of the statement loop
-  char line_[2048] = {};  // the line being executed
-  bool pending_ = false;  // line_ holds a line not yet executed
-  Tokenizer tokens_;
-  char keyword_[80] = {};  // keyword of the statement being executed
-
   // Where each level's file is: the number of the line read last (a piece
   // of a long line counts as a line; GOTO moves it to its label's line).
   // Unlike lines_read_, which counts every read, it is the line's place
@@ -342,6 +193,23 @@ class CZLScenario {
     std::string text;  // as read, without its line end
   };
   StatementPlace last_statement_;
+
+  // The statement loop: the line being executed, its operands, the timed
+  // block and what the wait phase waits for.
+  char line_[2048] = {};
+  bool pending_ = false;  // line_ holds a line not yet executed
+  Tokenizer tokens_;
+  char keyword_[80] = {};  // keyword of the statement being executed
+  StatementLine statement_{&tokens_, keyword_};  // the handlers' view of both
+  CScenarioTimedBlock timed_block_;  // TVERIFY and the other timed statements
+  WaitState wait_;                   // DELAY, SIMWAIT, ANSWER, the timed block
+
+  // The families' own state, handed to their handlers by the keyword table.
+  std::array<LabelTable, kLevels> labels_;  // GOTO
+  MonitorStack monitors_;                   // MONITOR and the wait phase's checks
+  QuestionState question_;                  // ANSWER; host threads answer
+  PointSocket point_socket_;                // PT_ENABLE, PT_DISABLE
+  IntegrityState integrity_;                // SAFETY's checks at each end
 };
 
 }  // namespace zl

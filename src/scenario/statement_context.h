@@ -1,8 +1,9 @@
 // What a statement handler may use of its scenario, and nothing more: the
 // server database (under the exception policy of server_calls.h), the clock,
 // the test log, the result counters and the run's options. The statement
-// loop, the nested files, labels, monitors and questions stay with
-// CZLScenario.
+// loop and the nested files stay with CZLScenario; a family's own state
+// (labels, monitors, the timed block, the wait, the question) is handed to
+// its handlers beside the context.
 //
 // Threads: the scenario's worker uses all of it; the counters are atomics
 // that the scenario manager reads from host threads. The options are

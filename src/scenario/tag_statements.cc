@@ -1,89 +1,83 @@
-// Tag command statements: set values, drive digital points, change raw
-// ranges, modes and forcing. Silent when they succeed; each failure writes
-// its own test log line. Runs on the worker.
+// Tag command statements (tag_statements.h). Runs on the worker.
+#include "scenario/tag_statements.h"
+
 #include <ace/Log_Msg.h>
 
-#include <string>
-
 #include "common/exception_text.h"
-#include "common/text_utils.h"
-#include "scenario/scenario.h"
+#include "scenario/server_calls.h"
 
 namespace zl {
+namespace {
 
-bool CZLScenario::TakeTag(char (&tag)[80]) {
-  const char* token = tokens_.Next(kBlanks);
-  if (token == nullptr) return false;
-  strncpyz(tag, token, sizeof tag);
-  return true;
+// Counts and reports a ZLTagNotFound of `statement`.
+void TagNotFound(StatementContext& ctx, const char* tag, const char* statement) {
+  ctx.StatementError("%s\t__Tag <%s> not found for %s\n", ctx.Stamp().c_str(), tag, statement);
 }
 
-const char* CZLScenario::TakeValue() { return tokens_.Next(kBlanks, true); }
-
-void CZLScenario::TagNotFound(const char* tag, const char* statement) {
-  ctx_.StatementError("%s\t__Tag <%s> not found for %s\n", ctx_.Stamp().c_str(), tag, statement);
+// Runs `call`, server calls on `tag` for `statement`, under the engine's
+// exception policy (server_calls.h): a missing tag is reported with
+// TagNotFound and gives false; anything else escapes.
+template <class Call>
+bool OnTag(StatementContext& ctx, const char* tag, const char* statement, Call&& call) {
+  return TagCall(call, [&] { TagNotFound(ctx, tag, statement); });
 }
 
-// TOGGLE tag: 0 when the percent value is above REL_TOL, else 1.
-void CZLScenario::DoToggle() {
+}  // namespace
+
+void Toggle(StatementContext& ctx, StatementLine& line) {
   char tag[80];
-  if (!TakeTag(tag)) {
-    ctx_.StatementError("%8s\t__TOGGLE keyword with no tag\n", ctx_.Stamp().c_str());
+  if (!line.TakeTag(tag)) {
+    ctx.StatementError("%8s\t__TOGGLE keyword with no tag\n", ctx.Stamp().c_str());
     return;
   }
-  OnTag(tag, "TOGGLE", [&] {
-    const double pv = ctx_.server()->PV(tag);
-    ctx_.server()->SetPV(tag, pv > ctx_.options().rel_tol ? 0.0 : 1.0);
+  OnTag(ctx, tag, "TOGGLE", [&] {
+    const double pv = ctx.server()->PV(tag);
+    ctx.server()->SetPV(tag, pv > ctx.options().rel_tol ? 0.0 : 1.0);
   });
 }
 
-// EDGE tag value: ends at the target state (1 when value >= REL_TOL), first
-// spending one second in the other state when already there.
-void CZLScenario::DoEdge() {
+void Edge(StatementContext& ctx, StatementLine& line) {
   char tag[80];
-  if (!TakeTag(tag)) {
+  if (!line.TakeTag(tag)) {
     ACE_DEBUG((LM_ERROR, "Scenario: EDGE what tag??\n"));
-    ctx_.StatementError("%s\t__Incomplete EDGE command\n", ctx_.Stamp().c_str());
+    ctx.StatementError("%s\t__Incomplete EDGE command\n", ctx.Stamp().c_str());
     return;
   }
-  const char* token = TakeValue();
+  const char* token = line.TakeValue();
   if (token == nullptr) {
     ACE_DEBUG((LM_ERROR, "Scenario: EDGE tag to what??\n"));
-    ctx_.StatementError("%s\t__Value not found for EDGE %s\n", ctx_.Stamp().c_str(), tag);
+    ctx.StatementError("%s\t__Value not found for EDGE %s\n", ctx.Stamp().c_str(), tag);
     return;
   }
   double target = 0;
-  if (!NumericOperand("value", token, OperandForm::kNumber, &target)) return;
-  OnTag(tag, "EDGE", [&] {
-    const double pv = ctx_.server()->PV(tag);
-    const bool up = target >= ctx_.options().rel_tol;
+  if (!NumericOperand(ctx, line, "value", token, OperandForm::kNumber, &target)) return;
+  OnTag(ctx, tag, "EDGE", [&] {
+    const double pv = ctx.server()->PV(tag);
+    const bool up = target >= ctx.options().rel_tol;
     if (up ? pv != 0 : pv == 0) {
-      ctx_.server()->SetPV(tag, up ? 0.0 : 1.0);
-      ctx_.clock().Sleep(ACE_Time_Value(1));
+      ctx.server()->SetPV(tag, up ? 0.0 : 1.0);
+      ctx.clock().Sleep(ACE_Time_Value(1));
     }
-    ctx_.server()->SetPV(tag, up ? 1.0 : 0.0);
+    ctx.server()->SetPV(tag, up ? 1.0 : 0.0);
   });
 }
 
-// OPEN tag: percent value 0.
-void CZLScenario::DoOpen() {
+void Open(StatementContext& ctx, StatementLine& line) {
   char tag[80];
-  if (!TakeTag(tag)) {
-    ctx_.StatementError("%8s\t__OPEN keyword with no tag\n", ctx_.Stamp().c_str());
+  if (!line.TakeTag(tag)) {
+    ctx.StatementError("%8s\t__OPEN keyword with no tag\n", ctx.Stamp().c_str());
     return;
   }
-  OnTag(tag, "OPEN", [&] { ctx_.server()->SetPV(tag, 0.0); });
+  OnTag(ctx, tag, "OPEN", [&] { ctx.server()->SetPV(tag, 0.0); });
 }
 
-// CLOSE tag: percent value 1; silent without a tag.
-void CZLScenario::DoClose() {
+void Close(StatementContext& ctx, StatementLine& line) {
   char tag[80];
-  if (!TakeTag(tag)) return;
-  OnTag(tag, "CLOSE", [&] { ctx_.server()->SetPV(tag, 1.0); });
+  if (!line.TakeTag(tag)) return;
+  OnTag(ctx, tag, "CLOSE", [&] { ctx.server()->SetPV(tag, 1.0); });
 }
 
-// SETPV | SETPVE | SETRAWLO | SETRAWHI tag value.
-void CZLScenario::SetValue(SetKind kind) {
+void SetValue(StatementContext& ctx, StatementLine& line, SetKind kind) {
   struct Texts {
     const char* no_tag_log;
     const char* keyword;
@@ -100,65 +94,54 @@ void CZLScenario::SetValue(SetKind kind) {
   };
   const Texts& t = kTexts[static_cast<int>(kind)];
   char tag[80];
-  if (!TakeTag(tag)) {
+  if (!line.TakeTag(tag)) {
     ACE_DEBUG((LM_ERROR, "%s", t.no_tag_log));
-    ctx_.StatementError("%s\t__Incomplete %s command\n", ctx_.Stamp().c_str(), t.keyword);
+    ctx.StatementError("%s\t__Incomplete %s command\n", ctx.Stamp().c_str(), t.keyword);
     return;
   }
-  const char* token = TakeValue();
+  const char* token = line.TakeValue();
   if (token == nullptr) {
     ACE_DEBUG((LM_ERROR, "%s", t.no_value_log));
-    ctx_.StatementError("%s\t__Value not found for %s %s\n", ctx_.Stamp().c_str(), t.name, tag);
+    ctx.StatementError("%s\t__Value not found for %s %s\n", ctx.Stamp().c_str(), t.name, tag);
     return;
   }
   double value = 0;
-  if (!NumericOperand("value", token, OperandForm::kNumber, &value)) return;
-  OnTag(tag, t.name, [&] {
+  if (!NumericOperand(ctx, line, "value", token, OperandForm::kNumber, &value)) return;
+  OnTag(ctx, tag, t.name, [&] {
     switch (kind) {
-      case SetKind::kPV: ctx_.server()->SetPV(tag, value); break;
-      case SetKind::kPVE: ctx_.server()->SetPVE(tag, value); break;
-      case SetKind::kRawLo: ctx_.server()->SetRawLo(tag, value); break;
-      case SetKind::kRawHi: ctx_.server()->SetRawHi(tag, value); break;
+      case SetKind::kPV: ctx.server()->SetPV(tag, value); break;
+      case SetKind::kPVE: ctx.server()->SetPVE(tag, value); break;
+      case SetKind::kRawLo: ctx.server()->SetRawLo(tag, value); break;
+      case SetKind::kRawHi: ctx.server()->SetRawHi(tag, value); break;
     }
   });
 }
 
-void CZLScenario::DoSetPV() { SetValue(SetKind::kPV); }
-void CZLScenario::DoSetPVE() { SetValue(SetKind::kPVE); }
-void CZLScenario::DoSetRawLo() { SetValue(SetKind::kRawLo); }
-void CZLScenario::DoSetRawHi() { SetValue(SetKind::kRawHi); }
-
-// SETMAN tag | SETAUTO tag: the tag's mode; silent without a tag.
-void CZLScenario::DoSetMan() {
+void SetMode(StatementContext& ctx, StatementLine& line, bool manual) {
   char tag[80];
-  if (!TakeTag(tag)) return;
-  OnTag(tag, "SETMAN", [&] { ctx_.server()->SetMan(tag); });
+  if (!line.TakeTag(tag)) return;
+  OnTag(ctx, tag, manual ? "SETMAN" : "SETAUTO", [&] {
+    if (manual) {
+      ctx.server()->SetMan(tag);
+    } else {
+      ctx.server()->SetAuto(tag);
+    }
+  });
 }
 
-void CZLScenario::DoSetAuto() {
-  char tag[80];
-  if (!TakeTag(tag)) return;
-  OnTag(tag, "SETAUTO", [&] { ctx_.server()->SetAuto(tag); });
-}
-
-// FORCE tag | UNFORCE tag; a server without forcing raises BAD_OPERATION.
-void CZLScenario::Force(bool force) {
+void Force(StatementContext& ctx, StatementLine& line, bool force) {
   const char* name = force ? "FORCE" : "UNFORCE";
   char tag[80];
-  if (!TakeTag(tag)) return;
+  if (!line.TakeTag(tag)) return;
   try {
-    ctx_.server()->SetForce(tag, force);
+    ctx.server()->SetForce(tag, force);
   } catch (const ZEMR::ZLTagNotFound&) {
-    TagNotFound(tag, name);
+    TagNotFound(ctx, tag, name);
   } catch (const CORBA::BAD_OPERATION& e) {
     ACE_DEBUG((LM_ERROR, "Caught Exception in %s, %s\n", name, ExceptionText(e).c_str()));
-    ctx_.StatementError(
-        "%s\t__Exception from %s command, server does not have that functionality\n",
-        ctx_.Stamp().c_str(), name);
+    ctx.StatementError("%s\t__Exception from %s command, server does not have that functionality\n",
+                       ctx.Stamp().c_str(), name);
   }
 }
-
-void CZLScenario::DoForce() { Force(true); }
-void CZLScenario::DoUnforce() { Force(false); }
 
 }  // namespace zl

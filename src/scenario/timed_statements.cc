@@ -16,8 +16,7 @@
 
 #include "common/text_utils.h"
 #include "common/time_format.h"
-#include "scenario/checks.h"
-#include "scenario/scenario.h"
+#include "scenario/check_statements.h"
 #include "scenario/statement_context.h"
 
 namespace zl {
@@ -201,51 +200,26 @@ void CScenarioTimedBlock::Clear() {
   start_ = ACE_Time_Value::zero;
 }
 
-bool CZLScenario::IsTimedLine(const char* line) {
-  while (*line == ' ' || *line == '\t') ++line;
-  std::string word;
-  while (*line != '\0' && *line != ' ' && *line != '\t' && *line != '\n' && *line != '\r') {
-    word += static_cast<char>(std::toupper(static_cast<unsigned char>(*line)));
-    ++line;
-  }
-  for (const Keyword* k = kKeywords; k->name != nullptr; ++k) {
-    if (k->timed && word == k->name) return true;
-  }
-  return false;
-}
-
-void CZLScenario::PollTimedBlock() {
-  const ACE_Time_Value now = ctx_.clock().Now();
-  timed_block_.Poll(now);
-  if (timed_block_.AllFinished()) {
-    timed_block_.Clear();
-  } else {
-    wait_deadline_ = now + ACE_Time_Value(0, 100000);
-  }
-}
-
-// TVERIFY | TVERIFY_GT | TVERIFY_LT | TASSERT | TASSERT_GT | TASSERT_LT |
-// TMONITOR taglist value [start [end]]: one timed statement per tag, added to
-// the block.
-void CZLScenario::TimedVerify(Comparison comparison, TimedRole role, const char* keyword) {
+void TimedVerify(StatementContext& ctx, StatementLine& line, CScenarioTimedBlock& block,
+                 Comparison comparison, TimedRole role) {
   char list[80];
   const char* value_token = nullptr;
-  if (!TakeTagListAndValue("VERIFY", keyword, list, &value_token)) return;
+  if (!TakeTagListAndValue(ctx, line, "VERIFY", list, &value_token)) return;
   double expected = 0;
-  if (!NumericOperand("value", value_token, OperandForm::kNumber, &expected)) return;
+  if (!NumericOperand(ctx, line, "value", value_token, OperandForm::kNumber, &expected)) return;
   // A missing start or end is 0; a window given with its end before its
   // start is an error.
   long long start_ms = 0, end_ms = 0;
-  if (const char* start_token = tokens_.Next(kBlanks, true)) {
+  if (const char* start_token = line.TakeValue()) {
     double seconds = 0;
-    if (!NumericOperand("start", start_token, OperandForm::kNumber, &seconds)) return;
+    if (!NumericOperand(ctx, line, "start", start_token, OperandForm::kNumber, &seconds)) return;
     start_ms = ToMilliseconds(seconds);
-    if (const char* end_token = tokens_.Next(kBlanks, true)) {
-      if (!NumericOperand("end", end_token, OperandForm::kNumber, &seconds)) return;
+    if (const char* end_token = line.TakeValue()) {
+      if (!NumericOperand(ctx, line, "end", end_token, OperandForm::kNumber, &seconds)) return;
       end_ms = ToMilliseconds(seconds);
       if (end_ms < start_ms) {
-        ctx_.StatementError("%s\t__Window end '%s' is before its start '%s' for %s\n",
-                            ctx_.Stamp().c_str(), end_token, start_token, keyword_);
+        ctx.StatementError("%s\t__Window end '%s' is before its start '%s' for %s\n",
+                           ctx.Stamp().c_str(), end_token, start_token, line.keyword());
         return;
       }
     }
@@ -253,50 +227,27 @@ void CZLScenario::TimedVerify(Comparison comparison, TimedRole role, const char*
   for (int i = 1;; ++i) {
     const std::string tag = ExtractItem(list, i, ',');
     if (tag.empty()) break;
-    timed_block_.Add(std::make_unique<CScenarioStatementAsync>(&ctx_, tag, comparison, role,
-                                                               expected, FromMilliseconds(start_ms),
-                                                               FromMilliseconds(end_ms)));
-    ++ctx_.counters().total_verifies;
+    block.Add(std::make_unique<CScenarioStatementAsync>(&ctx, tag, comparison, role, expected,
+                                                        FromMilliseconds(start_ms),
+                                                        FromMilliseconds(end_ms)));
+    ++ctx.counters().total_verifies;
   }
 }
 
-void CZLScenario::DoTVerify() {
-  TimedVerify(Comparison::kEqual, TimedRole::kVerification, "TVERIFY");
-}
-void CZLScenario::DoTVerifyGt() {
-  TimedVerify(Comparison::kGreater, TimedRole::kVerification, "TVERIFY_GT");
-}
-void CZLScenario::DoTVerifyLt() {
-  TimedVerify(Comparison::kLess, TimedRole::kVerification, "TVERIFY_LT");
-}
-void CZLScenario::DoTAssert() { TimedVerify(Comparison::kEqual, TimedRole::kAssertion, "TASSERT"); }
-void CZLScenario::DoTAssertGt() {
-  TimedVerify(Comparison::kGreater, TimedRole::kAssertion, "TASSERT_GT");
-}
-void CZLScenario::DoTAssertLt() {
-  TimedVerify(Comparison::kLess, TimedRole::kAssertion, "TASSERT_LT");
-}
-void CZLScenario::DoTMonitor() { TimedVerify(Comparison::kEqual, TimedRole::kMonitor, "TMONITOR"); }
-
-// BDELAY seconds | BDELAYSECS seconds: the block lasts at least this long.
-void CZLScenario::DoBDelay() {
-  const char* operand = tokens_.Next(kBlanks, true);
+void BlockDelay(StatementContext& ctx, StatementLine& line, CScenarioTimedBlock& block) {
+  const char* operand = line.TakeValue();
   if (operand == nullptr) {
-    ctx_.StatementError("%s\t__BDELAY not executed\n", ctx_.Stamp().c_str());
+    ctx.StatementError("%s\t__BDELAY not executed\n", ctx.Stamp().c_str());
     return;
   }
   double seconds = 0;
-  if (!NumericOperand("delay", operand, OperandForm::kNumber, &seconds)) return;
+  if (!NumericOperand(ctx, line, "delay", operand, OperandForm::kNumber, &seconds)) return;
   long long ms = ToMilliseconds(seconds);
   if (ms < 0) {
     ACE_DEBUG((LM_WARNING, "[SCEN] (%P/%t) BDELAY time must be non-negative\n"));
     ms = 0;
   }
-  timed_block_.Add(std::make_unique<CScenarioStmtWaitAsync>(&ctx_, FromMilliseconds(ms)));
+  block.Add(std::make_unique<CScenarioStmtWaitAsync>(&ctx, FromMilliseconds(ms)));
 }
-
-// BEND: nothing itself; as a line that is not a timed statement it has the
-// loop run the collected block to its end first.
-void CZLScenario::DoBEnd() {}
 
 }  // namespace zl

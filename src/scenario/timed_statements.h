@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "scenario/checks.h"
+#include "scenario/statement_line.h"
 
 namespace zl {
 
@@ -108,6 +109,19 @@ class CScenarioTimedBlock {
   std::vector<std::unique_ptr<CScenarioStatementAsync>> statements_;
   ACE_Time_Value start_;
 };
+
+// The timed statements' handlers: each gets the statement context (which
+// its statements keep, borrowed), the statement's operands and the block it
+// adds to.
+
+// TVERIFY | TVERIFY_GT | TVERIFY_LT | TASSERT | TASSERT_GT | TASSERT_LT |
+// TMONITOR taglist value [start [end]]: one timed statement per tag, added to
+// `block` and counted as a verification. A missing start or end is 0; an end
+// before the start is a statement error.
+void TimedVerify(StatementContext& ctx, StatementLine& line, CScenarioTimedBlock& block,
+                 Comparison comparison, TimedRole role);
+// BDELAY seconds | BDELAYSECS seconds: `block` lasts at least this long.
+void BlockDelay(StatementContext& ctx, StatementLine& line, CScenarioTimedBlock& block);
 
 }  // namespace zl
 

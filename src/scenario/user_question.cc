@@ -1,8 +1,8 @@
 // The user-question record and the ANSWER statement, with the report of a
-// settled question in the wait phase. Runs on the worker; answers arrive from
-// host threads through CZLScenario::TakeAnswer under the scenario lock.
+// settled question in the wait phase (user_question.h). Runs on the worker;
+// answers arrive from host threads through CZLScenario::TakeAnswer under the
+// question's lock.
 #include "scenario/user_question.h"
-
 
 #include <algorithm>
 #include <cstdio>
@@ -11,9 +11,8 @@
 #include <random>
 
 #include "common/text_utils.h"
-#include "scenario/scenario_owner.h"
 #include "scenario/operand.h"
-#include "scenario/scenario.h"
+#include "scenario/scenario_owner.h"
 
 namespace zl {
 namespace {
@@ -71,94 +70,78 @@ bool UserQuestion::Passed(const ACE_Time_Value& now) const {
       float value = 0;
       return std::sscanf(answer_.c_str(), "%f", &value) == 1 && value == expected_number_;
     }
-    default:
-      return answer_ == expected_text_;
+    default: return answer_ == expected_text_;
   }
 }
 
-bool CZLScenario::TakeAnswer(CORBA::ULong number, const char* answer) {
-  std::lock_guard<std::recursive_mutex> lock(*scenario_lock_);
-  const ACE_Time_Value now = ctx_.clock().Now();
-  if (!question_.Pending(now)) return false;
-  return question_.Answer(number, answer, now);
-}
-
-bool CZLScenario::WaitingQuestion(std::string& text) const {
-  std::lock_guard<std::recursive_mutex> lock(*scenario_lock_);
-  if (!question_.Pending(ctx_.clock().Now())) return false;
-  text = question_.question();
-  return true;
-}
-
-bool CZLScenario::ReportSettledQuestion() {
+bool ReportSettledQuestion(StatementContext& ctx, QuestionState& question, ScenarioOwner* owner) {
+  UserQuestion& record = question.record;
   {
-    std::lock_guard<std::recursive_mutex> lock(*scenario_lock_);
-    if (!question_.asked() || question_.Pending(ctx_.clock().Now())) return false;
+    std::lock_guard<std::recursive_mutex> lock(*question.lock);
+    if (!record.asked() || record.Pending(ctx.clock().Now())) return false;
   }
   // The owner's name is read outside the scenario lock: the owner's own lock
   // is taken before the scenario lock when a host answers from AskQuestion.
-  const std::string party = owner_ != nullptr ? owner_->ClientInterfaceName() : "none";
-  std::lock_guard<std::recursive_mutex> lock(*scenario_lock_);
-  const ACE_Time_Value now = ctx_.clock().Now();
-  const char* q = question_.question().c_str();
-  if (question_.Passed(now)) {
-    ctx_.Log("%s\t  User Question '%s' passed. Answer from %s is '%s'\n", ctx_.Stamp().c_str(), q,
-             party.c_str(), question_.answer().c_str());
-  } else if (!question_.answered() || question_.TimedOut(now)) {
-    ctx_.Log("%s\t**User Question '%s' FAILED. No answer from %s\n", ctx_.Stamp().c_str(), q,
-             party.c_str());
+  const std::string party = owner != nullptr ? owner->ClientInterfaceName() : "none";
+  std::lock_guard<std::recursive_mutex> lock(*question.lock);
+  const ACE_Time_Value now = ctx.clock().Now();
+  const char* q = record.question().c_str();
+  if (record.Passed(now)) {
+    ctx.Log("%s\t  User Question '%s' passed. Answer from %s is '%s'\n", ctx.Stamp().c_str(), q,
+            party.c_str(), record.answer().c_str());
+  } else if (!record.answered() || record.TimedOut(now)) {
+    ctx.Log("%s\t**User Question '%s' FAILED. No answer from %s\n", ctx.Stamp().c_str(), q,
+            party.c_str());
   } else {
-    ctx_.Log("%s\t**User Question '%s' FAILED. Answer from %s is '%s'\n", ctx_.Stamp().c_str(), q,
-             party.c_str(), question_.answer().c_str());
+    ctx.Log("%s\t**User Question '%s' FAILED. Answer from %s is '%s'\n", ctx.Stamp().c_str(), q,
+            party.c_str(), record.answer().c_str());
   }
-  question_.Reset();
+  record.Reset();
   return true;
 }
 
-// ANSWER timeout question: asks the host and waits (the wait phase) for the
-// answer, at most `timeout` minutes, or 72 hours with a timeout of 0.
-void CZLScenario::DoAnswer() {
-  const char* timeout_token = tokens_.Next(kBlanks);
+void Answer(StatementContext& ctx, StatementLine& line, QuestionState& question, WaitState& wait,
+            ScenarioOwner* owner, CORBA::ULong id, const char* file) {
+  const char* timeout_token = line.Next(kBlanks);
   if (timeout_token == nullptr) {
-    ctx_.StatementError("%s\t__Timeout and question not found for ANSWER\n", ctx_.Stamp().c_str());
+    ctx.StatementError("%s\t__Timeout and question not found for ANSWER\n", ctx.Stamp().c_str());
     return;
   }
   // The operand rule of every statement, reported with ANSWER's own line.
   double read = 0;
   if (!ParseOperand(timeout_token, OperandForm::kPlainNumber, &read)) {
-    ctx_.StatementError("%s\t__Could not parse timeout for ANSWER\n", ctx_.Stamp().c_str());
+    ctx.StatementError("%s\t__Could not parse timeout for ANSWER\n", ctx.Stamp().c_str());
     return;
   }
   // A time-out beyond the limit waits as long as the limit.
   const double limit = kMaxQuestionMinutes;
   const float minutes = static_cast<float>(std::clamp(read, -limit, limit));
-  const char* question_token = tokens_.Next(kBlanks);
+  const char* question_token = line.Next(kBlanks);
   if (question_token == nullptr) {
-    ctx_.StatementError("%s\t__There is no question for ANSWER\n", ctx_.Stamp().c_str());
+    ctx.StatementError("%s\t__There is no question for ANSWER\n", ctx.Stamp().c_str());
     return;
   }
-  const std::string question = StripQuotes(question_token);
-  if ((ctx_.options().flags & ScenarioOptions::kSkipUserQ) != 0) {
-    ++skipped_questions_;
-    ctx_.Log("%s\t  User Question '%s' not asked because of -skipuserq option\n",
-             ctx_.Stamp().c_str(), question.c_str());
+  const std::string text = StripQuotes(question_token);
+  if ((ctx.options().flags & ScenarioOptions::kSkipUserQ) != 0) {
+    ++question.skipped;
+    ctx.Log("%s\t  User Question '%s' not asked because of -skipuserq option\n",
+            ctx.Stamp().c_str(), text.c_str());
     return;
   }
   CORBA::ULong number;
-  ACE_Time_Value wait(259200);
+  ACE_Time_Value longest(259200);
   {
-    std::lock_guard<std::recursive_mutex> lock(*scenario_lock_);
-    question_.Ask(question, true, ctx_.clock().Now());
+    std::lock_guard<std::recursive_mutex> lock(*question.lock);
+    question.record.Ask(text, true, ctx.clock().Now());
     if (minutes > 0) {
-      question_.SetTimeout(minutes);
-      wait = ACE_Time_Value(static_cast<long>(minutes * 60));
+      question.record.SetTimeout(minutes);
+      longest = ACE_Time_Value(static_cast<long>(minutes * 60));
     }
-    number = question_.number();
+    number = question.record.number();
   }
-  wait_deadline_ = ctx_.clock().Now() + wait;
-  if (owner_ != nullptr) {
-    owner_->AskQuestion(static_cast<CORBA::Long>(id_), number, scenario_file_.c_str(),
-                        question.c_str());
+  wait.deadline = ctx.clock().Now() + longest;
+  if (owner != nullptr) {
+    owner->AskQuestion(static_cast<CORBA::Long>(id), number, file, text.c_str());
   }
 }
 

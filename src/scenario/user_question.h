@@ -1,16 +1,24 @@
-// The user-question record of a scenario: the question an ANSWER statement
-// asked, and the answer the host hands back.
+// The user questions of a scenario: the record of the question an ANSWER
+// statement asked and the answer the host hands back, the ANSWER statement
+// and the report of a settled question in the wait phase.
 //
-// Threads: written by the worker (ask, reset) and by host threads (answer);
-// every access is made under the scenario lock of the scenario manager (see
+// Threads: the record is written by the worker (ask, reset) and by host
+// threads (answer); every access is made under the lock of its
+// QuestionState (the scenario lock of the scenario manager, see
 // CZLScenario::set_scenario_lock). The record itself has no lock.
 #ifndef ZL_SCENARIO_USER_QUESTION_H_
 #define ZL_SCENARIO_USER_QUESTION_H_
 
 #include <ace/Time_Value.h>
+#include <omniORB4/CORBA.h>
 
 #include <cstdint>
+#include <mutex>
 #include <string>
+
+#include "scenario/statement_context.h"
+#include "scenario/statement_line.h"
+#include "scenario/wait_state.h"
 
 namespace zl {
 
@@ -53,6 +61,28 @@ class UserQuestion {
   float expected_number_ = 1.0f;
   std::string expected_text_ = "true";
 };
+
+// The question family's state in a scenario.
+struct QuestionState {
+  std::recursive_mutex own_lock;
+  // The lock of `record`: the manager's scenario lock, or own_lock.
+  std::recursive_mutex* lock = &own_lock;
+  UserQuestion record;   // guarded by *lock
+  unsigned skipped = 0;  // questions not asked (-skipuserq); worker only
+};
+
+class ScenarioOwner;
+
+// ANSWER timeout question: asks the host (`owner`, for scenario `id` of
+// `file`) and has the wait phase wait (`wait`) for the answer, at most
+// `timeout` minutes, or 72 hours with a timeout of 0. With the -skipuserq
+// option it only counts the question as skipped and says so.
+void Answer(StatementContext& ctx, StatementLine& line, QuestionState& question, WaitState& wait,
+            ScenarioOwner* owner, CORBA::ULong id, const char* file);
+// Reports and resets a question that was asked and is no longer pending,
+// naming `owner`'s answering party; true when it did (the wait ends). Takes
+// the question's lock, and the owner's before it.
+bool ReportSettledQuestion(StatementContext& ctx, QuestionState& question, ScenarioOwner* owner);
 
 }  // namespace zl
 

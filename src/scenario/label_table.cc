@@ -1,0 +1,36 @@
+#include "scenario/label_table.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "common/text_utils.h"
+
+namespace zl {
+
+void LabelTable::Scan(std::FILE* file) {
+  std::unique_lock<std::shared_mutex> lock(mu_);
+  positions_.clear();
+  if (file == nullptr) return;
+  char buf[2048];
+  unsigned line = 0;
+  while (std::fgets(buf, sizeof buf, file) != nullptr) {
+    ++line;
+    if (buf[0] != ':') continue;
+    const std::size_t n = std::strcspn(buf, " \t\n");
+    buf[n] = '\0';
+    positions_[ToUpperCopy(buf)] = Target{std::ftell(file), line};
+  }
+  std::rewind(file);
+}
+
+bool LabelTable::Jump(const char* label, FileCursor cursor) const {
+  if (label == nullptr) return false;
+  std::shared_lock<std::shared_mutex> lock(mu_);
+  const auto it = positions_.find(ToUpperCopy(label));
+  if (it == positions_.end() || cursor.file == nullptr) return false;
+  std::fseek(cursor.file, it->second.offset, SEEK_SET);
+  *cursor.line = it->second.line;
+  return true;
+}
+
+}  // namespace zl
