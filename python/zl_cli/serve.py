@@ -287,6 +287,7 @@ def make_app(state: Shared, token: Optional[str]) -> web.Application:
     app.router.add_post("/api/scenario/start", api_start)
     app.router.add_post("/api/scenario/stop", api_stop)
     app.router.add_post("/api/answer", api_answer)
+    app.router.add_get("/api/runs", api_runs)
     app.router.add_get("/api/files", api_files)
     app.router.add_get("/api/report", api_report)
     app.router.add_get("/api/logset", api_logset)
@@ -413,6 +414,11 @@ async def api_answer(request: web.Request) -> web.StreamResponse:
     plant = shared(request.app).plant
     took = await call(request.app, plant.answer, sid, number, str(body.get("answer", "")))
     return _json({"took": took})
+
+
+async def api_runs(request: web.Request) -> web.StreamResponse:
+    """The runs of `zl run` as last read (what the pages get as "runs")."""
+    return _json({"runs": shared(request.app).runs})
 
 
 async def _to_run(body: Dict[str, Any], message: Json) -> web.Response:
