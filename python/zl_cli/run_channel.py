@@ -32,6 +32,7 @@ from typing import Any, Callable, Dict, List, Optional
 Json = Dict[str, Any]
 
 MAX_REQUEST = 4096     # bytes of one request, its LF included
+MAX_REPLY = 1 << 20    # bytes of one reply a reader takes
 IO_TIMEOUT_S = 1.0     # bound on the publisher's reads and writes of one request
 REPLY_TIMEOUT_S = 5.0  # bound on a reader's wait: its request may wait behind another one
 _SOCKET_NAME = re.compile(r"^([1-9][0-9]*)\.sock$")
@@ -100,9 +101,9 @@ class Publisher:
     scenario; all three are called on the publisher's thread and must not
     block for long. Requests are served one at a time, reading each bounded
     by IO_TIMEOUT_S (and the reply's writing and the drain after it by as
-    much again), so a peer that sends nothing, or a byte at a time, delays
-    the others by that at most. An exception of a callback is the peer's error reply, never the
-    run's end.
+    much again each), so a peer that sends nothing, or a byte at a time,
+    delays the others by that at most. An exception of a callback is the
+    peer's error reply, never the run's end.
 
     The socket is bound under a temporary name and renamed into place once
     it listens, so a reader never finds `<pid>.sock` refusing connections
@@ -151,7 +152,7 @@ class Publisher:
             return
         self._closed = True
         os.write(self._wake_w, b"x")
-        self._thread.join(timeout=2 * IO_TIMEOUT_S + 1.0)
+        self._thread.join(timeout=3 * IO_TIMEOUT_S + 1.0)
         try:
             os.unlink(self.path)
         except OSError:
@@ -162,7 +163,10 @@ class Publisher:
 
     def _serve(self) -> None:
         while True:
-            ready, _, _ = select.select([self._listener, self._wake_r], [], [])
+            try:
+                ready, _, _ = select.select([self._listener, self._wake_r], [], [])
+            except (OSError, ValueError):
+                return  # closed under a request that outlived close()'s wait
             if self._wake_r in ready:
                 return
             try:
@@ -199,7 +203,7 @@ class Publisher:
             return {"error": "request longer than %d bytes" % MAX_REQUEST}
         try:
             request = json.loads(line)
-        except ValueError:
+        except (ValueError, RecursionError):  # RecursionError: nested too deep
             return {"error": "not a JSON request"}
         op = request.get("op") if isinstance(request, dict) else None
         try:
@@ -262,7 +266,8 @@ class Gone(Exception):
 def request(path: str, message: Json) -> Json:
     """Sends one request to the socket at `path`; its reply. Raises Gone
     when nothing listens there, OSError or ValueError for a run that does
-    not answer properly."""
+    not answer properly (within REPLY_TIMEOUT_S and MAX_REPLY bytes, one
+    JSON object)."""
     with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as conn:
         conn.settimeout(REPLY_TIMEOUT_S)
         try:
@@ -272,11 +277,16 @@ def request(path: str, message: Json) -> Json:
         conn.sendall(_encode(message))
         data = b""
         while b"\n" not in data:
+            if len(data) > MAX_REPLY:
+                raise ValueError("reply longer than %d bytes" % MAX_REPLY)
             chunk = conn.recv(65536)
             if not chunk:
                 break
             data += chunk
-    reply = json.loads(data.partition(b"\n")[0])
+    try:
+        reply = json.loads(data.partition(b"\n")[0])
+    except RecursionError:
+        raise ValueError("reply nested too deep") from None
     if not isinstance(reply, dict):
         raise ValueError("not a reply: %r" % data[:80])
     return reply

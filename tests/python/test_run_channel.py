@@ -8,6 +8,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 
 import pytest
 
@@ -107,6 +108,8 @@ BAD_REQUESTS = [
     (b'{"op": "nop"' + b" " * (run_channel.MAX_REQUEST - 14) + b"}\n", "unknown request"),
     # bytes that are no text
     (b"\xff\xfe\x00\n", "not a JSON request"),
+    # nested deeper than the parser's recursion
+    (b"[" * 4000 + b"\n", "not a JSON request"),
 ]
 
 
@@ -134,6 +137,35 @@ def test_a_silent_peer_does_not_hold_the_run(published):
         silent.connect(publisher.path)  # sends nothing, keeps the connection
         # served after the silent one's time-out, without the test closing it
         assert run_channel.list_runs()[0]["id"] == 1
+
+
+@pytest.mark.parametrize("reply", [
+    b"not json\n",                                # no JSON
+    b"[1]\n",                                     # JSON but no object
+    b"[" * 4000 + b"\n",                          # nested deeper than the parser's recursion
+    b"{" * (run_channel.MAX_REPLY + 70000),       # beyond the bound, no line end
+], ids=["garbage", "no-object", "deep", "endless"])
+def test_a_run_that_answers_badly_is_left_out(runtime, reply):
+    # What a broken (or hostile) process of the user puts in the folder
+    # costs the reader that run only.
+    folder = run_channel.open_folder(create=True)
+    with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as fake:
+        fake.bind(run_channel.socket_path(folder, os.getpid()))
+        fake.listen(1)
+
+        def answer():
+            conn, _ = fake.accept()
+            with conn:
+                conn.recv(4096)
+                try:
+                    conn.sendall(reply)
+                except OSError:
+                    pass  # the reader stopped reading
+
+        server = threading.Thread(target=answer)
+        server.start()
+        assert run_channel.list_runs() == []
+        server.join(30)
 
 
 def test_stale_sockets(runtime):

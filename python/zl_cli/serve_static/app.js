@@ -219,11 +219,11 @@ function showRuns(list) {
   showQuestions();
 }
 
-// The scenarios started from the page, then the runs of zl run (each
-// marked with its process and database; "run" names its process in
-// requests about it).
+// The scenarios started from the page (run by zl serve itself), then the
+// runs of zl run (each marked with its process and database; "run" names
+// its process in requests about it).
 function showScenarios() {
-  const own = (serverState.scenarios || []).map((s) => ({...s, from: "this page"}));
+  const own = (serverState.scenarios || []).map((s) => ({...s, from: "zl serve"}));
   const others = runs.map((r) => ({...r, file: r.scenario, run: r.pid,
                                     from: `zl run ${r.pid} · ${r.database}`}));
   $("#scenarios tbody").replaceChildren(...own.concat(others).map((s) => {
