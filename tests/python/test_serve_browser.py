@@ -278,6 +278,7 @@ def test_zl_run_beside_serve_answered_from_the_page(page, serve, plant, folder):
         assert text_of(page, row + " .from") == "zl run %d · SIM" % run.popen.pid
         question = '.question[data-run="%d"]' % run.popen.pid
         assert wait_for(lambda: "IS THE VALVE OPEN?" in text_of(page, question))
+        screenshot(page, "serve-run")
         page.find_element(By.CSS_SELECTOR, question + " .yes").click()
     finally:
         status, out, err = run.end()
