@@ -5,22 +5,26 @@ scenarios on worker threads of its own), learns of its end from the library
 (`Client.waitscenario`, on a thread of its own here), shows its progress
 from `scenarioinfo` meanwhile, asks its operator questions at the terminal,
 and ends with a summary of the run's part of the test log, judged by the
-rule every tool uses (testlog.judge, docs/tools/verdict.md).
+rule every tool uses (testlog.judge, docs/tools/verdict.md). It publishes
+the run on a local socket (run_channel), so that a zl serve of the same user
+shows it, answers its questions and may stop it.
 
-Exit status: 0 when the run passed; 1 when it failed, was aborted or left
-no test log to judge it by; 2 for usage errors; 3 for a missing scenario
-file; 4 when the server cannot be reached or the scenario did not start;
-130 after Ctrl-C (the scenario is stopped first).
+Exit status: 0 when the run passed; 1 when it failed, was aborted, was
+stopped from zl serve or left no test log to judge it by; 2 for usage
+errors; 3 for a missing scenario file; 4 when the server cannot be reached
+or the scenario did not start; 130 after Ctrl-C (the scenario is stopped
+first).
 """
 import argparse
+import collections
 import os
 import queue
 import sys
 import threading
 import time
-from typing import IO, TYPE_CHECKING, Dict, Optional, Tuple
+from typing import IO, TYPE_CHECKING, Any, Deque, Dict, Optional, Set, Tuple
 
-from zl_cli import connection, errors, safe_text, testlog
+from zl_cli import connection, errors, run_channel, safe_text, testlog
 
 if TYPE_CHECKING:
     import zl
@@ -30,6 +34,7 @@ WAIT_SLICE_S = 0.25    # the end-waiting thread looks at its stop flag this ofte
 MAX_LISTED = 20        # failure and error lines the summary shows
 
 Question = Tuple[int, int, str, str]  # scenario id, question number, file, text
+Json = Dict[str, Any]
 
 
 def positive_seconds(text: str) -> float:
@@ -73,6 +78,19 @@ def parse_info(text: str) -> Dict[str, str]:
         if key:
             info[key] = value
     return info
+
+
+def scenario_row(sid: int, file: str, info: Dict[str, str]) -> Json:
+    """A running scenario as the zl serve page shows it, from its
+    scenarioinfo (parse_info)."""
+    return {"id": sid, "file": file,
+            "line": info.get("sceLineNumber[0]", ""),
+            "verifies": info.get("totalVerifies", "0"),
+            "failedVerifies": info.get("failedVerifies", "0"),
+            "monitorChecks": info.get("totalMonitorChecks", "0"),
+            "failedMonitorChecks": info.get("failedMonitorChecks", "0"),
+            "errors": info.get("sceErrors", "0"),
+            "question": info.get("sceQuestion", "")}
 
 
 def format_elapsed(seconds: float) -> str:
@@ -159,19 +177,217 @@ class EndWatch:
         self.thread.join(timeout=2 * WAIT_SLICE_S + 1.0)
 
 
-def ask(question: Question, out: IO[str], stdin: IO[str]) -> str:
-    """Asks one operator question; gives the answer text ("" at end of input)."""
-    sid, _number, file, text = question
-    out.write("Question from scenario %d (%s): %s\nAnswer [y/n]: "
-              % (sid, safe_text.terminal(file), safe_text.terminal(text)))
-    out.flush()
-    line = stdin.readline()
-    if not line:
-        out.write("\n(no input: answered with an empty answer)\n")
-    elif not stdin.isatty():
-        out.write(line if line.endswith("\n") else line + "\n")  # the terminal did not echo it
-    out.flush()
-    return line.strip()
+class StdinLines:
+    """Standard input read on a thread of its own, from the first start():
+    each line goes to `events` as ("line", text), its end as ("eof", None),
+    so that the main thread waits for the terminal and for an answer from
+    zl serve at once. The thread reads the descriptor with os.read, so a
+    daemon thread blocked there holds none of the locks of Python's file
+    objects and the interpreter exits without waiting for it."""
+
+    def __init__(self, stdin: Optional[IO[str]], events: "queue.Queue") -> None:
+        # Constant after construction:
+        self.events = events
+        self.encoding = getattr(stdin, "encoding", None) or "utf-8"
+        try:
+            self.fd = stdin.fileno() if stdin is not None else -1
+            self.tty = os.isatty(self.fd)
+        except (AttributeError, OSError, ValueError):
+            self.fd, self.tty = -1, False  # no descriptor: as at the end of input
+        # Main thread only:
+        self.thread: Optional[threading.Thread] = None
+
+    def start(self) -> None:
+        if self.thread is None:
+            self.thread = threading.Thread(target=self._run, name="zl-run-stdin", daemon=True)
+            self.thread.start()
+
+    def _run(self) -> None:
+        pending = b""
+        while True:
+            try:
+                chunk = os.read(self.fd, 4096) if self.fd >= 0 else b""
+            except OSError:
+                chunk = b""
+            if not chunk:
+                if pending:
+                    self.events.put(("line", pending.decode(self.encoding, "replace")))
+                self.events.put(("eof", None))
+                return
+            pending += chunk
+            while b"\n" in pending:
+                line, _, pending = pending.partition(b"\n")
+                self.events.put(("line", line.decode(self.encoding, "replace")))
+
+
+class RunState:
+    """The run as its channel shows it to zl serve (state()), and the one
+    way its questions are answered (answer()), from the terminal or from
+    zl serve: the first answer wins, answerquestion refuses the later one.
+
+    Used by the main thread, the client's question thread (asked) and the
+    channel's thread (state, answer); _lock guards the members below it and
+    is never held during a call into the library."""
+
+    def __init__(self, client: "zl.Client", args: argparse.Namespace) -> None:
+        # Constant after construction:
+        self.client = client
+        self.fixed: Json = {
+            "database": args.db, "naming": connection.naming_description(args),
+            "scenario": os.path.abspath(args.scenario),
+            "testlog": os.path.abspath(test_log_path(args.scenario)),
+            "started": time.time()}
+        self.file = args.scenario
+        self._lock = threading.Lock()
+        # Guarded by _lock:
+        self._sid = 0
+        self._phase = "starting"          # running, stopping, ended
+        self._question: Optional[Question] = None   # the last one asked
+        self._given: Set[Tuple[int, int]] = set()  # questions an answer went to
+
+    def started(self, sid: int) -> None:
+        with self._lock:
+            self._sid, self._phase = sid, "running"
+
+    def phase(self, phase: str) -> None:
+        with self._lock:
+            self._phase = phase
+
+    def asked(self, question: Question) -> None:
+        with self._lock:
+            self._question = question
+
+    def given(self, sid: int, number: int) -> bool:
+        """Whether an answer went to that question (it may still be on its way)."""
+        with self._lock:
+            return (sid, number) in self._given
+
+    def answer(self, sid: int, number: int, text: str) -> int:
+        """Answers a question of this run's scenario: answerquestion's
+        result (1: taken; otherwise it was answered already, timed out, or
+        is not this run's)."""
+        with self._lock:
+            if sid != self._sid:
+                return 0
+            self._given.add((sid, number))
+        took = self.client.answerquestion(sid, number, text)
+        if took != 1:
+            with self._lock:
+                self._given.discard((sid, number))
+        return took
+
+    def state(self) -> Json:
+        """The run now: what it runs and where, its scenario's line and
+        counters (read at the call), and the question waiting for an
+        answer ("asked": sid, number, file, text; null when none)."""
+        with self._lock:
+            sid, phase, question = self._sid, self._phase, self._question
+            given = question is not None and question[:2] in self._given
+        info = parse_info(self.client.scenarioinfo(sid)) if phase == "running" else {}
+        asked = None
+        if question is not None and question[0] == sid and "sceQuestion" in info and not given:
+            asked = dict(zip(("sid", "number", "file", "text"), question))
+        return {**self.fixed, **scenario_row(sid, self.file, info), "state": phase,
+                "asked": asked}
+
+
+class Questions:
+    """The run's operator questions at the terminal. Each is asked in turn
+    and settled by whichever comes first: a line of standard input, an
+    answer from zl serve (through the run's channel), or its time-out.
+
+    At the end of standard input that is no terminal (`zl run ... </dev/null`)
+    a published run leaves the question waiting for zl serve (or its
+    time-out); otherwise, and after Ctrl-D at a terminal, the question gets
+    an empty answer. Main thread only."""
+
+    def __init__(self, out: IO[str], progress: Progress, state: RunState, stdin: StdinLines,
+                 published: bool) -> None:
+        self.out = out
+        self.progress = progress
+        self.state = state
+        self.stdin = stdin
+        self.published = published
+        self.waiting: Deque[Question] = collections.deque()  # the first is asked
+        self.asking = False      # the first of `waiting` was asked
+        self.at_prompt = False   # the terminal shows its prompt
+        self.lines: Deque[str] = collections.deque()  # piped lines before their question
+        self.ended = False       # standard input is at its end
+
+    def asked(self, question: Question) -> None:
+        self.waiting.append(question)
+        self._next()
+
+    def line(self, text: str) -> None:
+        if self.at_prompt:
+            if not self.stdin.tty:
+                self._say(text + "\n")  # the terminal did not echo it
+            self._answer(text.strip())
+        elif not self.stdin.tty:
+            self.lines.append(text)
+        # A line typed at the terminal while no prompt shows answers nothing.
+
+    def end_of_input(self) -> None:
+        self.ended = True
+        if self.at_prompt:
+            self._at_end()
+
+    def answered(self, sid: int, number: int, text: str) -> None:
+        """An answer from zl serve was taken."""
+        if self.asking and self.waiting[0][:2] == (sid, number):
+            self._say("(answered from zl serve: %s)\n" % safe_text.terminal(text))
+            self._settled()
+        else:
+            self.waiting = collections.deque(q for q in self.waiting if q[:2] != (sid, number))
+
+    def tick(self, info: Dict[str, str]) -> None:
+        """The question asked is gone from the scenario with no answer of
+        ours: it timed out."""
+        if (self.asking and info and "sceQuestion" not in info
+                and not self.state.given(*self.waiting[0][:2])):
+            self._say("(the question timed out)\n")
+            self._settled()
+
+    def _next(self) -> None:
+        if self.asking or not self.waiting:
+            return
+        sid, _number, file, text = self.waiting[0]
+        self._say("Question from scenario %d (%s): %s\nAnswer [y/n]: "
+                  % (sid, safe_text.terminal(file), safe_text.terminal(text)))
+        self.asking = self.at_prompt = True
+        if self.lines:
+            self.line(self.lines.popleft())
+        elif self.ended:
+            self._at_end()
+        else:
+            self.stdin.start()
+
+    def _at_end(self) -> None:
+        self.at_prompt = False
+        if self.published and not self.stdin.tty:
+            self._say("\n(no input: waiting for an answer from zl serve, run %d)\n"
+                      % os.getpid())
+            return
+        self._say("\n(no input: answered with an empty answer)\n")
+        self._answer("")
+
+    def _answer(self, text: str) -> None:
+        sid, number = self.waiting.popleft()[:2]
+        self.asking = self.at_prompt = False
+        if self.state.answer(sid, number, text) != 1:
+            self._say("(the question was no longer waiting: answered from zl serve "
+                      "or timed out)\n")
+        self._next()
+
+    def _say(self, text: str) -> None:
+        self.progress.end()
+        self.out.write(text)
+        self.out.flush()
+
+    def _settled(self) -> None:
+        self.waiting.popleft()
+        self.asking = self.at_prompt = False
+        self._next()
 
 
 class RunLog:
@@ -234,6 +450,43 @@ def summarize(out: IO[str], scenario: str, sid: int, elapsed: float, info: Dict[
     return verdict
 
 
+def publish(args: argparse.Namespace, state: RunState,
+            events: "queue.Queue[Event]") -> Optional[run_channel.Publisher]:
+    """Publishes the run for zl serve (run_channel); None when the runs
+    folder cannot be used, which -v tells. The run goes on either way."""
+
+    def answer(sid: int, number: int, text: str) -> int:
+        took = state.answer(sid, number, text)
+        if took == 1:
+            events.put(("answered", (sid, number, text)))
+        return took
+
+    try:
+        folder = run_channel.open_folder(create=True)
+        return run_channel.Publisher(folder, state.state, answer,
+                                     lambda: events.put(("stop", None)))
+    except (run_channel.Unsafe, OSError) as e:
+        if args.verbose:
+            errors.error("run", "not shown to zl serve: %s" % e)
+        return None
+
+
+def stop_scenario(client: "zl.Client", state: RunState, sid: int, why: str) -> None:
+    """Stops the scenario and waits (at most STOP_WAIT_S) until it is gone."""
+    state.phase("stopping")
+    errors.error("run", "stopping scenario %d%s" % (sid, why))
+    client.stopscenario(sid)
+    if not client.waitscenario(sid, STOP_WAIT_S):
+        errors.error("run", "scenario %d did not stop within %.0f s" % (sid, STOP_WAIT_S))
+
+
+# What reaches the main thread: ("question", Question) from the client's
+# question thread, ("ended", None) from EndWatch, ("line", str) and ("eof",
+# None) from StdinLines, ("answered", (sid, number, text)) and ("stop", None)
+# from the run's channel.
+Event = Tuple[str, Any]
+
+
 def main(args: argparse.Namespace) -> int:
     out = sys.stdout
     if not os.path.isfile(args.scenario):
@@ -245,13 +498,16 @@ def main(args: argparse.Namespace) -> int:
         return connection.report("run", failure)
 
     with client:
-        # Questions (from the client's question thread) and the end (from
-        # EndWatch) reach this thread through one queue: it prompts, so that
-        # Ctrl-C reaches the prompt, and it sees the end at once.
-        events: "queue.Queue[Tuple[str, Optional[Question]]]" = queue.Queue()
+        # Everything the run waits for reaches this thread through one
+        # queue: it prompts, so that Ctrl-C reaches it, and it sees the end,
+        # a line of input and an answer from zl serve at once.
+        events: "queue.Queue[Event]" = queue.Queue()
+        state = RunState(client, args)
 
         def handle(sid: int, number: int, file: str, text: str) -> None:
-            events.put(("question", (sid, number, file, text)))
+            question = (sid, number, file, text)
+            state.asked(question)
+            events.put(("question", question))
 
         client.setquestionhandler(handle)
         words = list(args.arguments) + (["-skipuserq"] if args.skipuserq else [])
@@ -262,42 +518,53 @@ def main(args: argparse.Namespace) -> int:
             errors.error("run", "the scenario %s did not start (see the library's log with -v)"
                          % safe_text.terminal(args.scenario))
             return errors.SERVER
+        state.started(sid)
+        publisher = publish(args, state, events)
         watch = EndWatch(client, sid, events)
         progress = Progress(out, args.quiet)
+        questions = Questions(out, progress, state, StdinLines(sys.stdin, events), publisher is not None)
         info: Dict[str, str] = {}
-        stopped = False
+        stopped_by = ""  # "Ctrl-C" or "zl serve" when the run was stopped
         try:
             while True:
                 try:
-                    kind, question = events.get(timeout=args.interval)
+                    kind, payload = events.get(timeout=args.interval)
                 except queue.Empty:
-                    kind, question = "tick", None
+                    kind, payload = "tick", None
                 if kind == "ended":
+                    break
+                if kind == "stop":
+                    progress.end()
+                    stopped_by = "zl serve"
+                    stop_scenario(client, state, sid, " (stopped from zl serve)")
                     break
                 text = client.scenarioinfo(sid)
                 if text:
                     info = parse_info(text)
+                if kind == "question" and payload[0] == sid:
+                    questions.asked(payload)
+                elif kind == "answered":
+                    questions.answered(*payload)
+                elif kind == "line":
+                    questions.line(payload)
+                elif kind == "eof":
+                    questions.end_of_input()
+                questions.tick(info if text else {})
+                if text and not questions.at_prompt:
                     progress.show(time.monotonic() - start, info)
-                if question is None or question[0] != sid:
-                    continue
-                progress.end()
-                answer = ask(question, out, sys.stdin)
-                if client.answerquestion(question[0], question[1], answer) != 1:
-                    out.write("(the question was no longer waiting: it timed out)\n")
         except KeyboardInterrupt:
-            stopped = True
+            stopped_by = "Ctrl-C"
             progress.end()
-            errors.error("run", "stopping scenario %d" % sid)
-            client.stopscenario(sid)
-            if not client.waitscenario(sid, STOP_WAIT_S):
-                errors.error("run", "scenario %d did not stop within %.0f s"
-                             % (sid, STOP_WAIT_S))
+            stop_scenario(client, state, sid, "")
         finally:
             watch.stop()
+            state.phase("ended")
+            if publisher is not None:
+                publisher.close()
         progress.end()
         elapsed = time.monotonic() - start
         client.setquestionhandler(None)
-        verdict = summarize(out, args.scenario, sid, elapsed, info, log, stopped)
-    if stopped:
+        verdict = summarize(out, args.scenario, sid, elapsed, info, log, bool(stopped_by))
+    if stopped_by == "Ctrl-C":
         return errors.INTERRUPTED
-    return errors.OK if verdict.passed else errors.NEGATIVE
+    return errors.OK if verdict.passed and not stopped_by else errors.NEGATIVE

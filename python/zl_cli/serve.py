@@ -2,8 +2,9 @@
 
 Serves one page (and its assets, all from this package: no network needed)
 that shows the server's state, a tag table with live values, trends, the
-scenarios started from the page with their operator questions, and the test
-logs and log set files of a folder. Listens on 127.0.0.1 unless --host
+scenarios started from the page and the runs of `zl run` processes of the
+same user (run_channel) with their operator questions, and the test logs and
+log set files of a folder. Listens on 127.0.0.1 unless --host
 names another address; then every request needs the access token printed
 in the URL (serve_access). Ctrl-C (SIGINT) or SIGTERM stops it: exit 0.
 
@@ -11,7 +12,9 @@ Threads: the asyncio event loop serves HTTP and websockets; every call to
 the server runs on the Plant's one worker thread; tag changes arrive on the
 ORB's threads into a Coalescer, which the loop empties VALUE_RATE_HZ times
 a second into each page's own pending batch (serve_coalesce.merge), so a
-slow page skips values instead of falling behind.
+slow page skips values instead of falling behind. The runs of `zl run` are
+read, answered and stopped through their sockets on the loop's default
+executor, never on the plant's call thread.
 """
 from __future__ import annotations
 
@@ -27,9 +30,9 @@ import socket
 import sys
 import tempfile
 from dataclasses import dataclass, field
-from typing import TYPE_CHECKING, Any, Callable, Dict, Optional, ParamSpec, TypeVar
+from typing import TYPE_CHECKING, Any, Callable, Dict, List, Optional, ParamSpec, TypeVar
 
-from zl_cli import connection, errors, safe_text, serve_access, serve_files
+from zl_cli import connection, errors, run_channel, safe_text, serve_access, serve_files
 from zl_cli.serve_coalesce import Coalescer, merge
 
 if TYPE_CHECKING:
@@ -42,6 +45,7 @@ T = TypeVar("T")
 
 VALUE_RATE_HZ = 10      # value batches sent to a page per second, at most
 STATE_PERIOD_S = 1.0    # how often the server's state is read
+RUNS_PERIOD_S = 0.5     # how often the runs of zl run are read
 STALL_S = 3.0           # a state read taking longer: the server does not answer
 STOP_BOUND_S = 5.0      # bound on the disconnect at the end
 SHUTDOWN_S = 1.0        # bound on the requests still going at the stop
@@ -119,6 +123,7 @@ class Shared:
     coalescer: Coalescer[Change]
     pages: Dict[web.WebSocketResponse, Page] = field(default_factory=dict)
     state: Json = field(default_factory=lambda: {"connected": False})  # the last one read
+    runs: List[Json] = field(default_factory=list)  # the runs of zl run, as last read
 
 
 def shared(app: web.Application) -> Shared:
@@ -153,7 +158,8 @@ async def serve(args: argparse.Namespace, sock: socket.socket, token: Optional[s
     stop = asyncio.Event()
     for sig in (signal.SIGINT, signal.SIGTERM):
         loop.add_signal_handler(sig, stop.set)
-    tasks = [asyncio.create_task(state_loop(app)), asyncio.create_task(value_loop(app))]
+    tasks = [asyncio.create_task(state_loop(app)), asyncio.create_task(value_loop(app)),
+             asyncio.create_task(runs_loop(app))]
     await stop.wait()
     for task in tasks:
         task.cancel()
@@ -205,6 +211,28 @@ async def state_loop(app: web.Application) -> None:
             errors.error("serve", "reading the server's state failed: %s" % e)
         reading = None
         await asyncio.sleep(STATE_PERIOD_S)
+
+
+async def runs_loop(app: web.Application) -> None:
+    """Reads the runs that `zl run` processes of this user publish
+    (run_channel) every RUNS_PERIOD_S, and sends them to every page when
+    they changed. A runs folder that may not be trusted is told once and
+    shows no runs."""
+    s = shared(app)
+    loop = asyncio.get_running_loop()
+    told = ""
+    while True:
+        try:
+            runs = await loop.run_in_executor(None, run_channel.list_runs)
+        except run_channel.Unsafe as e:
+            runs = []
+            if str(e) != told:
+                told = str(e)
+                errors.error("serve", "runs of zl run not shown: %s" % e)
+        if runs != s.runs:
+            s.runs = runs
+            await broadcast(app, {"type": "runs", "runs": runs})
+        await asyncio.sleep(RUNS_PERIOD_S)
 
 
 async def value_loop(app: web.Application) -> None:
@@ -259,6 +287,7 @@ def make_app(state: Shared, token: Optional[str]) -> web.Application:
     app.router.add_post("/api/scenario/start", api_start)
     app.router.add_post("/api/scenario/stop", api_stop)
     app.router.add_post("/api/answer", api_answer)
+    app.router.add_get("/api/runs", api_runs)
     app.router.add_get("/api/files", api_files)
     app.router.add_get("/api/report", api_report)
     app.router.add_get("/api/logset", api_logset)
@@ -281,6 +310,7 @@ async def websocket(request: web.Request) -> web.StreamResponse:
     sender = asyncio.create_task(send_values(ws, page))
     try:
         await ws.send_json({"type": "state", **s.state})
+        await ws.send_json({"type": "runs", "runs": s.runs})
         async for _ in ws:
             pass  # the page sends nothing; actions are POSTs
     finally:
@@ -366,17 +396,44 @@ async def api_stop(request: web.Request) -> web.StreamResponse:
         sid = int(body["id"])
     except (KeyError, TypeError, ValueError):
         return _json({"error": "no scenario id"}, 400)
+    if "run" in body:
+        return await _to_run(body, {"op": "stop"})
     plant = shared(request.app).plant
     return _json({"result": await call(request.app, plant.stop, sid)})
+
+
 async def api_answer(request: web.Request) -> web.StreamResponse:
     body = await _body(request)
     try:
         sid, number = int(body["sid"]), int(body["number"])
     except (KeyError, TypeError, ValueError):
         return _json({"error": "no question"}, 400)
+    if "run" in body:
+        return await _to_run(body, {"op": "answer", "sid": sid, "number": number,
+                                    "answer": str(body.get("answer", ""))})
     plant = shared(request.app).plant
     took = await call(request.app, plant.answer, sid, number, str(body.get("answer", "")))
     return _json({"took": took})
+
+
+async def api_runs(request: web.Request) -> web.StreamResponse:
+    """The runs of `zl run` as last read (what the pages get as "runs")."""
+    return _json({"runs": shared(request.app).runs})
+
+
+async def _to_run(body: Dict[str, Any], message: Json) -> web.Response:
+    """Sends `message` to the run of `zl run` whose process body["run"]
+    names; its reply, {"error": ...} with 400 when it cannot be sent."""
+    try:
+        pid = int(body["run"])
+    except (KeyError, TypeError, ValueError):
+        return _json({"error": "no run"}, 400)
+    try:
+        reply = await asyncio.get_running_loop().run_in_executor(None, run_channel.ask,
+                                                                 pid, message)
+    except run_channel.Unsafe as e:
+        return _json({"error": str(e)}, 400)
+    return _json(reply, 400 if "error" in reply else 200)
 
 
 def _file(request: web.Request) -> str:

@@ -139,15 +139,8 @@ class Plant:
     def _scenarios(self) -> List[Json]:
         rows: List[Json] = []
         for sid, file in parse_scenarios(self.client.listscenarios()):
-            info = run.parse_info(self.client.scenarioinfo(sid))
-            rows.append({"id": sid, "file": file,
-                         "line": info.get("sceLineNumber[0]", ""),
-                         "verifies": info.get("totalVerifies", "0"),
-                         "failedVerifies": info.get("failedVerifies", "0"),
-                         "monitorChecks": info.get("totalMonitorChecks", "0"),
-                         "failedMonitorChecks": info.get("failedMonitorChecks", "0"),
-                         "errors": info.get("sceErrors", "0"),
-                         "question": info.get("sceQuestion", "")})
+            rows.append(run.scenario_row(sid, file,
+                                         run.parse_info(self.client.scenarioinfo(sid))))
         running = {r["id"] for r in rows}
         with self._lock:
             for key in [k for k in self._questions if k[0] not in running]:

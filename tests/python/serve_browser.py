@@ -28,14 +28,19 @@ def wait_for(done, bound=BOUND_S, slice_s=0.02):
         time.sleep(slice_s)
 
 
+def zl_command(*argv):
+    """The command line of `zl ARGV...`, run by the interpreter itself (so
+    that the child's pid is the command's)."""
+    command = os.environ.get("ZL_CLI") or str(REPO / "build" / "bin" / "zl")
+    return ["/usr/bin/python3", command, *[str(a) for a in argv]]
+
+
 class ServeProcess:
     """`zl serve --port 0` in a child process; `url` is what it printed."""
 
     def __init__(self, naming_port, folder, extra=()):
-        command = os.environ.get("ZL_CLI") or str(REPO / "build" / "bin" / "zl")
         self.popen = subprocess.Popen(
-            ["/usr/bin/python3", command, "serve", "--port", "0", "--folder", str(folder),
-             "--ns", str(naming_port), *extra],
+            zl_command("serve", "--port", "0", "--folder", folder, "--ns", naming_port, *extra),
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         self.lines = []
         self._printed = threading.Event()

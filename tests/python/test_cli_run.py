@@ -9,12 +9,25 @@ import signal
 import socket
 import subprocess
 import sys
+import tempfile
 from pathlib import Path
 
 import pytest
 
+from serve_browser import wait_for
+from zl_cli import run_channel
+
 BOUND_S = 60.0
 REPO = Path(__file__).resolve().parents[2]
+
+
+@pytest.fixture(autouse=True)
+def runtime(monkeypatch):
+    """A runtime folder of the test's own, so that the runs these tests
+    publish are theirs alone (short: socket paths are bounded)."""
+    with tempfile.TemporaryDirectory(prefix="zl-xdg-", dir="/tmp") as folder:
+        monkeypatch.setenv("XDG_RUNTIME_DIR", folder)
+        yield folder
 
 
 def command():
@@ -70,8 +83,6 @@ RUN_CASES = {
                      ["Question from scenario", "IS THE PUMP RUNNING?", "PASSED"]),
     "question-no": ('ANSWER 1 "Is the pump running?"\n', [], "n\n", 1,
                     ["**User Question 'IS THE PUMP RUNNING?' FAILED. Answer from python is 'n'"]),
-    # no input left: an empty answer, which fails
-    "question-eof": ('ANSWER 1 "Is the pump running?"\n', [], "", 1, ["no input"]),
     # an exception ends the run: the summary says where and why
     "aborted": ("VERIFY TEMP_SP 60\nSETPVE TEMP_SP (NO_SUCH_TAG*2)\n", [], "", 1,
                 ["__Unknown exception aborted scenario.",
@@ -181,6 +192,73 @@ def test_ctrl_c_stops_the_scenario(plant, tmp_path):
     log = (tmp_path / "run.tlg").read_text()
     assert "Scenario was aborted by StopScenario()" in log
     assert "Verification" not in log
+    assert os.listdir(run_channel.runs_folder()) == []  # its socket went with it
+
+
+@pytest.mark.parametrize("published", [True, False])
+def test_question_at_the_end_of_input(plant, tmp_path, runtime, published):
+    # No input left: a published run waits for an answer from zl serve, here
+    # until the question's own time-out (0.05 min), and says when it is
+    # gone; a run that could not be
+    # published (the runs folder is open to others) answers with an empty
+    # answer at once, and -v says why it was not published.
+    if not published:
+        os.makedirs(os.path.join(runtime, "zl", "runs"), mode=0o755)
+        os.chmod(os.path.join(runtime, "zl", "runs"), 0o755)
+    scn = scenario(tmp_path, 'ANSWER 0.05 "Is the pump running?"\nDELAY 2000\n')
+    got, out, err = zl(plant, "run", scn, "-v", "--interval", "0.1")
+    assert got == 1, out + err
+    if published:
+        assert "(no input: waiting for an answer from zl serve, run " in out
+        assert "(the question timed out)" in out
+        assert "**User Question 'IS THE PUMP RUNNING?' FAILED. No answer from python" in out
+    else:
+        assert "(no input: answered with an empty answer)" in out
+        assert "**User Question 'IS THE PUMP RUNNING?' FAILED. Answer from python is ''" in out
+        assert "zl run: not shown to zl serve: " in err and "needs 700" in err
+
+
+def test_question_at_a_terminal_answered_through_the_channel(plant, tmp_path):
+    # The terminal's prompt does not hold the run: an answer from zl serve
+    # is taken while it waits, and the terminal says so.
+    import pty
+    scn = scenario(tmp_path, 'ANSWER 1 "Is the pump running?"\nVERIFY TEMP_SP 60\n')
+    master, slave = pty.openpty()
+    child = subprocess.Popen(command() + ["run", str(scn)], env=environment(plant),
+                             stdin=slave, stdout=slave, stderr=subprocess.PIPE)
+    os.close(slave)
+    chunks = []
+    try:
+        assert wait_for(lambda: [r for r in run_channel.list_runs() if r["asked"]],
+                        bound=BOUND_S)
+        run = run_channel.list_runs()[0]
+        assert run["state"] == "running" and run["scenario"] == str(scn)
+        assert run["testlog"] == str(tmp_path / "run.tlg") and run["database"] == "SIM"
+        asked = run["asked"]
+        assert asked["text"] == "IS THE PUMP RUNNING?"
+        assert run_channel.ask(run["pid"], {"op": "answer", "sid": asked["sid"],
+                                            "number": asked["number"],
+                                            "answer": "Yes"}) == {"took": 1}
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:  # EIO: the child closed the terminal
+                break
+            if not chunk:
+                break
+            chunks.append(chunk)
+        assert child.wait(timeout=BOUND_S) == 0
+    finally:
+        os.close(master)
+        if child.poll() is None:
+            child.kill()
+            child.wait()
+    out = b"".join(chunks).decode()
+    assert "Answer [y/n]: (answered from zl serve: Yes)\r\n" in out, repr(out)
+    assert "PASSED" in out
+    assert ("User Question 'IS THE PUMP RUNNING?' passed. Answer from python is 'Yes'"
+            in (tmp_path / "run.tlg").read_text())
+    assert run_channel.list_runs() == [] and os.listdir(run_channel.runs_folder()) == []
 
 
 def test_ls_get_set(plant):

@@ -1,10 +1,14 @@
 """The `zl serve` page in a real browser (headless Chromium, Selenium),
 against the example plant: it loads cleanly, shows a value written on the
-server, lets an operator answer a scenario's question, tells when the
-server is gone and recovers when it is back, tells a server that does not
-answer, and stops on Ctrl-C even then."""
+server, lets an operator answer a scenario's question (of a scenario it
+started, and of a `zl run` beside it), tells when the server is gone and
+recovers when it is back, tells a server that does not answer, and stops on
+Ctrl-C even then."""
 
+import json
 import struct
+import subprocess
+import tempfile
 import urllib.error
 import urllib.request
 
@@ -12,7 +16,8 @@ import pytest
 
 import zl
 from conftest import PLANT_TAGS
-from serve_browser import ServeProcess, chromium, quit_chromium, screenshot, text_of, wait_for
+from serve_browser import (BOUND_S, ServeProcess, chromium, quit_chromium, screenshot, text_of,
+                           wait_for, zl_command)
 from zl_services import Services
 
 QUESTION_SCN = 'COMMENT ask the operator\nANSWER 1 "Is the pump running?"\nVERIFY TEMP_SP 60\n'
@@ -53,7 +58,17 @@ def folder(tmp_path_factory):
 
 
 @pytest.fixture(scope="module")
-def serve(plant, folder):
+def runtime():
+    """A runtime folder of the module's own for `zl serve` and the `zl run`
+    processes beside it, so that they see no other runs."""
+    with tempfile.TemporaryDirectory(prefix="zl-xdg-", dir="/tmp") as folder, \
+            pytest.MonkeyPatch.context() as patch:
+        patch.setenv("XDG_RUNTIME_DIR", folder)
+        yield folder
+
+
+@pytest.fixture(scope="module")
+def serve(plant, folder, runtime):
     s = ServeProcess(plant.naming_port, folder)
     yield s
     s.stop()
@@ -167,6 +182,110 @@ def test_files_outside_the_folder_are_refused(serve, name):
     with pytest.raises(urllib.error.HTTPError) as e:
         urllib.request.urlopen(serve.url + "api/logset.csv?file=" + name)
     assert e.value.code == 404
+
+
+def get_json(url):
+    with urllib.request.urlopen(url, timeout=BOUND_S) as r:
+        return json.load(r)
+
+
+def post_json(url, body):
+    request = urllib.request.Request(url, data=json.dumps(body).encode(),
+                                     headers={"Content-Type": "application/json"})
+    try:
+        with urllib.request.urlopen(request, timeout=BOUND_S) as r:
+            return json.load(r)
+    except urllib.error.HTTPError as e:
+        return json.load(e)
+
+
+class ZlRun:
+    """`zl run` of a scenario file of `folder` beside zl serve, with no
+    input (its questions wait for an answer from zl serve)."""
+
+    def __init__(self, plant, folder, name, text):
+        self.scenario = folder / name
+        self.scenario.write_text(text)
+        self.log = self.scenario.with_suffix(".tlg")
+        self.popen = subprocess.Popen(
+            zl_command("run", self.scenario, "--ns", plant.naming_port),
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+    def shown(self, serve, ready):
+        """This run as serve's /api/runs lists it once ready(run) holds."""
+        def find():
+            for run in get_json(serve.url + "api/runs")["runs"]:
+                if run["pid"] == self.popen.pid and ready(run):
+                    return run
+            return None
+        return wait_for(find)
+
+    def end(self):
+        """Waits for the end: (exit status, stdout, stderr)."""
+        try:
+            out, err = self.popen.communicate(timeout=BOUND_S)
+        finally:
+            if self.popen.poll() is None:
+                self.popen.kill()
+                self.popen.communicate()
+        return self.popen.returncode, out, err
+
+
+ASK_RUN_SCN = 'COMMENT ask from zl run\nANSWER 1 "Is the valve open?"\nVERIFY TEMP_SP 60\n'
+PASSED_LINE = "User Question 'IS THE VALVE OPEN?' passed. Answer from python is 'Yes'"
+
+
+def test_zl_run_beside_serve_answered_and_stopped_through_its_api(serve, plant, folder):
+    # Answered: the question waits (no input) until the answer comes
+    # through zl serve, and the test log names it.
+    run = ZlRun(plant, folder, "zl_run_api.scn", ASK_RUN_SCN)
+    shown = run.shown(serve, lambda r: r["asked"])
+    assert shown, run.end()
+    assert (shown["database"], shown["line"], shown["question"]) == (
+        "SIM", "2", "IS THE VALVE OPEN?")
+    asked = shown["asked"]
+    answer = {"run": shown["pid"], "sid": asked["sid"], "number": asked["number"],
+              "answer": "Yes"}
+    assert post_json(serve.url + "api/answer", answer) == {"took": 1}
+    status, out, err = run.end()
+    assert status == 0, out + err
+    assert "(no input: waiting for an answer from zl serve, run %d)" % shown["pid"] in out
+    assert "(answered from zl serve: Yes)" in out
+    assert PASSED_LINE in run.log.read_text()
+    # A run that has ended answers nothing more, and leaves the list.
+    assert post_json(serve.url + "api/answer", answer) == {"error": "the run has ended"}
+    assert wait_for(lambda: get_json(serve.url + "api/runs")["runs"] == [])
+
+    # Stopped: as Ctrl-C would stop it, but the status of a run that did not pass.
+    run = ZlRun(plant, folder, "zl_run_stop.scn", "DELAY 60000\nVERIFY TEMP_SP 60\n")
+    shown = run.shown(serve, lambda r: r["line"] == "1")
+    assert shown, run.end()
+    assert post_json(serve.url + "api/scenario/stop",
+                     {"run": shown["pid"], "id": shown["id"]}) == {"stopping": True}
+    status, out, err = run.end()
+    assert status == 1, out + err
+    assert "zl run: stopping scenario %d (stopped from zl serve)" % shown["id"] in err
+    assert out.rstrip().endswith("STOPPED")
+    assert "Scenario was aborted by StopScenario()" in run.log.read_text()
+
+
+def test_zl_run_beside_serve_answered_from_the_page(page, serve, plant, folder):
+    from selenium.webdriver.common.by import By
+    run = ZlRun(plant, folder, "zl_run_page.scn", ASK_RUN_SCN)
+    try:
+        row = 'tr[data-run="%d"]' % run.popen.pid
+        assert wait_for(lambda: "IS THE VALVE OPEN?" in text_of(page, row)), run.end()
+        assert text_of(page, row + " .from") == "zl run %d · SIM" % run.popen.pid
+        question = '.question[data-run="%d"]' % run.popen.pid
+        assert wait_for(lambda: "IS THE VALVE OPEN?" in text_of(page, question))
+        screenshot(page, "serve-run")
+        page.find_element(By.CSS_SELECTOR, question + " .yes").click()
+    finally:
+        status, out, err = run.end()
+    assert status == 0, out + err
+    assert "(answered from zl serve: Yes)" in out
+    assert PASSED_LINE in run.log.read_text()
+    assert wait_for(lambda: not text_of(page, question) and not text_of(page, row))
 
 
 def test_stopped_server_shows_disconnected_and_recovers(page, plant, client):

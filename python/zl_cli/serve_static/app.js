@@ -16,6 +16,7 @@ const units = new Map();        // tag -> unit, from the table
 const chosen = [];              // tags trended, in the order ticked
 let trend = null;               // {plot, tags, times, columns}
 let serverState = {};
+let runs = [];                  // the runs of zl run processes (their state)
 
 // --- helpers -------------------------------------------------------------
 
@@ -52,6 +53,7 @@ function connect() {
     const m = JSON.parse(event.data);
     if (m.type === "values") showValues(m.values);
     else if (m.type === "state") showState(m);
+    else if (m.type === "runs") showRuns(m.runs);
   };
   ws.onclose = () => {
     status($("#link"), false, "view disconnected");
@@ -92,8 +94,8 @@ function showState(s) {
     ? `${s.running ? "running" : "paused"} · cycle ${fmt(s.cycle)} s · warp ${fmt(s.warp)}` +
       ` · sim time ${s.elapsed} s · ${Math.round(rate)} changes/s`
     : "";
-  showScenarios(s.scenarios || []);
-  showQuestions(s.questions || []);
+  showScenarios();
+  showQuestions();
   if (s.connected && wasConnected === false) searchTags();  // back: fresh values
 }
 
@@ -211,39 +213,58 @@ $("#start").onsubmit = async (e) => {
   $("#start-result").textContent = r.id > 0 ? `started as ${r.id}` : (r.error || "did not start");
 };
 
-function showScenarios(list) {
-  $("#scenarios tbody").replaceChildren(...list.map((s) => {
+function showRuns(list) {
+  runs = list;
+  showScenarios();
+  showQuestions();
+}
+
+// The scenarios started from the page (run by zl serve itself), then the
+// runs of zl run (each marked with its process and database; "run" names
+// its process in requests about it).
+function showScenarios() {
+  const own = (serverState.scenarios || []).map((s) => ({...s, from: "zl serve"}));
+  const others = runs.map((r) => ({...r, file: r.scenario, run: r.pid,
+                                    from: `zl run ${r.pid} · ${r.database}`}));
+  $("#scenarios tbody").replaceChildren(...own.concat(others).map((s) => {
     const stop = el("button", {textContent: "Stop", className: "stop"});
-    stop.onclick = () => post("api/scenario/stop", {id: s.id});
+    stop.onclick = () => post("api/scenario/stop", {id: s.id, run: s.run});
     const row = el("tr", {},
-      el("td", {textContent: s.id}), el("td", {textContent: s.file}),
+      el("td", {textContent: s.id}), el("td", {textContent: s.from, className: "from"}),
+      el("td", {textContent: s.file}),
       el("td", {textContent: s.line, className: "num"}),
       el("td", {textContent: `${s.verifies} (${s.failedVerifies} failed)`}),
       el("td", {textContent: `${s.monitorChecks} (${s.failedMonitorChecks} failed)`}),
       el("td", {textContent: s.errors, className: "num"}),
       el("td", {textContent: s.question}), el("td", {}, stop));
     row.dataset.id = s.id;
+    if (s.run) row.dataset.run = s.run;
     return row;
   }));
 }
 
 const shownQuestions = new Set();
 
-function showQuestions(list) {
-  const keys = new Set(list.map((q) => `${q.sid}/${q.number}`));
+function showQuestions() {
+  const list = (serverState.questions || []).concat(
+    runs.filter((r) => r.asked).map((r) => ({...r.asked, run: r.pid})));
+  const keys = new Set(list.map((q) => `${q.run || ""}/${q.sid}/${q.number}`));
   if (keys.size === shownQuestions.size && [...keys].every((k) => shownQuestions.has(k))) return;
   shownQuestions.clear();
   keys.forEach((k) => shownQuestions.add(k));
   $("#questions").replaceChildren(...list.map((q) => {
-    const answer = (text) => post("api/answer", {sid: q.sid, number: q.number, answer: text});
+    const answer = (text) => post("api/answer", {sid: q.sid, number: q.number, answer: text,
+                                                 run: q.run});
     const text = el("input", {placeholder: "answer", size: 14, className: "answer-text"});
     const box = el("div", {className: "question"},
-      el("b", {textContent: `Scenario ${q.sid} (${q.file}) asks: ${q.text}`}),
+      el("b", {textContent: `Scenario ${q.sid} (${q.file}` +
+                            (q.run ? `, zl run ${q.run}` : "") + `) asks: ${q.text}`}),
       el("button", {textContent: "Yes", className: "yes", onclick: () => answer("Yes")}), " ",
       el("button", {textContent: "No", className: "no", onclick: () => answer("No")}), " ",
       text, el("button", {textContent: "Answer", className: "send",
                           onclick: () => answer(text.value)}));
     box.dataset.sid = q.sid;
+    if (q.run) box.dataset.run = q.run;
     return box;
   }));
 }

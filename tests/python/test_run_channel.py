@@ -1,0 +1,223 @@
+"""The local channel of `zl run` (zl_cli.run_channel), without a server: a
+Publisher with callbacks of the test's own, read by the channel's client
+the way `zl serve` reads it."""
+
+import os
+import re
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+
+import pytest
+
+from zl_cli import run_channel
+
+
+@pytest.fixture
+def runtime(monkeypatch):
+    """A runtime folder of the test's own (short: socket paths are bounded)."""
+    with tempfile.TemporaryDirectory(prefix="zl-xdg-", dir="/tmp") as folder:
+        monkeypatch.setenv("XDG_RUNTIME_DIR", folder)
+        yield folder
+
+
+class FakeRun:
+    """The callbacks of a run: a question that takes one answer."""
+
+    def __init__(self):
+        self.answers = []
+        self.stops = 0
+        self.broken = False
+
+    def state(self):
+        if self.broken:
+            raise ZeroDivisionError("division by zero")
+        return {"id": 1, "asked": None if self.answers else {"sid": 1, "number": 2}}
+
+    def answer(self, sid, number, text):
+        if (sid, number) != (1, 2) or self.answers:
+            return 0
+        self.answers.append(text)
+        return 1
+
+    def stop(self):
+        self.stops += 1
+
+
+@pytest.fixture
+def published(runtime):
+    run = FakeRun()
+    publisher = run_channel.Publisher(run_channel.open_folder(create=True), run.state,
+                                      run.answer, run.stop)
+    yield run, publisher
+    publisher.close()
+
+
+def raw(path, data, shut=True):
+    """Sends raw bytes to a socket; the reply as bytes."""
+    with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
+        s.settimeout(10)
+        s.connect(path)
+        s.sendall(data)
+        if shut:
+            s.shutdown(socket.SHUT_WR)
+        reply = b""
+        while chunk := s.recv(4096):
+            reply += chunk
+    return reply
+
+
+def test_state_answer_and_stop(published):
+    run, publisher = published
+    folder = os.environ["XDG_RUNTIME_DIR"] + "/zl/runs"
+    assert os.stat(folder).st_mode & 0o777 == 0o700
+    assert os.listdir(folder) == ["%d.sock" % os.getpid()]  # no temporary name left
+    runs = run_channel.list_runs()
+    assert runs == [{"id": 1, "asked": {"sid": 1, "number": 2}, "pid": os.getpid()}]
+    # the first answer wins; a later one, or one to another question, is refused
+    assert run_channel.ask(os.getpid(), {"op": "answer", "sid": 1, "number": 2,
+                                         "answer": "Yes"}) == {"took": 1}
+    assert run_channel.ask(os.getpid(), {"op": "answer", "sid": 1, "number": 2,
+                                         "answer": "No"}) == {"took": 0}
+    assert run.answers == ["Yes"]
+    assert run_channel.list_runs()[0]["asked"] is None
+    assert run_channel.ask(os.getpid(), {"op": "stop"}) == {"stopping": True}
+    assert run.stops == 1
+    publisher.close()
+    assert not os.path.exists(publisher.path)
+    assert run_channel.list_runs() == []
+    assert run_channel.ask(os.getpid(), {"op": "state"}) == {"error": "the run has ended"}
+
+
+BAD_REQUESTS = [
+    # not JSON
+    (b"hello\n", "not a JSON request"),
+    # JSON but no object, or no known operation
+    (b"[1, 2]\n", "unknown request"),
+    (b'{"op": "format-disk"}\n', "unknown request"),
+    # an answer without its fields, or with fields of the wrong type
+    (b'{"op": "answer", "sid": 1}\n', "answer needs sid, number and answer"),
+    (b'{"op": "answer", "sid": "1", "number": 2, "answer": "y"}\n',
+     "answer needs sid, number and answer"),
+    # longer than the bound, with and without a line end after it
+    (b"x" * run_channel.MAX_REQUEST + b"\n", "request longer than"),
+    (b"{" + b" " * (run_channel.MAX_REQUEST * 4), "request longer than"),
+    # a line of exactly the bound is read
+    (b'{"op": "nop"' + b" " * (run_channel.MAX_REQUEST - 14) + b"}\n", "unknown request"),
+    # bytes that are no text
+    (b"\xff\xfe\x00\n", "not a JSON request"),
+    # nested deeper than the parser's recursion
+    (b"[" * 4000 + b"\n", "not a JSON request"),
+]
+
+
+@pytest.mark.parametrize("data,error", BAD_REQUESTS, ids=lambda v: repr(v)[:24])
+def test_bad_requests_get_an_error_and_the_run_goes_on(published, data, error):
+    run, publisher = published
+    reply = raw(publisher.path, data)
+    assert reply.endswith(b"\n") and error in reply.decode(), reply
+    assert run_channel.list_runs()[0]["id"] == 1
+    assert run.answers == [] and run.stops == 0
+
+
+def test_a_failing_callback_is_the_peers_error(published):
+    run, _ = published
+    run.broken = True
+    assert run_channel.ask(os.getpid(), {"op": "state"}) == {
+        "error": "ZeroDivisionError: division by zero"}
+    run.broken = False
+    assert run_channel.list_runs()[0]["id"] == 1
+
+
+def test_a_silent_peer_does_not_hold_the_run(published):
+    _, publisher = published
+    with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as silent:
+        silent.connect(publisher.path)  # sends nothing, keeps the connection
+        # served after the silent one's time-out, without the test closing it
+        assert run_channel.list_runs()[0]["id"] == 1
+
+
+@pytest.mark.parametrize("reply", [
+    b"not json\n",                                # no JSON
+    b"[1]\n",                                     # JSON but no object
+    b"[" * 4000 + b"\n",                          # nested deeper than the parser's recursion
+    b"{" * (run_channel.MAX_REPLY + 70000),       # beyond the bound, no line end
+], ids=["garbage", "no-object", "deep", "endless"])
+def test_a_run_that_answers_badly_is_left_out(runtime, reply):
+    # What a broken (or hostile) process of the user puts in the folder
+    # costs the reader that run only.
+    folder = run_channel.open_folder(create=True)
+    with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as fake:
+        fake.bind(run_channel.socket_path(folder, os.getpid()))
+        fake.listen(1)
+
+        def answer():
+            conn, _ = fake.accept()
+            with conn:
+                conn.recv(4096)
+                try:
+                    conn.sendall(reply)
+                except OSError:
+                    pass  # the reader stopped reading
+
+        server = threading.Thread(target=answer)
+        server.start()
+        assert run_channel.list_runs() == []
+        server.join(30)
+
+
+def test_stale_sockets(runtime):
+    folder = run_channel.open_folder(create=True)
+    # A process that has ended, and one that lives but does not listen.
+    dead = subprocess.run([sys.executable, "-c", "import os; print(os.getpid())"],
+                          capture_output=True, text=True, check=True)
+    alive = subprocess.Popen([sys.executable, "-c", "import sys; sys.stdin.read()"],
+                             stdin=subprocess.PIPE)
+    try:
+        for pid in (int(dead.stdout), alive.pid):
+            with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
+                s.bind(run_channel.socket_path(folder, pid))  # bound, never listening
+        open(os.path.join(folder, "notes.txt"), "w").close()  # not a run's name
+        assert run_channel.list_runs() == []
+        # the dead one's socket is removed, the living process's kept
+        assert sorted(os.listdir(folder)) == ["%d.sock" % alive.pid, "notes.txt"]
+    finally:
+        alive.communicate(b"")
+
+
+def unsafe_mode(folder):
+    os.chmod(folder, 0o755)
+
+
+def unsafe_owner(folder):
+    os.chown(folder, 65534, 65534)
+
+
+def unsafe_link(folder):
+    real = folder + ".real"
+    os.rename(folder, real)
+    os.symlink(real, folder)
+
+
+def unsafe_file(folder):
+    os.rmdir(folder)
+    open(folder, "w").close()
+
+
+@pytest.mark.parametrize("spoil,reason", [
+    (unsafe_mode, "may be used by other users (mode 755, needs 700)"),
+    (unsafe_owner, "belongs to another user"),
+    (unsafe_link, "is a symbolic link"),
+    (unsafe_file, "is not a folder"),
+])
+def test_a_folder_others_may_use_is_refused(runtime, spoil, reason):
+    if spoil is unsafe_owner and os.getuid() != 0:
+        pytest.skip("giving a folder away needs root")
+    folder = run_channel.open_folder(create=True)
+    spoil(folder)
+    for use in (lambda: run_channel.open_folder(create=True), run_channel.list_runs,
+                lambda: run_channel.ask(1, {"op": "state"})):
+        with pytest.raises(run_channel.Unsafe, match=re.escape(reason)):
+            use()
