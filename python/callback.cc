@@ -68,7 +68,7 @@ bool Unregister(CallbackObject* self, bool tear_down) {
       std::lock_guard<std::mutex> lock(state->mu);
       state->consumer = CosNotifyComm::StructuredPushConsumer::_nil();
       ZLSim* sim = state->sim.load();
-      if (tear_down && sim != nullptr) sim->localDb().TearDownNotifications();
+      if (tear_down && sim != nullptr) sim->TearDownNotifications();
     }
     Py_END_ALLOW_THREADS
   }
@@ -142,7 +142,7 @@ PyObject* Register(PyObject* object, PyObject* args) {
   Py_BEGIN_ALLOW_THREADS
   {
     std::lock_guard<std::mutex> lock(state->mu);
-    if (ZLSim* sim = state->sim.load()) result = sim->localDb().SetupNotifications(consumer);
+    if (ZLSim* sim = state->sim.load()) result = sim->SetupNotifications(consumer);
     if (result == 0) state->consumer = CosNotifyComm::StructuredPushConsumer::_duplicate(consumer);
   }
   Py_END_ALLOW_THREADS

@@ -25,6 +25,7 @@
 #include <omniORB4/CORBA.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "broker/call_ladder.h"
@@ -32,6 +33,9 @@
 #include "zemr.hh"
 
 namespace zl {
+namespace testing {
+class LocalDbAccess;
+}  // namespace testing
 
 class ZLSim {
  public:
@@ -150,6 +154,31 @@ class ZLSim {
   // connection test (see ZEMR_ZLLocalDB_i::EnableEvents).
   long EnableEvents(bool enable);
 
+  // --- The host's hooks on the local database --------------------------------
+  //
+  // What a host (the Python module) does with the local database besides the
+  // operations above. Each forwards to it with no connection test; none calls
+  // the server except SetupNotifications, TearDownNotifications and
+  // NamingContext.
+
+  // Registers the host's client interface, which the host keeps owning and
+  // must keep alive until it unregisters it (null) or the client disconnects.
+  void SetClientInterface(ZLClientInterface* iface);
+  // Tag-change notifications to `consumer`: 0 connected, -1 otherwise (also
+  // when not connected). A connection made before is torn down first.
+  long SetupNotifications(CosNotifyComm::StructuredPushConsumer_ptr consumer);
+  // Leaves the notification channel: 0, also when not connected to it.
+  long TearDownNotifications();
+  // Which scenarios still run, for a host that waits for their ends. The
+  // object outlives the client for whoever holds it; any thread.
+  std::shared_ptr<ScenarioEnds> scenario_ends() const;
+  // Hands `answer` to question `number` of scenario `id`: 1 when a scenario
+  // waiting on that question took it, else 0.
+  long AnswerQuestion(int id, unsigned number, const char* answer);
+  // The client's Naming Service (a new reference; nil when there is none),
+  // resolved as Connect resolves it when the client holds none yet.
+  CosNaming::NamingContext_ptr NamingContext();
+
   // --- State --------------------------------------------------------------
 
   bool connected() const { return !CORBA::is_nil(db_); }
@@ -160,13 +189,16 @@ class ZLSim {
   const std::string& lastErrorText() const { return last_error_.text; }
   // The time limit of the construction's first contact with the Naming Service.
   const ACE_Time_Value& resolveTimeout() const { return resolve_timeout_; }
-  ZLLocalDB_1& localDb() { return local_db_; }
   // Borrowed; nil while not connected (db2 also for a server without
   // ZelvikDatabase2).
   ZEMR::ZelvikDatabase_ptr database() const { return db_.in(); }
   ZEMR::ZelvikDatabase2_ptr database2() const { return db2_.in(); }
 
  private:
+  // Tests and benchmarks drive the local database object directly through it
+  // (tests/support/local_db_access.h); a host uses the hooks above.
+  friend class testing::LocalDbAccess;
+
   // Walks the option words (before the ORB holder exists, so that "-debug"
   // takes effect as described above).
   void ScanOptions(const char* options);

@@ -20,6 +20,7 @@
 #include "broker/zl_sim.h"
 #include "client_env.h"
 #include "common/log.h"
+#include "support/local_db_access.h"
 #include "support/log_capture.h"
 
 namespace zl {
@@ -236,11 +237,11 @@ TEST(ZLSimConnectTest, DisconnectResults) {
   EXPECT_EQ(-1, sim->Disconnect());  // never connected
   ASSERT_EQ(0, sim->Connect("SIM"));
   bool deleted = false;
-  sim->localDb().SetClientInterface(new WatchedInterface(&deleted), true);
+  testing::LocalDb(*sim).SetClientInterface(new WatchedInterface(&deleted), true);
   EXPECT_FALSE(CORBA::is_nil(sim->database2()));
   EXPECT_EQ(0, sim->Disconnect());
   EXPECT_TRUE(deleted);  // the owned client interface is dropped
-  EXPECT_EQ("none", sim->localDb().ClientInterfaceName());
+  EXPECT_EQ("none", testing::LocalDb(*sim).ClientInterfaceName());
   EXPECT_FALSE(sim->connected());
   EXPECT_TRUE(CORBA::is_nil(sim->database2()));
   EXPECT_EQ("SIM", sim->serverName());  // kept
@@ -273,10 +274,10 @@ TEST(ZLSimListTest, OnlyDatabasesAreListed) {
   context->bind(OneComponentName("P", kDatabaseKind), db);
   context->bind(OneComponentName("Q", kFactoryKind), db);
   context->bind(OneComponentName("R", kDatabaseKind), db);
-  sim->localDb().SetNamingContext(context.in());
+  testing::LocalDb(*sim).SetNamingContext(context.in());
   EXPECT_EQ("P,R", sim->ListZLDatabases());
 
-  sim->localDb().SetNamingContext(CosNaming::NamingContext::_nil());
+  testing::LocalDb(*sim).SetNamingContext(CosNaming::NamingContext::_nil());
   EXPECT_EQ("", sim->ListZLDatabases());
   EXPECT_EQ("!Error: No naming context!", sim->lastErrorText());
 
@@ -309,7 +310,7 @@ TEST(ZLSimListTest, FailedListingDropsNamingContext) {
   CORBA::Object_var dead = OrbHolder::instance()->orb()->string_to_object(
       ("corbaloc::127.0.0.1:" + std::to_string(ClosedPort()) + "/NameService").c_str());
   CosNaming::NamingContext_var context = CosNaming::NamingContext::_unchecked_narrow(dead.in());
-  sim->localDb().SetNamingContext(context.in());
+  testing::LocalDb(*sim).SetNamingContext(context.in());
   {
     LogCapture log;
     EXPECT_EQ("", sim->ListZLDatabases());
@@ -320,12 +321,12 @@ TEST(ZLSimListTest, FailedListingDropsNamingContext) {
     EXPECT_EQ(LM_ERROR, log.Lines()[0].priority);
     EXPECT_EQ(0u, log.Lines()[0].text.rfind("(File src/localdb/", 0)) << log.Lines()[0].text;
   }
-  EXPECT_FALSE(sim->localDb().HasNamingContext());
+  EXPECT_FALSE(testing::LocalDb(*sim).HasNamingContext());
   EXPECT_EQ("", sim->ListZLDatabases());
   EXPECT_EQ("!Error: No naming context!", sim->lastErrorText());
 
   EXPECT_EQ(0, sim->Connect("SIM"));
-  EXPECT_TRUE(sim->localDb().HasNamingContext());
+  EXPECT_TRUE(testing::LocalDb(*sim).HasNamingContext());
   EXPECT_NE("", sim->ListZLDatabases());
 }
 
