@@ -121,15 +121,18 @@ void ZLSim::EnsureNamingContext() {
   local_db_.SetNamingContext(context.in());
 }
 
-void ZLSim::TakeDatabase(CORBA::Object_ptr object) {
-  // Both narrows first, so that an exception leaves db_ and db2_ as they were.
-  ZEMR::ZelvikDatabase_var db = ZEMR::ZelvikDatabase::_narrow(object);
-  ZEMR::ZelvikDatabase2_var db2 = ZEMR::ZelvikDatabase2::_narrow(object);
-  db_ = db._retn();
-  db2_ = db2._retn();
+bool ZLSim::NarrowDatabase(CORBA::Object_ptr object, ZEMR::ZelvikDatabase_var& db,
+                           ZEMR::ZelvikDatabase2_var& db2) {
+  // Both narrows first, so that an exception leaves `db` and `db2` as they were.
+  ZEMR::ZelvikDatabase_var found = ZEMR::ZelvikDatabase::_narrow(object);
+  ZEMR::ZelvikDatabase2_var found2 = ZEMR::ZelvikDatabase2::_narrow(object);
+  db = found._retn();
+  db2 = found2._retn();
+  return !CORBA::is_nil(db);
 }
 
-void ZLSim::TryLocalIorFile(const std::string& name) {
+void ZLSim::TryLocalIorFile(const std::string& name, ZEMR::ZelvikDatabase_var& db,
+                            ZEMR::ZelvikDatabase2_var& db2) {
   const std::string path = LocalIorPath(name);
   std::string line;
   if (!ReadFirstLine(path, line)) {
@@ -140,7 +143,7 @@ void ZLSim::TryLocalIorFile(const std::string& name) {
   ACE_DEBUG((LM_DEBUG, "#info: looking for server in %s\n", path.c_str()));
   try {
     CORBA::Object_var object = orb_->string_to_object(WithoutLineEnd(line).c_str());
-    TakeDatabase(object.in());
+    NarrowDatabase(object.in(), db, db2);
   } catch (...) {
     ACE_DEBUG((LM_DEBUG, "#error: object was not a valid ZLDatabase\n"));
   }
@@ -156,7 +159,10 @@ int ZLSim::Connect(const char* name) {
     return -1;
   }
 
-  int status = -1;
+  // Looked up into locals: the database attached before stays attached, and
+  // the client keeps its name, until a database named `server` is found.
+  ZEMR::ZelvikDatabase_var found;
+  ZEMR::ZelvikDatabase2_var found2;
   try {
     EnsureNamingContext();
     CosNaming::NamingContext_ptr context = local_db_.naming_context();
@@ -165,8 +171,7 @@ int ZLSim::Connect(const char* name) {
     } else {
       CORBA::Object_var object =
           context->resolve(OneComponentName(server.c_str(), kDatabaseKind));
-      TakeDatabase(object.in());
-      status = 0;
+      NarrowDatabase(object.in(), found, found2);
     }
   } catch (const CosNaming::NamingContext::NotFound&) {
     ACE_DEBUG((LM_DEBUG, "Zelvik server, %s, NOT FOUND\n", server.c_str()));
@@ -176,14 +181,16 @@ int ZLSim::Connect(const char* name) {
   } catch (...) {
   }
 
-  if (CORBA::is_nil(db_)) TryLocalIorFile(server);
+  if (CORBA::is_nil(found)) TryLocalIorFile(server, found, found2);
+  if (CORBA::is_nil(found)) {
+    ACE_DEBUG((LM_DEBUG, "%s is not the name of a ZelvikDatabase reference\n", server.c_str()));
+    return -1;
+  }
 
+  int status = -1;
+  db_ = found._retn();
+  db2_ = found2._retn();
   try {
-    if (CORBA::is_nil(db_)) {
-      ACE_DEBUG((LM_DEBUG, "%s is not the name of a ZelvikDatabase reference\n", server.c_str()));
-      return -1;
-    }
-    // Newly found, or kept from an earlier connection when the lookup failed.
     status = static_cast<int>(local_db_.SetDatabase(db_.in()));
   } catch (...) {
     ACE_DEBUG((LM_DEBUG, "Caught an exception in ZLSim::Connect\n"));

@@ -57,13 +57,14 @@ class ZLSim {
 
   // Finds the database `name` ({name, "ZelvikDatabase"} in the Naming
   // Service, else the local IOR file; the default server name when `name` is
-  // empty or null) and attaches it. When the lookup fails, a database
-  // attached before is re-attached. Gives 0 when a database is attached
-  // when it ends, else -1: also when the ORB could not be initialised, and
-  // when the database found (or kept) no longer answers, even though one
-  // attached before was dropped for it. A Connect that does not give 0
-  // leaves the client not connected, so a loop that retries Connect until it
-  // gives 0 ends connected to a live server.
+  // empty or null) and attaches it in place of the one attached before.
+  // Gives 0 when it is attached, else -1:
+  // - when neither lookup finds it (or the ORB could not be initialised):
+  //   the client stays as it was, attached or not, with its server name;
+  // - when the database found does not answer: the one attached before was
+  //   dropped for it, and the client is not connected.
+  // So a loop that retries Connect until it gives 0 ends connected to a live
+  // server of that name.
   int Connect(const char* name);
   // Detaches the database: 0 when one was attached, -1 when none was or on
   // failure. Drops the client interface registered with the local database.
@@ -207,10 +208,14 @@ class ZLSim {
   void FindNamingService();
   // Resolves the Naming Service (2 s limit) when the local database has none.
   void EnsureNamingContext();
-  // Stores `object` narrowed into db_ and db2_ (nil where it is not one).
-  void TakeDatabase(CORBA::Object_ptr object);
-  // Looks `name` up in the local IOR file into db_ and db2_.
-  void TryLocalIorFile(const std::string& name);
+  // Stores `object` narrowed into `db` and `db2` (nil where it is not one):
+  // whether it is a ZelvikDatabase. May throw; then both are as they were.
+  static bool NarrowDatabase(CORBA::Object_ptr object, ZEMR::ZelvikDatabase_var& db,
+                             ZEMR::ZelvikDatabase2_var& db2);
+  // Looks `name` up in the local IOR file into `db` and `db2`, which stay
+  // as they were when it is not there.
+  void TryLocalIorFile(const std::string& name, ZEMR::ZelvikDatabase_var& db,
+                       ZEMR::ZelvikDatabase2_var& db2);
 
   // The catch ladder around one call made only when `target` is not nil:
   // gives `fallback` when it is nil and after a caught exception. Both are

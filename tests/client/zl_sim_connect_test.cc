@@ -178,19 +178,47 @@ TEST(ZLSimConnectTest, LocalIorFileContents) {
   }
 }
 
-// A failed lookup keeps the attached database and attaches it again.
-TEST(ZLSimConnectTest, UnknownNameWhileAttached) {
-  TempDir dir;
-  ScopedEnv temp("TEMP", dir.path().c_str());
-  auto sim = ConnectedClient();
-  EXPECT_EQ("SIM", sim->serverName());
-  DebugLog log;
-  EXPECT_EQ(0, sim->Connect("NOPE"));
-  EXPECT_TRUE(log.Has(LM_DEBUG, "Zelvik server, NOPE, NOT FOUND\n"));
-  EXPECT_FALSE(log.Has(LM_DEBUG, "NOPE is not the name of a ZelvikDatabase reference\n"));
-  EXPECT_EQ("NOPE", sim->serverName());
-  EXPECT_TRUE(sim->connected());
-  EXPECT_EQ("SIM", sim->HelloZL("$KERNEL.NAME"));
+// A name that is nowhere gives -1 and leaves an attached client as it was:
+// the same database, its name, and what hangs off the attachment (a
+// re-attachment would have turned the server messages off). A name found in
+// the local IOR file replaces the attachment.
+TEST(ZLSimConnectTest, OtherNameWhileAttached) {
+  auto other = NewClient();
+  ASSERT_EQ(0, other->CreateServer("OTHER", services().host().c_str()));
+  ASSERT_EQ(0, other->Connect("OTHER"));
+  CORBA::String_var other_ior = OrbHolder::instance()->orb()->object_to_string(other->database());
+  struct Case {
+    int line;
+    bool ior_file;  // NOPE.txt holds OTHER's reference
+    int want;
+    const char* name_after;
+    const char* kernel_after;
+    bool events_after;
+  };
+  const Case kCases[] = {
+      // was 0, named NOPE, on a fresh attachment of SIM
+      {__LINE__, false, -1, "SIM", "SIM", true},
+      // the file was never looked into while attached
+      {__LINE__, true, 0, "NOPE", "OTHER", false},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.line);
+    TempDir dir;
+    ScopedEnv temp("TEMP", dir.path().c_str());
+    if (c.ior_file) std::ofstream(dir.path() + "/NOPE.txt", std::ios::binary) << other_ior.in();
+    auto sim = ConnectedClient();
+    ASSERT_EQ("SIM", sim->serverName());
+    ASSERT_EQ(0, sim->EnableEvents(true));
+    DebugLog log;
+    EXPECT_EQ(c.want, sim->Connect("NOPE"));
+    EXPECT_TRUE(log.Has(LM_DEBUG, "Zelvik server, NOPE, NOT FOUND\n"));
+    EXPECT_EQ(c.want != 0,
+              log.Has(LM_DEBUG, "NOPE is not the name of a ZelvikDatabase reference\n"));
+    EXPECT_EQ(c.name_after, sim->serverName());
+    EXPECT_TRUE(sim->connected());
+    EXPECT_EQ(c.kernel_after, sim->HelloZL("$KERNEL.NAME"));
+    EXPECT_EQ(c.events_after, testing::LocalDb(*sim).EventsEnabled());
+  }
 }
 
 // A server that died leaves no database attached: Connect gives -1 while it
