@@ -3,13 +3,14 @@
 #include <ace/Log_Msg.h>
 
 #include <cstddef>
-#include <cstdio>
 #include <mutex>
+#include <string>
 
 #include "broker/peer_servants.h"
 #include "callback_servant.h"
 #include "client.h"
 #include "common/log.h"
+#include "log_bridge.h"
 
 namespace zl {
 namespace py {
@@ -113,11 +114,13 @@ PyObject* Register(PyObject* object, PyObject* args) {
   }
   PyErr_Clear();
   if (!PyArg_ParseTuple(args, "O!:register", &ClientType, &client)) {
-    std::fputs("ZLCallback.register() could not parse parameters\n", stderr);
+    WriteErrorLine("ZLCallback.register() could not parse parameters");
+    FlushLogLines();
     return nullptr;
   }
   if (ClientSim(client) == nullptr) {
-    std::fputs("zl.Client object passed to ZLCallback.register was not initialied\n", stderr);
+    WriteErrorLine("zl.Client object passed to ZLCallback.register was not initialied");
+    FlushLogLines();
     return PyLong_FromLong(-1);
   }
   ClientState* state = reinterpret_cast<ClientObject*>(client)->state;
@@ -151,8 +154,10 @@ PyObject* Register(PyObject* object, PyObject* args) {
     self->client = state;
     state->callback = object;
   } else {
-    std::fprintf(stderr, "SetupNotifications() returned %ld in ZLCallback.register\n", result);
+    WriteErrorLine("SetupNotifications() returned " + std::to_string(result) +
+                   " in ZLCallback.register");
   }
+  FlushLogLines();
   return PyLong_FromLong(result);
 }
 

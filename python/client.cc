@@ -8,13 +8,13 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "callback.h"
+#include "common/log.h"
 #include "exit_hook.h"
 #include "log_bridge.h"
 #include "questions.h"
@@ -164,7 +164,8 @@ PyObject* Connect(ClientObject* self, PyObject* args) {
     if (status == 0 && !CORBA::is_nil(state->consumer)) {
       const long set_up = s.SetupNotifications(state->consumer.in());
       if (set_up != 0) {
-        std::fprintf(stderr, "SetupNotifications() returned %ld for the registered callback\n", set_up);
+        WriteErrorLine("SetupNotifications() returned " + std::to_string(set_up) +
+                       " for the registered callback");
       }
     }
     return status;
