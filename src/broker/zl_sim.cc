@@ -7,6 +7,8 @@
 #include <ace/OS_NS_strings.h>
 
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
 #include "broker/orb_holder.h"
 #include "broker/server_locator.h"
@@ -22,6 +24,24 @@ const ACE_Time_Value kOnDemandResolveLimit(2, 0);
 const char kNoOrbText[] = "ORB not initialised";
 
 std::string Given(const char* text) { return text != nullptr ? text : ""; }
+
+// Words the client hands on to the ORB holder: the ORB's ("-ORB...", also
+// the translated "-OrbListenEndpoints") and the holder's own "-nsior".
+bool IsOrbWord(const char* word) {
+  return ACE_OS::strncasecmp(word, "-ORB", 4) == 0 || ACE_OS::strcasecmp(word, "-nsior") == 0;
+}
+
+// Whether the process's ORB was made with `word` and `value` ("" for none).
+bool OrbMadeWith(const OrbHolder& holder, const std::string& word, const std::string& value) {
+  if (ACE_OS::strcasecmp(word.c_str(), "-nsior") == 0) return value == holder.nsIorFile();
+  const std::vector<std::string>& args = holder.orbArgs();
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] != word) continue;
+    const bool has_value = i + 1 < args.size() && args[i + 1][0] != '-';
+    if (value.empty() ? !has_value : has_value && args[i + 1] == value) return true;
+  }
+  return false;
+}
 
 // `line` without its trailing line end.
 std::string WithoutLineEnd(std::string line) {
@@ -39,12 +59,13 @@ bool ZLSim::MakeNilReferencesOnce() {
 
 ZLSim::ZLSim(const char* options) {
   const char* words = options != nullptr ? options : "";
-  ScanOptions(words);
+  const std::vector<OrbWord> orb_words = ScanOptions(words);
 
   // Creating the holder sets the process mask to 1968 after any "-debug"
   // above: on the first client "-debug" then holds for this thread only.
   OrbHolder* holder = OrbHolder::instance();
-  if (holder->initCount() == 0) holder->InitOrb(words);
+  const bool makes_orb = holder->initCount() == 0;
+  if (makes_orb) holder->InitOrb(words);
   orb_ = CORBA::ORB::_duplicate(holder->orb());
   local_db_.SetORB(orb_.in());
 
@@ -55,6 +76,7 @@ ZLSim::ZLSim(const char* options) {
     ACE_DEBUG((LM_ERROR, "#error: %s, the client cannot reach a server\n", kNoOrbText));
     return;
   }
+  if (!makes_orb) ReportUnappliedOrbWords(orb_words);
   FindNamingService();
 }
 
@@ -66,11 +88,16 @@ ZLSim::~ZLSim() {
   }
 }
 
-void ZLSim::ScanOptions(const char* options) {
+std::vector<ZLSim::OrbWord> ZLSim::ScanOptions(const char* options) {
+  std::vector<OrbWord> orb_words;
   ACE_ARGV argv(options, true);
   for (int i = 0; i < argv.argc(); ++i) {
     const char* word = argv[i];
-    if (ACE_OS::strcasecmp(word, "-resolveTimeout") == 0) {
+    if (IsOrbWord(word)) {
+      OrbWord taken{word, ""};
+      if (i + 1 < argv.argc() && argv[i + 1][0] != '-') taken.value = argv[++i];
+      orb_words.push_back(std::move(taken));
+    } else if (ACE_OS::strcasecmp(word, "-resolveTimeout") == 0) {
       if (i + 1 < argv.argc() && argv[i + 1][0] != '-') {
         const char* value = argv[++i];
         const long ms = std::strtol(value, nullptr, 10);
@@ -84,6 +111,18 @@ void ZLSim::ScanOptions(const char* options) {
     } else {
       ACE_DEBUG((LM_DEBUG, "# Unknown file?: %s, ignored\n", word));
     }
+  }
+  return orb_words;
+}
+
+void ZLSim::ReportUnappliedOrbWords(const std::vector<OrbWord>& words) const {
+  const OrbHolder& holder = *OrbHolder::instance();
+  for (const OrbWord& w : words) {
+    if (OrbMadeWith(holder, w.word, w.value)) continue;
+    const std::string text = w.value.empty() ? w.word : w.word + " " + w.value;
+    ACE_DEBUG((LM_WARNING,
+               "# %s is not applied: the process's ORB was made by an earlier client\n",
+               text.c_str()));
   }
 }
 

@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "broker/call_ladder.h"
 #include "localdb/zl_local_db_1.h"
@@ -42,11 +43,13 @@ class ZLSim {
   // Builds a client from blank-separated option words, matched without regard
   // to case: "-resolveTimeout MS" (time limit for the first contact with the
   // Naming Service, 2 s unless given), "-debug" (log mask 1980 for the process
-  // and the calling thread); other words are logged at LM_DEBUG and ignored
-  // here. The first client of the process hands the whole string to the ORB
-  // holder, which acts on ORB options and "-nsior FILE". Never fails by
-  // itself: a missing ORB or Naming Service is recorded in the last-error
-  // record and logged.
+  // and the calling thread). ORB options ("-ORB..." and the word after it
+  // unless that begins with "-") and "-nsior REF" are for the ORB holder: the
+  // first client of the process hands the whole string to it, which makes the
+  // process's ORB with them; a later client logs at LM_WARNING each one the
+  // ORB was not made with, as it has no effect. Other words are logged at
+  // LM_DEBUG and ignored. Never fails by itself: a missing ORB or Naming
+  // Service is recorded in the last-error record and logged.
   explicit ZLSim(const char* options);
   // Disconnects and releases everything.
   virtual ~ZLSim();
@@ -200,9 +203,18 @@ class ZLSim {
   // (tests/support/local_db_access.h); a host uses the hooks above.
   friend class testing::LocalDbAccess;
 
+  // A word the client hands on to the ORB holder, and the word after it
+  // when that does not begin with "-" ("" otherwise).
+  struct OrbWord {
+    std::string word;
+    std::string value;
+  };
   // Walks the option words (before the ORB holder exists, so that "-debug"
-  // takes effect as described above).
-  void ScanOptions(const char* options);
+  // takes effect as described above). Gives the words for the ORB holder.
+  std::vector<OrbWord> ScanOptions(const char* options);
+  // On a client that did not make the process's ORB: logs each of `words`
+  // that the ORB was not made with, since it has no effect.
+  void ReportUnappliedOrbWords(const std::vector<OrbWord>& words) const;
   // Finds the Naming Service at construction and hands it to the local
   // database; failures go to the last-error record.
   void FindNamingService();

@@ -60,12 +60,14 @@ TEST(ZLSimOptionsTest, WordsAndResolveTimeout) {
   auto first = NewClient();  // the process's ORB is the services' one
   struct Case {
     int line;
-    const char* options;
+    std::string options;
     long sec;
     long usec;
     std::vector<std::string> logged;  // the option lines, in order
     bool debug;                       // "-debug" applied
   };
+  const std::string orb = services().orb_options();
+  const std::string late = " is not applied: the process's ORB was made by an earlier client\n";
   const Case kCases[] = {
       {__LINE__, "-resolveTimeout 1500", 1, 500000, {"# option -resolveTimeout 1500\n"}, false},
       // Matched without regard to case.
@@ -75,20 +77,26 @@ TEST(ZLSimOptionsTest, WordsAndResolveTimeout) {
       // A value that begins with "-" is the next option.
       {__LINE__, "-resolveTimeout -debug", 2, 0, {}, true},
       {__LINE__, "-Debug -frob", 2, 0, {"# Unknown option: -frob, ignored\n"}, true},
-      // Words for the ORB holder are logged and left to it.
-      {__LINE__, "-nsior ns.ior", 2, 0,
-       {"# Unknown option: -nsior, ignored\n", "# Unknown file?: ns.ior, ignored\n"}, false},
+      // Words for the ORB and the ORB holder are theirs, never "ignored";
+      // on a later client the ORB is made: those it was not made with are
+      // not applied.
+      {__LINE__, orb, 2, 0, {}, false},
+      {__LINE__, "-nsior ns.ior", 2, 0, {"# -nsior ns.ior" + late}, false},
+      {__LINE__, orb + " -ORBclientCallTimeOutPeriod 500 -stray", 2, 0,
+       {"# Unknown option: -stray, ignored\n", "# -ORBclientCallTimeOutPeriod 500" + late}, false},
+      {__LINE__, "-ORBtraceLevel -debug", 2, 0, {"# -ORBtraceLevel" + late}, true},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.line);
     std::vector<std::string> logged;
     {
       DebugLog log;
-      ZLSim sim(c.options);
+      ZLSim sim(c.options.c_str());
       EXPECT_EQ(c.sec, sim.resolveTimeout().sec());
       EXPECT_EQ(c.usec, sim.resolveTimeout().usec());
       for (const testing::LogLine& l : log.Lines()) {
-        if (l.priority == LM_DEBUG && l.text.rfind("# ", 0) == 0) logged.push_back(l.text);
+        const ACE_Log_Priority want = l.text.find(late) != std::string::npos ? LM_WARNING : LM_DEBUG;
+        if (l.priority == want && l.text.rfind("# ", 0) == 0) logged.push_back(l.text);
       }
     }
     EXPECT_EQ(c.logged, logged);
@@ -467,6 +475,8 @@ TEST(ZLSimFirstClientTest, NamingServiceNotRunning) {
                        "(TRANSIENT_ConnectFailed), completed = NO"));
   EXPECT_TRUE(Contains(out, "LOG 32 Could not find local ior file, " + dir.path() + "/SIM.txt"));
   EXPECT_TRUE(Contains(out, "LOG 4 SIM is not the name of a ZelvikDatabase reference"));
+  // The first client's words for the ORB are taken, not ignored.
+  EXPECT_FALSE(Contains(out, "LOG 4 # Unknown option: -ORBInitRef, ignored"));
 }
 
 TEST(ZLSimFirstClientTest, NoNamingServiceConfigured) {
@@ -488,6 +498,9 @@ TEST(ZLSimFirstClientTest, NamingServiceFromNsior) {
     SCOPED_TRACE(Joined(out));
     EXPECT_TRUE(Contains(out, "construct status=0 text="));
     EXPECT_TRUE(Contains(out, "LOG 8 NS ior file: " + ns + " "));
+    // The first client's words for the holder are taken, not ignored.
+    EXPECT_FALSE(Contains(out, "LOG 4 # Unknown option: -nsior, ignored"));
+    EXPECT_FALSE(Contains(out, "LOG 4 # Unknown file?: " + ns + ", ignored"));
     EXPECT_TRUE(Contains(out, "connect=0"));
     EXPECT_TRUE(Contains(out, "pve=50"));
   }
