@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "bench_client.h"
+#include "support/local_db_access.h"
 
 namespace zl::bench {
 namespace {
@@ -75,12 +76,12 @@ double ProcessCpuMs() {
 // is still running after kScenarioLimit.
 double RunScenarioOnce(ZLSim& sim, const std::string& path, std::string* error) {
   const auto start = Clock::now();
-  if (sim.localDb().StartScenario(path.c_str(), "") < 0) {
+  if (testing::LocalDb(sim).StartScenario(path.c_str(), "") < 0) {
     *error = "cannot start the scenario " + path;
     return -1.0;
   }
   for (;;) {
-    CORBA::String_var running = sim.localDb().ListScenarios();
+    CORBA::String_var running = testing::LocalDb(sim).ListScenarios();
     if (std::string(running.in()).empty()) break;
     if (Clock::now() - start > kScenarioLimit) {
       *error = "scenario still running after the limit";
@@ -166,7 +167,7 @@ constexpr int kLogSetTags = 100;
 // Sends one log set command; false (and the benchmark skipped) unless the
 // reply is `OK`.
 bool Command(benchmark::State& state, const std::string& command) {
-  CORBA::String_var reply = BenchClient::Get().sim().localDb().LSCmd(command.c_str());
+  CORBA::String_var reply = testing::LocalDb(BenchClient::Get().sim()).LSCmd(command.c_str());
   if (std::string(reply.in()) == "OK") return true;
   state.SkipWithError((command.substr(0, 60) + ": " + reply.in()).c_str());
   return false;
@@ -203,7 +204,7 @@ void BM_LogSetTick(benchmark::State& state) {
   }
   for (const std::string& name : names) {
     CORBA::String_var reply =
-        BenchClient::Get().sim().localDb().LSCmd(("LSDELETE " + name).c_str());
+        testing::LocalDb(BenchClient::Get().sim()).LSCmd(("LSDELETE " + name).c_str());
   }
   std::filesystem::remove_all(dir, ec);
 }

@@ -38,6 +38,7 @@
 
 #include "bench_client.h"
 #include "process_stats.h"
+#include "support/local_db_access.h"
 
 namespace zl::bench {
 namespace {
@@ -69,7 +70,7 @@ long InfoValue(const std::string& info, const std::string& key) {
 }
 
 bool NoScenarioLeft(ZLSim& sim) {
-  CORBA::String_var running = sim.localDb().ListScenarios();
+  CORBA::String_var running = testing::LocalDb(sim).ListScenarios();
   return std::string(running.in()).empty();
 }
 
@@ -94,7 +95,7 @@ void BM_GotoLoopMemory(benchmark::State& state) {
   for (auto _ : state) {
     rss_start = rss_peak = ResidentKB();
     const auto start = Clock::now();
-    const int id = sim.localDb().StartScenario(path.c_str(), "");
+    const int id = testing::LocalDb(sim).StartScenario(path.c_str(), "");
     if (id < 0) {
       error = "cannot start the scenario " + path;
       break;
@@ -112,13 +113,13 @@ void BM_GotoLoopMemory(benchmark::State& state) {
       if (rss_10 == 0 && passes * 10 >= passes_wanted) rss_10 = rss;
       if (rss_50 == 0 && passes * 2 >= passes_wanted) rss_50 = rss;
       if (passes >= passes_wanted) {
-        sim.localDb().StopScenario(id);
+        testing::LocalDb(sim).StopScenario(id);
         seconds = std::chrono::duration<double>(Clock::now() - start).count();
         rss_stop = rss;
         break;
       }
       if (Clock::now() - start > kLoopLimit) {
-        sim.localDb().StopScenario(id);
+        testing::LocalDb(sim).StopScenario(id);
         error = "fewer passes than wanted within the limit";
         break;
       }
@@ -157,7 +158,7 @@ constexpr int kHourTags = 25;
 
 // Sends one log set command; true when the reply is `want`.
 bool Command(const std::string& command, const char* want, std::string* error) {
-  CORBA::String_var reply = BenchClient::Get().sim().localDb().LSCmd(command.c_str());
+  CORBA::String_var reply = testing::LocalDb(BenchClient::Get().sim()).LSCmd(command.c_str());
   if (std::string(reply.in()) == want) return true;
   *error = command.substr(0, 60) + ": " + reply.in();
   return false;
@@ -240,7 +241,7 @@ void BM_LogSetHourMemory(benchmark::State& state) {
     bytes += std::filesystem::file_size(it->path(), ec);
   }
   for (const std::string& name : names) {
-    CORBA::String_var reply = sim.localDb().LSCmd(("LSDELETE " + name).c_str());
+    CORBA::String_var reply = testing::LocalDb(sim).LSCmd(("LSDELETE " + name).c_str());
   }
   std::filesystem::remove_all(dir, ec);
   if (!error.empty()) {

@@ -3,13 +3,14 @@
 #include <ace/Log_Msg.h>
 
 #include <cstddef>
-#include <cstdio>
 #include <mutex>
+#include <string>
 
 #include "broker/peer_servants.h"
 #include "callback_servant.h"
 #include "client.h"
 #include "common/log.h"
+#include "log_bridge.h"
 
 namespace zl {
 namespace py {
@@ -68,7 +69,7 @@ bool Unregister(CallbackObject* self, bool tear_down) {
       std::lock_guard<std::mutex> lock(state->mu);
       state->consumer = CosNotifyComm::StructuredPushConsumer::_nil();
       ZLSim* sim = state->sim.load();
-      if (tear_down && sim != nullptr) sim->localDb().TearDownNotifications();
+      if (tear_down && sim != nullptr) sim->TearDownNotifications();
     }
     Py_END_ALLOW_THREADS
   }
@@ -113,11 +114,13 @@ PyObject* Register(PyObject* object, PyObject* args) {
   }
   PyErr_Clear();
   if (!PyArg_ParseTuple(args, "O!:register", &ClientType, &client)) {
-    std::fputs("ZLCallback.register() could not parse parameters\n", stderr);
+    WriteErrorLine("ZLCallback.register() could not parse parameters");
+    FlushLogLines();
     return nullptr;
   }
   if (ClientSim(client) == nullptr) {
-    std::fputs("zl.Client object passed to ZLCallback.register was not initialied\n", stderr);
+    WriteErrorLine("zl.Client object passed to ZLCallback.register was not initialied");
+    FlushLogLines();
     return PyLong_FromLong(-1);
   }
   ClientState* state = reinterpret_cast<ClientObject*>(client)->state;
@@ -142,7 +145,7 @@ PyObject* Register(PyObject* object, PyObject* args) {
   Py_BEGIN_ALLOW_THREADS
   {
     std::lock_guard<std::mutex> lock(state->mu);
-    if (ZLSim* sim = state->sim.load()) result = sim->localDb().SetupNotifications(consumer);
+    if (ZLSim* sim = state->sim.load()) result = sim->SetupNotifications(consumer);
     if (result == 0) state->consumer = CosNotifyComm::StructuredPushConsumer::_duplicate(consumer);
   }
   Py_END_ALLOW_THREADS
@@ -151,8 +154,10 @@ PyObject* Register(PyObject* object, PyObject* args) {
     self->client = state;
     state->callback = object;
   } else {
-    std::fprintf(stderr, "SetupNotifications() returned %ld in ZLCallback.register\n", result);
+    WriteErrorLine("SetupNotifications() returned " + std::to_string(result) +
+                   " in ZLCallback.register");
   }
+  FlushLogLines();
   return PyLong_FromLong(result);
 }
 

@@ -1,10 +1,10 @@
 #include "callback_servant.h"
 
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "exit_hook.h"
+#include "common/log.h"
 #include "localdb/event_decoding.h"
 #include "tag_changes.h"
 
@@ -60,11 +60,11 @@ void BaseZLCallback_i::Deliver(const ZEMR::ZLTagValueEvent& change) {
   if (detached_) return;
   PyObject* seen = callback_.load();
   if (seen == nullptr || seen == Py_None) {
-    std::fputs("#Whoa, there is no myself internal variable\n", stderr);
+    WriteErrorLine("#Whoa, there is no myself internal variable");
     return;
   }
   if (!InterpreterAvailable()) {
-    std::fputs("## Too late! Python is outta here, avoiding thread exit\n", stderr);
+    WriteErrorLine("## Too late! Python is outta here, avoiding thread exit");
     return;
   }
   PyGILState_STATE gil = PyGILState_Ensure();

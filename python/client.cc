@@ -8,13 +8,13 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "callback.h"
+#include "common/log.h"
 #include "exit_hook.h"
 #include "log_bridge.h"
 #include "questions.h"
@@ -159,12 +159,13 @@ PyObject* Connect(ClientObject* self, PyObject* args) {
   return PyLong_FromLong(Run(self, -1, [&](ZLSim& s) {
     const int status = s.Connect(name);
     if (status == 0 && desk != nullptr && desk->has_handler()) {
-      s.localDb().SetClientInterface(desk, false);
+      s.SetClientInterface(desk);
     }
     if (status == 0 && !CORBA::is_nil(state->consumer)) {
-      const long set_up = s.localDb().SetupNotifications(state->consumer.in());
+      const long set_up = s.SetupNotifications(state->consumer.in());
       if (set_up != 0) {
-        std::fprintf(stderr, "SetupNotifications() returned %ld for the registered callback\n", set_up);
+        WriteErrorLine("SetupNotifications() returned " + std::to_string(set_up) +
+                       " for the registered callback");
       }
     }
     return status;
@@ -438,7 +439,7 @@ PyObject* WaitScenario(ClientObject* self, PyObject* args) {
   }
   ZL_REQUIRE_CLIENT(self, kNotInitialised);
   const std::shared_ptr<ScenarioEnds> ends = Run(
-      self, std::shared_ptr<ScenarioEnds>(), [](ZLSim& s) { return s.localDb().scenario_ends(); });
+      self, std::shared_ptr<ScenarioEnds>(), [](ZLSim& s) { return s.scenario_ends(); });
   if (!ends) Py_RETURN_TRUE;  // the exit hook took the client and ended its scenarios
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline =
@@ -499,11 +500,10 @@ PyObject* SetQuestionHandler(ClientObject* self, PyObject* args) {
   QuestionDesk* desk = slot.get();
   const bool on = handler != Py_None;
   Run(self, 0, [&](ZLSim& s) {
-    ZLLocalDB_1& local = s.localDb();
-    local.SetClientInterface(on ? desk : nullptr, false);
+    s.SetClientInterface(on ? desk : nullptr);
     if (!on) {
       for (const Question& q : desk->TakeQueued()) {
-        local.AnswerQuestion(q.id, q.number, kNoHandlerAnswer);
+        s.AnswerQuestion(q.id, q.number, kNoHandlerAnswer);
       }
     }
     return 0;
@@ -520,8 +520,7 @@ PyObject* AnswerQuestion(ClientObject* self, PyObject* args) {
   if (!PyArg_ParseTuple(args, "iks", &id, &number, &answer)) return nullptr;
   ZL_REQUIRE_CLIENT(self, kNotInitialised);
   return PyLong_FromLong(Run(self, 0L, [&](ZLSim& s) {
-    return static_cast<long>(
-        s.localDb().AnswerQuestion(id, static_cast<CORBA::ULong>(number), answer));
+    return s.AnswerQuestion(id, static_cast<unsigned>(number), answer);
   }));
 }
 

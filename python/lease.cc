@@ -38,7 +38,7 @@ PyObject* LeaseNew(PyTypeObject* type, PyObject*, PyObject*) {
 }
 
 // zl.Lease(client, database): the Naming Service is the client's (found as
-// listzldatabases finds it); nothing is taken yet.
+// connect finds it); nothing is taken yet.
 int LeaseInit(PyObject* object, PyObject* args, PyObject*) {
   auto* self = reinterpret_cast<LeaseObject*>(object);
   PyObject* client;
@@ -58,8 +58,7 @@ int LeaseInit(PyObject* object, PyObject* args, PyObject*) {
     {
       std::lock_guard<std::mutex> lock(client_state->mu);
       if (ZLSim* s = client_state->sim.load()) {
-        if (!s->localDb().HasNamingContext()) s->ListZLDatabases();
-        root = CosNaming::NamingContext::_duplicate(s->localDb().naming_context());
+        root = s->NamingContext();
       }
     }
     std::lock_guard<std::mutex> lock(state->mu);

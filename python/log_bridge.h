@@ -1,8 +1,9 @@
 // The library's log lines as records of Python's logging.
 //
-// Inside Python every line the library logs (ACE's log and the catch
-// ladder's lines) becomes a record of a logger under "zl": "zl.broker" (the
-// ORB holder, the client and its catch ladder), "zl.localdb" (messages,
+// Inside Python every line the library logs (ACE's log, and the error lines
+// of the catch ladder and of the module's callbacks, WriteErrorLine) becomes
+// a record of a logger under "zl": "zl.broker" (the ORB holder, the client,
+// its catch ladder and those error lines), "zl.localdb" (messages,
 // notifications, the client timer, tag files, the scenario manager),
 // "zl.scenario" (the scenario engine), "zl.logset" (log sets) and "zl" for
 // the rest. Levels: LM_TRACE and LM_DEBUG give DEBUG, LM_INFO (and

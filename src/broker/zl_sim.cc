@@ -7,6 +7,8 @@
 #include <ace/OS_NS_strings.h>
 
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
 #include "broker/orb_holder.h"
 #include "broker/server_locator.h"
@@ -22,6 +24,24 @@ const ACE_Time_Value kOnDemandResolveLimit(2, 0);
 const char kNoOrbText[] = "ORB not initialised";
 
 std::string Given(const char* text) { return text != nullptr ? text : ""; }
+
+// Words the client hands on to the ORB holder: the ORB's ("-ORB...", also
+// the translated "-OrbListenEndpoints") and the holder's own "-nsior".
+bool IsOrbWord(const char* word) {
+  return ACE_OS::strncasecmp(word, "-ORB", 4) == 0 || ACE_OS::strcasecmp(word, "-nsior") == 0;
+}
+
+// Whether the process's ORB was made with `word` and `value` ("" for none).
+bool OrbMadeWith(const OrbHolder& holder, const std::string& word, const std::string& value) {
+  if (ACE_OS::strcasecmp(word.c_str(), "-nsior") == 0) return value == holder.nsIorFile();
+  const std::vector<std::string>& args = holder.orbArgs();
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] != word) continue;
+    const bool has_value = i + 1 < args.size() && args[i + 1][0] != '-';
+    if (value.empty() ? !has_value : has_value && args[i + 1] == value) return true;
+  }
+  return false;
+}
 
 // `line` without its trailing line end.
 std::string WithoutLineEnd(std::string line) {
@@ -39,12 +59,13 @@ bool ZLSim::MakeNilReferencesOnce() {
 
 ZLSim::ZLSim(const char* options) {
   const char* words = options != nullptr ? options : "";
-  ScanOptions(words);
+  const std::vector<OrbWord> orb_words = ScanOptions(words);
 
   // Creating the holder sets the process mask to 1968 after any "-debug"
   // above: on the first client "-debug" then holds for this thread only.
   OrbHolder* holder = OrbHolder::instance();
-  if (holder->initCount() == 0) holder->InitOrb(words);
+  const bool makes_orb = holder->initCount() == 0;
+  if (makes_orb) holder->InitOrb(words);
   orb_ = CORBA::ORB::_duplicate(holder->orb());
   local_db_.SetORB(orb_.in());
 
@@ -55,6 +76,7 @@ ZLSim::ZLSim(const char* options) {
     ACE_DEBUG((LM_ERROR, "#error: %s, the client cannot reach a server\n", kNoOrbText));
     return;
   }
+  if (!makes_orb) ReportUnappliedOrbWords(orb_words);
   FindNamingService();
 }
 
@@ -66,11 +88,16 @@ ZLSim::~ZLSim() {
   }
 }
 
-void ZLSim::ScanOptions(const char* options) {
+std::vector<ZLSim::OrbWord> ZLSim::ScanOptions(const char* options) {
+  std::vector<OrbWord> orb_words;
   ACE_ARGV argv(options, true);
   for (int i = 0; i < argv.argc(); ++i) {
     const char* word = argv[i];
-    if (ACE_OS::strcasecmp(word, "-resolveTimeout") == 0) {
+    if (IsOrbWord(word)) {
+      OrbWord taken{word, ""};
+      if (i + 1 < argv.argc() && argv[i + 1][0] != '-') taken.value = argv[++i];
+      orb_words.push_back(std::move(taken));
+    } else if (ACE_OS::strcasecmp(word, "-resolveTimeout") == 0) {
       if (i + 1 < argv.argc() && argv[i + 1][0] != '-') {
         const char* value = argv[++i];
         const long ms = std::strtol(value, nullptr, 10);
@@ -84,6 +111,18 @@ void ZLSim::ScanOptions(const char* options) {
     } else {
       ACE_DEBUG((LM_DEBUG, "# Unknown file?: %s, ignored\n", word));
     }
+  }
+  return orb_words;
+}
+
+void ZLSim::ReportUnappliedOrbWords(const std::vector<OrbWord>& words) const {
+  const OrbHolder& holder = *OrbHolder::instance();
+  for (const OrbWord& w : words) {
+    if (OrbMadeWith(holder, w.word, w.value)) continue;
+    const std::string text = w.value.empty() ? w.word : w.word + " " + w.value;
+    ACE_DEBUG((LM_WARNING,
+               "# %s is not applied: the process's ORB was made by an earlier client\n",
+               text.c_str()));
   }
 }
 
@@ -121,15 +160,18 @@ void ZLSim::EnsureNamingContext() {
   local_db_.SetNamingContext(context.in());
 }
 
-void ZLSim::TakeDatabase(CORBA::Object_ptr object) {
-  // Both narrows first, so that an exception leaves db_ and db2_ as they were.
-  ZEMR::ZelvikDatabase_var db = ZEMR::ZelvikDatabase::_narrow(object);
-  ZEMR::ZelvikDatabase2_var db2 = ZEMR::ZelvikDatabase2::_narrow(object);
-  db_ = db._retn();
-  db2_ = db2._retn();
+bool ZLSim::NarrowDatabase(CORBA::Object_ptr object, ZEMR::ZelvikDatabase_var& db,
+                           ZEMR::ZelvikDatabase2_var& db2) {
+  // Both narrows first, so that an exception leaves `db` and `db2` as they were.
+  ZEMR::ZelvikDatabase_var found = ZEMR::ZelvikDatabase::_narrow(object);
+  ZEMR::ZelvikDatabase2_var found2 = ZEMR::ZelvikDatabase2::_narrow(object);
+  db = found._retn();
+  db2 = found2._retn();
+  return !CORBA::is_nil(db);
 }
 
-void ZLSim::TryLocalIorFile(const std::string& name) {
+void ZLSim::TryLocalIorFile(const std::string& name, ZEMR::ZelvikDatabase_var& db,
+                            ZEMR::ZelvikDatabase2_var& db2) {
   const std::string path = LocalIorPath(name);
   std::string line;
   if (!ReadFirstLine(path, line)) {
@@ -140,7 +182,7 @@ void ZLSim::TryLocalIorFile(const std::string& name) {
   ACE_DEBUG((LM_DEBUG, "#info: looking for server in %s\n", path.c_str()));
   try {
     CORBA::Object_var object = orb_->string_to_object(WithoutLineEnd(line).c_str());
-    TakeDatabase(object.in());
+    NarrowDatabase(object.in(), db, db2);
   } catch (...) {
     ACE_DEBUG((LM_DEBUG, "#error: object was not a valid ZLDatabase\n"));
   }
@@ -156,7 +198,10 @@ int ZLSim::Connect(const char* name) {
     return -1;
   }
 
-  int status = -1;
+  // Looked up into locals: the database attached before stays attached, and
+  // the client keeps its name, until a database named `server` is found.
+  ZEMR::ZelvikDatabase_var found;
+  ZEMR::ZelvikDatabase2_var found2;
   try {
     EnsureNamingContext();
     CosNaming::NamingContext_ptr context = local_db_.naming_context();
@@ -165,8 +210,7 @@ int ZLSim::Connect(const char* name) {
     } else {
       CORBA::Object_var object =
           context->resolve(OneComponentName(server.c_str(), kDatabaseKind));
-      TakeDatabase(object.in());
-      status = 0;
+      NarrowDatabase(object.in(), found, found2);
     }
   } catch (const CosNaming::NamingContext::NotFound&) {
     ACE_DEBUG((LM_DEBUG, "Zelvik server, %s, NOT FOUND\n", server.c_str()));
@@ -176,14 +220,16 @@ int ZLSim::Connect(const char* name) {
   } catch (...) {
   }
 
-  if (CORBA::is_nil(db_)) TryLocalIorFile(server);
+  if (CORBA::is_nil(found)) TryLocalIorFile(server, found, found2);
+  if (CORBA::is_nil(found)) {
+    ACE_DEBUG((LM_DEBUG, "%s is not the name of a ZelvikDatabase reference\n", server.c_str()));
+    return -1;
+  }
 
+  int status = -1;
+  db_ = found._retn();
+  db2_ = found2._retn();
   try {
-    if (CORBA::is_nil(db_)) {
-      ACE_DEBUG((LM_DEBUG, "%s is not the name of a ZelvikDatabase reference\n", server.c_str()));
-      return -1;
-    }
-    // Newly found, or kept from an earlier connection when the lookup failed.
     status = static_cast<int>(local_db_.SetDatabase(db_.in()));
   } catch (...) {
     ACE_DEBUG((LM_DEBUG, "Caught an exception in ZLSim::Connect\n"));

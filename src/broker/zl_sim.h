@@ -25,24 +25,31 @@
 #include <omniORB4/CORBA.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "broker/call_ladder.h"
 #include "localdb/zl_local_db_1.h"
 #include "zemr.hh"
 
 namespace zl {
+namespace testing {
+class LocalDbAccess;
+}  // namespace testing
 
 class ZLSim {
  public:
   // Builds a client from blank-separated option words, matched without regard
   // to case: "-resolveTimeout MS" (time limit for the first contact with the
   // Naming Service, 2 s unless given), "-debug" (log mask 1980 for the process
-  // and the calling thread); other words are logged at LM_DEBUG and ignored
-  // here. The first client of the process hands the whole string to the ORB
-  // holder, which acts on ORB options and "-nsior FILE". Never fails by
-  // itself: a missing ORB or Naming Service is recorded in the last-error
-  // record and logged.
+  // and the calling thread). ORB options ("-ORB..." and the word after it
+  // unless that begins with "-") and "-nsior REF" are for the ORB holder: the
+  // first client of the process hands the whole string to it, which makes the
+  // process's ORB with them; a later client logs at LM_WARNING each one the
+  // ORB was not made with, as it has no effect. Other words are logged at
+  // LM_DEBUG and ignored. Never fails by itself: a missing ORB or Naming
+  // Service is recorded in the last-error record and logged.
   explicit ZLSim(const char* options);
   // Disconnects and releases everything.
   virtual ~ZLSim();
@@ -53,13 +60,14 @@ class ZLSim {
 
   // Finds the database `name` ({name, "ZelvikDatabase"} in the Naming
   // Service, else the local IOR file; the default server name when `name` is
-  // empty or null) and attaches it. When the lookup fails, a database
-  // attached before is re-attached. Gives 0 when a database is attached
-  // when it ends, else -1: also when the ORB could not be initialised, and
-  // when the database found (or kept) no longer answers, even though one
-  // attached before was dropped for it. A Connect that does not give 0
-  // leaves the client not connected, so a loop that retries Connect until it
-  // gives 0 ends connected to a live server.
+  // empty or null) and attaches it in place of the one attached before.
+  // Gives 0 when it is attached, else -1:
+  // - when neither lookup finds it (or the ORB could not be initialised):
+  //   the client stays as it was, attached or not, with its server name;
+  // - when the database found does not answer: the one attached before was
+  //   dropped for it, and the client is not connected.
+  // So a loop that retries Connect until it gives 0 ends connected to a live
+  // server of that name.
   int Connect(const char* name);
   // Detaches the database: 0 when one was attached, -1 when none was or on
   // failure. Drops the client interface registered with the local database.
@@ -150,6 +158,31 @@ class ZLSim {
   // connection test (see ZEMR_ZLLocalDB_i::EnableEvents).
   long EnableEvents(bool enable);
 
+  // --- The host's hooks on the local database --------------------------------
+  //
+  // What a host (the Python module) does with the local database besides the
+  // operations above. Each forwards to it with no connection test; none calls
+  // the server except SetupNotifications, TearDownNotifications and
+  // NamingContext.
+
+  // Registers the host's client interface, which the host keeps owning and
+  // must keep alive until it unregisters it (null) or the client disconnects.
+  void SetClientInterface(ZLClientInterface* iface);
+  // Tag-change notifications to `consumer`: 0 connected, -1 otherwise (also
+  // when not connected). A connection made before is torn down first.
+  long SetupNotifications(CosNotifyComm::StructuredPushConsumer_ptr consumer);
+  // Leaves the notification channel: 0, also when not connected to it.
+  long TearDownNotifications();
+  // Which scenarios still run, for a host that waits for their ends. The
+  // object outlives the client for whoever holds it; any thread.
+  std::shared_ptr<ScenarioEnds> scenario_ends() const;
+  // Hands `answer` to question `number` of scenario `id`: 1 when a scenario
+  // waiting on that question took it, else 0.
+  long AnswerQuestion(int id, unsigned number, const char* answer);
+  // The client's Naming Service (a new reference; nil when there is none),
+  // resolved as Connect resolves it when the client holds none yet.
+  CosNaming::NamingContext_ptr NamingContext();
+
   // --- State --------------------------------------------------------------
 
   bool connected() const { return !CORBA::is_nil(db_); }
@@ -160,25 +193,41 @@ class ZLSim {
   const std::string& lastErrorText() const { return last_error_.text; }
   // The time limit of the construction's first contact with the Naming Service.
   const ACE_Time_Value& resolveTimeout() const { return resolve_timeout_; }
-  ZLLocalDB_1& localDb() { return local_db_; }
   // Borrowed; nil while not connected (db2 also for a server without
   // ZelvikDatabase2).
   ZEMR::ZelvikDatabase_ptr database() const { return db_.in(); }
   ZEMR::ZelvikDatabase2_ptr database2() const { return db2_.in(); }
 
  private:
+  // Tests and benchmarks drive the local database object directly through it
+  // (tests/support/local_db_access.h); a host uses the hooks above.
+  friend class testing::LocalDbAccess;
+
+  // A word the client hands on to the ORB holder, and the word after it
+  // when that does not begin with "-" ("" otherwise).
+  struct OrbWord {
+    std::string word;
+    std::string value;
+  };
   // Walks the option words (before the ORB holder exists, so that "-debug"
-  // takes effect as described above).
-  void ScanOptions(const char* options);
+  // takes effect as described above). Gives the words for the ORB holder.
+  std::vector<OrbWord> ScanOptions(const char* options);
+  // On a client that did not make the process's ORB: logs each of `words`
+  // that the ORB was not made with, since it has no effect.
+  void ReportUnappliedOrbWords(const std::vector<OrbWord>& words) const;
   // Finds the Naming Service at construction and hands it to the local
   // database; failures go to the last-error record.
   void FindNamingService();
   // Resolves the Naming Service (2 s limit) when the local database has none.
   void EnsureNamingContext();
-  // Stores `object` narrowed into db_ and db2_ (nil where it is not one).
-  void TakeDatabase(CORBA::Object_ptr object);
-  // Looks `name` up in the local IOR file into db_ and db2_.
-  void TryLocalIorFile(const std::string& name);
+  // Stores `object` narrowed into `db` and `db2` (nil where it is not one):
+  // whether it is a ZelvikDatabase. May throw; then both are as they were.
+  static bool NarrowDatabase(CORBA::Object_ptr object, ZEMR::ZelvikDatabase_var& db,
+                             ZEMR::ZelvikDatabase2_var& db2);
+  // Looks `name` up in the local IOR file into `db` and `db2`, which stay
+  // as they were when it is not there.
+  void TryLocalIorFile(const std::string& name, ZEMR::ZelvikDatabase_var& db,
+                       ZEMR::ZelvikDatabase2_var& db2);
 
   // The catch ladder around one call made only when `target` is not nil:
   // gives `fallback` when it is nil and after a caught exception. Both are

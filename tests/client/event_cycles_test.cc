@@ -12,6 +12,7 @@
 
 #include "broker/zl_sim.h"
 #include "client_env.h"
+#include "support/local_db_access.h"
 #include "support/log_capture.h"
 
 namespace zl {
@@ -62,7 +63,7 @@ TEST(EventCyclesTest, ConnectDisconnectWhileEventsFlow) {
     auto client = NewClient();
     ASSERT_EQ(0, client->Connect("SIM"));
     ASSERT_EQ(0, client->EnableEvents(true));
-    ASSERT_EQ(0, client->localDb().SetupNotifications(consumer.in()));
+    ASSERT_EQ(0, testing::LocalDb(*client).SetupNotifications(consumer.in()));
     // Cycles alternate: one reads what arrived, the next one leaves it queued.
     if (i % 2 == 0 && WaitFor([&] { return client->MessagesExist(0); })) ++received;
     ASSERT_EQ(0, client->Disconnect());

@@ -13,6 +13,7 @@
 #include "broker/zl_sim.h"
 #include "client_env.h"
 #include "localdb/notifications.h"
+#include "support/local_db_access.h"
 #include "support/log_capture.h"
 
 namespace zl {
@@ -88,7 +89,7 @@ class NotificationsTest : public ::testing::Test {
 };
 
 TEST_F(NotificationsTest, EventsArriveInOrderAndOtherBodiesAreIgnored) {
-  ASSERT_EQ(0, client_->localDb().SetupNotifications(consumer_.in()));
+  ASSERT_EQ(0, testing::LocalDb(*client_).SetupNotifications(consumer_.in()));
   // Bodies that hold no ZLTagValueSeq reach the consumer but carry nothing.
   ASSERT_EQ("OK", Control("event text not a sequence").substr(0, 2));
   ASSERT_EQ("OK", Control("event empty").substr(0, 2));
@@ -101,8 +102,8 @@ TEST_F(NotificationsTest, EventsArriveInOrderAndOtherBodiesAreIgnored) {
 
 TEST_F(NotificationsTest, SecondSetupReplacesTheFirstConnection) {
   const long before = Status("consumers");
-  ASSERT_EQ(0, client_->localDb().SetupNotifications(consumer_.in()));
-  ASSERT_EQ(0, client_->localDb().SetupNotifications(consumer_.in()));
+  ASSERT_EQ(0, testing::LocalDb(*client_).SetupNotifications(consumer_.in()));
+  ASSERT_EQ(0, testing::LocalDb(*client_).SetupNotifications(consumer_.in()));
   // One proxy on the channel: an event arrives once, not twice.
   EXPECT_EQ(before + 1, Status("consumers"));
   ASSERT_EQ("OK", Control("event seq ONCE:1:1:Auto").substr(0, 2));
@@ -114,26 +115,26 @@ TEST_F(NotificationsTest, SecondSetupReplacesTheFirstConnection) {
 
 TEST_F(NotificationsTest, DisconnectTearsTheConnectionDown) {
   const long before = Status("consumers");
-  ASSERT_EQ(0, client_->localDb().SetupNotifications(consumer_.in()));
+  ASSERT_EQ(0, testing::LocalDb(*client_).SetupNotifications(consumer_.in()));
   EXPECT_EQ(before + 1, Status("consumers"));
   EXPECT_EQ(0, client_->Disconnect());
   EXPECT_TRUE(WaitFor([&] { return Status("consumers") == before; }));
   // Nothing is left to tear down.
-  EXPECT_EQ(0, client_->localDb().TearDownNotifications());
+  EXPECT_EQ(0, testing::LocalDb(*client_).TearDownNotifications());
 }
 
 TEST_F(NotificationsTest, WithoutDatabaseSetupFails) {
   std::unique_ptr<ZLSim> idle = NewClient();
-  EXPECT_EQ(-1, idle->localDb().SetupNotifications(consumer_.in()));
-  EXPECT_EQ(0, idle->localDb().TearDownNotifications());
+  EXPECT_EQ(-1, testing::LocalDb(*idle).SetupNotifications(consumer_.in()));
+  EXPECT_EQ(0, testing::LocalDb(*idle).TearDownNotifications());
 }
 
 TEST_F(NotificationsTest, TeardownOfAVanishedServerIsLoggedAndGivesZero) {
-  ASSERT_EQ(0, client_->localDb().SetupNotifications(consumer_.in()));
+  ASSERT_EQ(0, testing::LocalDb(*client_).SetupNotifications(consumer_.in()));
   ASSERT_TRUE(ClientEnvironment::services().KillSim());
   {
     testing::LogCapture log;
-    EXPECT_EQ(0, client_->localDb().TearDownNotifications());
+    EXPECT_EQ(0, testing::LocalDb(*client_).TearDownNotifications());
     bool logged = false;
     for (const auto& line : log.Lines()) {
       if (line.priority == LM_ERROR &&
@@ -146,7 +147,7 @@ TEST_F(NotificationsTest, TeardownOfAVanishedServerIsLoggedAndGivesZero) {
   }
   // Nothing stays stored: a second teardown does not call the server.
   testing::LogCapture log;
-  EXPECT_EQ(0, client_->localDb().TearDownNotifications());
+  EXPECT_EQ(0, testing::LocalDb(*client_).TearDownNotifications());
   EXPECT_TRUE(log.Lines().empty());
   client_.reset();
   ASSERT_TRUE(ClientEnvironment::services().StartSim());

@@ -10,6 +10,7 @@
 #include "broker/peer_servants.h"
 #include "broker/zl_sim.h"
 #include "client_env.h"
+#include "support/local_db_access.h"
 #include "support/log_capture.h"
 
 namespace zl {
@@ -58,7 +59,7 @@ TEST_F(ServerMessagesTest, EnableTwiceAndWithoutDatabase) {
 // Anybody holding the consumer's reference may disconnect it; the client
 // then joins the channel again on the next enable, and messages flow.
 TEST_F(ServerMessagesTest, DisconnectedByAPeerThenEnabledAgain) {
-  CosEventComm::PullConsumer_var consumer = client_->localDb().MessageConsumer();
+  CosEventComm::PullConsumer_var consumer = testing::LocalDb(*client_).MessageConsumer();
   ASSERT_FALSE(CORBA::is_nil(consumer));
   PortableServer::POA_var poa = PeerPoa();
   PortableServer::ObjectId_var id = poa->reference_to_id(consumer.in());
@@ -75,7 +76,7 @@ TEST_F(ServerMessagesTest, DisconnectedByAPeerThenEnabledAgain) {
   EXPECT_TRUE(log_.Has(LM_INFO, "#info: the message consumer was disconnected; joining the channel again\n"));
   EXPECT_FALSE(log_.Has(LM_INFO, " Events are already enabled\n"));
   // The old reference is dead; a new one was handed to the channel.
-  CosEventComm::PullConsumer_var renewed = client_->localDb().MessageConsumer();
+  CosEventComm::PullConsumer_var renewed = testing::LocalDb(*client_).MessageConsumer();
   PortableServer::ObjectId_var new_id = poa->reference_to_id(renewed.in());
   EXPECT_NE(std::string(reinterpret_cast<const char*>(id->get_buffer()), id->length()),
             std::string(reinterpret_cast<const char*>(new_id->get_buffer()), new_id->length()));
@@ -151,7 +152,7 @@ TEST_F(ServerMessagesTest, QueuesOutliveEvents) {
   ASSERT_EQ("OK", Control("message error R sentinel").substr(0, 2));
   ASSERT_TRUE(AwaitMessage(*client_, 1, "in R) sentinel"));
   EXPECT_EQ(0, client_->EnableEvents(false));
-  EXPECT_FALSE(client_->localDb().EventsEnabled());
+  EXPECT_FALSE(testing::LocalDb(*client_).EventsEnabled());
   EXPECT_FALSE(client_->MessagesExist(3));  // events off: false although one waits
   EXPECT_NE(std::string::npos, client_->GetNextZLMessage(3).find("in R) one"));
 
@@ -161,13 +162,13 @@ TEST_F(ServerMessagesTest, QueuesOutliveEvents) {
 }
 
 TEST_F(ServerMessagesTest, DisconnectAndDestructionSwitchEventsOff) {
-  EXPECT_TRUE(client_->localDb().EventsEnabled());
+  EXPECT_TRUE(testing::LocalDb(*client_).EventsEnabled());
   EXPECT_EQ(0, client_->Disconnect());
-  EXPECT_FALSE(client_->localDb().EventsEnabled());
+  EXPECT_FALSE(testing::LocalDb(*client_).EventsEnabled());
   // The client timer went with the database: a new one starts quietly.
   ASSERT_EQ(0, client_->Connect("SIM"));
   log_.Clear();
-  EXPECT_EQ(0, client_->localDb().StartClientTimer());
+  EXPECT_EQ(0, testing::LocalDb(*client_).StartClientTimer());
   EXPECT_TRUE(log_.Has(LM_INFO, "Avoiding multiple StartClientTimer() calls\n"));
   EXPECT_EQ(0, client_->EnableEvents(true));
   client_.reset();  // destruction runs the same clean-up with events on

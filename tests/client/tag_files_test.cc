@@ -14,6 +14,7 @@
 #include "broker/zl_sim.h"
 #include "client_env.h"
 #include "localdb/tag_files.h"
+#include "support/local_db_access.h"
 #include "support/log_capture.h"
 
 namespace zl {
@@ -67,7 +68,7 @@ class TagFilesTest : public ::testing::Test {
     testing::EnsureSimRunning();
     client_ = ConnectedClient();
     path_ = dir_.path() + "/plant.tag";
-    ASSERT_EQ(0, client_->localDb().SaveTags(path_.c_str(), count_));
+    ASSERT_EQ(0, testing::LocalDb(*client_).SaveTags(path_.c_str(), count_));
     saved_ = ReadAll(path_);
     records_ = Records(saved_);
   }
@@ -100,7 +101,7 @@ TEST_F(TagFilesTest, RoundTripRestoresValuesAndModes) {
   client_->SetPVE("FIC101", 77.0);
   ASSERT_EQ(77.0, client_->PVE("FIC101"));
   CORBA::ULong count = 0;
-  ASSERT_EQ(0, client_->localDb().ReadTags(path_.c_str(), count));
+  ASSERT_EQ(0, testing::LocalDb(*client_).ReadTags(path_.c_str(), count));
   EXPECT_EQ(4u, count);
   EXPECT_EQ("Auto", client_->TagMode("FIC101"));
   EXPECT_EQ(50.0, client_->PVE("FIC101"));
@@ -141,7 +142,7 @@ TEST_F(TagFilesTest, ReadRules) {
       ASSERT_EQ("OK", Control("fail send_chunk TRANSIENT count=1").substr(0, 2));
     }
     CORBA::ULong count = 99;
-    EXPECT_EQ(0, client_->localDb().ReadTags(path.c_str(), count));
+    EXPECT_EQ(0, testing::LocalDb(*client_).ReadTags(path.c_str(), count));
     EXPECT_EQ(c.count, count);
     EXPECT_EQ(c.sends ? "OK 0" : "OK 1", Armed());
     Control("clear");
@@ -153,11 +154,11 @@ TEST_F(TagFilesTest, UnusableFilesFailWithoutCallingTheServer) {
   ASSERT_EQ("OK", Control("fail get_tagfile_iterator TRANSIENT count=2").substr(0, 2));
   const std::string missing = dir_.path() + "/no/such/dir/x.tag";
   CORBA::ULong count = 99;
-  EXPECT_EQ(-1, client_->localDb().SaveTags(missing.c_str(), count));
+  EXPECT_EQ(-1, testing::LocalDb(*client_).SaveTags(missing.c_str(), count));
   EXPECT_EQ(0u, count);
   EXPECT_TRUE(log.Has(LM_ERROR, "#SaveTags() could not open file " + missing + "\n"));
   count = 99;
-  EXPECT_EQ(-1, client_->localDb().ReadTags(missing.c_str(), count));
+  EXPECT_EQ(-1, testing::LocalDb(*client_).ReadTags(missing.c_str(), count));
   EXPECT_EQ(0u, count);
   EXPECT_TRUE(log.Has(LM_ERROR, "#ReadTags() could not open file " + missing + "\n"));
   EXPECT_EQ("OK 2", Armed());
@@ -169,7 +170,7 @@ TEST_F(TagFilesTest, FaultDuringTransferStillReleasesTheLoop) {
   ASSERT_EQ("OK", Control("fail send_chunk TRANSIENT count=1").substr(0, 2));
   testing::LogCapture log;
   CORBA::ULong count = 99;
-  EXPECT_EQ(-1, client_->localDb().ReadTags(path_.c_str(), count));
+  EXPECT_EQ(-1, testing::LocalDb(*client_).ReadTags(path_.c_str(), count));
   EXPECT_EQ(0u, count);
   bool logged = false;
   for (const auto& line : log.Lines()) {
@@ -182,7 +183,7 @@ TEST_F(TagFilesTest, FaultDuringTransferStillReleasesTheLoop) {
   EXPECT_NE(std::string::npos, Control("status").find(" held=0 "));
 
   ASSERT_EQ("OK", Control("fail next_chunk TRANSIENT count=1").substr(0, 2));
-  EXPECT_EQ(-1, client_->localDb().SaveTags(path_.c_str(), count));
+  EXPECT_EQ(-1, testing::LocalDb(*client_).SaveTags(path_.c_str(), count));
   EXPECT_NE(std::string::npos, Control("status").find(" held=0 "));
 }
 
@@ -221,7 +222,7 @@ TEST_F(TagFilesTest, EndlessServerStopsAtALimit) {
   }
   // The next iterator is a normal one again.
   CORBA::ULong count = 0;
-  EXPECT_EQ(0, client_->localDb().SaveTags(path_.c_str(), count));
+  EXPECT_EQ(0, testing::LocalDb(*client_).SaveTags(path_.c_str(), count));
   EXPECT_EQ(4u, count);
 }
 

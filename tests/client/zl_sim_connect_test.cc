@@ -20,6 +20,7 @@
 #include "broker/zl_sim.h"
 #include "client_env.h"
 #include "common/log.h"
+#include "support/local_db_access.h"
 #include "support/log_capture.h"
 
 namespace zl {
@@ -59,12 +60,14 @@ TEST(ZLSimOptionsTest, WordsAndResolveTimeout) {
   auto first = NewClient();  // the process's ORB is the services' one
   struct Case {
     int line;
-    const char* options;
+    std::string options;
     long sec;
     long usec;
     std::vector<std::string> logged;  // the option lines, in order
     bool debug;                       // "-debug" applied
   };
+  const std::string orb = services().orb_options();
+  const std::string late = " is not applied: the process's ORB was made by an earlier client\n";
   const Case kCases[] = {
       {__LINE__, "-resolveTimeout 1500", 1, 500000, {"# option -resolveTimeout 1500\n"}, false},
       // Matched without regard to case.
@@ -74,20 +77,26 @@ TEST(ZLSimOptionsTest, WordsAndResolveTimeout) {
       // A value that begins with "-" is the next option.
       {__LINE__, "-resolveTimeout -debug", 2, 0, {}, true},
       {__LINE__, "-Debug -frob", 2, 0, {"# Unknown option: -frob, ignored\n"}, true},
-      // Words for the ORB holder are logged and left to it.
-      {__LINE__, "-nsior ns.ior", 2, 0,
-       {"# Unknown option: -nsior, ignored\n", "# Unknown file?: ns.ior, ignored\n"}, false},
+      // Words for the ORB and the ORB holder are theirs, never "ignored";
+      // on a later client the ORB is made: those it was not made with are
+      // not applied.
+      {__LINE__, orb, 2, 0, {}, false},
+      {__LINE__, "-nsior ns.ior", 2, 0, {"# -nsior ns.ior" + late}, false},
+      {__LINE__, orb + " -ORBclientCallTimeOutPeriod 500 -stray", 2, 0,
+       {"# Unknown option: -stray, ignored\n", "# -ORBclientCallTimeOutPeriod 500" + late}, false},
+      {__LINE__, "-ORBtraceLevel -debug", 2, 0, {"# -ORBtraceLevel" + late}, true},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.line);
     std::vector<std::string> logged;
     {
       DebugLog log;
-      ZLSim sim(c.options);
+      ZLSim sim(c.options.c_str());
       EXPECT_EQ(c.sec, sim.resolveTimeout().sec());
       EXPECT_EQ(c.usec, sim.resolveTimeout().usec());
       for (const testing::LogLine& l : log.Lines()) {
-        if (l.priority == LM_DEBUG && l.text.rfind("# ", 0) == 0) logged.push_back(l.text);
+        const ACE_Log_Priority want = l.text.find(late) != std::string::npos ? LM_WARNING : LM_DEBUG;
+        if (l.priority == want && l.text.rfind("# ", 0) == 0) logged.push_back(l.text);
       }
     }
     EXPECT_EQ(c.logged, logged);
@@ -177,19 +186,47 @@ TEST(ZLSimConnectTest, LocalIorFileContents) {
   }
 }
 
-// A failed lookup keeps the attached database and attaches it again.
-TEST(ZLSimConnectTest, UnknownNameWhileAttached) {
-  TempDir dir;
-  ScopedEnv temp("TEMP", dir.path().c_str());
-  auto sim = ConnectedClient();
-  EXPECT_EQ("SIM", sim->serverName());
-  DebugLog log;
-  EXPECT_EQ(0, sim->Connect("NOPE"));
-  EXPECT_TRUE(log.Has(LM_DEBUG, "Zelvik server, NOPE, NOT FOUND\n"));
-  EXPECT_FALSE(log.Has(LM_DEBUG, "NOPE is not the name of a ZelvikDatabase reference\n"));
-  EXPECT_EQ("NOPE", sim->serverName());
-  EXPECT_TRUE(sim->connected());
-  EXPECT_EQ("SIM", sim->HelloZL("$KERNEL.NAME"));
+// A name that is nowhere gives -1 and leaves an attached client as it was:
+// the same database, its name, and what hangs off the attachment (a
+// re-attachment would have turned the server messages off). A name found in
+// the local IOR file replaces the attachment.
+TEST(ZLSimConnectTest, OtherNameWhileAttached) {
+  auto other = NewClient();
+  ASSERT_EQ(0, other->CreateServer("OTHER", services().host().c_str()));
+  ASSERT_EQ(0, other->Connect("OTHER"));
+  CORBA::String_var other_ior = OrbHolder::instance()->orb()->object_to_string(other->database());
+  struct Case {
+    int line;
+    bool ior_file;  // NOPE.txt holds OTHER's reference
+    int want;
+    const char* name_after;
+    const char* kernel_after;
+    bool events_after;
+  };
+  const Case kCases[] = {
+      // was 0, named NOPE, on a fresh attachment of SIM
+      {__LINE__, false, -1, "SIM", "SIM", true},
+      // the file was never looked into while attached
+      {__LINE__, true, 0, "NOPE", "OTHER", false},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.line);
+    TempDir dir;
+    ScopedEnv temp("TEMP", dir.path().c_str());
+    if (c.ior_file) std::ofstream(dir.path() + "/NOPE.txt", std::ios::binary) << other_ior.in();
+    auto sim = ConnectedClient();
+    ASSERT_EQ("SIM", sim->serverName());
+    ASSERT_EQ(0, sim->EnableEvents(true));
+    DebugLog log;
+    EXPECT_EQ(c.want, sim->Connect("NOPE"));
+    EXPECT_TRUE(log.Has(LM_DEBUG, "Zelvik server, NOPE, NOT FOUND\n"));
+    EXPECT_EQ(c.want != 0,
+              log.Has(LM_DEBUG, "NOPE is not the name of a ZelvikDatabase reference\n"));
+    EXPECT_EQ(c.name_after, sim->serverName());
+    EXPECT_TRUE(sim->connected());
+    EXPECT_EQ(c.kernel_after, sim->HelloZL("$KERNEL.NAME"));
+    EXPECT_EQ(c.events_after, testing::LocalDb(*sim).EventsEnabled());
+  }
 }
 
 // A server that died leaves no database attached: Connect gives -1 while it
@@ -236,11 +273,11 @@ TEST(ZLSimConnectTest, DisconnectResults) {
   EXPECT_EQ(-1, sim->Disconnect());  // never connected
   ASSERT_EQ(0, sim->Connect("SIM"));
   bool deleted = false;
-  sim->localDb().SetClientInterface(new WatchedInterface(&deleted), true);
+  testing::LocalDb(*sim).SetClientInterface(new WatchedInterface(&deleted), true);
   EXPECT_FALSE(CORBA::is_nil(sim->database2()));
   EXPECT_EQ(0, sim->Disconnect());
   EXPECT_TRUE(deleted);  // the owned client interface is dropped
-  EXPECT_EQ("none", sim->localDb().ClientInterfaceName());
+  EXPECT_EQ("none", testing::LocalDb(*sim).ClientInterfaceName());
   EXPECT_FALSE(sim->connected());
   EXPECT_TRUE(CORBA::is_nil(sim->database2()));
   EXPECT_EQ("SIM", sim->serverName());  // kept
@@ -273,10 +310,10 @@ TEST(ZLSimListTest, OnlyDatabasesAreListed) {
   context->bind(OneComponentName("P", kDatabaseKind), db);
   context->bind(OneComponentName("Q", kFactoryKind), db);
   context->bind(OneComponentName("R", kDatabaseKind), db);
-  sim->localDb().SetNamingContext(context.in());
+  testing::LocalDb(*sim).SetNamingContext(context.in());
   EXPECT_EQ("P,R", sim->ListZLDatabases());
 
-  sim->localDb().SetNamingContext(CosNaming::NamingContext::_nil());
+  testing::LocalDb(*sim).SetNamingContext(CosNaming::NamingContext::_nil());
   EXPECT_EQ("", sim->ListZLDatabases());
   EXPECT_EQ("!Error: No naming context!", sim->lastErrorText());
 
@@ -309,7 +346,7 @@ TEST(ZLSimListTest, FailedListingDropsNamingContext) {
   CORBA::Object_var dead = OrbHolder::instance()->orb()->string_to_object(
       ("corbaloc::127.0.0.1:" + std::to_string(ClosedPort()) + "/NameService").c_str());
   CosNaming::NamingContext_var context = CosNaming::NamingContext::_unchecked_narrow(dead.in());
-  sim->localDb().SetNamingContext(context.in());
+  testing::LocalDb(*sim).SetNamingContext(context.in());
   {
     LogCapture log;
     EXPECT_EQ("", sim->ListZLDatabases());
@@ -320,12 +357,12 @@ TEST(ZLSimListTest, FailedListingDropsNamingContext) {
     EXPECT_EQ(LM_ERROR, log.Lines()[0].priority);
     EXPECT_EQ(0u, log.Lines()[0].text.rfind("(File src/localdb/", 0)) << log.Lines()[0].text;
   }
-  EXPECT_FALSE(sim->localDb().HasNamingContext());
+  EXPECT_FALSE(testing::LocalDb(*sim).HasNamingContext());
   EXPECT_EQ("", sim->ListZLDatabases());
   EXPECT_EQ("!Error: No naming context!", sim->lastErrorText());
 
   EXPECT_EQ(0, sim->Connect("SIM"));
-  EXPECT_TRUE(sim->localDb().HasNamingContext());
+  EXPECT_TRUE(testing::LocalDb(*sim).HasNamingContext());
   EXPECT_NE("", sim->ListZLDatabases());
 }
 
@@ -438,6 +475,8 @@ TEST(ZLSimFirstClientTest, NamingServiceNotRunning) {
                        "(TRANSIENT_ConnectFailed), completed = NO"));
   EXPECT_TRUE(Contains(out, "LOG 32 Could not find local ior file, " + dir.path() + "/SIM.txt"));
   EXPECT_TRUE(Contains(out, "LOG 4 SIM is not the name of a ZelvikDatabase reference"));
+  // The first client's words for the ORB are taken, not ignored.
+  EXPECT_FALSE(Contains(out, "LOG 4 # Unknown option: -ORBInitRef, ignored"));
 }
 
 TEST(ZLSimFirstClientTest, NoNamingServiceConfigured) {
@@ -459,6 +498,9 @@ TEST(ZLSimFirstClientTest, NamingServiceFromNsior) {
     SCOPED_TRACE(Joined(out));
     EXPECT_TRUE(Contains(out, "construct status=0 text="));
     EXPECT_TRUE(Contains(out, "LOG 8 NS ior file: " + ns + " "));
+    // The first client's words for the holder are taken, not ignored.
+    EXPECT_FALSE(Contains(out, "LOG 4 # Unknown option: -nsior, ignored"));
+    EXPECT_FALSE(Contains(out, "LOG 4 # Unknown file?: " + ns + ", ignored"));
     EXPECT_TRUE(Contains(out, "connect=0"));
     EXPECT_TRUE(Contains(out, "pve=50"));
   }

@@ -30,6 +30,7 @@
 
 #include "broker/orb_holder.h"
 #include "broker/zl_sim.h"
+#include "support/local_db_access.h"
 
 namespace {
 
@@ -57,7 +58,7 @@ bool WaitFor(const std::function<bool()>& done, int seconds) {
 
 // One log set command; gives its reply.
 std::string Command(zl::ZLSim& sim, const std::string& line) {
-  CORBA::String_var reply = sim.localDb().LSCmd(line.c_str());
+  CORBA::String_var reply = zl::testing::LocalDb(sim).LSCmd(line.c_str());
   return reply.in();
 }
 
@@ -73,7 +74,7 @@ bool Iteration(int i, const std::string& options, const std::string& dir,
   if (sim->Connect("SIM") != 0) return Fail(i, "connect");
   if (sim->EnableEvents(true) != 0) return Fail(i, "enable events");
   const int before = consumer.events();
-  if (sim->localDb().SetupNotifications(ref) != 0) return Fail(i, "notifications");
+  if (zl::testing::LocalDb(*sim).SetupNotifications(ref) != 0) return Fail(i, "notifications");
   if (!WaitFor([&] { return consumer.events() > before; }, 60)) return Fail(i, "first event");
 
   const std::string log = dir + "/leak.log";

@@ -9,12 +9,13 @@
 
 #include "client/client_env.h"
 #include "logset/log_record.h"
+#include "support/local_db_access.h"
 
 namespace zl::testing {
 namespace {
 
 std::string Cmd(ZLSim& client, const std::string& line) {
-  CORBA::String_var reply = client.localDb().LSCmd(line.c_str());
+  CORBA::String_var reply = testing::LocalDb(client).LSCmd(line.c_str());
   return reply.in();
 }
 

@@ -4,6 +4,7 @@ names of their own (prefix "T_"), so the plant's own changes, which arrive
 too, are told apart."""
 
 import gc
+import logging
 import subprocess
 import sys
 import threading
@@ -173,21 +174,35 @@ def test_plain_callback_is_released_as_well(client):
     assert gone() is None
 
 
-def test_register_bad_arguments(idle, capfd):
+# (id, the arguments of register, its result or the exception it raises, the
+# error line it logs). The line is a record of logging, there before the call
+# returns.
+BAD_REGISTRATIONS = [
+    ("not-a-client", lambda idle: ("not a client",), TypeError,
+     "ZLCallback.register() could not parse parameters"),
+    ("no-argument", lambda idle: (), TypeError,
+     "ZLCallback.register() could not parse parameters"),
+    # initialised but never connected: the channel cannot be set up
+    ("never-connected", lambda idle: (idle,), -1,
+     "SetupNotifications() returned -1 in ZLCallback.register"),
+    ("never-initialised", lambda idle: (zl.Client.__new__(zl.Client),), -1,
+     "zl.Client object passed to ZLCallback.register was not initialied"),
+]
+
+
+@pytest.mark.parametrize("args,outcome,line", [r[1:] for r in BAD_REGISTRATIONS],
+                         ids=[r[0] for r in BAD_REGISTRATIONS])
+def test_register_bad_arguments(idle, caplog, capfd, args, outcome, line):
     cb = zl.Callback()
-    with pytest.raises(TypeError):
-        cb.register("not a client")
-    assert "ZLCallback.register() could not parse parameters\n" in capfd.readouterr().err
-    with pytest.raises(TypeError):
-        cb.register()
-    # Initialised but never connected: the channel cannot be set up.
-    assert cb.register(idle) == -1
-    assert "SetupNotifications() returned -1 in ZLCallback.register\n" in capfd.readouterr().err
-    # Never initialised.
-    bare = zl.Client.__new__(zl.Client)
-    assert cb.register(bare) == -1
-    assert ("zl.Client object passed to ZLCallback.register was not initialied\n"
-            in capfd.readouterr().err)
+    if isinstance(outcome, type):
+        with pytest.raises(outcome):
+            cb.register(*args(idle))
+    else:
+        assert cb.register(*args(idle)) == outcome
+    got = [(r.name, r.levelno, r.getMessage()) for r in caplog.records
+           if r.name.startswith("zl")]
+    assert ("zl.broker", logging.ERROR, line) in got, got
+    assert line not in capfd.readouterr().err  # not written past logging
 
 
 def test_raising_callback_does_not_stop_delivery(plant, client, monkeypatch):

@@ -219,6 +219,9 @@ logging.basicConfig(level=logging.DEBUG, format="%(message)s")
 step("connected")
 # The attachment does not need the Naming Service.
 assert client.pve("LEVEL_SP") == 2.5
+# A connect that cannot look the name up leaves the attachment alone.
+assert client.connect("SIM") == -1
+assert client.pve("LEVEL_SP") == 2.5
 other = zl.Client(os.environ["ORB"])
 assert other.connect("SIM") != 0
 assert other.listzldatabases() == ""

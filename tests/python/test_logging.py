@@ -97,7 +97,7 @@ SCRIPT = """
 import contextlib, io, logging, os, sys
 import zl
 {setup}
-client = zl.Client(os.environ["ORB"] + "{extra}")
+client = zl.Client(os.environ["ORB"] + " -stray{extra}")
 assert client.connect("SIM") == 0
 buffer = io.StringIO()
 with contextlib.redirect_stderr(buffer) if {redirect} else contextlib.nullcontext():
@@ -105,7 +105,8 @@ with contextlib.redirect_stderr(buffer) if {redirect} else contextlib.nullcontex
 print(buffer.getvalue(), end="")
 """
 
-UNKNOWN = "# Unknown option: -ORBInitRef, ignored\n"
+# A debug line of the client's construction.
+UNKNOWN = "# Unknown option: -stray, ignored\n"
 
 # (id, setup, extra options, ZL_LOG_STDERR, redirect_stderr, standard error
 # must contain, must not contain).

@@ -103,7 +103,7 @@ TEST_F(ScenarioFaultTest, StopDuringLongDelay) {
   const CORBA::Long id = Start(Write("wait.scn", "DELAY 3600\n"));
   ASSERT_GT(id, 0);
   EXPECT_FALSE(List().empty());
-  client_->localDb().StopScenario(id);
+  testing::LocalDb(*client_).StopScenario(id);
   EXPECT_TRUE(WaitFor([&] { return List().empty(); }, std::chrono::seconds(5)));
 }
 

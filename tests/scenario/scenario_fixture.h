@@ -20,6 +20,7 @@
 
 #include "broker/zl_sim.h"
 #include "client/client_env.h"
+#include "support/local_db_access.h"
 
 namespace zl::testing {
 
@@ -46,14 +47,14 @@ class ScenarioTest : public ::testing::Test {
     return path;
   }
   CORBA::Long Start(const std::string& path, const std::string& options = "") {
-    return client_->localDb().StartScenario(path.c_str(), options.c_str());
+    return testing::LocalDb(*client_).StartScenario(path.c_str(), options.c_str());
   }
   std::string List() {
-    CORBA::String_var text = client_->localDb().ListScenarios();
+    CORBA::String_var text = testing::LocalDb(*client_).ListScenarios();
     return text.in();
   }
   std::string Info(CORBA::Long id) {
-    CORBA::String_var text = client_->localDb().ScenarioInfo(id);
+    CORBA::String_var text = testing::LocalDb(*client_).ScenarioInfo(id);
     return text.in();
   }
   // One counter of ScenarioInfo; -1 when the scenario is gone.

@@ -38,7 +38,7 @@ Records ReadRecords(const std::string& path) {
 
 TEST_F(ScenarioLogSetTest, TimerWritesWhileScenariosCreateAndDelete) {
   auto cmd = [&](const std::string& line) {
-    CORBA::String_var reply = client_->localDb().LSCmd(line.c_str());
+    CORBA::String_var reply = testing::LocalDb(*client_).LSCmd(line.c_str());
     return std::string(reply.in());
   };
   const std::string host_log = (dir_ / "host.log").string();

@@ -398,7 +398,7 @@ TEST_F(ScenarioRunTest, SubtestsNestTo255AndRefuseDeeper) {
 TEST_F(ScenarioRunTest, SecondRunAppendsWithItsOwnSignature) {
   const std::string path = Run("twice.scn", "COMMENT run\n");
   const auto first_size = fs::file_size(TestLogOf(path));
-  ASSERT_GT(client_->localDb().StartScenario(path.c_str(), ""), 0);
+  ASSERT_GT(testing::LocalDb(*client_).StartScenario(path.c_str(), ""), 0);
   ASSERT_TRUE(WaitAllEnded());
   const std::vector<std::string> lines = Masked(TestLogOf(path));
   ASSERT_EQ(10u, lines.size());
@@ -418,7 +418,7 @@ TEST_F(ScenarioRunTest, SecondRunAppendsWithItsOwnSignature) {
 }
 
 TEST_F(ScenarioRunTest, ManagerListsQueriesAndStops) {
-  auto& db = client_->localDb();
+  auto& db = testing::LocalDb(*client_);
   EXPECT_EQ(-1, db.StopScenario(0));  // nothing to stop
   EXPECT_EQ(-1, db.StartScenario((dir_ / "missing.scn").string().c_str(), ""));
   const std::string path = Write("wait.scn", "COMMENT waiting\nDELAYSECS 60\n");
@@ -529,7 +529,8 @@ TEST_F(ScenarioRunTest, TenScenariosAtOnce) {
                           "COMMENT $1\nDELAY 200\nCOMMENT done $1\n"));
   }
   for (int i = 0; i < 10; ++i) {
-    EXPECT_EQ(i + 1, client_->localDb().StartScenario(paths[i].c_str(), std::to_string(i).c_str()));
+    EXPECT_EQ(i + 1, testing::LocalDb(*client_).StartScenario(paths[i].c_str(),
+                                                              std::to_string(i).c_str()));
   }
   ASSERT_TRUE(WaitAllEnded());
   for (int i = 0; i < 10; ++i) {
@@ -629,7 +630,7 @@ TEST_F(ScenarioRunTest, TimedBlocksCheckWindowsAndCount) {
       script += "\nBEND\nCOMMENT ready\nDELAYSECS 600 (TIC200 > 100000)\n";
     }
     const std::string path = Write("timed" + std::to_string(++n) + ".scn", script);
-    const CORBA::Long id = c.localDb().StartScenario(path.c_str(), "");
+    const CORBA::Long id = testing::LocalDb(c).StartScenario(path.c_str(), "");
     ASSERT_GT(id, 0);
     if (!k.counters.empty()) {
       // The log is flushed when the final wait starts, after the block.
@@ -671,7 +672,7 @@ TEST_F(ScenarioRunTest, TimedVerificationSeesAChangeInItsWindow) {
       Write("change.scn", "SETPVE FIC101 0\nTVERIFY_GT FIC101 10 0 60\nBDELAY 0.4\nBEND\n"
                           "COMMENT done\n");
   const auto started = std::chrono::steady_clock::now();
-  ASSERT_GT(c.localDb().StartScenario(path.c_str(), ""), 0);
+  ASSERT_GT(testing::LocalDb(c).StartScenario(path.c_str(), ""), 0);
   ASSERT_TRUE(WaitFor([&] {
     std::ifstream in(TestLogOf(path));
     std::stringstream text;
@@ -740,7 +741,9 @@ class AnsweringHost : public ZLClientInterface {
   AnsweringHost(ZLSim& client, std::string answer)
       : ZLClientInterface("HOST"), client_(client), answer_(std::move(answer)) {}
   void AskQuestion(CORBA::Long id, CORBA::ULong number, const char*, const char*) override {
-    if (!answer_.empty()) took_ = client_.localDb().AnswerQuestion(id, number, answer_.c_str());
+    if (!answer_.empty()) {
+      took_ = testing::LocalDb(client_).AnswerQuestion(id, number, answer_.c_str());
+    }
   }
   CORBA::Long took_ = -1;
 
@@ -786,10 +789,10 @@ TEST_F(ScenarioRunTest, AnswerAsksTheHostAndReports) {
     std::unique_ptr<AnsweringHost> host;
     if (k.host_answer != nullptr) {
       host = std::make_unique<AnsweringHost>(*client_, k.host_answer);
-      client_->localDb().SetClientInterface(host.get(), false);
+      testing::LocalDb(*client_).SetClientInterface(host.get(), false);
     }
     const std::string path = Run("q" + std::to_string(++n) + ".scn", k.script, k.options);
-    client_->localDb().SetClientInterface(nullptr, false);
+    testing::LocalDb(*client_).SetClientInterface(nullptr, false);
     if (host != nullptr && !std::string(k.host_answer).empty() && k.options.empty()) {
       EXPECT_EQ(1, host->took_);
     }
@@ -811,7 +814,7 @@ TEST_F(ScenarioRunTest, WaitingQuestionShowsAndTakesItsAnswer) {
     }
     std::atomic<CORBA::ULong> number{0};
   } host;
-  auto& db = client_->localDb();
+  auto& db = testing::LocalDb(*client_);
   db.SetClientInterface(&host, false);
   const std::string path = Write("wait.scn", "ANSWER 10 \"go on\"\n");
   const CORBA::Long id = db.StartScenario(path.c_str(), "");
@@ -959,7 +962,7 @@ TEST_F(ScenarioRunTest, ToolbookWindowAliveTakesNoCommands) {
        {}},
   };
   const std::string title = "ZL TOOLBOOK " + std::to_string(::getpid());
-  auto& db = client_->localDb();
+  auto& db = testing::LocalDb(*client_);
   int n = 0;
   for (const Case& k : cases) {
     SCOPED_TRACE(k.line);

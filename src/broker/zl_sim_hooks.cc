@@ -1,0 +1,38 @@
+// ZLSim: the host's hooks on the local database, each a forward to it.
+#include "broker/zl_sim.h"
+
+#include "common/exception_text.h"
+#include "common/log.h"
+
+namespace zl {
+
+void ZLSim::SetClientInterface(ZLClientInterface* iface) {
+  local_db_.SetClientInterface(iface, false);
+}
+
+long ZLSim::SetupNotifications(CosNotifyComm::StructuredPushConsumer_ptr consumer) {
+  return local_db_.SetupNotifications(consumer);
+}
+
+long ZLSim::TearDownNotifications() { return local_db_.TearDownNotifications(); }
+
+std::shared_ptr<ScenarioEnds> ZLSim::scenario_ends() const { return local_db_.scenario_ends(); }
+
+long ZLSim::AnswerQuestion(int id, unsigned number, const char* answer) {
+  return static_cast<long>(local_db_.AnswerQuestion(id, number, answer != nullptr ? answer : ""));
+}
+
+CosNaming::NamingContext_ptr ZLSim::NamingContext() {
+  if (CORBA::is_nil(orb_)) return CosNaming::NamingContext::_nil();
+  try {
+    EnsureNamingContext();
+  } catch (const CORBA::Exception& e) {
+    const std::string text = ExceptionText(e);
+    ACE_DEBUG((LM_DEBUG, "CORBA exception resolving NameService, %s\n", text.c_str()));
+  } catch (...) {
+    ACE_DEBUG((LM_DEBUG, "Caught an exception in ZLSim::NamingContext\n"));
+  }
+  return CosNaming::NamingContext::_duplicate(local_db_.naming_context());
+}
+
+}  // namespace zl
