@@ -7,7 +7,6 @@
 #include <ace/OS_NS_strings.h>
 
 #include <cstdlib>
-#include <utility>
 #include <vector>
 
 #include "broker/orb_holder.h"
@@ -93,11 +92,13 @@ std::vector<ZLSim::OrbWord> ZLSim::ScanOptions(const char* options) {
   ACE_ARGV argv(options, true);
   for (int i = 0; i < argv.argc(); ++i) {
     const char* word = argv[i];
+    // The ORB holder's words are also logged as ignored below: the client
+    // itself does nothing with them.
     if (IsOrbWord(word)) {
-      OrbWord taken{word, ""};
-      if (i + 1 < argv.argc() && argv[i + 1][0] != '-') taken.value = argv[++i];
-      orb_words.push_back(std::move(taken));
-    } else if (ACE_OS::strcasecmp(word, "-resolveTimeout") == 0) {
+      const bool has_value = i + 1 < argv.argc() && argv[i + 1][0] != '-';
+      orb_words.push_back({word, has_value ? argv[i + 1] : ""});
+    }
+    if (ACE_OS::strcasecmp(word, "-resolveTimeout") == 0) {
       if (i + 1 < argv.argc() && argv[i + 1][0] != '-') {
         const char* value = argv[++i];
         const long ms = std::strtol(value, nullptr, 10);

@@ -43,13 +43,14 @@ class ZLSim {
   // Builds a client from blank-separated option words, matched without regard
   // to case: "-resolveTimeout MS" (time limit for the first contact with the
   // Naming Service, 2 s unless given), "-debug" (log mask 1980 for the process
-  // and the calling thread). ORB options ("-ORB..." and the word after it
-  // unless that begins with "-") and "-nsior REF" are for the ORB holder: the
-  // first client of the process hands the whole string to it, which makes the
+  // and the calling thread); every other word is logged at LM_DEBUG as
+  // ignored here. ORB options ("-ORB..." and the word after it unless that
+  // begins with "-") and "-nsior REF" are for the ORB holder: the first
+  // client of the process hands the whole string to it, which makes the
   // process's ORB with them; a later client logs at LM_WARNING each one the
-  // ORB was not made with, as it has no effect. Other words are logged at
-  // LM_DEBUG and ignored. Never fails by itself: a missing ORB or Naming
-  // Service is recorded in the last-error record and logged.
+  // ORB was not made with, as it has no effect. Never fails by itself: a
+  // missing ORB or Naming Service is recorded in the last-error record and
+  // logged.
   explicit ZLSim(const char* options);
   // Disconnects and releases everything.
   virtual ~ZLSim();
