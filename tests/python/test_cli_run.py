@@ -99,6 +99,20 @@ RUN_CASES = {
 }
 
 
+def read_terminal(master):
+    """What a child wrote to its terminal (the pty's `master`) until it closed it."""
+    chunks = []
+    while True:
+        try:
+            chunk = os.read(master, 4096)
+        except OSError:  # EIO: the child closed the terminal
+            break
+        if not chunk:
+            break
+        chunks.append(chunk)
+    return b"".join(chunks).decode()
+
+
 @pytest.mark.parametrize("case", RUN_CASES)
 def test_run_exit_status_and_summary(plant, tmp_path, case):
     text, extra, stdin, status, wants = RUN_CASES[case]
@@ -227,7 +241,7 @@ def test_question_at_a_terminal_answered_through_the_channel(plant, tmp_path):
     child = subprocess.Popen(command() + ["run", str(scn)], env=environment(plant),
                              stdin=slave, stdout=slave, stderr=subprocess.PIPE)
     os.close(slave)
-    chunks = []
+    out = ""
     try:
         assert wait_for(lambda: [r for r in run_channel.list_runs() if r["asked"]],
                         bound=BOUND_S)
@@ -239,21 +253,13 @@ def test_question_at_a_terminal_answered_through_the_channel(plant, tmp_path):
         assert run_channel.ask(run["pid"], {"op": "answer", "sid": asked["sid"],
                                             "number": asked["number"],
                                             "answer": "Yes"}) == {"took": 1}
-        while True:
-            try:
-                chunk = os.read(master, 4096)
-            except OSError:  # EIO: the child closed the terminal
-                break
-            if not chunk:
-                break
-            chunks.append(chunk)
+        out = read_terminal(master)
         assert child.wait(timeout=BOUND_S) == 0
     finally:
         os.close(master)
         if child.poll() is None:
             child.kill()
             child.wait()
-    out = b"".join(chunks).decode()
     assert "Answer [y/n]: (answered from zl serve: Yes)\r\n" in out, repr(out)
     assert "PASSED" in out
     assert ("User Question 'IS THE PUMP RUNNING?' passed. Answer from python is 'Yes'"
@@ -308,21 +314,12 @@ def test_progress_is_one_updating_line_on_a_terminal(plant, tmp_path):
                                  stdout=slave, stderr=subprocess.PIPE)
         os.close(slave)
         slave = -1
-        chunks = []
-        while True:
-            try:
-                chunk = os.read(master, 4096)
-            except OSError:  # EIO: the child closed the terminal
-                break
-            if not chunk:
-                break
-            chunks.append(chunk)
+        out = read_terminal(master)
         assert child.wait(timeout=BOUND_S) == 0
     finally:
         os.close(master)
         if slave >= 0:
             os.close(slave)
-    out = b"".join(chunks).decode()
     progress, _, summary = out.partition("Scenario ")
     # several refreshes of one line, rewritten in place, then a line end
     assert progress.count("\r[0:0") >= 2 and progress.count("\n") == 1, repr(out)
