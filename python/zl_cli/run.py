@@ -32,6 +32,8 @@ if TYPE_CHECKING:
 STOP_WAIT_S = 30.0     # bound on the wait for a stopped scenario to go away
 WAIT_SLICE_S = 0.25    # the end-waiting thread looks at its stop flag this often
 MAX_LISTED = 20        # failure and error lines the summary shows
+WATCHED_S = 2.0        # a zl serve that read the run this recently watches it
+WATCH_LOOK_S = 0.25    # how often a question at the end of input looks whether it is watched
 
 Question = Tuple[int, int, str, str]  # scenario id, question number, file, text
 Json = Dict[str, Any]
@@ -244,6 +246,8 @@ class RunState:
         self._phase = "starting"          # running, stopping, ended
         self._question: Optional[Question] = None   # the last one asked
         self._given: Set[Tuple[int, int]] = set()  # questions an answer went to
+        self._made_at = time.monotonic()
+        self._read_at: Optional[float] = None  # the last state(): a zl serve reading
 
     def started(self, sid: int) -> None:
         with self._lock:
@@ -276,11 +280,24 @@ class RunState:
                 self._given.discard((sid, number))
         return took
 
+    def watched(self) -> Optional[bool]:
+        """Whether a reader (zl serve) watches the run: True when one read
+        its state within WATCHED_S; None while none has yet and the run is
+        younger than that (one may still come); otherwise False."""
+        now = time.monotonic()
+        with self._lock:
+            if self._read_at is not None and now - self._read_at <= WATCHED_S:
+                return True
+            if self._read_at is None and now - self._made_at <= WATCHED_S:
+                return None
+            return False
+
     def state(self) -> Json:
         """The run now: what it runs and where, its scenario's line and
         counters (read at the call), and the question waiting for an
         answer ("asked": sid, number, file, text; null when none)."""
         with self._lock:
+            self._read_at = time.monotonic()
             sid, phase, question = self._sid, self._phase, self._question
             given = question is not None and question[:2] in self._given
         info = parse_info(self.client.scenarioinfo(sid)) if phase == "running" else {}
@@ -298,8 +315,11 @@ class Questions:
 
     At the end of standard input that is no terminal (`zl run ... </dev/null`)
     a published run leaves the question waiting for zl serve (or its
-    time-out); otherwise, and after Ctrl-D at a terminal, the question gets
-    an empty answer. Main thread only."""
+    time-out) while a zl serve reads the run (it does twice a second): one
+    that has not for WATCHED_S, also one that stops reading, gets an empty
+    answer, so that a run nobody watches fails at once as it always has.
+    Otherwise, and after Ctrl-D at a terminal, the question gets an empty
+    answer. Main thread only."""
 
     def __init__(self, out: IO[str], progress: Progress, state: RunState, stdin: StdinLines,
                  published: bool) -> None:
@@ -313,6 +333,8 @@ class Questions:
         self.at_prompt = False   # the terminal shows its prompt
         self.lines: Deque[str] = collections.deque()  # piped lines before their question
         self.ended = False       # standard input is at its end
+        self.for_page = False    # at the end of input: the asked one is for zl serve
+        self.announced = False   # ... and the terminal said that it waits
 
     def asked(self, question: Question) -> None:
         self.waiting.append(question)
@@ -342,11 +364,14 @@ class Questions:
 
     def tick(self, info: Dict[str, str]) -> None:
         """The question asked is gone from the scenario with no answer of
-        ours: it timed out."""
+        ours: it timed out. At the end of input, whether zl serve still
+        reads the run."""
         if (self.asking and info and "sceQuestion" not in info
                 and not self.state.given(*self.waiting[0][:2])):
             self._say("(the question timed out)\n")
             self._settled()
+        elif self.for_page:
+            self._wait_for_page()
 
     def _next(self) -> None:
         if self.asking or not self.waiting:
@@ -365,15 +390,33 @@ class Questions:
     def _at_end(self) -> None:
         self.at_prompt = False
         if self.published and not self.stdin.tty:
-            self._say("\n(no input: waiting for an answer from zl serve, run %d)\n"
-                      % os.getpid())
+            self.for_page = True
+            self._wait_for_page()
             return
         self._say("\n(no input: answered with an empty answer)\n")
         self._answer("")
 
+    def _wait_for_page(self) -> None:
+        """Waits for zl serve's answer while zl serve reads the run; the
+        empty answer when it does not (any more)."""
+        watched = self.state.watched()
+        if watched is None:
+            return
+        if watched:
+            if not self.announced:
+                self._say("\n(no input: waiting for an answer from zl serve, run %d)\n"
+                          % os.getpid())
+                self.announced = True
+            return
+        if self.announced:
+            self._say("(zl serve no longer reads the run: answered with an empty answer)\n")
+        else:
+            self._say("\n(no input: answered with an empty answer)\n")
+        self._answer("")
+
     def _answer(self, text: str) -> None:
         sid, number = self.waiting.popleft()[:2]
-        self.asking = self.at_prompt = False
+        self.asking = self.at_prompt = self.for_page = self.announced = False
         if self.state.answer(sid, number, text) != 1:
             self._say("(the question was no longer waiting: answered from zl serve "
                       "or timed out)\n")
@@ -386,7 +429,7 @@ class Questions:
 
     def _settled(self) -> None:
         self.waiting.popleft()
-        self.asking = self.at_prompt = False
+        self.asking = self.at_prompt = self.for_page = self.announced = False
         self._next()
 
 
@@ -528,7 +571,10 @@ def main(args: argparse.Namespace) -> int:
         try:
             while True:
                 try:
-                    kind, payload = events.get(timeout=args.interval)
+                    # At the end of input, whether zl serve reads the run
+                    # is looked at often, whatever the progress interval.
+                    timeout = min(args.interval, WATCH_LOOK_S) if questions.for_page else args.interval
+                    kind, payload = events.get(timeout=timeout)
                 except queue.Empty:
                     kind, payload = "tick", None
                 if kind == "ended":

@@ -10,6 +10,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 from pathlib import Path
 
 import pytest
@@ -209,27 +210,40 @@ def test_ctrl_c_stops_the_scenario(plant, tmp_path):
     assert os.listdir(run_channel.runs_folder()) == []  # its socket went with it
 
 
-@pytest.mark.parametrize("published", [True, False])
-def test_question_at_the_end_of_input(plant, tmp_path, runtime, published):
-    # No input left: a published run waits for an answer from zl serve, here
-    # until the question's own time-out (0.05 min), and says when it is
-    # gone; a run that could not be
-    # published (the runs folder is open to others) answers with an empty
-    # answer at once, and -v says why it was not published.
+@pytest.mark.parametrize("published, watched", [(True, True), (True, False), (False, False)])
+def test_question_at_the_end_of_input(plant, tmp_path, runtime, published, watched):
+    # No input left: a published run that a zl serve reads (here a reader
+    # polling as zl serve does) waits for its answer, here until the
+    # question's own time-out (0.05 min), and says when it is gone. A run
+    # nobody reads, or that could not be published (the runs folder is open
+    # to others; -v says why), answers with an empty answer.
     if not published:
         os.makedirs(os.path.join(runtime, "zl", "runs"), mode=0o755)
         os.chmod(os.path.join(runtime, "zl", "runs"), 0o755)
-    scn = scenario(tmp_path, 'ANSWER 0.05 "Is the pump running?"\nDELAY 2000\n')
-    got, out, err = zl(plant, "run", scn, "-v", "--interval", "0.1")
+    done = threading.Event()
+
+    def read_runs():
+        while not done.wait(0.2):
+            run_channel.list_runs()
+
+    reader = threading.Thread(target=read_runs, daemon=True)
+    if watched:
+        reader.start()
+    try:
+        scn = scenario(tmp_path, 'ANSWER 0.05 "Is the pump running?"\nDELAY 2000\n')
+        got, out, err = zl(plant, "run", scn, "-v", "--interval", "0.1")
+    finally:
+        done.set()
     assert got == 1, out + err
-    if published:
+    if watched:
         assert "(no input: waiting for an answer from zl serve, run " in out
         assert "(the question timed out)" in out
         assert "**User Question 'IS THE PUMP RUNNING?' FAILED. No answer from python" in out
     else:
+        assert "waiting for an answer" not in out
         assert "(no input: answered with an empty answer)" in out
         assert "**User Question 'IS THE PUMP RUNNING?' FAILED. Answer from python is ''" in out
-        assert "zl run: not shown to zl serve: " in err and "needs 700" in err
+    assert ("zl run: not shown to zl serve: " in err and "needs 700" in err) == (not published)
 
 
 def test_question_at_a_terminal_answered_through_the_channel(plant, tmp_path):
