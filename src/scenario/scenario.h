@@ -99,9 +99,6 @@ class CZLScenario {
   int OpenSubtest(const char* name, const char* options);
   // Records the labels of `level`'s file, scanning from its position.
   void ScanLabels(int level);
-  // Moves the current file after the line of `label` (upper-cased, colon
-  // included); an unknown label leaves it where it is.
-  void GotoLabel(const char* label) { labels_[level_].Jump(label, cursor()); }
 
   // Worker clean-up after an exception escaped RunScenario; call it from the
   // handler that caught it. Counts one error and writes, to the process log
