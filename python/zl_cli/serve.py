@@ -224,7 +224,7 @@ async def runs_loop(app: web.Application) -> None:
     while True:
         try:
             runs = await loop.run_in_executor(None, run_channel.list_runs)
-        except run_channel.Unsafe as e:
+        except (run_channel.Unsafe, OSError) as e:  # OSError: the folder went meanwhile
             runs = []
             if str(e) != told:
                 told = str(e)
