@@ -228,8 +228,10 @@ def plot(s: logset_file.Series, path: str, title: str = "",
     matplotlib.use("Agg")
     from matplotlib import dates, pyplot
 
-    def text(t: str) -> str:  # a "$" would start matplotlib's math notation
-        return safe_text.terminal(t).replace("$", r"\$")
+    def text(t: str) -> str:
+        # A "$" would start matplotlib's math notation, and the fonts have
+        # no glyph for a TAB (the one control character terminal() keeps).
+        return safe_text.terminal(t).replace("$", r"\$").replace("\t", "\\x09")
 
     groups = axis_groups(s)
     height = max(4.5, min(2.2 * len(groups), 30.0))
