@@ -343,7 +343,7 @@ class Questions:
     def line(self, text: str) -> None:
         if self.at_prompt:
             if not self.stdin.tty:
-                self._say(text + "\n")  # the terminal did not echo it
+                self._say(safe_text.terminal(text) + "\n")  # the terminal did not echo it
             self._answer(text.strip())
         elif not self.stdin.tty:
             self.lines.append(text)

@@ -11,6 +11,10 @@ signed. Runs are separated by blank lines.
 Every other line is "STAMP<TAB>MARK TEXT": two blanks for information and
 passed checks, "**" for failures, "__" for statement errors, "# " for
 comments, "##" for problems of client commands and stored values.
+Text from outside the scenario file (answers, arguments, texts of the
+server) comes escaped ("\\n", "\\t", "\\x1b", "\\\\"; docs/scenarios.md, "Text
+from outside the scenario file"), so it never makes a line of its own; the
+reader keeps the escapes as they are written.
 
 The reader works on bytes so that section offsets are the file's own (a
 signature covers the bytes from the section's first line to its check line).

@@ -12,6 +12,7 @@
 
 #include "common/text_utils.h"
 #include "common/window_table.h"
+#include "scenario/outside_text.h"
 #include "scenario/scenario_owner.h"
 
 namespace zl {
@@ -38,7 +39,7 @@ void HostCommand(StatementContext& ctx, StatementLine& line, ScenarioOwner* owne
   std::string result;
   if (!owner->ClientCmd(keyword, text != nullptr ? text : "", result)) {
     ctx.Log("%s\t##Client cmd, %s, could not be executed because %s\n", ctx.Stamp().c_str(),
-            keyword, result.c_str());
+            keyword, EscapeOutsideText(result).c_str());
   }
 }
 
@@ -74,7 +75,7 @@ void PointEnable(StatementContext& ctx, StatementLine& line, PointSocket& socket
     std::snprintf(datagram, sizeof datagram, "%s\t%s\t%f\n", word, point.c_str(), raw);
     if (!socket.Send(remote.c_str(), datagram, std::strlen(datagram) + 1)) {
       ctx.StatementError("%s\t__PT_%s not sent to %s (network error)\n", ctx.Stamp().c_str(), word,
-                         remote.c_str());
+                         EscapeOutsideText(remote).c_str());
     }
   } catch (const CORBA::SystemException& e) {
     ACE_DEBUG((priority, "Caught Exception in PT_%s, %s\n", word, e._name()));

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "common/version.h"
+#include "scenario/outside_text.h"
 
 namespace zl {
 
@@ -31,7 +32,8 @@ void ReportVersions(StatementContext& ctx, unsigned changes_at_start) {
   }
   ctx.Log("%s\t# ZL Client version: %s\n", ctx.Stamp().c_str(), kClientVersion);
   CORBA::String_var version = ctx.server()->HelloZL("$KERNEL.VERSION");
-  ctx.Log("%s\t# ZL Server version: %s\n", ctx.Stamp().c_str(), version.in());
+  ctx.Log("%s\t# ZL Server version: %s\n", ctx.Stamp().c_str(),
+          EscapeOutsideText(version.in()).c_str());
 }
 
 }  // namespace zl

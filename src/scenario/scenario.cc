@@ -4,7 +4,7 @@
 #include <ace/Thread_Manager.h>
 
 #include <algorithm>
-#include <cctype>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -16,6 +16,7 @@
 #include "scenario/abort_reason.h"
 #include "scenario/external_statements.h"
 #include "scenario/flow_statements.h"
+#include "scenario/outside_text.h"
 
 namespace zl {
 CZLScenario::CZLScenario(ZEMR::ZelvikDatabase_ptr database, const Clock* clock)
@@ -80,7 +81,9 @@ int CZLScenario::OpenScenario(const char* path) {
     return -1;
   }
   scenario_file_ = path;
-  level_names_[0] = path;
+  // The path is the host's text, not the file's: the test log names it
+  // escaped.
+  level_names_[0] = EscapeOutsideText(path);
   file_lines_[0] = 0;
   try {
     CORBA::String_var changes = ctx_.server()->HelloZL("$KERNEL.DBCHANGES");
@@ -98,7 +101,7 @@ int CZLScenario::OpenScenario(const char* path) {
 
   ctx_.test_log().StartClock(ctx_.clock().Now());
   ACE_DEBUG((LM_INFO, "Starting scenario %s at level %d\n", path, level_));
-  ctx_.test_log().Begin(path);
+  ctx_.test_log().Begin(level_names_[0].c_str());
   OpenPointSocket(ctx_, point_socket_);
   return 0;
 }
@@ -167,8 +170,8 @@ void CZLScenario::RunScenario() {
 
 void CZLScenario::ExecuteLine() {
   std::string as_read(line_, std::strcspn(line_, "\r\n"));
-  const std::string substituted = SubstituteArguments(line_, args_[level_]);
-  strncpyz(line_, substituted.c_str(), sizeof line_);
+  const std::string as_written(line_);
+  strncpyz(line_, SubstituteArguments(line_, args_[level_]).c_str(), sizeof line_);
   if (std::strncmp(line_, "#$CHECK:", 8) == 0) {
     std::string stored(line_ + 8);
     while (!stored.empty() && (stored.back() == '\n' || stored.back() == '\r')) stored.pop_back();
@@ -176,9 +179,14 @@ void CZLScenario::ExecuteLine() {
   }
   if (line_[0] == '#') return;
 
-  for (char* p = line_; *p != '\0'; ++p) {
-    *p = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
-  }
+  // A statement runs upper-cased, its arguments too. The line and the
+  // arguments are upper-cased before they meet, which gives the same line,
+  // except that the escapes of an argument's control characters keep their
+  // lower-case letters ("\n", "\x1b") and read as the test log's escapes.
+  std::array<std::string, 8> args = args_[level_];
+  for (std::string& a : args) a = ToUpperCopy(a.c_str());
+  strncpyz(line_, SubstituteArguments(ToUpperCopy(as_written.c_str()).c_str(), args).c_str(),
+           sizeof line_);
   const std::size_t len = std::strlen(line_);
   if (len > 0 && line_[len - 1] == '\n') line_[len - 1] = '\0';
 
@@ -279,7 +287,8 @@ void CZLScenario::Abort() {
 
 void CZLScenario::ReportUnknownException() {
   ++ctx_.counters().errors;
-  const std::string reason = AbortReason(std::current_exception());
+  // The reason quotes the server (or the exception's own text): outside text.
+  const std::string reason = EscapeOutsideText(AbortReason(std::current_exception()));
   std::string place;
   if (last_statement_.level < 0) {
     place = "before its first statement";

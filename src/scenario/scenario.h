@@ -171,6 +171,9 @@ class CZLScenario {
   // The nested files, one per level.
   std::array<std::FILE*, kLevels> files_{};
   int level_ = 0;
+  // Each level's file as the test log names it: the path the run was
+  // started with (escaped, outside_text.h) at level 0, the "@" line's name
+  // below it.
   std::array<std::string, kLevels> level_names_;
   std::string scenario_file_;
   std::string scenario_dir_;

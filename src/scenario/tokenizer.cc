@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "scenario/outside_text.h"
+
 namespace zl {
 namespace {
 
@@ -66,7 +68,8 @@ std::string SubstituteArguments(const char* line, const std::array<std::string, 
       }
     } else if (*p == '$') {
       if (p[1] >= '1' && p[1] <= '8') {
-        out += args[p[1] - '1'];
+        const std::string& arg = args[p[1] - '1'];
+        out += HasControlCharacter(arg) ? EscapeOutsideText(arg) : arg;
         ++p;
       } else if (p[1] != '\0') {
         out += p[0];

@@ -38,6 +38,10 @@ class Tokenizer {
 // "\\" gives "\", a backslash before anything else is kept with that
 // character; a "$" not followed by 1..8 is copied with its next character; a
 // final "$" or "\" is copied as it is.
+// An argument goes in as it is, unless it holds a control character (a line
+// feed in it would end the statement early, and end the test log line that
+// quotes it): such an argument is text from outside the scenario file and
+// goes in escaped as a whole (EscapeOutsideText, outside_text.h).
 std::string SubstituteArguments(const char* line, const std::array<std::string, 8>& args);
 
 }  // namespace zl

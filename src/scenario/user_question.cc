@@ -12,6 +12,7 @@
 
 #include "common/text_utils.h"
 #include "scenario/operand.h"
+#include "scenario/outside_text.h"
 #include "scenario/scenario_owner.h"
 
 namespace zl {
@@ -82,19 +83,23 @@ bool ReportSettledQuestion(StatementContext& ctx, QuestionState& question, Scena
   }
   // The owner's name is read outside the scenario lock: the owner's own lock
   // is taken before the scenario lock when a host answers from AskQuestion.
-  const std::string party = owner != nullptr ? owner->ClientInterfaceName() : "none";
+  // The party's name and the answer are the host's and the operator's
+  // texts: they go into the line escaped (outside_text.h).
+  const std::string party =
+      owner != nullptr ? EscapeOutsideText(owner->ClientInterfaceName()) : "none";
   std::lock_guard<std::recursive_mutex> lock(*question.lock);
   const ACE_Time_Value now = ctx.clock().Now();
   const char* q = record.question().c_str();
+  const std::string answer = EscapeOutsideText(record.answer());
   if (record.Passed(now)) {
     ctx.Log("%s\t  User Question '%s' passed. Answer from %s is '%s'\n", ctx.Stamp().c_str(), q,
-            party.c_str(), record.answer().c_str());
+            party.c_str(), answer.c_str());
   } else if (!record.answered() || record.TimedOut(now)) {
     ctx.Log("%s\t**User Question '%s' FAILED. No answer from %s\n", ctx.Stamp().c_str(), q,
             party.c_str());
   } else {
     ctx.Log("%s\t**User Question '%s' FAILED. Answer from %s is '%s'\n", ctx.Stamp().c_str(), q,
-            party.c_str(), record.answer().c_str());
+            party.c_str(), answer.c_str());
   }
   record.Reset();
   return true;

@@ -84,6 +84,9 @@ RUN_CASES = {
                      ["Question from scenario", "IS THE PUMP RUNNING?", "PASSED"]),
     "question-no": ('ANSWER 1 "Is the pump running?"\n', [], "n\n", 1,
                     ["**User Question 'IS THE PUMP RUNNING?' FAILED. Answer from python is 'n'"]),
+    # an answer's TAB and escape sequence reach the test log escaped
+    "question-controls": ('ANSWER 1 "Is the pump running?"\n', [], "n\tX\x1b[2J\n", 1,
+                          ["Answer from python is 'n\\tX\\x1b[2J'"]),
     # an exception ends the run: the summary says where and why
     "aborted": ("VERIFY TEMP_SP 60\nSETPVE TEMP_SP (NO_SUCH_TAG*2)\n", [], "", 1,
                 ["__Unknown exception aborted scenario.",

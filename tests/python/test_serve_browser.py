@@ -268,6 +268,22 @@ def test_zl_run_beside_serve_answered_and_stopped_through_its_api(serve, plant, 
     assert "Scenario was aborted by StopScenario()" in run.log.read_text()
 
 
+def test_answer_through_the_api_writes_one_line(serve, plant, folder):
+    # An answer that would add a passed check after its own line.
+    run = ZlRun(plant, folder, "zl_run_forged.scn", ASK_RUN_SCN)
+    shown = run.shown(serve, lambda r: r["asked"])
+    assert shown, run.end()
+    asked = shown["asked"]
+    answer = {"run": shown["pid"], "sid": asked["sid"], "number": asked["number"],
+              "answer": "Yes'\n00:00:09.000\t  Verification <SP> = 9 passed"}
+    assert post_json(serve.url + "api/answer", answer) == {"took": 1}
+    status, out, err = run.end()
+    assert status == 0, out + err
+    log = run.log.read_text()
+    assert PASSED_LINE + r"\n00:00:09.000\t  Verification <SP> = 9 passed'" + "\n" in log
+    assert "\t  Verification <SP>" not in log
+
+
 def test_zl_run_beside_serve_answered_from_the_page(page, serve, plant, folder):
     from selenium.webdriver.common.by import By
     run = ZlRun(plant, folder, "zl_run_page.scn", ASK_RUN_SCN)

@@ -9,11 +9,14 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "scenario/scenario.h"
+#include "scenario/scenario_owner.h"
 #include "support/fake_server.h"
 #include "support/virtual_clock.h"
 
@@ -23,6 +26,7 @@ namespace {
 struct Outcome {
   std::vector<std::string> lines;  // without the opening, closing and signature lines
   unsigned errors, verifies, failed;
+  std::string path;  // the scenario file's (gone after the run)
 };
 
 // The worker: the statement loop and its clean-up, as the scenario manager
@@ -38,8 +42,10 @@ void* Worker(void* arg) {
   return nullptr;
 }
 
-// Runs `text` as scenario file "s.scn" in a fresh directory, on a worker.
-Outcome Run(const std::string& text) {
+// Runs `text` as scenario file "s.scn" in a fresh directory, on a worker,
+// with the options text `arguments` and the host `owner` (none when null).
+Outcome Run(const std::string& text, const std::string& arguments = "",
+            ScenarioOwner* owner = nullptr, CZLScenario** running = nullptr) {
   namespace fs = std::filesystem;
   const fs::path dir = fs::temp_directory_path() /
                        ("zl_stmt_" + std::to_string(::getpid()));
@@ -53,6 +59,9 @@ Outcome Run(const std::string& text) {
   Outcome out{};
   {
     CZLScenario scenario(testing::FakeServer::Instance().database(), &clock);
+    if (running != nullptr) *running = &scenario;
+    scenario.set_owner(owner);
+    scenario.SetArguments(arguments.c_str(), 0);
     EXPECT_EQ(0, scenario.OpenScenario(path.c_str()));
     scenario.ResetCounters();
     ACE_thread_t tid{};
@@ -63,6 +72,7 @@ Outcome Run(const std::string& text) {
     out.errors = scenario.errors();
     out.verifies = scenario.total_verifies();
     out.failed = scenario.failed_verifies();
+    out.path = path;
   }
   std::ifstream in(dir / "s.tlg");
   for (std::string line; std::getline(in, line);) {
@@ -201,6 +211,89 @@ TEST(StatementTableTest, ExternalStatements) {
        "00:00:00.000\t__There is no question for ANSWER\n",
        3, 0, 0},
   });
+}
+
+// A host that answers each question at once with `answer` and refuses each
+// command with `refusal`.
+class AnsweringHost : public ScenarioOwner {
+ public:
+  AnsweringHost(std::string name, std::string answer, std::string refusal)
+      : name_(std::move(name)), answer_(std::move(answer)), refusal_(std::move(refusal)) {}
+  ZEMR::ZelvikDatabase_ptr database() const override {
+    return testing::FakeServer::Instance().database();
+  }
+  void ScenarioEnded(CORBA::ULong, const char*) override {}
+  bool ClientCmd(const char*, const char*, std::string& result) override {
+    result = refusal_;
+    return false;
+  }
+  void AskQuestion(CORBA::Long, CORBA::ULong number, const char*, const char*) override {
+    scenario->TakeAnswer(number, answer_.c_str());
+  }
+  std::string ClientInterfaceName() const override { return name_; }
+  std::string RunLogSetCommand(const char*) override { return ""; }
+  std::shared_ptr<CZLLogObj> FindLogSet(const char*) override { return nullptr; }
+  WindowHandle toolbook_window() const override { return WindowHandle{}; }
+  unsigned tbm_evaluate() const override { return 0; }
+  unsigned tbm_execute() const override { return 0; }
+
+  CZLScenario* scenario = nullptr;  // the scenario that runs, set by Run
+
+ private:
+  const std::string name_, answer_, refusal_;
+};
+
+// Text from outside the scenario file (arguments, answers, texts of the host
+// and the server) reaches the test log escaped, so that it never makes a
+// line of its own; the file's own text keeps its bytes.
+TEST(StatementTableTest, OutsideTextCannotWriteLinesOfItsOwn) {
+  struct Row {
+    int line;
+    const char* scenario;
+    const char* arguments;
+    const char* want;  // the test log lines, "<path>" for the scenario path
+    unsigned errors;
+  };
+  const Row rows[] = {
+      // An argument's line feed split the tag's error line in two; the
+      // escape keeps its lower-case letters though the line is upper-cased.
+      {__LINE__, "VERIFY $1 50\n", "t1\nforged\x1b",
+       "00:00:00.000\t__Tag <T1\\nFORGED\\x1b> not found for VERIFY\n", 1},
+      // Ordinary arguments as before: upper-cased, a backslash not doubled
+      // (COMMENT reads "\X" as X).
+      {__LINE__, "SETPVE $1 $2\nVERIFY $1 $2\nCOMMENT $3\n", "t1 40 c:\\x",
+       "00:00:00.000\t  Verification <T1> = 40.000000 passed Value is 40.000000\n"
+       "00:00:00.000\t# C:X\n",
+       0},
+      // The reported forgery: an answer that adds a passed check line.
+      {__LINE__, "ANSWER 1 \"OK?\"\n", "",
+       "00:00:00.500\t  User Question 'OK?' passed. Answer from h\\tst is "
+       "'Yes'\\n00:00:09.000\\t  Verification <SP> = 9 passed'\n",
+       0},
+      // The host's reason for refusing a command.
+      {__LINE__, "TOOLBOOK GO\n", "",
+       "00:00:00.000\t##Client cmd, TOOLBOOK, could not be executed because no\\r\\n#x\n", 0},
+      // The server's reason quotes a character of the expression; the
+      // statement as the file gives it keeps its bytes.
+      {__LINE__, "SETPVE T1 (1\x01)\n", "",
+       "00:00:00.000\t# Aborted at line 1 of <path>, \"SETPVE T1 (1\x01)\": user exception, ID "
+       "'IDL:ZEMR/ZLBadExpression:1.0': unexpected character '\\x01' at column 3 (error 1)\n"
+       "00:00:00.000\t__Unknown exception aborted scenario.\n",
+       1},
+      // The file's own control characters are its author's: kept.
+      {__LINE__, "COMMENT a\x01b\n", "", "00:00:00.000\t# A\x01B\n", 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.line);
+    AnsweringHost host("h\tst", "Yes'\n00:00:09.000\t  Verification <SP> = 9 passed",
+                       "no\r\n#x");
+    const Outcome got = zl::Run(r.scenario, r.arguments, &host, &host.scenario);
+    std::string want = r.want;
+    const std::string::size_type at = want.find("<path>");
+    if (at != std::string::npos) want.replace(at, 6, got.path);
+    EXPECT_EQ(want, Join(got.lines));
+    EXPECT_EQ(r.errors, got.errors);
+  }
 }
 
 }  // namespace

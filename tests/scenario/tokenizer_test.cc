@@ -92,5 +92,26 @@ TEST(SubstituteArgumentsTest, ReplacesArgumentsAndEscapes) {
   }
 }
 
+TEST(SubstituteArgumentsTest, ArgumentWithAControlCharacterGoesInEscaped) {
+  const std::array<std::string, 8> args = {"A\nB", "C:\\D", "E\\F\x1b", "", "", "", "", ""};
+  struct Case {
+    int line;
+    const char* text;
+    const char* want;
+  };
+  const Case cases[] = {
+      // A line feed would end the statement and the test log line quoting it.
+      {__LINE__, "VERIFY $1 5", "VERIFY A\\nB 5"},
+      // Without a control character an argument goes in as it is.
+      {__LINE__, "SYSTEM ls $2", "SYSTEM ls C:\\D"},
+      // With one, the whole argument is escaped: its backslash too.
+      {__LINE__, "COMMENT $3", "COMMENT E\\\\F\\x1b"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(c.want, SubstituteArguments(c.text, args));
+  }
+}
+
 }  // namespace
 }  // namespace zl
