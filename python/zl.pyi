@@ -143,8 +143,9 @@ class Client:
     def deletetag(self, tag: str, /) -> bool:
         """Deletes the tag from the database
 
-        deletetag(tag) -> bool: True when the server deleted the tag; False for an
-        unknown tag, a client that is not connected or a call that failed."""
+        deletetag(tag) -> bool: True when the call reached the server and it raised
+        nothing (the server's result code is its own and is not read); False
+        for a client that is not connected or a call that failed."""
     def euhi(self, tag: str, /) -> float:
         """Returns the engineering unit high value of a Zelvik tag."""
     def eulo(self, tag: str, /) -> float:

@@ -96,9 +96,9 @@ class ZLSim {
   bool TagExists(const char* tag);              // false
   bool IsForced(const char* tag);               // false
   // The mode and force setters and DeleteTag give true only when the call
-  // reached the server and it raised nothing (false for an unknown tag, when
-  // not connected and after a failed call); DeleteTag also gives false when
-  // the server answers 0, that is it deleted nothing.
+  // reached the server and it raised nothing (false for an unknown tag the
+  // server refuses, when not connected and after a failed call). DeleteTag
+  // drops the server's answer: its codes are the server's own.
   bool SetForced(const char* tag, int flag);    // force on when flag != 0
   bool SetAuto(const char* tag);
   bool SetMan(const char* tag);
