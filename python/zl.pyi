@@ -249,8 +249,10 @@ class Callback:
         """Registers this callback with the passed zl.Client
 
         0 when tag changes will arrive, else -1 (the client is not
-        connected, or the server has no channel for them). A registration
-        with another client ends first. register(None) ends the
+        connected, the server has no channel for them, or the server cannot
+        call this client back: a client listening on loopback only and a
+        server on another host; the reason is logged as an error). A
+        registration with another client ends first. register(None) ends the
         registration, as unregister() does, and gives 0."""
 
     def unregister(self) -> bool:
