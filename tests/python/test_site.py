@@ -11,6 +11,9 @@ error record at connect.
   client2  a Naming Service of its own (2809, every interface), which its
            clients name as 127.0.0.1
 
+And the services launcher, run on a host, takes connections from that
+host's loopback only, though the host has another address.
+
 Skipped where network namespaces cannot be made (not root, no iproute2).
 """
 import json
@@ -167,3 +170,52 @@ def test_tag_changes_arrive_or_the_client_says_why(site, host, how, naming, inte
     # Server messages are pulled from the Event Service by the client: they
     # arrive whatever the client's endpoint, and enableevents says so.
     assert seen["enableevents"] == 0 and seen["message"] is True, seen
+
+
+# Asks ADDRESS:PORT whether object KEY is there (one GIOP 1.0 LocateRequest);
+# prints "refused" (no connection), "answered" (OBJECT_HERE) or "closed".
+LOCATE = """
+import socket, struct, sys
+address, port, key = sys.argv[1], int(sys.argv[2]), sys.argv[3].encode()
+body = struct.pack("<II", 1, len(key)) + key
+try:
+    s = socket.create_connection((address, port), timeout=5)
+except OSError:
+    print("refused"); sys.exit()
+try:
+    s.sendall(b"GIOP\\x01\\x00\\x01\\x03" + struct.pack("<I", len(body)) + body)
+    reply = s.recv(64)
+except OSError:
+    reply = b""
+print("answered" if len(reply) >= 20 and reply[7] == 4 and
+      struct.unpack("<I", reply[16:20])[0] == 1 else "closed")
+"""
+
+
+def test_launcher_takes_loopback_only(site):
+    launcher = site.start("client1", ["/usr/bin/python3", REPO / "tools" / "zl_services.py",
+                                      "--serve"],
+                          env=dict(service_env(), ZL_SIM=SIM), stdin=subprocess.PIPE,
+                          stdout=subprocess.PIPE, text=True)
+    variables = {}
+    for line in launcher.stdout:   # the launcher bounds its own start
+        if line.strip() == "READY" or line.startswith("ERR"):
+            break
+        name, _, value = line.strip().partition("=")
+        variables[name] = value
+    assert "ZL_EVENT_PORT" in variables, variables
+
+    def locate(address, port, key):
+        done = site.run("client1", ["/usr/bin/python3", "-c", LOCATE, address, port, key],
+                        capture_output=True, text=True)
+        return done.stdout.strip()
+
+    other = site.address("client1")
+    for port, key in ((variables["ZL_NAMING_PORT"], "NameService"),
+                      (variables["ZL_EVENT_PORT"], "omniEvents")):
+        assert locate("127.0.0.1", port, key) == "answered", key
+        # omniEvents listens on every interface: it must close the connection
+        assert locate(other, port, key) in ("refused", "closed"), key
+    assert locate(other, variables["ZL_CONTROL_PORT"], "x") == "refused"
+    launcher.stdin.close()
+    assert launcher.wait(60) == 0
