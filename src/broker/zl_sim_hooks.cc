@@ -1,4 +1,5 @@
-// ZLSim: the host's hooks on the local database, each a forward to it.
+// ZLSim: the host's hooks on the local database, each a forward to it (tag-change
+// notifications only where the attached server can call this client back).
 #include "broker/zl_sim.h"
 
 #include "common/exception_text.h"

@@ -1,9 +1,10 @@
 """`pip install` of the repository into a new virtual environment, offline,
 reusing the build tree of the tests ($ZL_BUILD_DIR): the module, its stubs
 package, the zl_cli package, the zl command and the stand-in server (`zl
-sim`, pytest's --zl-sim) work from outside the repository, and `pip uninstall` takes them all away again. Once with
-Debian's setuptools and wheel (no build isolation), once with pip's own
-isolated build fed from Debian's wheel directory.
+sim`, pytest's --zl-sim) work from outside the repository, and `pip
+uninstall` takes them all away again. Once with Debian's setuptools and
+wheel (no build isolation), once with pip's own isolated build fed from
+Debian's wheel directory.
 
 pip installs from a copy of the files that it and setup.py read (the build
 tree holds the rest): a source as a fresh clone has it, without the

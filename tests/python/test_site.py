@@ -112,6 +112,11 @@ def site(tmp_path_factory):
         yield s
 
 
+def address(site, name):
+    """The address of the host `name` of the site; an address as it is."""
+    return name if name is None or name[0].isdigit() else site.address(name)
+
+
 def run_client(site, host, how, naming, interface, database):
     env = service_env()
     build_python = Path(os.environ.get("ZL_BUILD_DIR", REPO / "build")) / "python"
@@ -157,8 +162,8 @@ CASES = [
 @pytest.mark.parametrize("host,how,naming,interface,database,registered,changed,warned", CASES)
 def test_tag_changes_arrive_or_the_client_says_why(site, host, how, naming, interface,
                                                     database, registered, changed, warned):
-    address = lambda name: name if name is None or name[0].isdigit() else site.address(name)  # noqa: E731
-    seen = run_client(site, host, how, address(naming), address(interface), database)
+    seen = run_client(site, host, how, address(site, naming), address(site, interface),
+                      database)
     assert seen["connect"] == 0, seen
     assert seen["register"] == registered, seen
     assert seen["changed"] is changed, seen
