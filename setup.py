@@ -1,7 +1,8 @@
-"""The build of the Python package zl: CMake builds the extension module
-and the zl_cli package, `cmake --install --component python` lays them out
-(with the stubs package zl-stubs), and that layout becomes the wheel. The
-version is the project's release in CMakeLists.txt.
+"""The build of the Python package zl: CMake builds the extension module,
+the zl_cli package and the stand-in server zelvik-sim, `cmake --install
+--component python` lays them out (with the stubs package zl-stubs, and
+zelvik-sim in zl_cli/bin/ for `zl sim`), and that layout becomes the wheel.
+The version is the project's release in CMakeLists.txt.
 
 Environment:
   ZL_CMAKE_BUILD_DIR  an existing CMake build tree (absolute, or relative to
@@ -34,6 +35,13 @@ def release():
     return re.search(r"^project\(zl VERSION ([0-9.]+)", text, re.MULTILINE).group(1)
 
 
+def builds_sim(tree):
+    """Whether the CMake tree is configured to build zelvik-sim."""
+    cache = (tree / "CMakeCache.txt").read_text(errors="replace")
+    match = re.search(r"^ZL_BUILD_SIM:BOOL=(\S+)", cache, re.MULTILINE)
+    return match is None or match.group(1).upper() in ("ON", "1", "TRUE", "YES", "Y")
+
+
 class CMakeBuild(build_ext):
     """Builds the one extension, zl, and everything that comes with it."""
 
@@ -43,7 +51,13 @@ class CMakeBuild(build_ext):
                      "or install a wheel (pip install .)")
         tree = self.cmake_tree()
         jobs = os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL") or str(os.cpu_count() or 1)
-        self.run_cmake("--build", tree, "--target", "zl_module", "zl_cli", "--parallel", jobs)
+        targets = ["zl_module", "zl_cli"]
+        if builds_sim(tree):
+            targets.append("zelvik-sim")
+        else:
+            print("zl: %s is configured with ZL_BUILD_SIM=OFF: the package has no zelvik-sim "
+                  "(zl sim and --zl-sim then need --sim PATH or ZL_SIM)" % tree, flush=True)
+        self.run_cmake("--build", tree, "--target", *targets, "--parallel", jobs)
         module = tree / "python" / ("zl" + sysconfig.get_config_var("EXT_SUFFIX"))
         if not module.exists():
             sys.exit("zl: %s holds no module for this interpreter (%s): configure it with "
@@ -67,7 +81,7 @@ class CMakeBuild(build_ext):
             return tree
         tree = Path(self.build_temp).resolve() / "cmake"
         self.run_cmake("-S", ROOT, "-B", tree, "-DPython3_EXECUTABLE=" + sys.executable,
-                       "-DZL_BUILD_TESTS=OFF", "-DZL_BUILD_SIM=OFF",
+                       "-DZL_BUILD_TESTS=OFF", "-DZL_BUILD_SIM=ON",
                        *shlex.split(os.environ.get("ZL_CMAKE_ARGS", "")))
         return tree
 

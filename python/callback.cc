@@ -174,8 +174,10 @@ PyMethodDef callback_methods[] = {
      "Registers this callback with the passed zl.Client\n"
      "\n"
      "0 when tag changes will arrive, else -1 (the client is not\n"
-     "connected, or the server has no channel for them). A registration\n"
-     "with another client ends first. register(None) ends the\n"
+     "connected, the server has no channel for them, or the server cannot\n"
+     "call this client back: a client listening on loopback only and a\n"
+     "server on another host; the reason is logged as an error). A\n"
+     "registration with another client ends first. register(None) ends the\n"
      "registration, as unregister() does, and gives 0."},
     {"unregister", UnregisterMethod, METH_NOARGS,
      "Ends this callback's registration\n"

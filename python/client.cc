@@ -716,8 +716,9 @@ PyMethodDef client_methods[] = {
               "Downloads one or more tags (separate lines) to the database.\n\ndownload(lines) -> int"),
     ZL_METHOD("deletetag", DeleteTag,
               "Deletes the tag from the database\n\n"
-              "deletetag(tag) -> bool: True when the server deleted the tag; False for an\n"
-              "unknown tag, a client that is not connected or a call that failed."),
+              "deletetag(tag) -> bool: True when the call reached the server and it raised\n"
+              "nothing (the server's result code is its own and is not read); False\n"
+              "for a client that is not connected or a call that failed."),
     ZL_METHOD("euhi", EUHi, "Returns the engineering unit high value of a Zelvik tag.\n\neuhi(tag) -> float"),
     ZL_METHOD("eulo", EULo, "Returns the engineering unit low value of a Zelvik tag.\n\neulo(tag) -> float"),
     ZL_METHOD("setforce", SetForce,

@@ -143,8 +143,9 @@ class Client:
     def deletetag(self, tag: str, /) -> bool:
         """Deletes the tag from the database
 
-        deletetag(tag) -> bool: True when the server deleted the tag; False for an
-        unknown tag, a client that is not connected or a call that failed."""
+        deletetag(tag) -> bool: True when the call reached the server and it raised
+        nothing (the server's result code is its own and is not read); False
+        for a client that is not connected or a call that failed."""
     def euhi(self, tag: str, /) -> float:
         """Returns the engineering unit high value of a Zelvik tag."""
     def eulo(self, tag: str, /) -> float:
@@ -248,8 +249,10 @@ class Callback:
         """Registers this callback with the passed zl.Client
 
         0 when tag changes will arrive, else -1 (the client is not
-        connected, or the server has no channel for them). A registration
-        with another client ends first. register(None) ends the
+        connected, the server has no channel for them, or the server cannot
+        call this client back: a client listening on loopback only and a
+        server on another host; the reason is logged as an error). A
+        registration with another client ends first. register(None) ends the
         registration, as unregister() does, and gives 0."""
 
     def unregister(self) -> bool:

@@ -31,6 +31,7 @@ COMMANDS = (
     ("get", "server", "show the values of tags"),
     ("set", "server", "set the value of a tag"),
     ("serve", "serve", "show a live view of a database in the browser"),
+    ("sim", "services", "run a command (or serve) with a stand-in server and its services up"),
 )
 
 

@@ -6,8 +6,12 @@ port (on 127.0.0.1), HOST:PORT, or a full corbaloc:/corbaname:/IOR: address;
 without it the commands take $ZL_ORB_OPTIONS (what tools/zl_services.py
 exports), else the ORB's own configuration. `--options` adds client options,
 passed through to zl.Client as they are ("-nsior FILE", "-debug",
-"-ORBclientCallTimeOutPeriod 5000", ...). The client's own ORB listens on
-$Zelvik_Interface, set to 127.0.0.1 when the environment does not name one.
+"-ORBclientCallTimeOutPeriod 5000", ...). Where the client's own ORB
+listens (the address the server calls back with tag changes) is the
+library's choice: $Zelvik_Interface or an -ORBendPoint when given, else the
+local address toward the Naming Service host (127.0.0.1 for a Naming
+Service on 127.0.0.1), so that a client on another host than its Naming
+Service is reached by its servers.
 """
 import argparse
 import os
@@ -125,8 +129,6 @@ def connect(args: argparse.Namespace) -> "zl.Client":
     """A zl.Client connected to args.db. Raises Failure with a one-line reason
     when the naming service or the database cannot be reached."""
     options = client_options(args)
-    if "-ORBendPoint" not in options:
-        os.environ.setdefault("Zelvik_Interface", LOOPBACK)
     if args.verbose:
         show_library_log()
     else:

@@ -8,12 +8,11 @@ server. Tag changes go into a Coalescer from the ORB's threads; questions
 are kept from the client's question thread until the page answers them.
 """
 import concurrent.futures
-import os
 import re
 import threading
 from typing import TYPE_CHECKING, Any, Dict, List, Optional, Tuple
 
-from zl_cli import connection, run, serve_files
+from zl_cli import run, serve_files
 from zl_cli.serve_coalesce import Coalescer
 
 if TYPE_CHECKING:
@@ -86,9 +85,8 @@ class Plant:
     def open(cls, options: str, database: str, folder: str, coalescer: Coalescer[Change],
              calls: concurrent.futures.ThreadPoolExecutor) -> "Plant":
         """A plant with a new client of the given options, not connected
-        yet. Blocks while the library sets up its ORB: run it on `calls`."""
-        if "-ORBendPoint" not in options:
-            os.environ.setdefault("Zelvik_Interface", connection.LOOPBACK)
+        yet. Blocks while the library sets up its ORB: run it on `calls`.
+        The client listens where the library chooses (connection.py)."""
         import zl
         return cls(zl.Client(options), database, folder, coalescer, calls)
 

@@ -183,7 +183,7 @@ def zl_run_scenario(request, zl_client):
 
 @pytest.fixture
 def zl_sim(request):
-    """This worker's stand-in (zl_services.Services) of --zl-sim: its
+    """This worker's stand-in (zl_cli.services.Services) of --zl-sim: its
     orb_options, databases, control() and restart_sim()."""
     s = station(request.config)
     if not s.settings.sim_tags:

@@ -21,6 +21,7 @@ from dataclasses import dataclass
 from typing import List, Optional
 
 from zl_cli import connection
+from zl_cli.services import Services, ServicesError
 
 LOOPBACK = "127.0.0.1"
 RETRY_S = 0.2            # between rounds over a pool whose databases are all leased
@@ -55,7 +56,7 @@ def split_names(text):
 class Station:
     def __init__(self, settings):
         self.settings = settings
-        self.services = None   # zl_services.Services of --zl-sim
+        self.services: Optional[Services] = None   # the stand-in of --zl-sim
         self.client = None
         self.lease = None
         self.database = ""
@@ -68,25 +69,20 @@ class Station:
         if not self.settings.sim_tags:
             return None
         if self.services is None:
-            try:
-                import zl_services
-            except ImportError:
-                raise StationError("--zl-sim needs zl_services (tools/zl_services.py of the "
-                                   "zl sources) on the Python path") from None
             naming = naming_address(self.settings.naming) if self.settings.naming else None
             databases = [sim_database(self.settings.worker)] if naming else []
-            services = zl_services.Services(tags=[self.settings.sim_tags], databases=databases,
-                                            naming=naming)
+            services = Services(tags=[self.settings.sim_tags], databases=databases,
+                                naming=naming)
             try:
                 services.start()
-            except zl_services.ServicesError as e:
+            except ServicesError as e:
                 raise StationError("the stand-in did not start: %s" % e) from None
             self.services = services
             self._export()
         return self.services
 
     def _export(self):
-        """The stand-in's variables (those of tools/zl_services.py) and the
+        """The stand-in's variables (those of `zl sim`) and the
         database in the environment, for the scenarios' SYSTEM commands."""
         if self.services is not None:
             os.environ.update(self.services.environment())
@@ -149,7 +145,7 @@ class Station:
             if self.services is not None:
                 try:
                     self.services.restart_sim()
-                except RuntimeError as e:  # zl_services.ServicesError
+                except ServicesError as e:
                     raise StationError("the stand-in did not start again: %s" % e) from None
                 self._export()
         deadline = time.monotonic() + self.settings.lease_wait

@@ -82,6 +82,14 @@ class CdrReader {
     if (pos_ >= bytes_.size()) return Fail();
     return bytes_[pos_++];
   }
+  std::uint16_t UShort() {
+    pos_ = (pos_ + 1) & ~static_cast<std::size_t>(1);
+    if (pos_ + 2 > bytes_.size()) return Fail();
+    const std::uint16_t hi = bytes_[pos_ + (little_ ? 1 : 0)];
+    const std::uint16_t lo = bytes_[pos_ + (little_ ? 0 : 1)];
+    pos_ += 2;
+    return static_cast<std::uint16_t>((hi << 8) | lo);
+  }
   std::uint32_t ULong() {
     pos_ = (pos_ + 3) & ~static_cast<std::size_t>(3);
     if (pos_ + 4 > bytes_.size()) return Fail();
@@ -124,33 +132,35 @@ int HexDigit(char c) {
   return -1;
 }
 
-std::string HostOfIor(const std::string& reference) {
-  const std::string hex = reference.substr(4);
-  if (hex.size() % 2 != 0 || hex.size() / 2 > kMaxIorBytes) return "";
-  std::vector<std::uint8_t> bytes;
-  for (std::size_t i = 0; i < hex.size(); i += 2) {
-    const int hi = HexDigit(hex[i]);
-    const int lo = HexDigit(hex[i + 1]);
-    if (hi < 0 || lo < 0) return "";
-    bytes.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
+// A CDR string's bytes as text, without the zero that ends it.
+std::string CdrText(const std::vector<std::uint8_t>& bytes) {
+  std::string text(bytes.begin(), bytes.end());
+  return text.substr(0, text.find('\0'));
+}
+
+// The host of one IIOP profile body, then those of its alternate addresses
+// (IIOP 1.1 and later), appended to `hosts`. Stops at the first byte that
+// does not fit.
+void AddHostsOfIiopProfile(std::vector<std::uint8_t> body, std::vector<std::string>* hosts) {
+  constexpr std::uint32_t kTagAlternateIiopAddress = 3;
+  CdrReader profile(std::move(body));
+  profile.Octet();  // IIOP version, major and minor
+  const std::uint8_t minor = profile.Octet();
+  const std::string host = CdrText(profile.Bytes());
+  if (!profile.ok()) return;
+  hosts->push_back(host);
+  if (minor == 0) return;  // IIOP 1.0 has no components
+  profile.UShort();  // the port
+  profile.Bytes();   // the object key
+  const std::uint32_t components = profile.ULong();
+  for (std::uint32_t i = 0; profile.ok() && i < components; ++i) {
+    const std::uint32_t tag = profile.ULong();
+    std::vector<std::uint8_t> data = profile.Bytes();
+    if (!profile.ok() || tag != kTagAlternateIiopAddress) continue;
+    CdrReader alternate(std::move(data));
+    const std::string alternate_host = CdrText(alternate.Bytes());
+    if (alternate.ok()) hosts->push_back(alternate_host);
   }
-  constexpr std::uint32_t kTagInternetIop = 0;
-  CdrReader ior(std::move(bytes));
-  ior.Bytes();  // the repository id
-  const std::uint32_t profiles = ior.ULong();
-  for (std::uint32_t i = 0; ior.ok() && i < profiles; ++i) {
-    const std::uint32_t tag = ior.ULong();
-    std::vector<std::uint8_t> body = ior.Bytes();
-    if (!ior.ok() || tag != kTagInternetIop) continue;
-    CdrReader profile(std::move(body));
-    profile.Octet();  // IIOP version, major and minor
-    profile.Octet();
-    std::vector<std::uint8_t> host = profile.Bytes();
-    if (!profile.ok()) return "";
-    std::string text(host.begin(), host.end());
-    return text.substr(0, text.find('\0'));  // a CDR string ends with its zero
-  }
-  return "";
 }
 
 std::string FirstLineOf(const std::string& path) {
@@ -164,12 +174,40 @@ bool SameWord(const std::string& a, const char* b) { return strcasecmp(a.c_str()
 
 }  // namespace
 
+std::vector<std::string> HostsOfIor(const std::string& reference) {
+  std::vector<std::string> hosts;
+  const std::string ref = Trimmed(reference);
+  if (!StartsWithNoCase(ref, "IOR:")) return hosts;
+  const std::string hex = ref.substr(4);
+  if (hex.size() % 2 != 0 || hex.size() / 2 > kMaxIorBytes) return hosts;
+  std::vector<std::uint8_t> bytes;
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    const int hi = HexDigit(hex[i]);
+    const int lo = HexDigit(hex[i + 1]);
+    if (hi < 0 || lo < 0) return hosts;
+    bytes.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
+  }
+  constexpr std::uint32_t kTagInternetIop = 0;
+  CdrReader ior(std::move(bytes));
+  ior.Bytes();  // the repository id
+  const std::uint32_t profiles = ior.ULong();
+  for (std::uint32_t i = 0; ior.ok() && i < profiles; ++i) {
+    const std::uint32_t tag = ior.ULong();
+    std::vector<std::uint8_t> body = ior.Bytes();
+    if (ior.ok() && tag == kTagInternetIop) AddHostsOfIiopProfile(std::move(body), &hosts);
+  }
+  return hosts;
+}
+
 std::string HostOfReference(const std::string& reference) {
   const std::string ref = Trimmed(reference);
   if (StartsWithNoCase(ref, "corbaloc:") || StartsWithNoCase(ref, "corbaname:")) {
     return HostOfCorbaloc(ref);
   }
-  if (StartsWithNoCase(ref, "IOR:")) return HostOfIor(ref);
+  if (StartsWithNoCase(ref, "IOR:")) {
+    const std::vector<std::string> hosts = HostsOfIor(ref);
+    return hosts.empty() ? "" : hosts.front();
+  }
   if (StartsWithNoCase(ref, "file://")) {
     const std::string inner = FirstLineOf(ref.substr(7));
     // One level only: a file that names another file is not followed.

@@ -27,6 +27,12 @@ namespace zl {
 // that can be read (rir:, a Unix socket, a malformed or foreign text).
 std::string HostOfReference(const std::string& reference);
 
+// The hosts of every IIOP address of a stringified IOR, in order: for each
+// IIOP profile its host, then the hosts of its alternate addresses. Empty
+// for a text that is no IOR or does not read as one (what was read before
+// the first byte that does not fit is kept).
+std::vector<std::string> HostsOfIor(const std::string& reference);
+
 // The reference of the Naming Service that `words` (the ORB's argument
 // vector) and `ns_ior` (the "-nsior" word) name, else the variables; ""
 // when none.

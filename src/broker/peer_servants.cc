@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <mutex>
 
+#include "broker/client_endpoint.h"
 #include "broker/orb_holder.h"
 
 namespace zl {
@@ -78,6 +79,21 @@ CORBA::Object_ptr ActivatePeerServant(PortableServer::Servant servant) {
   PortableServer::ObjectId_var id = NewPeerObjectId();
   poa->activate_object_with_id(id.in(), servant);
   return poa->id_to_reference(id.in());
+}
+
+std::vector<std::string> PublishedPeerHosts() {
+  try {
+    CORBA::ORB_ptr orb = OrbHolder::instance()->orb();
+    if (CORBA::is_nil(orb)) return {};
+    PortableServer::POA_var poa = PeerPoa();
+    PortableServer::ObjectId_var id = NewPeerObjectId();
+    CORBA::Object_var reference =
+        poa->create_reference_with_id(id.in(), "IDL:omg.org/CORBA/Object:1.0");
+    CORBA::String_var text = orb->object_to_string(reference.in());
+    return HostsOfIor(text.in());
+  } catch (const CORBA::Exception&) {
+    return {};
+  }
 }
 
 }  // namespace zl

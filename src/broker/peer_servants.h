@@ -18,6 +18,8 @@
 #include <omniORB4/CORBA.h>
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 namespace zl {
 
@@ -36,6 +38,12 @@ PortableServer::ObjectId* NewPeerObjectId();
 // Activates `servant` in PeerPoa() under a new id and gives its reference
 // (owned by the caller). CORBA exceptions reach the caller.
 CORBA::Object_ptr ActivatePeerServant(PortableServer::Servant servant);
+
+// The hosts that a reference of a servant activated here carries (see
+// HostsOfIor): where a peer calls the library's consumers. Made from a
+// reference that is created, never activated. Empty when there is no ORB or
+// the reference cannot be made.
+std::vector<std::string> PublishedPeerHosts();
 
 }  // namespace zl
 

@@ -9,7 +9,10 @@
 #include <cstdlib>
 #include <vector>
 
+#include "broker/client_endpoint.h"
+#include "broker/endpoint_reach.h"
 #include "broker/orb_holder.h"
+#include "broker/peer_servants.h"
 #include "broker/server_locator.h"
 #include "common/exception_text.h"
 #include "common/log.h"
@@ -241,10 +244,27 @@ int ZLSim::Connect(const char* name) {
   if (CORBA::is_nil(local_db_.database())) {
     db_ = ZEMR::ZelvikDatabase::_nil();
     db2_ = ZEMR::ZelvikDatabase2::_nil();
+    unreachable_.clear();
     return -1;
   }
   if (status == 0) server_name_ = given;
+  CheckCallbackReach();
   return status;
+}
+
+void ZLSim::CheckCallbackReach() {
+  unreachable_.clear();
+  std::vector<std::string> server_hosts;
+  try {
+    CORBA::String_var text = orb_->object_to_string(db_.in());
+    server_hosts = HostsOfIor(text.in());
+  } catch (const CORBA::Exception&) {
+    return;  // nothing to tell from
+  }
+  unreachable_ = UnreachableEndpointReason(PublishedPeerHosts(), server_hosts);
+  if (!unreachable_.empty()) {
+    ACE_DEBUG((LM_ERROR, "#error: no tag change can arrive: %s\n", unreachable_.c_str()));
+  }
 }
 
 int ZLSim::Disconnect() {
@@ -257,6 +277,7 @@ int ZLSim::Disconnect() {
   }
   db_ = ZEMR::ZelvikDatabase::_nil();
   db2_ = ZEMR::ZelvikDatabase2::_nil();
+  unreachable_.clear();
   return status;
 }
 

@@ -96,9 +96,9 @@ class ZLSim {
   bool TagExists(const char* tag);              // false
   bool IsForced(const char* tag);               // false
   // The mode and force setters and DeleteTag give true only when the call
-  // reached the server and it raised nothing (false for an unknown tag, when
-  // not connected and after a failed call); DeleteTag also gives false when
-  // the server answers 0, that is it deleted nothing.
+  // reached the server and it raised nothing (false for an unknown tag the
+  // server refuses, when not connected and after a failed call). DeleteTag
+  // drops the server's answer: its codes are the server's own.
   bool SetForced(const char* tag, int flag);    // force on when flag != 0
   bool SetAuto(const char* tag);
   bool SetMan(const char* tag);
@@ -170,7 +170,10 @@ class ZLSim {
   // must keep alive until it unregisters it (null) or the client disconnects.
   void SetClientInterface(ZLClientInterface* iface);
   // Tag-change notifications to `consumer`: 0 connected, -1 otherwise (also
-  // when not connected). A connection made before is torn down first.
+  // when not connected). A connection made before is torn down first. Gives
+  // -1 without touching the channel when the attached server cannot call
+  // this client back (endpoint_reach.h): the reason is then logged and in
+  // the last-error record.
   long SetupNotifications(CosNotifyComm::StructuredPushConsumer_ptr consumer);
   // Leaves the notification channel: 0, also when not connected to it.
   long TearDownNotifications();
@@ -225,6 +228,10 @@ class ZLSim {
   // whether it is a ZelvikDatabase. May throw; then both are as they were.
   static bool NarrowDatabase(CORBA::Object_ptr object, ZEMR::ZelvikDatabase_var& db,
                              ZEMR::ZelvikDatabase2_var& db2);
+  // Decides, for the database just attached, whether its server can call
+  // this client's consumers (endpoint_reach.h), into `unreachable_`; logs
+  // the reason at LM_ERROR when it cannot.
+  void CheckCallbackReach();
   // Looks `name` up in the local IOR file into `db` and `db2`, which stay
   // as they were when it is not there.
   void TryLocalIorFile(const std::string& name, ZEMR::ZelvikDatabase_var& db,
@@ -252,6 +259,9 @@ class ZLSim {
   ZEMR::ZelvikDatabase2_var db2_;     // nil also for a server without it
   ZLLocalDB_1 local_db_;
   std::string server_name_;
+  // Why the attached server cannot call this client back; "" when it can,
+  // when that cannot be told, and while not connected.
+  std::string unreachable_;
   ErrorRecord last_error_;
   ACE_Time_Value resolve_timeout_{2, 0};
 };

@@ -1,4 +1,5 @@
-// ZLSim: the host's hooks on the local database, each a forward to it.
+// ZLSim: the host's hooks on the local database, each a forward to it (tag-change
+// notifications only where the attached server can call this client back).
 #include "broker/zl_sim.h"
 
 #include "common/exception_text.h"
@@ -11,6 +12,14 @@ void ZLSim::SetClientInterface(ZLClientInterface* iface) {
 }
 
 long ZLSim::SetupNotifications(CosNotifyComm::StructuredPushConsumer_ptr consumer) {
+  if (!unreachable_.empty()) {
+    // Connecting the consumer would succeed, and every change pushed to it
+    // would fail on the server's side, where nobody looks.
+    ScopedLogContext context("SetupNotifications", nullptr);
+    last_error_ = {-1, unreachable_};
+    ACE_DEBUG((LM_ERROR, "#error: tag changes not set up: %s\n", unreachable_.c_str()));
+    return -1;
+  }
   return local_db_.SetupNotifications(consumer);
 }
 

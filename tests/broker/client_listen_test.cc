@@ -84,6 +84,17 @@ TEST(ClientListenTest, LoopbackNamingServiceMeansLoopbackOnly) {
   OrbHolder::instance()->Shutdown();
 }
 
+TEST(ClientListenTest, PublishedHostsNameEveryEndpoint) {
+  // A second endpoint is an alternate address of the one IIOP profile: a
+  // server may call either, so the reach check must see both.
+  InitOrbWithoutInterface(
+      "-ORBendPoint giop:tcp:127.0.0.1: -ORBendPoint giop:tcp:127.0.0.2: "
+      "-ORBInitRef NameService=corbaloc::127.0.0.1:1/NameService");
+  EXPECT_EQ((std::vector<std::string>{"127.0.0.1", "127.0.0.2"}), PublishedPeerHosts());
+  OrbHolder::instance()->Shutdown();
+  EXPECT_TRUE(PublishedPeerHosts().empty());  // no ORB any more
+}
+
 std::string Raw(const PortableServer::ObjectId& id) {
   return std::string(reinterpret_cast<const char*>(id.get_buffer()), id.length());
 }

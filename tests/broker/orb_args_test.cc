@@ -102,6 +102,32 @@ const char kIorNamed[] =
     "6578743a312e300000000002000000010000000361626300000000000000001f00010200000000"
     "0b6e732e6578616d706c6500000af90000000000036b6579";
 
+// Little-endian, one IIOP 1.2 profile for 192.0.2.20 with two components:
+// an ORB type and an alternate address, 127.0.0.2.
+const char kIorAlternate[] =
+    "IOR:010000000a00000049444c3a783a312e30000000010000000000000050000000010102000b000000"
+    "3139322e302e322e32300000f90a0000030000006b6579000200000000000000080000000100000000"
+    "5454410300000014000000010000000a0000003132372e302e302e3200a00f";
+
+TEST(ClientEndpointTest, HostsOfIor) {
+  struct Case { int line; std::string reference; Words want; };
+  const Case kCases[] = {
+      {__LINE__, kIorLoopback, {"127.0.0.1"}},
+      {__LINE__, kIorNamed, {"ns.example"}},  // big-endian
+      // the alternate address follows the profile's own host; other
+      // components are passed over
+      {__LINE__, kIorAlternate, {"192.0.2.20", "127.0.0.2"}},
+      {__LINE__, std::string(kIorAlternate).substr(0, 200), {}},  // the profile cut short
+      {__LINE__, "corbaloc::127.0.0.1:2809/NameService", {}},   // not an IOR
+      {__LINE__, "IOR:", {}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(c.want, HostsOfIor(c.reference));
+  }
+  EXPECT_EQ("192.0.2.20", HostOfReference(kIorAlternate));
+}
+
 TEST(ClientEndpointTest, HostOfReference) {
   struct Case { int line; std::string reference; const char* want; };
   const Case kCases[] = {

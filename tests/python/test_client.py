@@ -31,7 +31,9 @@ NORMAL = [
     ("setman", ("NO_SUCH_TAG",), False),
     ("setauto", ("NO_SUCH_TAG",), False),
     ("setforce", ("NO_SUCH_TAG", 1), False),
-    ("deletetag", ("NO_SUCH_TAG",), False),
+    # the stand-in answers DeleteTag with 0 here and raises nothing: the
+    # code is the server's own, so the call worked
+    ("deletetag", ("NO_SUCH_TAG",), True),
     ("multipve", (["LEVEL_SP", "FEED_PUMP_CMD", "LEVEL_PCT"],),
      [{"tagname": "LEVEL_SP", "value": 2.5, "mode": "Auto", "type": "Anl"},
       {"tagname": "FEED_PUMP_CMD", "value": 1.0, "mode": "Auto", "type": "DigOut"},
@@ -104,9 +106,9 @@ def test_modes_force_and_definitions(client):
     line = "PY_TEST_TAG\t\t\tAnalog\tA test tag [m]\t0\t10"
     assert client.download(line) == 1
     assert client.tagexists("PY_TEST_TAG") is True
-    assert client.deletetag("PY_TEST_TAG") is True
+    assert client.deletetag("PY_TEST_TAG") is True     # the stand-in answers 1
     assert client.tagexists("PY_TEST_TAG") is False
-    assert client.deletetag("PY_TEST_TAG") is False  # nothing left to delete
+    assert client.deletetag("PY_TEST_TAG") is True     # it answers 0: its own code
 
 
 # Query-then-set: (method, new value, value to restore, type of the result).
@@ -242,3 +244,11 @@ def test_server_failure_results(client, faults, caplog, method, args, operation,
     # the ladder's line, handed to logging before the call returned
     assert any("TRANSIENT" in r.getMessage() and r.levelname == "ERROR" for r in caplog.records)
     assert client.tagcount() == 23              # and the client goes on
+
+
+def test_deletetag_refused_by_the_server(client, faults):
+    # A server may refuse an unknown tag with its tag exception rather than
+    # answer a code: only that makes deletetag False.
+    assert faults("fail DeleteTag ZLTagNotFound") == "OK"
+    assert client.deletetag("NO_SUCH_TAG") is False
+    assert faults("faults") == "OK 0"

@@ -1,9 +1,10 @@
 """`pip install` of the repository into a new virtual environment, offline,
 reusing the build tree of the tests ($ZL_BUILD_DIR): the module, its stubs
-package, the zl_cli package and the zl command work from outside the
-repository, and `pip uninstall` takes them all away again. Once with
-Debian's setuptools and wheel (no build isolation), once with pip's own
-isolated build fed from Debian's wheel directory.
+package, the zl_cli package, the zl command and the stand-in server (`zl
+sim`, pytest's --zl-sim) work from outside the repository, and `pip
+uninstall` takes them all away again. Once with Debian's setuptools and
+wheel (no build isolation), once with pip's own isolated build fed from
+Debian's wheel directory.
 
 pip installs from a copy of the files that it and setup.py read (the build
 tree holds the rest): a source as a fresh clone has it, without the
@@ -41,7 +42,9 @@ def run(*argv, env, cwd):
 def test_install_run_uninstall(tmp_path, build_options):
     # Nothing of the build tree's PYTHONPATH, nor of the pip settings of the
     # machine: the environment sees only what pip installed into it.
-    env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH" and not k.startswith("PIP_")}
+    # Nor the tests' zelvik-sim: the package's own must be found.
+    env = {k: v for k, v in os.environ.items()
+           if k not in ("PYTHONPATH", "ZL_SIM") and not k.startswith("PIP_")}
     env.update(ZL_CMAKE_BUILD_DIR=os.environ["ZL_BUILD_DIR"], PIP_CONFIG_FILE=os.devnull,
                PIP_NO_INDEX="1", PIP_DISABLE_PIP_VERSION_CHECK="1")
     venv = tmp_path / "venv"
@@ -71,6 +74,21 @@ def test_install_run_uninstall(tmp_path, build_options):
     assert (stubs / "py.typed").exists()
     # The campaign plugin loads by itself in the installed environment.
     assert "--zl-naming" in run(python, "-m", "pytest", "--help", env=env, cwd=tmp_path)
+
+    # The stand-in comes with the package: `zl sim` and --zl-sim run it
+    # with nothing of the sources or the build tree named.
+    packaged_sim = site / "zl_cli" / "bin" / "zelvik-sim"
+    assert os.access(packaged_sim, os.X_OK)
+    shutil.copy(REPO / "examples" / "plant.tags", tmp_path)
+    shown = run(zl, "sim", "--tags", "plant.tags", "--", "sh", "-c",
+                'echo "$ZL_DATABASES $ZL_ORB_OPTIONS"', env=env, cwd=tmp_path)
+    assert shown.startswith("SIM -ORBInitRef NameService=corbaloc::127.0.0.1:"), shown
+    (tmp_path / "test_stand_in.py").write_text(
+        "def test_plant(zl_client, zl_sim):\n"
+        "    assert zl_client.hellozl('$KERNEL.NAME') == 'SIM'\n"
+        "    assert zl_sim.control('ping') == 'OK'\n")
+    run(python, "-m", "pytest", "-q", "-p", "no:cacheprovider", "--zl-sim=plant.tags",
+        "test_stand_in.py", env=env, cwd=tmp_path)
 
     run(*pip, "uninstall", "--yes", "zl", env=env, cwd=tmp_path)
     # pip takes an emptied site-packages away too.
