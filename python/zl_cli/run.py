@@ -24,7 +24,7 @@ import threading
 import time
 from typing import IO, TYPE_CHECKING, Any, Deque, Dict, Optional, Set, Tuple
 
-from zl_cli import connection, errors, run_channel, safe_text, testlog
+from zl_cli import connection, errors, places, run_channel, safe_text, testlog
 
 if TYPE_CHECKING:
     import zl
@@ -434,8 +434,8 @@ class Questions:
 
 
 class RunLog:
-    """This run's part of its test log: what is written after the offset the
-    file had when the run started."""
+    """This run's part of its test log: the first run section that begins at
+    or after the offset the file had when the run started."""
 
     def __init__(self, path: str) -> None:
         self.path = path
@@ -443,26 +443,44 @@ class RunLog:
             self.offset = os.path.getsize(path)
         except OSError:
             self.offset = 0
+        self.data = b""  # the whole file, as section() read it
 
     def section(self) -> Optional[testlog.Section]:
-        """The run's section (the first one after the offset), or None when
-        the file cannot be read or holds no run there."""
+        """The run's section, its line numbers those of the file, or None
+        when the file cannot be read or holds no run there."""
         try:
             with open(self.path, "rb") as f:
-                f.seek(self.offset)
-                data = f.read()
+                self.data = f.read()
         except OSError:
             return None
-        sections = testlog.parse(data).sections
-        return sections[0] if sections else None
+        return next((s for s in testlog.parse(self.data).sections if s.start >= self.offset),
+                    None)
+
+
+def keep_places(log: RunLog, section: testlog.Section, found: places.Places,
+                verbose: bool) -> None:
+    """Keeps the places of the run's lines beside its test log, for zl
+    report (places.save); -v tells when they cannot be kept."""
+    if not found:
+        return
+    try:
+        places.save(log.path, log.data, section, found)
+    except OSError as e:
+        if verbose:
+            errors.error("run", "the scenario lines of the run were not kept for zl report: %s"
+                         % safe_text.terminal(str(e)))
 
 
 def summarize(out: IO[str], scenario: str, sid: int, elapsed: float, info: Dict[str, str],
-              log: RunLog, stopped: bool) -> testlog.Verdict:
-    """Prints the summary; gives the run's verdict. The duration is the test
-    log's (its "Closing test log" line) when the log has one, else the time
-    this command saw."""
-    section = log.section()
+              log: RunLog, stopped: bool, found: Optional[places.Places] = None,
+              section: Optional[testlog.Section] = None) -> testlog.Verdict:
+    """Prints the summary; gives the run's verdict. Each failure and error
+    line is named by its scenario line where `found` (the places of the
+    run's lines) knows it, else by its test log line. The duration is the
+    test log's (its "Closing test log" line) when the log has one, else the
+    time this command saw. `section` is the run's, when already read."""
+    if section is None:
+        section = log.section()
     if section is not None and section.duration is not None:
         elapsed = section.duration
     how = "was stopped" if stopped else "ended"
@@ -479,7 +497,8 @@ def summarize(out: IO[str], scenario: str, sid: int, elapsed: float, info: Dict[
                   % (passed, verdict.failures, verdict.errors))
         listed = [c for c in section.cases if c.outcome != "passed"]
         for case in listed[:MAX_LISTED]:
-            out.write("  %s\n" % safe_text.terminal(case.line or case.text))
+            out.write("  %s: %s\n" % (safe_text.terminal(places.where(case, section, found)),
+                                      safe_text.terminal(case.line or case.text)))
         if len(listed) > MAX_LISTED:
             out.write("  ... (%d more)\n" % (len(listed) - MAX_LISTED))
         out.write("  test log: %s\n" % safe_text.terminal(log.path))
@@ -540,7 +559,9 @@ def main(args: argparse.Namespace) -> int:
     except connection.Failure as failure:
         return connection.report("run", failure)
 
-    with client:
+    # The run's failure and error lines come with their scenario lines
+    # (places.py): the collector is in place before the run starts.
+    with client, places.collecting() as collector:
         # Everything the run waits for reaches this thread through one
         # queue: it prompts, so that Ctrl-C reaches it, and it sees the end,
         # a line of input and an answer from zl serve at once.
@@ -610,7 +631,12 @@ def main(args: argparse.Namespace) -> int:
         progress.end()
         elapsed = time.monotonic() - start
         client.setquestionhandler(None)
-        verdict = summarize(out, args.scenario, sid, elapsed, info, log, bool(stopped_by))
+        found = collector.places(sid)
+        section = log.section()
+        if section is not None:
+            keep_places(log, section, found, args.verbose)
+        verdict = summarize(out, args.scenario, sid, elapsed, info, log, bool(stopped_by),
+                            found, section)
     if stopped_by == "Ctrl-C":
         return errors.INTERRUPTED
     return errors.OK if verdict.passed and not stopped_by else errors.NEGATIVE

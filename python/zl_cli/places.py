@@ -1,0 +1,200 @@
+"""Where the failure and error lines of a scenario run come from: the
+scenario file and line of each, with the subtest calls that lead there.
+
+The test log names no scenario line. While a run goes on, the library
+reports each failure ("**"), error ("__", "##") and stop line it writes to
+the test log as a record of the logger "zl.scenario" that carries the
+place (the record attributes scenario_id, scenario_file, scenario_line,
+subtests and testlog_line: docs/user-guide.md, "Logging"). The tools that
+watch a run in their own process (`zl run`, the pytest plugin) gather those
+records with `collecting()`; `zl run` keeps them beside the test log in a
+places file for `zl report` (`save`, `load`).
+
+The places file "NAME.tlg.places" (JSON) holds, per run of the test log
+that a watching tool wrote it for, where the run's part begins (its byte
+offset), a SHA-256 digest of that part (up to its "#$CHECK:" line) and the
+places by line of that part:
+
+    {"zl places": 1,
+     "runs": [{"start": 0, "sha256": "...",
+               "lines": [[3, "fill.scn", 12, []],
+                         [7, "sub.scn", 2, ["fill.scn:5"]]]}]}
+
+A run whose part of the test log no longer has that digest (the log was
+edited, or cut and written again) has no places: a reader then names the
+test log's line instead, and says so. Every reader here takes any bytes and
+never raises.
+"""
+import contextlib
+import hashlib
+import json
+import logging
+import os
+import tempfile
+from dataclasses import dataclass
+from typing import Any, Dict, Iterator, List, Optional, Tuple
+
+from zl_cli import testlog
+
+LOGGER = "zl.scenario"
+SUFFIX = ".places"
+FORMAT_KEY = "zl places"
+FORMAT = 1
+MAX_FILE = 16 * 1024 * 1024  # a places file larger than this is not read
+MAX_RUNS = 200               # runs kept in a places file, the latest ones
+
+
+@dataclass(frozen=True)
+class Place:
+    """A line of a scenario file, as the run named the file."""
+    file: str
+    line: int                    # from 1; 0: the file as a whole (its end)
+    callers: Tuple[str, ...] = ()  # "FILE:LINE" of each "@" line leading here, outermost first
+
+    def text(self, base: str = "") -> str:
+        """"sub.scn:2 (called from fill.scn:5)"; "fill.scn" for line 0.
+        Files whose names begin with `base` (a folder, with its final
+        separator) are named from there."""
+        def short(name: str) -> str:
+            return name[len(base):] if base and name.startswith(base) else name
+
+        where = short(self.file) + (":%d" % self.line if self.line else "")
+        if self.callers:
+            where += " (called from %s)" % ", ".join(short(c) for c in reversed(self.callers))
+        return where
+
+
+# The places of one run, by line of its part of the test log (1: its
+# "Starting test" line).
+Places = Dict[int, Place]
+
+
+def run_line(case: testlog.Case, section: testlog.Section) -> int:
+    """The line of a case in its run's part of the test log."""
+    return case.lineno - section.lineno + 1
+
+
+def where(case: testlog.Case, section: testlog.Section, places: Optional[Places],
+          base: str = "") -> str:
+    """Where a case comes from: its scenario line when known (files named
+    from `base`, see Place.text), otherwise its line of the test log, said
+    as such."""
+    place = (places or {}).get(run_line(case, section))
+    return place.text(base) if place is not None else "test log line %d" % case.lineno
+
+
+class Collector(logging.Handler):
+    """Gathers the places of the lines that runs report, by scenario id.
+    Runs in the thread that hands the library's records to logging; the
+    handler's own lock guards `_runs`."""
+
+    def __init__(self) -> None:
+        super().__init__(logging.NOTSET)
+        self._runs: Dict[int, Places] = {}
+
+    def emit(self, record: logging.LogRecord) -> None:
+        sid = getattr(record, "scenario_id", None)
+        line = getattr(record, "testlog_line", None)
+        file = getattr(record, "scenario_file", None)
+        if not isinstance(sid, int) or not isinstance(line, int) or line < 1 or file is None:
+            return  # not a reported line, or written with no test log open
+        callers = tuple(str(c) for c in (getattr(record, "subtests", None) or ()))
+        place = Place(str(file), int(getattr(record, "scenario_line", 0) or 0), callers)
+        self._runs.setdefault(sid, {})[line] = place
+
+    def places(self, sid: int) -> Places:
+        """The places of run `sid` gathered so far."""
+        with self.lock:  # type: ignore[union-attr]  (a Handler's lock exists after __init__)
+            return dict(self._runs.get(sid, {}))
+
+
+@contextlib.contextmanager
+def collecting() -> Iterator[Collector]:
+    """Gathers the places of the runs started meanwhile (in this process).
+    The logger "zl.scenario" takes WARNING and above meanwhile, also where
+    logging was set quieter; it has its level back at the end. Install it
+    before the run starts: the library's threads follow a level from the
+    next client call."""
+    logger = logging.getLogger(LOGGER)
+    collector = Collector()
+    level = logger.level
+    if logger.getEffectiveLevel() > logging.WARNING:
+        logger.setLevel(logging.WARNING)
+    logger.addHandler(collector)
+    try:
+        yield collector
+    finally:
+        logger.removeHandler(collector)
+        logger.setLevel(level)
+
+
+def path_for(testlog_path: str) -> str:
+    """The places file of a test log."""
+    return testlog_path + SUFFIX
+
+
+def _digest(data: bytes, section: testlog.Section) -> str:
+    return hashlib.sha256(data[section.start:section.end]).hexdigest()
+
+
+def _read_runs(path: str) -> List[Dict[str, Any]]:
+    """The runs of a places file; [] when it is missing, too large or not
+    one."""
+    try:
+        if os.path.getsize(path) > MAX_FILE:
+            return []
+        with open(path, "rb") as f:
+            content = json.loads(f.read().decode("utf-8"))
+    except (OSError, ValueError):
+        return []
+    if not isinstance(content, dict) or content.get(FORMAT_KEY) != FORMAT:
+        return []
+    runs = content.get("runs")
+    return [r for r in runs if isinstance(r, dict)] if isinstance(runs, list) else []
+
+
+def _places_of(run: Dict[str, Any]) -> Places:
+    places: Places = {}
+    lines = run.get("lines")
+    for item in lines if isinstance(lines, list) else []:
+        if (isinstance(item, list) and len(item) == 4 and isinstance(item[0], int)
+                and isinstance(item[1], str) and isinstance(item[2], int)
+                and isinstance(item[3], list) and all(isinstance(c, str) for c in item[3])):
+            places[item[0]] = Place(item[1], item[2], tuple(item[3]))
+    return places
+
+
+def load(testlog_path: str, data: bytes, section: testlog.Section) -> Optional[Places]:
+    """The places a watching tool kept for `section` of the test log whose
+    bytes are `data`; None when none were kept or the section is no longer
+    what they were kept for."""
+    digest = _digest(data, section)
+    for run in _read_runs(path_for(testlog_path)):
+        if run.get("start") == section.start and run.get("sha256") == digest:
+            return _places_of(run)
+    return None
+
+
+def save(testlog_path: str, data: bytes, section: testlog.Section, places: Places) -> None:
+    """Keeps `places` for `section` of the test log whose bytes are `data`,
+    beside the places of its earlier runs that still match it. Replaces the
+    file at once (a reader sees the old one or the new one). OSError when
+    it cannot be written."""
+    log = testlog.parse(data)
+    current = {(s.start, _digest(data, s)) for s in log.sections if s.start < section.start}
+    path = path_for(testlog_path)
+    runs = [r for r in _read_runs(path) if (r.get("start"), r.get("sha256")) in current]
+    runs.append({"start": section.start, "sha256": _digest(data, section),
+                 "lines": [[n, p.file, p.line, list(p.callers)]
+                           for n, p in sorted(places.items())]})
+    text = json.dumps({FORMAT_KEY: FORMAT, "runs": runs[-MAX_RUNS:]})
+    folder = os.path.dirname(os.path.abspath(path))
+    fd, temporary = tempfile.mkstemp(prefix=".places-", dir=folder)
+    try:
+        with os.fdopen(fd, "w", encoding="ascii") as f:
+            f.write(text + "\n")
+        os.replace(temporary, path)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(temporary)
+        raise
