@@ -83,49 +83,81 @@ def where(case: testlog.Case, section: testlog.Section, places: Optional[Places]
     return place.text(base) if place is not None else "test log line %d" % case.lineno
 
 
+@dataclass(frozen=True)
+class Reported:
+    """A failure, error or stop line of a run, as the library reported it."""
+    level: str     # "WARNING": a failed check or a stop; "ERROR": an error
+    text: str      # the test log line without its stamp and mark
+    place: Place
+    testlog_line: int  # its line in the run's part of the test log; 0: no test log
+
+
 class Collector(logging.Handler):
-    """Gathers the places of the lines that runs report, by scenario id.
-    Runs in the thread that hands the library's records to logging; the
-    handler's own lock guards `_runs`."""
+    """Gathers the lines that runs report, by scenario id. Runs in the
+    thread that hands the library's records to logging; the handler's own
+    lock guards `_runs`."""
 
     def __init__(self) -> None:
         super().__init__(logging.NOTSET)
-        self._runs: Dict[int, Places] = {}
+        self._runs: Dict[int, List[Reported]] = {}
+        self._level: Optional[int] = None  # the logger's own level before attach()
+
+    def attach(self) -> "Collector":
+        """Starts gathering. The logger "zl.scenario" takes WARNING and
+        above meanwhile, also where logging was set quieter. Attach before
+        the runs start: the library's threads follow a level from the next
+        client call."""
+        logger = logging.getLogger(LOGGER)
+        self._level = logger.level
+        if logger.getEffectiveLevel() > logging.WARNING:
+            logger.setLevel(logging.WARNING)
+        logger.addHandler(self)
+        return self
+
+    def detach(self) -> None:
+        """Stops gathering; the logger has its level back."""
+        logger = logging.getLogger(LOGGER)
+        logger.removeHandler(self)
+        if self._level is not None:
+            logger.setLevel(self._level)
+            self._level = None
 
     def emit(self, record: logging.LogRecord) -> None:
         sid = getattr(record, "scenario_id", None)
         line = getattr(record, "testlog_line", None)
         file = getattr(record, "scenario_file", None)
-        if not isinstance(sid, int) or not isinstance(line, int) or line < 1 or file is None:
-            return  # not a reported line, or written with no test log open
+        if not isinstance(sid, int) or not isinstance(line, int) or file is None:
+            return  # not a line a run reported
         callers = tuple(str(c) for c in (getattr(record, "subtests", None) or ()))
         place = Place(str(file), int(getattr(record, "scenario_line", 0) or 0), callers)
-        self._runs.setdefault(sid, {})[line] = place
+        self._runs.setdefault(sid, []).append(
+            Reported(record.levelname, record.getMessage(), place, line))
+
+    def reported(self, sid: int) -> List[Reported]:
+        """The lines run `sid` reported so far, in order."""
+        with self.lock:  # type: ignore[union-attr]  (a Handler's lock exists after __init__)
+            return list(self._runs.get(sid, ()))
 
     def places(self, sid: int) -> Places:
-        """The places of run `sid` gathered so far."""
-        with self.lock:  # type: ignore[union-attr]  (a Handler's lock exists after __init__)
-            return dict(self._runs.get(sid, {}))
+        """The places of the lines of run `sid` written to its test log."""
+        return {r.testlog_line: r.place for r in self.reported(sid) if r.testlog_line > 0}
+
+    def forget(self, keep: "set[int]") -> None:
+        """Drops what it holds of runs other than `keep`."""
+        with self.lock:  # type: ignore[union-attr]
+            for sid in [sid for sid in self._runs if sid not in keep]:
+                del self._runs[sid]
 
 
 @contextlib.contextmanager
 def collecting() -> Iterator[Collector]:
-    """Gathers the places of the runs started meanwhile (in this process).
-    The logger "zl.scenario" takes WARNING and above meanwhile, also where
-    logging was set quieter; it has its level back at the end. Install it
-    before the run starts: the library's threads follow a level from the
-    next client call."""
-    logger = logging.getLogger(LOGGER)
-    collector = Collector()
-    level = logger.level
-    if logger.getEffectiveLevel() > logging.WARNING:
-        logger.setLevel(logging.WARNING)
-    logger.addHandler(collector)
+    """Gathers the lines of the runs started meanwhile in this process
+    (Collector.attach)."""
+    collector = Collector().attach()
     try:
         yield collector
     finally:
-        logger.removeHandler(collector)
-        logger.setLevel(level)
+        collector.detach()
 
 
 def path_for(testlog_path: str) -> str:

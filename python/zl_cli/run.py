@@ -22,7 +22,7 @@ import queue
 import sys
 import threading
 import time
-from typing import IO, TYPE_CHECKING, Any, Deque, Dict, Optional, Set, Tuple
+from typing import IO, TYPE_CHECKING, Any, Deque, Dict, Optional, Sequence, Set, Tuple
 
 from zl_cli import connection, errors, places, run_channel, safe_text, testlog
 
@@ -82,10 +82,16 @@ def parse_info(text: str) -> Dict[str, str]:
     return info
 
 
-def scenario_row(sid: int, file: str, info: Dict[str, str]) -> Json:
+def scenario_row(sid: int, file: str, info: Dict[str, str],
+                 reported: Sequence[places.Reported] = (), base: str = "") -> Json:
     """A running scenario as the zl serve page shows it, from its
-    scenarioinfo (parse_info)."""
+    scenarioinfo (parse_info) and the failure and error lines it reported
+    (the first MAX_LISTED, each with its scenario line, files named from
+    `base` (Place.text), and how many more)."""
     return {"id": sid, "file": file,
+            "reported": [{"where": r.place.text(base), "level": r.level, "text": r.text}
+                         for r in reported[:MAX_LISTED]],
+            "moreReported": max(0, len(reported) - MAX_LISTED),
             "line": info.get("sceLineNumber[0]", ""),
             "verifies": info.get("totalVerifies", "0"),
             "failedVerifies": info.get("failedVerifies", "0"),
@@ -231,9 +237,11 @@ class RunState:
     channel's thread (state, answer); _lock guards the members below it and
     is never held during a call into the library."""
 
-    def __init__(self, client: "zl.Client", args: argparse.Namespace) -> None:
+    def __init__(self, client: "zl.Client", args: argparse.Namespace,
+                 collector: places.Collector) -> None:
         # Constant after construction:
         self.client = client
+        self.collector = collector  # the lines the run reports (thread-safe)
         self.fixed: Json = {
             "database": args.db, "naming": connection.naming_description(args),
             "scenario": os.path.abspath(args.scenario),
@@ -304,8 +312,8 @@ class RunState:
         asked = None
         if question is not None and question[0] == sid and "sceQuestion" in info and not given:
             asked = dict(zip(("sid", "number", "file", "text"), question))
-        return {**self.fixed, **scenario_row(sid, self.file, info), "state": phase,
-                "asked": asked}
+        return {**self.fixed, **scenario_row(sid, self.file, info, self.collector.reported(sid)),
+                "state": phase, "asked": asked}
 
 
 class Questions:
@@ -566,7 +574,7 @@ def main(args: argparse.Namespace) -> int:
         # queue: it prompts, so that Ctrl-C reaches it, and it sees the end,
         # a line of input and an answer from zl serve at once.
         events: "queue.Queue[Event]" = queue.Queue()
-        state = RunState(client, args)
+        state = RunState(client, args, collector)
 
         def handle(sid: int, number: int, file: str, text: str) -> None:
             question = (sid, number, file, text)
