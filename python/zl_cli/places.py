@@ -6,14 +6,14 @@ reports each failure ("**"), error ("__", "##") and stop line it writes to
 the test log as a record of the logger "zl.scenario" that carries the
 place (the record attributes scenario_id, scenario_file, scenario_line,
 subtests and testlog_line: docs/user-guide.md, "Logging"). The tools that
-watch a run in their own process (`zl run`, the pytest plugin) gather those
-records with `collecting()`; `zl run` keeps them beside the test log in a
-places file for `zl report` (`save`, `load`).
+watch a run in their own process (`zl run`, the pytest plugin, `zl serve`)
+gather those records with a Collector; `zl run` and the plugin keep them
+beside the test log in a places file for `zl report` (`save`, `load`).
 
 The places file "NAME.tlg.places" (JSON) holds, per run of the test log
 that a watching tool wrote it for, where the run's part begins (its byte
-offset), a SHA-256 digest of that part (up to its "#$CHECK:" line) and the
-places by line of that part:
+offset), a SHA-256 digest of that part (up to its "#$CHECK:" line, without
+the blank lines at its end) and the places by line of that part:
 
     {"zl places": 1,
      "runs": [{"start": 0, "sha256": "...",
@@ -31,8 +31,9 @@ import json
 import logging
 import os
 import tempfile
+import threading
 from dataclasses import dataclass
-from typing import Any, Dict, Iterator, List, Optional, Tuple
+from typing import Any, Dict, Iterator, List, Optional, Set, Tuple
 
 from zl_cli import testlog
 
@@ -93,13 +94,14 @@ class Reported:
 
 
 class Collector(logging.Handler):
-    """Gathers the lines that runs report, by scenario id. Runs in the
-    thread that hands the library's records to logging; the handler's own
-    lock guards `_runs`."""
+    """Gathers the lines that runs report, by scenario id. Records arrive in
+    the thread that hands the library's records to logging (or a thread
+    returning from a client call); readers are any thread."""
 
     def __init__(self) -> None:
         super().__init__(logging.NOTSET)
-        self._runs: Dict[int, List[Reported]] = {}
+        self._mu = threading.Lock()
+        self._runs: Dict[int, List[Reported]] = {}  # guarded by _mu
         self._level: Optional[int] = None  # the logger's own level before attach()
 
     def attach(self) -> "Collector":
@@ -130,21 +132,22 @@ class Collector(logging.Handler):
             return  # not a line a run reported
         callers = tuple(str(c) for c in (getattr(record, "subtests", None) or ()))
         place = Place(str(file), int(getattr(record, "scenario_line", 0) or 0), callers)
-        self._runs.setdefault(sid, []).append(
-            Reported(record.levelname, record.getMessage(), place, line))
+        reported = Reported(record.levelname, record.getMessage(), place, line)
+        with self._mu:
+            self._runs.setdefault(sid, []).append(reported)
 
     def reported(self, sid: int) -> List[Reported]:
         """The lines run `sid` reported so far, in order."""
-        with self.lock:  # type: ignore[union-attr]  (a Handler's lock exists after __init__)
+        with self._mu:
             return list(self._runs.get(sid, ()))
 
     def places(self, sid: int) -> Places:
         """The places of the lines of run `sid` written to its test log."""
         return {r.testlog_line: r.place for r in self.reported(sid) if r.testlog_line > 0}
 
-    def forget(self, keep: "set[int]") -> None:
+    def forget(self, keep: Set[int]) -> None:
         """Drops what it holds of runs other than `keep`."""
-        with self.lock:  # type: ignore[union-attr]
+        with self._mu:
             for sid in [sid for sid in self._runs if sid not in keep]:
                 del self._runs[sid]
 
@@ -166,7 +169,10 @@ def path_for(testlog_path: str) -> str:
 
 
 def _digest(data: bytes, section: testlog.Section) -> str:
-    return hashlib.sha256(data[section.start:section.end]).hexdigest()
+    """The digest of a run's part without the blank lines at its end: an
+    unsigned part (a stopped run) gains those that separate it from the
+    next run when one is appended."""
+    return hashlib.sha256(data[section.start:section.end].rstrip(b"\r\n")).hexdigest()
 
 
 def _read_runs(path: str) -> List[Dict[str, Any]]:
@@ -177,7 +183,7 @@ def _read_runs(path: str) -> List[Dict[str, Any]]:
             return []
         with open(path, "rb") as f:
             content = json.loads(f.read().decode("utf-8"))
-    except (OSError, ValueError):
+    except (OSError, ValueError, RecursionError):  # RecursionError: nested too deep
         return []
     if not isinstance(content, dict) or content.get(FORMAT_KEY) != FORMAT:
         return []
