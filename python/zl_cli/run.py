@@ -475,8 +475,9 @@ def keep_places(log: RunLog, section: testlog.Section, found: places.Places,
         places.save(log.path, log.data, section, found)
     except OSError as e:
         if verbose:
-            errors.error("run", "the scenario lines of the run were not kept for zl report: %s"
-                         % safe_text.terminal(str(e)))
+            errors.error("run", "the scenario lines of the run were not kept for zl report: "
+                         "cannot write %s: %s" % (safe_text.terminal(places.path_for(log.path)),
+                                                  e.strerror or e))
 
 
 def summarize(out: IO[str], scenario: str, sid: int, elapsed: float, info: Dict[str, str],
