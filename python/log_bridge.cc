@@ -48,8 +48,10 @@ constexpr int kError = 40;
 
 // The ACE priorities of each Python level.
 constexpr u_long kDebugBits = LM_SHUTDOWN | LM_TRACE | LM_DEBUG;
-constexpr u_long kInfoBits = LM_INFO | LM_STARTUP;
-constexpr u_long kWarningBits = LM_NOTICE | LM_WARNING;
+// LM_NOTICE is news, not trouble (a server message arrived): INFO, which
+// logging leaves out by default.
+constexpr u_long kInfoBits = LM_INFO | LM_STARTUP | LM_NOTICE;
+constexpr u_long kWarningBits = LM_WARNING;
 constexpr u_long kErrorBits = LM_ERROR | LM_CRITICAL | LM_ALERT | LM_EMERGENCY;
 constexpr u_long kAllBits = kDebugBits | kInfoBits | kWarningBits | kErrorBits;
 
@@ -84,6 +86,7 @@ constexpr LoggerRoute kLoggers[] = {
 constexpr int kLoggerCount = sizeof(kLoggers) / sizeof(kLoggers[0]);
 constexpr int kRootLogger = 0;
 constexpr int kBrokerLogger = 1;
+constexpr int kScenarioLogger = 3;
 
 int LoggerOf(const char* file) {
   if (file == nullptr) return kRootLogger;
@@ -110,8 +113,14 @@ struct Line {
   unsigned long ident;  // pthread_self(), which is Python's thread ident
   long tid;             // the kernel's thread id, as ACE's %t prints it
   bool python_thread;
+  bool ladder;  // a line of the catch ladder: a failed call
   std::optional<std::string> operation;
   std::optional<std::string> tag;
+  // The scenario line the logging thread worked on, when it did.
+  std::optional<LogPlace> place;
+  // For a scenario run's failure, error or stop line: its line in the run's
+  // part of the test log (0: not written).
+  std::optional<unsigned> testlog_line;
 };
 
 class LogBridge final : public ACE_Log_Msg_Backend, public LogSink {
@@ -165,12 +174,22 @@ class LogBridge final : public ACE_Log_Msg_Backend, public LogSink {
   void ErrorLine(const std::string& text) override;
   void ProcessMaskSet() override;
   void DebugRequested() override;
+  void ScenarioLine(ScenarioLineKind kind, const std::string& text, const LogPlace& place,
+                    unsigned testlog_line) override;
 
  private:
+  // Where a line comes from.
+  enum class Source {
+    kAce,       // ACE's log
+    kLadder,    // the catch ladder (WriteErrorLine)
+    kScenario,  // a scenario run's reported line: no standard error of its own
+  };
   // Queues a line unless the cache says its logger refuses it, or writes it
-  // to standard error after the exit step. Any thread.
+  // to standard error after the exit step. `place` is the thread's place (a
+  // scenario line's own for kScenario). Any thread.
   void Take(u_long priority, int logger, const char* text, const char* file, int lineno,
-            const ACE_Time_Value& time, bool ladder);
+            const ACE_Time_Value& time, Source source, const LogPlace* place,
+            unsigned testlog_line = 0);
   bool CacheRefuses(int logger, u_long priority) const;
   // Sets "zl" to DEBUG once "-debug" was given; true when it did now.
   // Interpreter lock held.
@@ -228,12 +247,22 @@ ssize_t LogBridge::log(ACE_Log_Record& record) {
   ACE_Log_Msg* msg = ACE_Log_Msg::instance();
   const char* file = msg->file();
   Take(record.type(), LoggerOf(file), record.msg_data(), file, msg->linenum(), record.time_stamp(),
-       false);
+       Source::kAce, CurrentLogPlace());
   return 0;
 }
 
 void LogBridge::ErrorLine(const std::string& text) {
-  Take(LM_ERROR, kBrokerLogger, text.c_str(), nullptr, 0, ACE_OS::gettimeofday(), true);
+  Take(LM_ERROR, kBrokerLogger, text.c_str(), nullptr, 0, ACE_OS::gettimeofday(), Source::kLadder,
+       CurrentLogPlace());
+}
+
+void LogBridge::ScenarioLine(ScenarioLineKind kind, const std::string& text,
+                             const LogPlace& place, unsigned testlog_line) {
+  // A failed check or a stop is a warning; a statement error, a failed
+  // command and an abort are errors.
+  const u_long priority = kind == ScenarioLineKind::kError ? LM_ERROR : LM_WARNING;
+  Take(priority, kScenarioLogger, text.c_str(), nullptr, 0, ACE_OS::gettimeofday(),
+       Source::kScenario, &place, testlog_line);
 }
 
 void LogBridge::ProcessMaskSet() {
@@ -262,7 +291,9 @@ bool LogBridge::CacheRefuses(int logger, u_long priority) const {
 }
 
 void LogBridge::Take(u_long priority, int logger, const char* text, const char* file, int lineno,
-                     const ACE_Time_Value& time, bool ladder) {
+                     const ACE_Time_Value& time, Source source, const LogPlace* place,
+                     unsigned testlog_line) {
+  const bool ladder = source == Source::kLadder;
   if (!raw_.load()) {
     // Python's own threads (with or without the interpreter lock) may have
     // just changed a level: their lines go to logging to decide. Others'
@@ -280,8 +311,11 @@ void LogBridge::Take(u_long priority, int logger, const char* text, const char* 
         static_cast<unsigned long>(pthread_self()),
         static_cast<long>(gettid()),
         python_thread,
+        ladder,
         context.operation != nullptr ? std::optional<std::string>(context.operation) : std::nullopt,
-        context.tag != nullptr ? std::optional<std::string>(context.tag) : std::nullopt};
+        context.tag != nullptr ? std::optional<std::string>(context.tag) : std::nullopt,
+        place != nullptr && !place->file.empty() ? std::optional<LogPlace>(*place) : std::nullopt,
+        source == Source::kScenario ? std::optional<unsigned>(testlog_line) : std::nullopt};
     std::unique_lock<std::mutex> lock(mu_);
     if (!raw_.load()) {
       queue_.push_back(std::move(line));
@@ -294,8 +328,9 @@ void LogBridge::Take(u_long priority, int logger, const char* text, const char* 
       return;
     }
   }
-  // After the exit step: the line as the library writes it without Python.
-  if (text == nullptr) return;
+  // After the exit step: the line as the library writes it without Python
+  // (which writes a scenario's lines to its test log only).
+  if (text == nullptr || source == Source::kScenario) return;
   if (ladder) {
     std::cerr << text << std::endl;
   } else {
@@ -470,6 +505,40 @@ PyObject* OptionalText(const std::optional<std::string>& text) {
   return TextToStr(*text);
 }
 
+// The subtest calls of a place as a tuple of "FILE:LINE" texts; None
+// without a place.
+PyObject* Callers(const std::optional<LogPlace>& place) {
+  if (!place) Py_RETURN_NONE;
+  PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(place->callers.size()));
+  if (tuple == nullptr) return nullptr;
+  for (std::size_t i = 0; i < place->callers.size(); ++i) {
+    PyObject* text = TextToStr(place->callers[i]);
+    if (text == nullptr) {
+      Py_DECREF(tuple);
+      return nullptr;
+    }
+    PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), text);
+  }
+  return tuple;
+}
+
+PyObject* OptionalNumber(bool present, unsigned long value) {
+  if (!present) Py_RETURN_NONE;
+  return PyLong_FromUnsignedLong(value);
+}
+
+// The record's message: the line as logged, a failed call's line led by the
+// call and its tag ("PVE of tag T1 failed: ..."), so that the text alone
+// says what failed.
+std::string MessageOf(const Line& line) {
+  std::string text = line.text;
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  if (!line.ladder || !line.operation) return text;
+  std::string lead = *line.operation;
+  if (line.tag) lead += " of tag " + *line.tag;
+  return lead + " failed: " + text;
+}
+
 bool LogBridge::SetAttributes(PyObject* record, const Line& line) {
   // The time the line was logged, not the time it was handed over.
   const double created = static_cast<double>(line.time.sec()) + line.time.usec() / 1e6;
@@ -492,8 +561,20 @@ bool LogBridge::SetAttributes(PyObject* record, const Line& line) {
     PyErr_Clear();
   }
   if (name == nullptr) name = PyUnicode_FromFormat("zl-%ld", line.tid);
+  const std::optional<LogPlace>& place = line.place;
   return SetAttribute(record, "operation", OptionalText(line.operation)) &&
          SetAttribute(record, "tag", OptionalText(line.tag)) &&
+         SetAttribute(record, "scenario_file",
+                      place ? TextToStr(place->file) : OptionalText(std::nullopt)) &&
+         SetAttribute(record, "scenario_line", OptionalNumber(place.has_value(),
+                                                              place ? place->line : 0)) &&
+         SetAttribute(record, "subtests", Callers(place)) &&
+         SetAttribute(record, "scenario_id",
+                      OptionalNumber(place && place->scenario_id != 0,
+                                     place ? place->scenario_id : 0)) &&
+         SetAttribute(record, "testlog_line",
+                      OptionalNumber(line.testlog_line.has_value(),
+                                     line.testlog_line.value_or(0))) &&
          SetAttribute(record, "created", PyFloat_FromDouble(created)) &&
          SetAttribute(record, "msecs",
                       PyFloat_FromDouble(static_cast<double>(line.time.usec() / 1000))) &&
@@ -513,15 +594,20 @@ void LogBridge::Emit(const Line& line) {
   const bool wanted = PyObject_IsTrue(enabled) == 1;
   Py_DECREF(enabled);
   if (!wanted) return;
-  std::string text = line.text;
-  if (!text.empty() && text.back() == '\n') text.pop_back();
+  std::string text = MessageOf(line);
   PyObject* message = TextToStr(text);
-  PyObject* record = message == nullptr
+  // A line logged at work on a scenario line names that line as its place
+  // (what a handler shows as %(pathname)s and %(lineno)d), not the source
+  // line of the library that logged it.
+  const std::string& path = line.place ? line.place->file : line.file;
+  const int lineno = line.place ? static_cast<int>(line.place->line) : line.lineno;
+  PyObject* pathname = TextToStr(path.empty() ? std::string("(unknown file)") : path);
+  PyObject* record = message == nullptr || pathname == nullptr
                          ? nullptr
-                         : PyObject_CallMethod(
-                               logger, "makeRecord", "OisiOOO", logger_names_[line.logger],
-                               line.level, line.file.empty() ? "(unknown file)" : line.file.c_str(),
-                               line.lineno, message, Py_None, Py_None);
+                         : PyObject_CallMethod(logger, "makeRecord", "OiOiOOO",
+                                               logger_names_[line.logger], line.level, pathname,
+                                               lineno, message, Py_None, Py_None);
+  Py_XDECREF(pathname);
   bool ok = record != nullptr && SetAttributes(record, line);
   if (ok) {
     PyObject* result = PyObject_CallMethod(logger, "handle", "O", record);

@@ -6,12 +6,27 @@
 // its catch ladder and those error lines), "zl.localdb" (messages,
 // notifications, the client timer, tag files, the scenario manager),
 // "zl.scenario" (the scenario engine), "zl.logset" (log sets) and "zl" for
-// the rest. Levels: LM_TRACE and LM_DEBUG give DEBUG, LM_INFO (and
-// LM_STARTUP) INFO, LM_NOTICE and LM_WARNING WARNING, LM_ERROR and above
-// and the ladder's lines ERROR. The message is the line's text without its
-// line end; the attributes `operation` and `tag` name the client operation
-// and the tag it worked on (None where there is none); `created`, `thread`
-// and `threadName` are those of the thread that logged the line.
+// the rest. Levels: LM_TRACE and LM_DEBUG give DEBUG, LM_INFO, LM_STARTUP
+// and LM_NOTICE INFO, LM_WARNING WARNING, LM_ERROR and above and the
+// ladder's lines ERROR. The message is the line's text without its line
+// end, a ladder's line (a failed call) led by the operation and its tag
+// ("PVE of tag T1 failed: user exception, ..."); the attributes `operation`
+// and `tag` name the client operation and the tag it worked on (None where
+// there is none); `created`, `thread` and `threadName` are those of the
+// thread that logged the line.
+//
+// Scenario runs. Each failure ("**"), error ("__", "##") and stop line a
+// scenario run writes to its test log is also a record of "zl.scenario"
+// (WARNING for a failure or a stop, ERROR for an error), its message the
+// line without stamp and mark. A line logged while a scenario worker runs
+// a statement (or checks on behalf of one: a timed check, a monitor) names
+// that statement's line as the record's `pathname` and `lineno`, not the
+// library's source line; `scenario_file`, `scenario_line` (0: the file as
+// a whole), `subtests` (the "FILE:LINE" of each "@" line that leads there,
+// outermost first) and `scenario_id` say the same, and `testlog_line` is
+// the number of a reported line in its run's part of the test log (1: the
+// "Starting test" line; 0: no test log is open). Each is None where it
+// does not apply.
 //
 // Threads. A process-wide ACE backend (the CUSTOM flag) and the library's
 // LogSink take each line in the thread that logs it and queue it; no such

@@ -22,9 +22,9 @@ import queue
 import sys
 import threading
 import time
-from typing import IO, TYPE_CHECKING, Any, Deque, Dict, Optional, Set, Tuple
+from typing import IO, TYPE_CHECKING, Any, Deque, Dict, Optional, Sequence, Set, Tuple
 
-from zl_cli import connection, errors, run_channel, safe_text, testlog
+from zl_cli import connection, errors, places, run_channel, safe_text, testlog
 
 if TYPE_CHECKING:
     import zl
@@ -82,10 +82,16 @@ def parse_info(text: str) -> Dict[str, str]:
     return info
 
 
-def scenario_row(sid: int, file: str, info: Dict[str, str]) -> Json:
+def scenario_row(sid: int, file: str, info: Dict[str, str],
+                 reported: Sequence[places.Reported] = (), base: str = "") -> Json:
     """A running scenario as the zl serve page shows it, from its
-    scenarioinfo (parse_info)."""
+    scenarioinfo (parse_info) and the failure and error lines it reported
+    (the first MAX_LISTED, each with its scenario line, files named from
+    `base` (Place.text), and how many more)."""
     return {"id": sid, "file": file,
+            "reported": [{"where": r.place.text(base), "level": r.level, "text": r.text}
+                         for r in reported[:MAX_LISTED]],
+            "moreReported": max(0, len(reported) - MAX_LISTED),
             "line": info.get("sceLineNumber[0]", ""),
             "verifies": info.get("totalVerifies", "0"),
             "failedVerifies": info.get("failedVerifies", "0"),
@@ -231,9 +237,11 @@ class RunState:
     channel's thread (state, answer); _lock guards the members below it and
     is never held during a call into the library."""
 
-    def __init__(self, client: "zl.Client", args: argparse.Namespace) -> None:
+    def __init__(self, client: "zl.Client", args: argparse.Namespace,
+                 collector: places.Collector) -> None:
         # Constant after construction:
         self.client = client
+        self.collector = collector  # the lines the run reports (thread-safe)
         self.fixed: Json = {
             "database": args.db, "naming": connection.naming_description(args),
             "scenario": os.path.abspath(args.scenario),
@@ -304,8 +312,8 @@ class RunState:
         asked = None
         if question is not None and question[0] == sid and "sceQuestion" in info and not given:
             asked = dict(zip(("sid", "number", "file", "text"), question))
-        return {**self.fixed, **scenario_row(sid, self.file, info), "state": phase,
-                "asked": asked}
+        return {**self.fixed, **scenario_row(sid, self.file, info, self.collector.reported(sid)),
+                "state": phase, "asked": asked}
 
 
 class Questions:
@@ -434,8 +442,8 @@ class Questions:
 
 
 class RunLog:
-    """This run's part of its test log: what is written after the offset the
-    file had when the run started."""
+    """This run's part of its test log: the first run section that begins at
+    or after the offset the file had when the run started."""
 
     def __init__(self, path: str) -> None:
         self.path = path
@@ -443,26 +451,45 @@ class RunLog:
             self.offset = os.path.getsize(path)
         except OSError:
             self.offset = 0
+        self.data = b""  # the whole file, as section() read it
 
     def section(self) -> Optional[testlog.Section]:
-        """The run's section (the first one after the offset), or None when
-        the file cannot be read or holds no run there."""
+        """The run's section, its line numbers those of the file, or None
+        when the file cannot be read or holds no run there."""
         try:
             with open(self.path, "rb") as f:
-                f.seek(self.offset)
-                data = f.read()
+                self.data = f.read()
         except OSError:
             return None
-        sections = testlog.parse(data).sections
-        return sections[0] if sections else None
+        return next((s for s in testlog.parse(self.data).sections if s.start >= self.offset),
+                    None)
+
+
+def keep_places(log: RunLog, section: testlog.Section, found: places.Places,
+                verbose: bool) -> None:
+    """Keeps the places of the run's lines beside its test log, for zl
+    report (places.save); -v tells when they cannot be kept."""
+    if not found:
+        return
+    try:
+        places.save(log.path, log.data, section, found)
+    except OSError as e:
+        if verbose:
+            errors.error("run", "the scenario lines of the run were not kept for zl report: "
+                         "cannot write %s: %s" % (safe_text.terminal(places.path_for(log.path)),
+                                                  e.strerror or e))
 
 
 def summarize(out: IO[str], scenario: str, sid: int, elapsed: float, info: Dict[str, str],
-              log: RunLog, stopped: bool) -> testlog.Verdict:
-    """Prints the summary; gives the run's verdict. The duration is the test
-    log's (its "Closing test log" line) when the log has one, else the time
-    this command saw."""
-    section = log.section()
+              log: RunLog, stopped: bool, found: Optional[places.Places] = None,
+              section: Optional[testlog.Section] = None) -> testlog.Verdict:
+    """Prints the summary; gives the run's verdict. Each failure and error
+    line is named by its scenario line where `found` (the places of the
+    run's lines) knows it, else by its test log line. The duration is the
+    test log's (its "Closing test log" line) when the log has one, else the
+    time this command saw. `section` is the run's, when already read."""
+    if section is None:
+        section = log.section()
     if section is not None and section.duration is not None:
         elapsed = section.duration
     how = "was stopped" if stopped else "ended"
@@ -479,7 +506,8 @@ def summarize(out: IO[str], scenario: str, sid: int, elapsed: float, info: Dict[
                   % (passed, verdict.failures, verdict.errors))
         listed = [c for c in section.cases if c.outcome != "passed"]
         for case in listed[:MAX_LISTED]:
-            out.write("  %s\n" % safe_text.terminal(case.line or case.text))
+            out.write("  %s: %s\n" % (safe_text.terminal(places.where(case, section, found)),
+                                      safe_text.terminal(case.line or case.text)))
         if len(listed) > MAX_LISTED:
             out.write("  ... (%d more)\n" % (len(listed) - MAX_LISTED))
         out.write("  test log: %s\n" % safe_text.terminal(log.path))
@@ -540,12 +568,14 @@ def main(args: argparse.Namespace) -> int:
     except connection.Failure as failure:
         return connection.report("run", failure)
 
-    with client:
+    # The run's failure and error lines come with their scenario lines
+    # (places.py): the collector is in place before the run starts.
+    with client, places.collecting() as collector:
         # Everything the run waits for reaches this thread through one
         # queue: it prompts, so that Ctrl-C reaches it, and it sees the end,
         # a line of input and an answer from zl serve at once.
         events: "queue.Queue[Event]" = queue.Queue()
-        state = RunState(client, args)
+        state = RunState(client, args, collector)
 
         def handle(sid: int, number: int, file: str, text: str) -> None:
             question = (sid, number, file, text)
@@ -610,7 +640,12 @@ def main(args: argparse.Namespace) -> int:
         progress.end()
         elapsed = time.monotonic() - start
         client.setquestionhandler(None)
-        verdict = summarize(out, args.scenario, sid, elapsed, info, log, bool(stopped_by))
+        found = collector.places(sid)
+        section = log.section()
+        if section is not None:
+            keep_places(log, section, found, args.verbose)
+        verdict = summarize(out, args.scenario, sid, elapsed, info, log, bool(stopped_by),
+                            found, section)
     if stopped_by == "Ctrl-C":
         return errors.INTERRUPTED
     return errors.OK if verdict.passed and not stopped_by else errors.NEGATIVE

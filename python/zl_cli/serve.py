@@ -450,15 +450,15 @@ async def api_files(request: web.Request) -> web.StreamResponse:
 
 async def api_report(request: web.Request) -> web.StreamResponse:
     from aiohttp import web
-    from zl_cli import report, testlog
+    from zl_cli import report
     try:
         path = _file(request)
-        log = testlog.read(path)
+        log, facts = report.read(path)
     except (serve_files.Refused, OSError) as e:
         return web.Response(status=404, text="%s\n" % e)
     with tempfile.TemporaryDirectory(prefix="zl-serve-") as tmp:
         out = os.path.join(tmp, "report.html")
-        report.write_html(log, request.query.get("file", ""), out)
+        report.write_html(log, request.query.get("file", ""), out, facts)
         with open(out, encoding="utf-8") as f:
             text = f.read()
     response = web.Response(text=text, content_type="text/html")

@@ -12,7 +12,7 @@ import re
 import threading
 from typing import TYPE_CHECKING, Any, Dict, List, Optional, Tuple
 
-from zl_cli import run, serve_files
+from zl_cli import places, run, serve_files
 from zl_cli.serve_coalesce import Coalescer
 
 if TYPE_CHECKING:
@@ -73,6 +73,9 @@ class Plant:
         self.coalescer = coalescer
         self.calls = calls       # the one thread of every call to the server
         self.callback = changes_callback(coalescer)
+        # The failure and error lines of its scenarios, with their scenario
+        # lines (thread-safe).
+        self.collector = places.Collector().attach()
         # Used on the `calls` thread only:
         self.database = database
         self.connected = False
@@ -116,6 +119,7 @@ class Plant:
     def close(self) -> None:
         self.client.setquestionhandler(None)
         self.client.disconnect()
+        self.collector.detach()
 
     def state(self) -> Json:
         """The server's state and the scenarios, for the page; reconnects a
@@ -138,8 +142,11 @@ class Plant:
         rows: List[Json] = []
         for sid, file in parse_scenarios(self.client.listscenarios()):
             rows.append(run.scenario_row(sid, file,
-                                         run.parse_info(self.client.scenarioinfo(sid))))
+                                         run.parse_info(self.client.scenarioinfo(sid)),
+                                         self.collector.reported(sid),
+                                         os.path.join(os.path.abspath(self.folder), "")))
         running = {r["id"] for r in rows}
+        self.collector.forget(running)
         with self._lock:
             for key in [k for k in self._questions if k[0] not in running]:
                 del self._questions[key]  # its scenario ended: nobody waits

@@ -145,6 +145,15 @@ def verify_scenario(data: bytes) -> Tuple[str, Optional[str], str]:
     return ("valid" if stored == computed else "altered"), stored, computed
 
 
+def section_state(data: bytes, section: testlog.Section) -> str:
+    """"valid", "altered" or "unsigned": whether `section` of the test log
+    whose bytes are `data` still holds what its run signed. Every tool that
+    speaks of a run's signature says this."""
+    if not section.check:
+        return "unsigned"
+    return "valid" if _checksum(data[section.start:section.end]) == section.check else "altered"
+
+
 def verify_test_log(data: bytes) -> List[Tuple[int, str, str]]:
     """[(line, description, "valid" | "altered" | "unsigned")] for each section,
     then an "altered" entry for each line outside every section."""
@@ -152,11 +161,10 @@ def verify_test_log(data: bytes) -> List[Tuple[int, str, str]]:
     results = []
     for s in log.sections:
         what = "run %s" % s.title
-        if not s.check:
-            results.append((s.lineno, what, "unsigned" + (" (aborted)" if s.aborted else "")))
-            continue
-        computed = _checksum(data[s.start:s.end])
-        results.append((s.lineno, what, "valid" if computed == s.check else "altered"))
+        state = section_state(data, s)
+        if state == "unsigned" and s.aborted:
+            state += " (aborted)"
+        results.append((s.lineno, what, state))
     for lineno in log.stray:
         results.append((lineno, "text outside every run section", "altered"))
     results.sort(key=lambda r: r[0])

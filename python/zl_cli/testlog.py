@@ -222,7 +222,10 @@ def classify(lineno: int, stamp: str, body: str) -> Optional[Case]:
             continue
         g = m.groupdict()
         what = g["what"]
-        if g.get("tag") is not None:
+        if g.get("tag") is not None and what.startswith("Precheck"):
+            # The precheck checks that the condition does not hold yet.
+            name = "%s !(<%s> %s %s)" % (what, g["tag"], g["op"], g["exp"])
+        elif g.get("tag") is not None:
             name = "%s <%s> %s %s" % (what, g["tag"], g["op"], g["exp"])
         elif g.get("level") is not None:
             name = "%s at nest level %s" % (what, g["level"])

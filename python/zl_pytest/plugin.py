@@ -59,6 +59,29 @@ def pytest_configure(config):
     config._zl_subtests = {}
 
 
+@pytest.hookimpl(tryfirst=True)
+def pytest_sessionstart(session):
+    """With --zl-sim the stand-in starts with the session: one that cannot
+    start ends the session at once with one message (a usage error),
+    instead of failing every item. An xdist controller runs no item: it
+    starts a stand-in only to see that one starts, and stops it again; each
+    worker then starts its own at its first item."""
+    config = session.config
+    if not config.option.zl_sim or hasattr(config, "workerinput"):
+        return
+    s = station(config)
+    problem = None
+    try:
+        s.stand_in()
+    except StationError as e:
+        problem = str(e)
+    if problem is None and getattr(config.option, "dist", "no") != "no":
+        config._zl_station = None
+        s.close()
+    if problem is not None:
+        raise pytest.UsageError("--zl-sim %s: %s" % (config.option.zl_sim, problem))
+
+
 def pytest_unconfigure(config):
     station = getattr(config, "_zl_station", None)
     if station is not None:
@@ -113,15 +136,23 @@ def _timeout(config):
     return seconds if seconds > 0 else None
 
 
+def or_fail(call, errors):
+    """What call() gives; when it raises one of `errors`, fails the calling
+    test with the error's message alone (pytest.fail outside the handler,
+    so the report is not the error and the failure chained)."""
+    try:
+        return call()
+    except errors as e:
+        problem = str(e)
+    pytest.fail(problem, pytrace=False)
+
+
 def ready_client(config):
     """The station's client on its database, the baseline restored. Fails
     the calling test (pytest.fail) when no database can be had."""
     s = station(config)
-    try:
-        client = s.connect()
-        s.restore_baseline()
-    except StationError as e:
-        pytest.fail(str(e), pytrace=False)
+    client = or_fail(s.connect, StationError)
+    or_fail(s.restore_baseline, StationError)
     return client, s
 
 
@@ -129,10 +160,7 @@ def ready_client(config):
 
 def run_item(item):
     config = item.config
-    try:
-        answers = _answers(config)
-    except AnswersError as e:
-        pytest.fail(str(e), pytrace=False)
+    answers = or_fail(lambda: _answers(config), AnswersError)
     client, s = ready_client(config)
     item.user_properties.append(("zl_database", s.database))
     result = run_scenario(client, item.path, item.arguments, answers, _timeout(config),
@@ -188,7 +216,4 @@ def zl_sim(request):
     s = station(request.config)
     if not s.settings.sim_tags:
         pytest.skip("no stand-in: give --zl-sim TAGFILE")
-    try:
-        return s.stand_in()
-    except StationError as e:
-        pytest.fail(str(e), pytrace=False)
+    return or_fail(s.stand_in, StationError)

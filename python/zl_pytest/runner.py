@@ -9,13 +9,18 @@ from before it measures the log until it has read its section back.
 Operator questions are answered from the answers file; a question it does
 not answer stops the run at once and is named in the result, so that an
 unattended run never waits for a person.
+
+The scenario line of each failure and error line comes from the records the
+library logs while the run goes on (zl_cli.places); the report names it, and
+the places are kept beside the test log for `zl report`.
 """
+import contextlib
 import fcntl
 import os
 from dataclasses import dataclass, field
 from typing import List, Optional
 
-from zl_cli import testlog
+from zl_cli import places, testlog
 from zl_cli.run import test_log_path
 
 from zl_pytest import verdict as verdicts
@@ -36,6 +41,8 @@ class ScenarioResult:
     offset: int = 0                            # where the run's section starts
     section: Optional[testlog.Section] = None
     lines: List[str] = field(default_factory=list)  # the section's lines
+    line_places: places.Places = field(default_factory=dict)  # where its lines come from
+    base: str = ""   # the folder the report names scenario files from
     verdict: Optional[verdicts.Verdict] = None
     unanswered: List[str] = field(default_factory=list)
     timed_out: Optional[float] = None          # the limit that was passed
@@ -51,9 +58,13 @@ class ScenarioResult:
         return "\n".join(self.lines)
 
     def line_of(self, case):
-        """The test log line a case was read from, as written."""
-        index = case.lineno - 1
-        return self.lines[index] if 0 <= index < len(self.lines) else case.text
+        """The test log line a case was read from, as written, led by the
+        scenario line it comes from (its test log line when that is not
+        known)."""
+        assert self.section is not None  # a case belongs to the run's section
+        index = places.run_line(case, self.section) - 1
+        line = self.lines[index] if 0 <= index < len(self.lines) else case.text
+        return "%s: %s" % (places.where(case, self.section, self.line_places, self.base), line)
 
     def report(self):
         """The failure report: what failed, with the lines and their stamps."""
@@ -116,31 +127,34 @@ def _size(path):
         return 0
 
 
-def _read_section(result):
+def _read_section(result, found):
+    """Reads the run's section (the first that begins at or after the
+    offset) into `result`, with the places `found` for its lines; keeps
+    them beside the test log."""
     try:
         with open(result.test_log, "rb") as f:
-            f.seek(result.offset)
             data = f.read()
     except OSError as e:
         result.problem = "its test log %s could not be read: %s" % (result.test_log, e.strerror)
         return
-    # A run after an earlier one begins with the blank lines that separate them.
-    blank = len(data) - len(data.lstrip(b"\r\n"))
-    data = data[blank:]
-    result.offset += blank
     log = testlog.parse(data)
-    if not log.sections:
+    index = next((i for i, s in enumerate(log.sections) if s.start >= result.offset), None)
+    if index is None:
         result.problem = "its test log %s has no section for this run" % result.test_log
         return
-    section = log.sections[0]
+    section = log.sections[index]
     result.section = section
-    end = log.sections[1].lineno - 1 if len(log.sections) > 1 else None
-    lines = [raw.decode("utf-8", "replace") for raw in data.splitlines()]
-    # Line numbers of the cases count from the section's start (the read began there).
-    result.lines = lines[:end]
+    result.offset = section.start
+    result.line_places = found
+    later = log.sections[index + 1:]
+    part = data[section.start:later[0].start if later else len(data)]
+    result.lines = [raw.decode("utf-8", "replace") for raw in part.splitlines()]
     while result.lines and not result.lines[-1].strip():
         result.lines.pop()
     result.verdict = verdicts.judge(section)
+    if found:
+        with contextlib.suppress(OSError):  # a report then names test log lines
+            places.save(result.test_log, data, section, found)
 
 
 def run_scenario(client, scenario, arguments="", answers=None, timeout=None, database="",
@@ -154,13 +168,17 @@ def run_scenario(client, scenario, arguments="", answers=None, timeout=None, dat
     result = ScenarioResult(scenario=name or str(scenario), arguments=arguments,
                             database=database,
                             test_log=test_log_path(path))
+    # Its files are named as the report names the scenario: from the folder
+    # that `name` is relative to.
+    if name and path.endswith(os.sep + name):
+        result.base = path[:-len(name)]
     try:
         lock = open(path, "rb")
     except OSError as e:
         result.problem = "cannot be read: %s" % (e.strerror or e)
         return result
     questions = _Questions(client, answers)
-    with lock:
+    with lock, places.collecting() as collector:
         fcntl.flock(lock, fcntl.LOCK_EX)
         result.offset = _size(result.test_log)
         client.setquestionhandler(questions)
@@ -177,5 +195,5 @@ def run_scenario(client, scenario, arguments="", answers=None, timeout=None, dat
         finally:
             client.setquestionhandler(None)
         result.unanswered = list(questions.unanswered)
-        _read_section(result)
+        _read_section(result, collector.places(result.sid))
     return result

@@ -10,6 +10,7 @@ namespace {
 
 std::atomic<LogSink*> g_sink{nullptr};
 thread_local LogContext t_context;
+thread_local const LogPlace* t_place = nullptr;
 
 }  // namespace
 
@@ -28,7 +29,18 @@ ScopedLogContext::ScopedLogContext(const char* operation, const char* tag) : sav
 
 ScopedLogContext::~ScopedLogContext() { t_context = saved_; }
 
+const LogPlace* CurrentLogPlace() { return t_place; }
+
+ScopedLogPlace::ScopedLogPlace(const LogPlace* place) : saved_(t_place) { t_place = place; }
+
+ScopedLogPlace::~ScopedLogPlace() { t_place = saved_; }
+
 void SetLogSink(LogSink* sink) { g_sink = sink; }
+
+void ReportScenarioLine(ScenarioLineKind kind, const std::string& text, const LogPlace& place,
+                        unsigned testlog_line) {
+  if (LogSink* sink = g_sink.load()) sink->ScenarioLine(kind, text, place, testlog_line);
+}
 
 void WriteErrorLine(const std::string& text) {
   if (LogSink* sink = g_sink.load()) {

@@ -3,6 +3,7 @@
 #include <ace/Log_Msg.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 
 namespace zl {
@@ -62,6 +63,27 @@ std::string StripQuotes(const char* text) {
     return std::string(text + 1, len - 2);
   }
   return std::string(text, len);
+}
+
+std::string FormatV(const char* format, va_list ap) {
+  char small[512];
+  va_list again;
+  va_copy(again, ap);
+  const int n = std::vsnprintf(small, sizeof small, format, ap);
+  std::string text;
+  if (n < 0) {
+    va_end(again);
+    return text;
+  }
+  if (static_cast<std::size_t>(n) < sizeof small) {
+    text.assign(small, static_cast<std::size_t>(n));
+  } else {
+    text.resize(static_cast<std::size_t>(n) + 1);
+    std::vsnprintf(&text[0], text.size(), format, again);
+    text.resize(static_cast<std::size_t>(n));
+  }
+  va_end(again);
+  return text;
 }
 
 }  // namespace zl

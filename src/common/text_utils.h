@@ -5,6 +5,7 @@
 #ifndef ZL_COMMON_TEXT_UTILS_H_
 #define ZL_COMMON_TEXT_UTILS_H_
 
+#include <cstdarg>
 #include <string>
 
 namespace zl {
@@ -38,6 +39,10 @@ std::string ToLowerCopy(const char* text);
 // characters long and begins and ends with '"'; otherwise `text` unchanged.
 // "" for an absent text.
 std::string StripQuotes(const char* text);
+
+// What vprintf would print for `format` and `ap`, as a string of any length
+// ("" when the format cannot be printed).
+std::string FormatV(const char* format, va_list ap) __attribute__((format(printf, 1, 0)));
 
 }  // namespace zl
 

@@ -130,6 +130,7 @@ void Monitor(StatementContext& ctx, StatementLine& line, MonitorList& monitors,
       continue;
     }
     MonitorItem item;
+    item.place = ctx.place();
     item.tag = tag;
     item.comparison = comparison;
     item.expected = expected;
@@ -163,6 +164,7 @@ void ClearMonitors(StatementContext& ctx, MonitorList& monitors, int level) {
 
 void CheckMonitors(StatementContext& ctx, MonitorList& monitors) {
   for (MonitorItem& item : monitors.items) {
+    StatementContext::PlaceScope place(ctx, item.place);
     const bool passed = Check(ctx, item);
     ++ctx.counters().total_monitor_checks;
     if (!passed) {

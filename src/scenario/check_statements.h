@@ -31,6 +31,7 @@ struct MonitorItem {
   bool enabled = true;
   bool result = true;
   bool previous_result = true;
+  LogPlace place;  // the MONITOR line: where what its checks report belongs
 };
 
 // The monitors of one nest level.

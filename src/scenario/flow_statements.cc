@@ -92,7 +92,12 @@ void Goto(StatementContext& ctx, StatementLine& line, const LabelTable& labels, 
   const std::string target(label);
   const char* condition = line.Next(kLineEnd);
   if (condition != nullptr && ctx.Expr(condition) == 0) return;
-  labels.Jump(target.c_str(), cursor);
+  if (!labels.Jump(target.c_str(), cursor)) {
+    // The run goes on with the next line, so the lines the jump was meant to
+    // skip run: say so.
+    ctx.StatementError("%s\t__Label '%s' not found for GOTO\n", ctx.Stamp().c_str(),
+                       target.c_str());
+  }
 }
 
 void Comment(StatementContext& ctx, StatementLine& line) {

@@ -31,8 +31,8 @@ double ElapsedSimTime(StatementContext& ctx);
 bool FinishSimWait(StatementContext& ctx, WaitState& wait, double elapsed);
 
 // GOTO :label [condition]: jumps within the current file (`labels` and
-// `cursor` are its) when the condition is absent or true; unknown labels
-// are ignored.
+// `cursor` are its) when the condition is absent or true. A label the file
+// does not have is a statement error; the run goes on with the next line.
 void Goto(StatementContext& ctx, StatementLine& line, const LabelTable& labels, FileCursor cursor);
 // COMMENT text: a comment line in the test log, groups evaluated.
 void Comment(StatementContext& ctx, StatementLine& line);

@@ -84,6 +84,7 @@ int CZLScenario::OpenScenario(const char* path) {
   // The path is the host's text, not the file's: the test log names it
   // escaped.
   level_names_[0] = EscapeOutsideText(path);
+  shown_names_[0] = path;
   file_lines_[0] = 0;
   try {
     CORBA::String_var changes = ctx_.server()->HelloZL("$KERNEL.DBCHANGES");
@@ -125,7 +126,18 @@ bool CZLScenario::ReadLine() {
   return true;
 }
 
+LogPlace CZLScenario::PlaceOf(int level, unsigned line) const {
+  LogPlace place;
+  place.scenario_id = id_;
+  place.file = shown_names_[level];
+  place.line = line;
+  place.callers.assign(call_sites_.begin() + 1, call_sites_.begin() + level + 1);
+  return place;
+}
+
 void CZLScenario::RunScenario() {
+  // What the worker logs belongs to the statement at work.
+  ScopedLogPlace place(ctx_.statement_place());
   // One pending line and one timed block: a line that is not a timed
   // statement starts the collected block and stays pending until every
   // statement of the block has finished; meanwhile the loop polls the block
@@ -199,6 +211,7 @@ void CZLScenario::ExecuteLine() {
   last_statement_.level = level_;
   last_statement_.line = file_lines_[level_];
   last_statement_.text = std::move(as_read);
+  ctx_.set_place(PlaceOf(level_, file_lines_[level_]));
   if (keyword[0] == '@') {
     const char* options = tokens_.Next(kLineEnd);
     OpenSubtest(keyword + 1, options);
@@ -280,12 +293,18 @@ void CZLScenario::Abort() {
   }
   level_ = 0;
   if (ctx_.test_log().is_open()) {
-    ctx_.Log("%s\t  Scenario was aborted by StopScenario()\n\n", ctx_.Stamp().c_str());
+    ctx_.StopLine("%s\t  Scenario was aborted by StopScenario()\n\n", ctx_.Stamp().c_str());
     CloseTestLogFile();
   }
 }
 
 void CZLScenario::ReportUnknownException() {
+  // Runs in the worker after RunScenario has left: the lines belong to the
+  // statement that ran last.
+  if (last_statement_.level >= 0) {
+    ctx_.set_place(PlaceOf(last_statement_.level, last_statement_.line));
+  }
+  ScopedLogPlace log_place(ctx_.statement_place());
   ++ctx_.counters().errors;
   // The reason quotes the server (or the exception's own text): outside text.
   const std::string reason = EscapeOutsideText(AbortReason(std::current_exception()));
@@ -308,6 +327,7 @@ void CZLScenario::CloseLevels(int target) {
     const int l = level_;
     if (files_[l] != nullptr) {
       if (ctx_.test_log().is_open() && l != 0) {
+        ctx_.set_place(PlaceOf(l, 0));
         ReportMonitoredTags(ctx_, monitors_[l], l);
         ValidateChecksum(ctx_, integrity_.stored[l], integrity_.computed[l],
                          level_names_[l].c_str());
@@ -324,6 +344,7 @@ void CZLScenario::CloseLevels(int target) {
     if (l == 0 || level_ < target) break;
   }
   if (target == 0 && ctx_.test_log().is_open()) {
+    ctx_.set_place(PlaceOf(0, 0));
     ReportMonitoredTags(ctx_, monitors_[0], 0);
     ValidateChecksum(ctx_, integrity_.stored[0], integrity_.computed[0], level_names_[0].c_str());
     ReportVersions(ctx_, integrity_.changes_at_start);
@@ -353,6 +374,14 @@ int CZLScenario::OpenSubtest(const char* name, const char* options) {
     return -1;
   }
   level_names_[next] = name;
+  // The file found, named from the directory the run named the scenario in.
+  const std::string found =
+      path.compare(0, scenario_dir_.size() + 1, scenario_dir_ + "/") == 0
+          ? path.substr(scenario_dir_.size() + 1)
+          : std::string(name);
+  shown_names_[next] =
+      (std::filesystem::path(scenario_file_).parent_path() / found).generic_string();
+  call_sites_[next] = shown_names_[level_] + ":" + std::to_string(file_lines_[level_]);
   file_lines_[next] = 0;
   if (options != nullptr) SetArguments(options, next);
   ScanLabels(next);

@@ -160,6 +160,9 @@ class CZLScenario {
   void PollTimedBlock();
   // The current level's file and its line number (GOTO moves them).
   FileCursor cursor() { return FileCursor{files_[level_], &file_lines_[level_]}; }
+  // Line `line` (0: the file as a whole) of `level`'s file, with the subtest
+  // calls that lead there.
+  LogPlace PlaceOf(int level, unsigned line) const;
 
   CORBA::ULong id_ = 0;
   ACE_thread_t thread_id_{};
@@ -175,6 +178,11 @@ class CZLScenario {
   // started with (escaped, outside_text.h) at level 0, the "@" line's name
   // below it.
   std::array<std::string, kLevels> level_names_;
+  // Per level, the file as the run names it: level 0 the scenario path as
+  // given, a subtest that path's directory joined with the file found.
+  std::array<std::string, kLevels> shown_names_;
+  // Per level from 1, "FILE:LINE" of the "@" line that opened it.
+  std::array<std::string, kLevels> call_sites_;
   std::string scenario_file_;
   std::string scenario_dir_;
   std::array<std::array<std::string, 8>, kLevels> args_;

@@ -1,21 +1,24 @@
 // What a statement handler may use of its scenario, and nothing more: the
 // server database (under the exception policy of server_calls.h), the clock,
-// the test log, the result counters and the run's options. The statement
+// the test log, the result counters, the run's options and the place (file
+// and line) of the statement at work. The statement
 // loop and the nested files stay with CZLScenario; a family's own state
 // (labels, monitors, the timed block, the wait, the question) is handed to
 // its handlers beside the context.
 //
 // Threads: the scenario's worker uses all of it; the counters are atomics
-// that the scenario manager reads from host threads. The options are
-// written by statements on the worker only.
+// that the scenario manager reads from host threads. The options and the
+// place are written on the worker only.
 #ifndef ZL_SCENARIO_STATEMENT_CONTEXT_H_
 #define ZL_SCENARIO_STATEMENT_CONTEXT_H_
 
 #include <ace/Time_Value.h>
 
 #include <atomic>
+#include <optional>
 #include <string>
 
+#include "common/log.h"
 #include "scenario/clock.h"
 #include "scenario/test_log.h"
 #include "zemr.hh"
@@ -69,11 +72,44 @@ class StatementContext {
   const TestLog& test_log() const { return test_log_; }
   // The elapsed-time stamp "HH:MM:SS.mmm" of a test log line.
   std::string Stamp() const { return test_log_.Stamp(); }
-  // One formatted test log line; nothing when the test log is closed.
+  // One formatted test log line; nothing when the test log is closed. A
+  // failure ("**" after the stamp's tab) or error ("__", "##") line is also
+  // reported with the current place (ReportScenarioLine), open test log or
+  // not.
   void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
   // A statement error: counts one error and writes the line (a "__" line;
-  // nothing when the test log is closed).
+  // nothing when the test log is closed), reported as Log reports it.
   void StatementError(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // The line of a run that a stop request ended, reported as a stop.
+  void StopLine(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+  // Where the statement at work comes from: what the reported lines and the
+  // process log lines logged meanwhile carry. The statement loop sets it for
+  // each statement (set_place); a check that runs later on behalf of an
+  // earlier statement (a timed check, a monitor) lends its own (PlaceScope).
+  const LogPlace& place() const { return *place_; }
+  // The place of the statement about to run; its address is stable, so the
+  // worker points its thread's log place at it once (statement_place()).
+  void set_place(LogPlace place) { statement_place_ = std::move(place); }
+  const LogPlace* statement_place() const { return &statement_place_; }
+
+  // Makes `place` the context's and the calling thread's place for its
+  // lifetime. `place` outlives the scope.
+  class PlaceScope {
+   public:
+    PlaceScope(StatementContext& ctx, const LogPlace& place)
+        : ctx_(ctx), saved_(ctx.place_), thread_(&place) {
+      ctx.place_ = &place;
+    }
+    ~PlaceScope() { ctx_.place_ = saved_; }
+    PlaceScope(const PlaceScope&) = delete;
+    PlaceScope& operator=(const PlaceScope&) = delete;
+
+   private:
+    StatementContext& ctx_;
+    const LogPlace* const saved_;
+    ScopedLogPlace thread_;
+  };
 
   ResultCounters& counters() { return counters_; }
   const ResultCounters& counters() const { return counters_; }
@@ -86,6 +122,12 @@ class StatementContext {
   TestLog test_log_{clock_};
   ResultCounters counters_;
   ScenarioOptions options_;
+  // Worker only.
+  LogPlace statement_place_;
+  const LogPlace* place_ = &statement_place_;
+
+  // Writes `text` to the test log and, with a kind, reports it.
+  void Write(const std::string& text, std::optional<ScenarioLineKind> kind);
 };
 
 }  // namespace zl

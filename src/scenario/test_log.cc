@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "common/file_checksum.h"
+#include "common/text_utils.h"
 #include "common/time_format.h"
 #include "scenario/clock.h"
 
@@ -26,6 +27,8 @@ bool TestLog::Open(const std::string& name) {
   file_ = std::fopen(name_.c_str(), "a");
   if (file_ == nullptr) return false;
   std::fseek(file_, 0, SEEK_END);
+  lines_ = 0;
+  after_cr_ = false;
   section_start_ = std::ftell(file_);
   if (section_start_ > 0) {
     std::fputs("\n\n", file_);
@@ -48,14 +51,32 @@ ACE_Time_Value TestLog::Elapsed() const { return clock_->Now() - start_time_; }
 std::string TestLog::Stamp() const { return FormatDuration(Elapsed()); }
 
 void TestLog::Line(const char* format, ...) {
+  if (file_ == nullptr) return;
   va_list ap;
   va_start(ap, format);
-  LineV(format, ap);
+  const std::string text = FormatV(format, ap);
   va_end(ap);
+  Write(text);
 }
 
-void TestLog::LineV(const char* format, va_list ap) {
-  if (file_ != nullptr) std::vfprintf(file_, format, ap);
+unsigned TestLog::Write(const std::string& text) {
+  if (file_ == nullptr) return 0;
+  std::fwrite(text.data(), 1, text.size(), file_);
+  const unsigned first = lines_ + 1;
+  // "\r\n" is one line end, also when a write ends between the two.
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\n') {
+      if (!after_cr_) ++lines_;
+      after_cr_ = false;
+    } else if (c == '\r') {
+      ++lines_;
+      after_cr_ = true;
+    } else {
+      after_cr_ = false;
+    }
+  }
+  return first;
 }
 
 void TestLog::Flush() {

@@ -49,7 +49,11 @@ class TestLog {
   // One formatted line (the format holds its own stamp and newline);
   // nothing when the log is closed.
   void Line(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  void LineV(const char* format, va_list ap) __attribute__((format(printf, 2, 0)));
+  // Writes `text` as it is; gives the number, in this run's section (1: the
+  // "Starting test" line), of the line the text begins on, or 0 when the
+  // log is closed. Lines end as a reader that splits at "\n", "\r\n" and
+  // "\r" sees them.
+  unsigned Write(const std::string& text);
   // Writes what is buffered (before the worker waits or runs a command).
   void Flush();
   // Closes the file as it is: no closing line, no signature (an abort).
@@ -63,6 +67,8 @@ class TestLog {
   std::string name_;
   std::FILE* file_ = nullptr;
   long section_start_ = -1;  // offset of this run's section; -1 unknown
+  unsigned lines_ = 0;       // line ends written in this run's section
+  bool after_cr_ = false;    // the last character written was a "\r"
   ACE_Time_Value start_time_;
 };
 

@@ -46,6 +46,7 @@ CScenarioStatementAsync::CScenarioStatementAsync(StatementContext* context, std:
                                                  const ACE_Time_Value& start_offset,
                                                  const ACE_Time_Value& end_offset)
     : context_(context),
+      place_(context->place()),
       tag_(std::move(tag)),
       comparison_(comparison),
       role_(role),
@@ -89,6 +90,8 @@ bool CScenarioStatementAsync::Check() {
 TimedState CScenarioStatementAsync::Poll(const ACE_Time_Value& now) {
   if (finished()) return state_;
   StatementContext& s = *context_;
+  // What it writes and logs belongs to its own statement line.
+  StatementContext::PlaceScope place(s, place_);
   ResultCounters& counters = s.counters();
   const bool verification = role_ != TimedRole::kAssertion;
   const bool monitor = role_ == TimedRole::kMonitor;
@@ -102,9 +105,12 @@ TimedState CScenarioStatementAsync::Poll(const ACE_Time_Value& now) {
   }
   if (state_ == TimedState::kBeforeWindow) {
     if (now < window_start_) return state_;
-    // The precheck: the condition must not hold yet at the window start.
+    // The precheck: the condition must not hold yet at the window start. A
+    // check that could not read the tag (its error line written, the
+    // statement ended) neither passes nor counts.
     state_ = TimedState::kInWindow;
     const bool holds = Check();
+    if (state_ == TimedState::kError) return state_;
     ++counters.total_verifies;
     if (!holds) {
       if (verification) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/log.h"
 #include "scenario/checks.h"
 #include "scenario/statement_line.h"
 
@@ -40,7 +41,8 @@ enum class TimedState {
 class CScenarioStatementAsync {
  public:
   // The offsets count from the block's starting moment. `context` is
-  // borrowed and outlives the statement.
+  // borrowed and outlives the statement; its place (the statement line that
+  // makes this statement) is the place of what the statement reports.
   CScenarioStatementAsync(StatementContext* context, std::string tag, Comparison comparison,
                           TimedRole role, double expected, const ACE_Time_Value& start_offset,
                           const ACE_Time_Value& end_offset);
@@ -71,6 +73,7 @@ class CScenarioStatementAsync {
   void Finish(TimedState state, const ACE_Time_Value& now);
 
   StatementContext* const context_;
+  const LogPlace place_;
   const std::string tag_;
   const Comparison comparison_;
   const TimedRole role_;

@@ -35,17 +35,20 @@ VERDICTS = {
 # (item, outcome, texts its report must hold, texts it must not)
 CASES = [
     ("test_pass", "passed", [], []),
-    # the failing line with its stamp, the passed one left out
+    # the failing line with its scenario line and stamp, the passed one left out
     ("test_fail", "failure",
      ["scenario test_fail.scn on database SIM FAILED: 1 failure, 0 errors",
+      "  test_fail.scn:1: 00:00:",
       "\t**Verification <TEMP_SP> = 65.000000 FAILED Value is 60.000000"],
      ["LEVEL_SP"]),
     # a statement error fails the run too
-    ("test_error", "failure", ["0 failures, 1 error", "\t__"], []),
-    # stopped at its time limit: the aborting line is shown
+    ("test_error", "failure", ["0 failures, 1 error", "  test_error.scn:1: 00:00:", "\t__"],
+     []),
+    # stopped at its time limit: the aborting line is shown, at the line
+    # that was running
     ("test_slow", "failure",
-     ["the run was aborted:", "\t  Scenario was aborted by StopScenario()",
-      "did not end within 5 s"], []),
+     ["the run was aborted:", "  test_slow.scn:1: 00:00:",
+      "\t  Scenario was aborted by StopScenario()", "did not end within 5 s"], []),
     # an unanswered question stops the run at once and is named
     ("test_asks", "failure",
      ["operator question not answered: 'IS THE HEATER ON?'"], ["did not end within"]),
@@ -98,6 +101,16 @@ def test_section_shown_in_the_report(verdicts):
     run = verdicts[0]
     assert "zl test log" in run.stdout
     assert "Closing test log after" in run.stdout
+
+
+def test_captured_log_names_the_scenario_line(verdicts):
+    # pytest's captured log shows the scenario's file and line, not the
+    # library's source line that logged the record
+    out = verdicts[0].stdout
+    assert ("WARNING  zl.scenario:test_fail.scn:1 Verification <TEMP_SP> = 65.000000 FAILED "
+            "Value is 60.000000") in out, out
+    assert "zl.scenario:test_error.scn:1 Tag <NO_SUCH_TAG> not found for SETPVE" in out, out
+    assert ".cc:" not in out, out
 
 
 @pytest.mark.parametrize("baseline", [True, False], ids=["restored", "leaks"])

@@ -98,3 +98,18 @@ def test_stand_ins_per_worker_join_the_site(site, tmp_path):
     assert {got for got, _, _ in cases.values()} == {"passed"}, run.stdout
     # each worker on the stand-in it started, none on the site's own servers
     assert {props["zl_database"] for _, props, _ in cases.values()} <= {"SIM_GW0", "SIM_GW1"}
+
+
+@pytest.mark.parametrize("workers", [["-n", "2"], []], ids=["xdist", "one process"])
+def test_a_stand_in_that_cannot_start_ends_the_session_once(tmp_path, workers):
+    # The stand-in's program is missing: the session stops before any
+    # item, with one message, instead of failing each item with it twice.
+    write_project(tmp_path, {"test_s%d.scn" % i: "VERIFY TEMP_SP 60\n" for i in range(3)})
+    missing = tmp_path / "no-such-sim"
+    run = inner_pytest(tmp_path, *workers, "--zl-sim=" + PLANT_TAGS,
+                       env_extra={"ZL_SIM": str(missing)})
+    assert run.returncode == 4, run.stdout  # a usage error: nothing ran
+    assert run.stdout.count("the stand-in did not start") == 1, run.stdout
+    assert str(missing) in run.stdout
+    assert "During handling" not in run.stdout
+    assert not (tmp_path / "junit.xml").exists() or not junit_cases(tmp_path)

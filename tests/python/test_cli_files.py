@@ -139,9 +139,9 @@ def test_report_usage_and_bad_input(tmp_path):
     ("**Assertion <A> > 1.000000 FAILED Value is 0.000000", "failure",
      "Assertion <A> > 1.000000"),
     ("  Precheck Timed Verification !(<A> = 1.000000) passed Value is 0.000000 after 0:00.000",
-     "passed", "Precheck Timed Verification <A> = 1.000000"),
+     "passed", "Precheck Timed Verification !(<A> = 1.000000)"),
     ("**Precheck Timed Assertion !(<A> = 1.000000) FAILED Value is 1.000000 after 0:00.000",
-     "failure", "Precheck Timed Assertion <A> = 1.000000"),
+     "failure", "Precheck Timed Assertion !(<A> = 1.000000)"),
     ("  Timed Monitor <A> = 1.000000 passed Value is 1.000000 after 0:10.000", "passed",
      "Timed Monitor <A> = 1.000000"),
     ("**Timed Monitor <A> = 1.000000 FAILED. Value is 2.000000 after 0:01.100", "failure",
@@ -385,3 +385,42 @@ def test_storevals(runs, tmp_path):
         path.write_bytes(bad)
         status, _, err = zl("storevals", path)
         assert status == 3 and message in err, err
+
+
+RUN = b"00:00:00.000\tStarting test 'a.scn'\n00:00:00.001\t**Verification <A> = 1.000000 FAILED Value is 0.000000\n"
+
+
+def test_places_file_follows_the_runs_of_its_test_log(tmp_path):
+    from zl_cli import places
+    log = tmp_path / "a.tlg"
+    first = places.Place("a.scn", 4, ())
+    second = places.Place("sub.scn", 2, ("a.scn:7",))
+    log.write_bytes(RUN)
+    data = log.read_bytes()
+    places.save(str(log), data, testlog.parse(data).sections[0], {2: first})
+    log.write_bytes(RUN + b"\n\n" + RUN)
+    data = log.read_bytes()
+    sections = testlog.parse(data).sections
+    places.save(str(log), data, sections[1], {2: second})
+    # each run finds its own places, by its own part of the log
+    assert [places.load(str(log), data, s) for s in sections] == [{2: first}, {2: second}]
+    # a run whose part was edited has none; the other keeps its own
+    edited = data.replace(b"Value is 0.000000", b"Value is 1.000000", 1)
+    sections = testlog.parse(edited).sections
+    assert [places.load(str(log), edited, s) for s in sections] == [None, {2: second}]
+
+
+@pytest.mark.parametrize("content", [
+    b"",                                   # empty
+    b"\xff\xfe not text",                  # not UTF-8
+    b"[" * 100000,                         # nested beyond the parser's depth
+    b'{"zl places": 2, "runs": []}',       # another format
+    b'{"zl places": 1, "runs": {"start": 0}}',
+    b'{"zl places": 1, "runs": [7, {"start": "0", "lines": [[1, 2, 3, 4]]}]}',
+])
+def test_places_file_that_is_none_gives_no_places(tmp_path, content):
+    from zl_cli import places
+    log = tmp_path / "a.tlg"
+    log.write_bytes(RUN)
+    (tmp_path / "a.tlg.places").write_bytes(content)
+    assert places.load(str(log), RUN, testlog.parse(RUN).sections[0]) is None

@@ -11,6 +11,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import xml.etree.ElementTree as ET
 from pathlib import Path
 
 import pytest
@@ -100,6 +101,17 @@ RUN_CASES = {
                              ["## Could not open file to store tag values", "FAILED"]),
     # a line of the test log reaches the terminal with its escape sequence escaped
     "escaped": ("NOSUCH\x1b[2J\n", [], "", 1, ["'NOSUCH\\x1b[2J'", "FAILED"]),
+    # a timed check on a tag that does not exist: its error, and no passed
+    # precheck counted
+    "timed-missing-tag": ("TVERIFY TANK_LEVL 3 0 1\nBEND\n", [], "", 1,
+                          ["checks passed: 0   failures: 0   errors: 1",
+                           "run.scn:1: 00:00:", "__Tag <TANK_LEVL> not found for Timed Assertion"]),
+    # a GOTO to a label the file does not have is an error; the run goes on
+    # with the next line, whose failure is listed at its own line
+    "goto-missing-label": ("GOTO :DONEE\nVERIFY TEMP_SP 61\n:DONE\n", [], "", 1,
+                           ["checks passed: 0   failures: 1   errors: 1",
+                            "run.scn:1: 00:00:", "__Label ':DONEE' not found for GOTO",
+                            "run.scn:2: 00:00:", "**Verification <TEMP_SP> = 61.000000 FAILED"]),
 }
 
 
@@ -131,6 +143,53 @@ def test_run_exit_status_and_summary(plant, tmp_path, case):
     judged, _, _ = zl(plant, "report", tmp_path / "run.tlg", "--junit", tmp_path / "run.xml",
                       "--fail-on-failure")
     assert judged == got, "zl run gave %d, zl report %d" % (got, judged)
+
+
+def test_run_and_report_name_the_scenario_lines(plant, tmp_path):
+    """zl run lists each failure and error at its scenario line (a subtest's
+    with the line that called it) and keeps the places beside the test log,
+    where zl report finds them while the log stays as the run left it."""
+    scenario(tmp_path, "VERIFY TEMP_SP 61\n# a comment\n@sub.scn\n", name="main")
+    scenario(tmp_path, "COMMENT sub\nNOSUCHWORD\n", name="sub")
+    got, out, err = zl(plant, "run", "main.scn", cwd=tmp_path)
+    assert got == 1, out + err
+    listed = [line for line in out.splitlines() if line.startswith("  ") and "\t" in line]
+    assert [line.split(": 00:")[0] for line in listed] == [
+        "  main.scn:1", "  sub.scn:2 (called from main.scn:3)"], out
+    assert (tmp_path / "main.tlg.places").is_file()
+
+    def report():
+        junit, page = tmp_path / "r.xml", tmp_path / "r.html"
+        assert zl(plant, "report", "main.tlg", "--junit", junit, "--html", page,
+                  cwd=tmp_path)[0] == 0
+        cases = [c for c in ET.parse(junit).iter("testcase")
+                 if c.find("failure") is not None or c.find("error") is not None]
+        details = [(c.find("failure") if c.find("failure") is not None else c.find("error")).text
+                   for c in cases]
+        return cases, details, ET.parse(junit).find(".//system-out").text, page.read_text()
+
+    cases, details, notes, page = report()
+    assert [(c.get("file"), c.get("line")) for c in cases] == [("main.scn", "1"),
+                                                                ("sub.scn", "2")]
+    assert details[0].startswith("main.scn:1, test log line 2: 00:00:"), details
+    assert details[1].startswith("sub.scn:2 (called from main.scn:3), test log line 5: "), details
+    assert notes.endswith("; signature valid") and "signature valid;" in page
+    assert "<td>sub.scn:2 (called from main.scn:3)</td>" in page
+
+    # Edited after the run: the places no longer hold, nor does the
+    # signature; the reports say so.
+    log = tmp_path / "main.tlg"
+    log.write_text(log.read_text().replace("Value is 60.000000", "Value is 61.000000"))
+    cases, details, notes, page = report()
+    assert [(c.get("file"), c.get("line")) for c in cases] == [(None, None), (None, None)]
+    assert details[0].startswith("test log line 2: 00:00:"), details
+    assert notes.endswith("; signature altered") and "signature altered" in page
+    assert "Scenario lines were not recorded for this run" in page
+    assert zl(plant, "verify", log)[1].rstrip().endswith(": altered")
+
+    # A places file that is no places file: the test log lines, no error.
+    (tmp_path / "main.tlg.places").write_bytes(b"\xff{not json")
+    assert report()[1][0].startswith("test log line 2: ")
 
 
 def test_run_without_a_test_log_is_not_passed(plant, tmp_path):

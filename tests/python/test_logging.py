@@ -15,6 +15,8 @@ from conftest import HANG_BOUND_S, run_script
 BOUND_S = 30.0
 MISSING_TAG = "NO_SUCH_TAG"
 NOT_FOUND = "user exception, ID 'IDL:ZEMR/ZLTagNotFound:1.0'"
+# What a failed call's record says: the call and its tag lead the reason.
+FAILED_CALL = "PVE of tag %s failed: %s" % (MISSING_TAG, NOT_FOUND)
 
 
 def wait_for(condition, what):
@@ -36,9 +38,10 @@ def find(caplog, text):
 # is a line logged in the calling thread and handed over before the call
 # returns.
 RECORDS = [
-    # a catch-ladder line: the operation's own user exception, with the tag
+    # a catch-ladder line: the operation's own user exception; the text
+    # names the call and the tag, as the attributes do
     ("ladder", lambda c, p, t: c.pve(MISSING_TAG), "zl.broker", logging.ERROR,
-     NOT_FOUND, "PVE", MISSING_TAG),
+     FAILED_CALL, "PVE", MISSING_TAG),
     # an ACE error line of the local database during a client operation
     ("ace-error", lambda c, p, t: c.savetags(str(t / "no" / "x.tag")), "zl.localdb",
      logging.ERROR, "#SaveTags() could not open file {tmp}/no/x.tag", "SaveTags", None),
@@ -93,6 +96,88 @@ def test_library_thread_lines_follow_the_level(client, tmp_path, caplog):
     assert record.threadName.startswith("zl-")
 
 
+def test_server_message_news_is_info(client, faults, caplog):
+    """The line logged for each server message a call takes from the
+    channel is news, not trouble: INFO, which logging left alone does not
+    show on standard error."""
+    caplog.set_level(logging.DEBUG, logger="zl")
+    news = "Got a server message in GetServerMessages()"
+    assert client.enableevents(1) in (0, 1)
+    try:
+        # The listener takes most messages itself; one that a call takes
+        # (while the listener pauses) logs the line. Send until one has.
+        deadline = time.monotonic() + BOUND_S
+        while not [r for r in zl_records(caplog) if r.getMessage().endswith(news)]:
+            assert time.monotonic() < deadline, "no message was taken by a call"
+            assert faults("message info PyTest news") == "OK"
+            while not client.getnextzlmessage(zl.MsgType_AllMsgs):
+                assert time.monotonic() < deadline, "the message did not come"
+                time.sleep(0.05)
+    finally:
+        client.enableevents(0)
+    levels = {r.levelname for r in zl_records(caplog) if r.getMessage().endswith(news)}
+    assert levels == {"INFO"}
+
+
+# A scenario whose failure and error lines come from known places: one row
+# per reported line (the line of the scenario file, the record's level and
+# message, the file and line it names, the subtest calls, the line of the
+# run's part of the test log). The subtest is called from line 4.
+PLACES_MAIN = """\
+VERIFY TEMP_SP 61
+GOTO :DONEE
+MONITOR LEVEL_SP 9
+@place_sub.scn
+TVERIFY NO_SUCH_TAG 1 0 1
+DELAY 600
+:DONE
+"""
+PLACES_SUB = """\
+COMMENT in the subtest
+FOO
+"""
+PLACE_ROWS = [
+    # a failed check at its own line
+    ("WARNING", "Verification <TEMP_SP> = 61.000000 FAILED Value is 60.000000",
+     "places.scn", 1, (), 2),
+    # a statement error
+    ("ERROR", "Label ':DONEE' not found for GOTO", "places.scn", 2, (), 3),
+    # a line in a subtest names the subtest's file and the call
+    ("ERROR", "Unknown scenario keyword, 'FOO'", "place_sub.scn", 2, ("places.scn:4",), 7),
+    # a timed check reports when its block runs, at its own line
+    ("ERROR", "Tag <NO_SUCH_TAG> not found for Timed Assertion", "places.scn", 5, (), 9),
+    # a monitor fails while the scenario waits, at the MONITOR line
+    ("WARNING", "Monitor <LEVEL_SP> = 9.000000 FAILED Value is 2.500000", "places.scn", 3,
+     (), 10),
+]
+
+
+def test_scenario_lines_name_their_place(client, tmp_path, caplog):
+    caplog.set_level(logging.WARNING, logger="zl.scenario")
+    scn = tmp_path / "places.scn"
+    scn.write_text(PLACES_MAIN)
+    (tmp_path / "place_sub.scn").write_text(PLACES_SUB)
+    sid = client.startscenario(str(scn), "")
+    assert sid > 0
+    assert client.waitscenario(sid, BOUND_S)
+    reported = [r for r in zl_records(caplog) if r.testlog_line is not None]
+    got = [(r.levelname, r.getMessage(), r.filename, r.lineno, r.subtests, r.testlog_line)
+           for r in reported]
+    want = [(level, message, file, line, tuple(str(tmp_path / c) for c in callers), at)
+            for level, message, file, line, callers, at in PLACE_ROWS]
+    assert got == want
+    lines = (tmp_path / "places.tlg").read_text().splitlines()
+    for record in reported:
+        # the record's line of the test log holds its message
+        assert record.getMessage() in lines[record.testlog_line - 1]
+        assert record.scenario_id == sid
+        assert (record.scenario_file, record.scenario_line) == (record.pathname, record.lineno)
+    # a process log line of a statement names the statement's line too
+    missing = [r for r in zl_records(caplog) if r.getMessage() == "Scenario: Tag <NO_SUCH_TAG> "
+               "not found"]
+    assert [(r.filename, r.lineno, r.testlog_line) for r in missing] == [("places.scn", 5, None)]
+
+
 SCRIPT = """
 import contextlib, io, logging, os, sys
 import zl
@@ -111,16 +196,17 @@ UNKNOWN = "# Unknown option: -stray, ignored\n"
 # (id, setup, extra options, ZL_LOG_STDERR, redirect_stderr, standard error
 # must contain, must not contain).
 OUTPUTS = [
-    # logging left alone: errors on standard error as before, no debug lines
-    ("default", "", "", None, False, [NOT_FOUND], [UNKNOWN]),
+    # logging left alone: errors on standard error, naming the failed call,
+    # and no debug lines
+    ("default", "", "", None, False, [FAILED_CALL], [UNKNOWN]),
     # the environment variable: the library's own standard error output
-    ("raw", "", "", "1", False, [UNKNOWN, NOT_FOUND], []),
-    ("raw-off", "", "", "0", False, [NOT_FOUND], [UNKNOWN]),
+    ("raw", "", "", "1", False, [UNKNOWN, NOT_FOUND], ["PVE of tag"]),
+    ("raw-off", "", "", "0", False, [FAILED_CALL], [UNKNOWN]),
     # logging configured for debug: everything, in logging's format
     ("basic-debug", "logging.basicConfig(level=logging.DEBUG)", "", None, False,
      ["DEBUG:zl.broker:" + UNKNOWN, "ERROR:zl.broker:"], []),
     # the client option -debug shows everything without configuring logging
-    ("option-debug", "", " -debug", None, False, [UNKNOWN, NOT_FOUND], []),
+    ("option-debug", "", " -debug", None, False, [UNKNOWN, FAILED_CALL], []),
     # silenced through logging
     ("silenced", 'logging.getLogger("zl").setLevel(logging.CRITICAL)', "", None, False,
      [], [NOT_FOUND]),
@@ -144,7 +230,7 @@ def test_standard_error(plant, setup, extra, raw, redirect, present, absent):
     for text in absent:
         assert text not in err, err
     if redirect:
-        assert out == NOT_FOUND + "\n"
+        assert out == FAILED_CALL + "\n"
 
 
 def test_flood_from_many_threads(client, tmp_path, caplog):

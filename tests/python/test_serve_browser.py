@@ -303,6 +303,38 @@ def test_zl_run_beside_serve_answered_from_the_page(page, serve, plant, folder):
     assert wait_for(lambda: not text_of(page, question) and not text_of(page, row))
 
 
+def test_failing_lines_show_at_their_scenario_lines(page, serve, plant, folder):
+    """The runs zl serve watches, a zl run beside it and a scenario of its
+    own, list their failure and error lines at their scenario lines while
+    they run; the report of a test log says what zl verify says of it."""
+    run = ZlRun(plant, folder, "zl_run_lines.scn", "VERIFY TEMP_SP 61\nDELAY 60000\n")
+    own = None
+    try:
+        row = 'tr[data-run="%d"] + tr.reported' % run.popen.pid
+        assert wait_for(lambda: text_of(page, row).endswith(
+            "zl_run_lines.scn:1: Verification <TEMP_SP> = 61.000000 FAILED Value is "
+            "60.000000")), text_of(page, "#scenarios")
+        (folder / "own_lines.scn").write_text("COMMENT own\nNOSUCHWORD\nDELAY 60000\n")
+        own = post_json(serve.url + "api/scenario/start", {"file": "own_lines.scn"})["id"]
+        assert own > 0
+        mine = 'tr[data-id="%d"]:not([data-run]) + tr.reported' % own
+        # named from the folder zl serve shows
+        assert wait_for(lambda: text_of(page, mine) ==
+                        "own_lines.scn:2: Unknown scenario keyword, 'NOSUCHWORD'"), \
+            text_of(page, "#scenarios")
+    finally:
+        shown = run.shown(serve, lambda r: True)
+        if shown:
+            post_json(serve.url + "api/scenario/stop", {"run": shown["pid"], "id": shown["id"]})
+        run.end()
+        if own:
+            post_json(serve.url + "api/scenario/stop", {"id": own})
+    with urllib.request.urlopen(serve.url + "api/report?file=zl_run_lines.tlg") as r:
+        report = r.read().decode()
+    assert "unsigned; aborted" in report  # a stopped run is not signed
+    assert "zl_run_lines.scn:1</td>" in report  # the stopped line, where it stood
+
+
 def test_stopped_server_shows_disconnected_and_recovers(page, plant, client):
     plant.stop_sim()
     assert wait_for(lambda: text_of(page, "#server") == "server: disconnected")

@@ -11,7 +11,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "common/log.h"
 #include "common/text_utils.h"
 #include "scenario/check_statements.h"
 #include "scenario/flow_statements.h"
@@ -66,6 +68,16 @@ class StatementFamilyTest : public ::testing::Test {
     const std::string fresh = text.substr(std::min(read_, text.size()));
     read_ = text.size();
     return fresh;
+  }
+
+  // Writes `text` as a statement writes a line: as a statement error, or
+  // as any other line.
+  void LogLine(const char* text, bool error) {
+    if (error) {
+      ctx_.StatementError("%s", text);
+    } else {
+      ctx_.Log("%s", text);
+    }
   }
 
   const std::string path_;
@@ -179,6 +191,116 @@ TEST_F(StatementFamilyTest, MonitorReportsOnlyChangesAndClearKeepsTheFailure) {
   EXPECT_EQ("00:00:00.000\t**Monitor <T1> = 50.000000 FAILED Value is 99.000000\n", NewLines());
   EXPECT_TRUE(monitors.items.empty());
   EXPECT_TRUE(monitors.failed);
+}
+
+// Takes the reported lines of a run.
+class ReportSink : public LogSink {
+ public:
+  struct Reported {
+    ScenarioLineKind kind;
+    std::string text;
+    std::string file;
+    unsigned line;
+    unsigned testlog_line;
+  };
+  void ErrorLine(const std::string&) override {}
+  void ProcessMaskSet() override {}
+  void DebugRequested() override {}
+  void ScenarioLine(ScenarioLineKind kind, const std::string& text, const LogPlace& place,
+                    unsigned testlog_line) override {
+    reported.push_back({kind, text, place.file, place.line, testlog_line});
+  }
+  std::vector<Reported> reported;
+};
+
+TEST_F(StatementFamilyTest, FailureAndErrorLinesAreReportedWithTheirPlace) {
+  ReportSink sink;
+  SetLogSink(&sink);
+  LogLine("00:00:00.000\tStarting test 'S.SCN'\n", false);  // line 1 of the run
+  struct Case {
+    int line;
+    const char* text;  // a test log line as a statement writes it
+    bool error;        // written as a statement error
+    bool reported;
+    ScenarioLineKind kind;
+    const char* want;  // the reported text
+  };
+  const Case cases[] = {
+      {__LINE__, "00:00:00.000\t**Verification <T1> = 1.000000 FAILED Value is 0.000000\n", false,
+       true, ScenarioLineKind::kFailure, "Verification <T1> = 1.000000 FAILED Value is 0.000000"},
+      {__LINE__, "00:00:00.000\t__Label ':X' not found for GOTO\n", true, true,
+       ScenarioLineKind::kError, "Label ':X' not found for GOTO"},
+      // "##" lines are errors too; the blank after the mark is not text
+      {__LINE__, "00:00:00.000\t## Could not open file to store tag values\n", false, true,
+       ScenarioLineKind::kError, "Could not open file to store tag values"},
+      // an abort's line and the blank line after it
+      {__LINE__, "00:00:00.000\t__Unknown exception aborted scenario.\n\n", false, true,
+       ScenarioLineKind::kError, "Unknown exception aborted scenario."},
+      // passed checks, information and comments are not reported
+      {__LINE__, "00:00:00.000\t  Verification <T1> = 1.000000 passed Value is 1.000000\n", false,
+       false, ScenarioLineKind::kFailure, ""},
+      {__LINE__, "00:00:00.000\t# ** NOT A FAILURE\n", false, false, ScenarioLineKind::kFailure,
+       ""},
+      {__LINE__, "00:00:00.000\tSubtest 'A' started--nest level 1\n", false, false,
+       ScenarioLineKind::kFailure, ""},
+  };
+  LogPlace place;
+  place.file = "dir/s.scn";
+  place.line = 7;
+  ctx_.set_place(place);
+  unsigned at = 2;  // the test log line each case is written to
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    sink.reported.clear();
+    LogLine(c.text, c.error);
+    ASSERT_EQ(c.reported ? 1u : 0u, sink.reported.size());
+    if (c.reported) {
+      const ReportSink::Reported& r = sink.reported[0];
+      EXPECT_EQ(c.kind, r.kind);
+      EXPECT_EQ(c.want, r.text);
+      EXPECT_EQ("dir/s.scn", r.file);
+      EXPECT_EQ(7u, r.line);
+      EXPECT_EQ(at, r.testlog_line);
+    }
+    at += std::string(c.text).find("\n\n") != std::string::npos ? 2 : 1;
+  }
+  // A check on behalf of an earlier statement lends its own place for its
+  // lifetime.
+  LogPlace monitor;
+  monitor.file = "dir/s.scn";
+  monitor.line = 3;
+  {
+    StatementContext::PlaceScope scope(ctx_, monitor);
+    EXPECT_EQ(&monitor, CurrentLogPlace());
+    sink.reported.clear();
+    LogLine("00:00:00.000\t**Monitor <T1> = 1.000000 FAILED Value is 0.000000\n", false);
+    ASSERT_EQ(1u, sink.reported.size());
+    EXPECT_EQ(3u, sink.reported[0].line);
+  }
+  EXPECT_EQ(7u, ctx_.place().line);
+  EXPECT_EQ(nullptr, CurrentLogPlace());
+  SetLogSink(nullptr);
+}
+
+TEST_F(StatementFamilyTest, TestLogNumbersLinesAsAReaderSplitsThem) {
+  struct Step {
+    int line;
+    const char* text;
+    unsigned want;  // the line of the run's part the text begins on
+  };
+  // Read back as: A, B, "", C, D, E, FG, H.
+  const Step steps[] = {
+      {__LINE__, "A\n", 1},     {__LINE__, "B\n\n", 2},
+      {__LINE__, "C\r\nD\rE\n", 4},  // "\r\n" is one line end, a lone "\r" another
+      {__LINE__, "F", 7},       {__LINE__, "G\n", 7},  // a line written in two pieces
+      {__LINE__, "H\n", 8},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.line);
+    EXPECT_EQ(step.want, ctx_.test_log().Write(step.text));
+  }
+  ctx_.test_log().Close();
+  EXPECT_EQ(0u, ctx_.test_log().Write("I\n"));  // closed: nothing written
 }
 
 }  // namespace

@@ -173,8 +173,12 @@ TEST(StatementTableTest, TimedStatementsOnTheVirtualClock) {
        "00:00:02.000\t**Timed Verification <T1> > 60.000000 FAILED to occur. Value is "
        "50.000000 after 0:02.000\n",
        0, 3, 1},
+      // a missing tag: the error line, and the precheck that could not
+      // read it is not counted
       {__LINE__, "TASSERT NOPE 1\nBEND\n",
-       "00:00:00.000\t__Tag <NOPE> not found for Timed Assertion\n", 1, 2, 0},
+       "00:00:00.000\t__Tag <NOPE> not found for Timed Assertion\n", 1, 1, 0},
+      {__LINE__, "TVERIFY NOPE 3 0 1\nBEND\n",
+       "00:00:00.000\t__Tag <NOPE> not found for Timed Assertion\n", 1, 1, 0},
       {__LINE__, "TVERIFY T1 1 2 1\n",
        "00:00:00.000\t__Window end '1' is before its start '2' for TVERIFY\n", 1, 0, 0},
       // BDELAY makes the block last; a COMMENT is collected and runs at once

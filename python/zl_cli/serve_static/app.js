@@ -239,8 +239,15 @@ function showScenarios() {
       el("td", {textContent: s.question}), el("td", {}, stop));
     row.dataset.id = s.id;
     if (s.run) row.dataset.run = s.run;
-    return row;
-  }));
+    // Its failure and error lines so far, each at its scenario line.
+    const reported = (s.reported || []).map((r) =>
+      el("li", {className: r.level === "ERROR" ? "error" : "failure",
+                textContent: `${r.where}: ${r.text}`}));
+    if (s.moreReported) reported.push(el("li", {textContent: `... ${s.moreReported} more`}));
+    if (!reported.length) return [row];
+    return [row, el("tr", {className: "reported"},
+                    el("td", {colSpan: row.children.length}, el("ul", {}, ...reported)))];
+  }).flat());
 }
 
 const shownQuestions = new Set();
