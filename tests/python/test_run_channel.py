@@ -30,8 +30,10 @@ class FakeRun:
         self.answers = []
         self.stops = 0
         self.broken = False
+        self.on_state = lambda: None  # called at every read of the state
 
     def state(self):
+        self.on_state()
         if self.broken:
             raise ZeroDivisionError("division by zero")
         return {"id": 1, "asked": None if self.answers else {"sid": 1, "number": 2}}
@@ -137,6 +139,77 @@ def test_a_silent_peer_does_not_hold_the_run(published):
         silent.connect(publisher.path)  # sends nothing, keeps the connection
         # served after the silent one's time-out, without the test closing it
         assert run_channel.list_runs()[0]["id"] == 1
+
+
+@pytest.mark.parametrize("idle", [1, 6, run_channel.MAX_PEERS - 1])
+def test_idle_peers_do_not_hold_the_run(published, monkeypatch, idle):
+    # Peers that connect and send nothing, each given far longer than a
+    # reader waits: a reader is answered beside them, while they wait on.
+    monkeypatch.setattr(run_channel, "IO_TIMEOUT_S", 60.0)
+    _, publisher = published
+    silent = [socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) for _ in range(idle)]
+    try:
+        for s in silent:
+            s.settimeout(10)  # a publisher that serves one at a time fills its backlog
+            s.connect(publisher.path)
+        assert [r["id"] for r in run_channel.list_runs()] == [1]
+        assert run_channel.ask(os.getpid(), {"op": "stop"}) == {"stopping": True}
+        for s in silent:  # still open: neither answered nor dropped
+            with pytest.raises(BlockingIOError):
+                s.recv(1, socket.MSG_DONTWAIT)
+    finally:
+        for s in silent:
+            s.close()
+
+
+def test_a_run_that_does_not_answer_holds_no_other_run(published):
+    # A published run that takes requests and never answers (a stopped
+    # process), under a pid read before this process's run.
+    folder = run_channel.open_folder(create=True)
+    assert os.getpid() > 1
+    ours_read = threading.Event()
+    ended_first = []   # the reader gave the silent run up before it read ours
+    run, _ = published
+    run.on_state = ours_read.set
+    with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as stuck:
+        stuck.bind(run_channel.socket_path(folder, 1))
+        stuck.listen(1)
+
+        def hold():
+            conn, _ = stuck.accept()
+            with conn:
+                conn.settimeout(0.05)
+                while not ours_read.is_set():
+                    try:
+                        if conn.recv(4096) == b"":
+                            ended_first.append(True)
+                            return
+                    except socket.timeout:
+                        pass
+
+        holder = threading.Thread(target=hold)
+        holder.start()
+        try:
+            runs = run_channel.list_runs()
+        finally:
+            ours_read.set()
+            holder.join(30)
+    assert [r["pid"] for r in runs] == [os.getpid()]
+    assert ended_first == []
+
+
+@pytest.mark.parametrize("data,ended,want", [
+    (b"", False, (False, None)),                           # nothing yet
+    (b'{"op"', False, (False, None)),                      # part of a line
+    (b'{"op"', True, (True, b'{"op"')),                    # the peer ended without an LF
+    (b"a\nb", False, (True, b"a")),                        # the line; what follows is dropped
+    (b"x" * (run_channel.MAX_REQUEST - 1) + b"\n", False,  # the bound with its LF
+     (True, b"x" * (run_channel.MAX_REQUEST - 1))),
+    (b"x" * run_channel.MAX_REQUEST, False, (True, None)),  # one byte more: too long
+    (b"x" * (run_channel.MAX_REQUEST - 1), False, (False, None)),  # may still end in time
+])
+def test_request_line(data, ended, want):
+    assert run_channel.request_line(data, ended) == want
 
 
 @pytest.mark.parametrize("reply", [
