@@ -188,10 +188,10 @@ class Publisher:
                     for key, _ in ready:
                         if key.fileobj == self._wake_r:
                             return
-                        if key.fileobj is self._listener:
+                        if key.data is None:  # the listener
                             self._accept(selector, peers)
                         else:
-                            self._step(selector, peers, peers[key.fileobj])
+                            self._step(selector, peers, key.data)
                     now = time.monotonic()
                     for peer in [p for p in peers.values() if p.deadline <= now]:
                         _drop(selector, peers, peer)  # took too long
@@ -220,9 +220,9 @@ class Publisher:
         _pid, uid, _gid = struct.unpack("3i", creds)
         if uid != os.getuid():
             peer.start_reply({"error": "not this run's user"})
-            selector.register(conn, selectors.EVENT_WRITE)
+            selector.register(conn, selectors.EVENT_WRITE, peer)
         else:
-            selector.register(conn, selectors.EVENT_READ)
+            selector.register(conn, selectors.EVENT_READ, peer)
 
     def _step(self, selector: selectors.BaseSelector, peers: Dict[socket.socket, "_Peer"],
               peer: "_Peer") -> None:
@@ -239,7 +239,7 @@ class Publisher:
                     peer.writing = False
                     peer.draining = True
                     peer.deadline = time.monotonic() + IO_TIMEOUT_S
-                    selector.modify(peer.conn, selectors.EVENT_READ)
+                    selector.modify(peer.conn, selectors.EVENT_READ, peer)
                 return
             chunk = peer.conn.recv(MAX_REQUEST if peer.draining else MAX_REQUEST - len(peer.data))
             if peer.draining:
@@ -250,7 +250,7 @@ class Publisher:
             whole, line = request_line(peer.data, ended=not chunk)
             if whole:
                 peer.start_reply(self.reply(line))
-                selector.modify(peer.conn, selectors.EVENT_WRITE)
+                selector.modify(peer.conn, selectors.EVENT_WRITE, peer)
         except (BlockingIOError, InterruptedError):
             pass  # woken without data: the next select tells
         except OSError:
