@@ -26,8 +26,8 @@ import concurrent.futures
 import functools
 import html
 import io
-import math
 import json
+import math
 import os
 import signal
 import socket
@@ -195,7 +195,9 @@ async def state_loop(app: web.Application) -> None:
     """Reads the server's state every STATE_PERIOD_S and sends it to every
     page. A read that takes longer than STALL_S (a server that accepts calls
     and never answers, until the client's call time-out) is not queued
-    again: meanwhile the pages are told the server does not answer."""
+    again: meanwhile the pages are told the server does not answer. A new
+    attachment to a server (its "session") drops the changes not sent to a
+    page yet: they are the server's before, and the page reads afresh."""
     s = shared(app)
     loop = asyncio.get_running_loop()
     reading: Optional[asyncio.Future[Json]] = None
@@ -208,7 +210,11 @@ async def state_loop(app: web.Application) -> None:
             await broadcast(app, {"type": "state", **s.state})
             continue
         try:
-            s.state = reading.result()
+            state = reading.result()
+            if state.get("session") != s.state.get("session"):
+                for page in s.pages.values():
+                    page.pending.clear()
+            s.state = state
             s.state["changes"] = s.coalescer.received
             await broadcast(app, {"type": "state", **s.state})
         except Exception as e:  # noqa: BLE001 (a poll that failed is tried again)
