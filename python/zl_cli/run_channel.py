@@ -135,7 +135,7 @@ class Publisher:
                     pass
             self._listener.bind(temporary)
             os.chmod(temporary, 0o600)
-            self._listener.listen(8)
+            self._listener.listen(MAX_PEERS)
             self._listener.setblocking(False)
             os.rename(temporary, self.path)
         except OSError:
@@ -352,10 +352,7 @@ def request(path: str, message: Json, timeout: float = REPLY_TIMEOUT_S) -> Json:
     deadline = time.monotonic() + timeout
     with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as conn:
         conn.settimeout(timeout)
-        try:
-            conn.connect(path)
-        except (FileNotFoundError, ConnectionRefusedError) as e:
-            raise Gone(str(e)) from None
+        _connect(conn, path, deadline)
         conn.sendall(_encode(message))
         data = b""
         while b"\n" not in data:
@@ -372,6 +369,23 @@ def request(path: str, message: Json, timeout: float = REPLY_TIMEOUT_S) -> Json:
     if not isinstance(reply, dict):
         raise ValueError("not a reply: %r" % data[:80])
     return reply
+
+
+def _connect(conn: socket.socket, path: str, deadline: float) -> None:
+    """Connects `conn` to the socket at `path` before `deadline`. A Unix
+    socket whose backlog is full refuses at once (EAGAIN) rather than
+    waiting: that is tried again until the deadline (socket.timeout then).
+    Raises Gone when nothing listens there."""
+    while True:
+        try:
+            conn.connect(path)
+            return
+        except (FileNotFoundError, ConnectionRefusedError) as e:
+            raise Gone(str(e)) from None
+        except BlockingIOError:
+            if time.monotonic() >= deadline:
+                raise socket.timeout("the run takes no connection") from None
+            time.sleep(0.01)
 
 
 def _alive(pid: int) -> bool:

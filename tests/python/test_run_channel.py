@@ -214,6 +214,35 @@ def test_a_run_that_does_not_answer_holds_no_other_run(published):
     assert ended_first == []
 
 
+def test_a_reader_waits_for_a_full_backlog(runtime):
+    # A run whose thread has not taken its waiting peers yet: a Unix
+    # socket then refuses a connection at once instead of waiting.
+    folder = run_channel.open_folder(create=True)
+    path = run_channel.socket_path(folder, os.getpid())
+    with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as fake, \
+            socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as waiting:
+        fake.bind(path)
+        fake.listen(0)
+        connect_bounded(waiting, path)  # fills the backlog
+
+        def serve_late():
+            # The delay is the condition under test: the reader comes first.
+            fake.accept()[0].close()  # the one that filled the backlog
+            conn, _ = fake.accept()
+            with conn:
+                conn.recv(4096)
+                conn.sendall(b'{"run": {"id": 7}}\n')
+
+        server = threading.Timer(0.3, serve_late)
+        server.daemon = True  # never holds the test's process at its end
+        server.start()
+        try:
+            assert run_channel.request(path, {"op": "state"}) == {"run": {"id": 7}}
+        finally:
+            waiting.close()
+            server.join(30)
+
+
 @pytest.mark.parametrize("data,ended,want", [
     (b"", False, (False, None)),                           # nothing yet
     (b'{"op"', False, (False, None)),                      # part of a line
