@@ -18,23 +18,27 @@ Anything else gets {"error": "..."}; the run goes on. Who may connect: the
 folder is the user's own with no access for others (0700, checked, never a
 link), and the publisher also refuses a peer of another user id.
 """
+import concurrent.futures
 import json
 import os
 import re
-import select
+import selectors
 import socket
 import stat
 import struct
 import threading
 import time
-from typing import Any, Callable, Dict, List, Optional
+from typing import Any, Callable, Dict, List, Optional, Tuple
 
 Json = Dict[str, Any]
 
 MAX_REQUEST = 4096     # bytes of one request, its LF included
+MAX_PEERS = 32         # connections a publisher serves at once
 MAX_REPLY = 1 << 20    # bytes of one reply a reader takes
 IO_TIMEOUT_S = 1.0     # bound on the publisher's reads and writes of one request
-REPLY_TIMEOUT_S = 5.0  # bound on a reader's wait: its request may wait behind another one
+REPLY_TIMEOUT_S = 5.0  # bound on a reader's wait for an answer or a stop
+STATE_TIMEOUT_S = 1.0  # bound on a reader's wait for a run's state (list_runs)
+MAX_READERS = 16       # runs list_runs reads at once
 _SOCKET_NAME = re.compile(r"^([1-9][0-9]*)\.sock$")
 
 
@@ -99,11 +103,13 @@ class Publisher:
     `state()` gives the run's state, `answer(sid, number, text)` answers its
     question (answerquestion's result) and `stop()` asks the run to stop its
     scenario; all three are called on the publisher's thread and must not
-    block for long. Requests are served one at a time, reading each bounded
-    by IO_TIMEOUT_S (and the reply's writing and the drain after it by as
-    much again each), so a peer that sends nothing, or a byte at a time,
-    delays the others by that at most. An exception of a callback is the
-    peer's error reply, never the run's end.
+    block for long. Peers are served side by side (up to MAX_PEERS at once;
+    more wait in the listen backlog until one is done) on the one thread,
+    without blocking on any of them: a peer that sends nothing, or a byte
+    at a time, holds its own connection only, for IO_TIMEOUT_S of reading
+    at most (and as much again each for the reply's writing and the drain
+    after it). An exception of a callback is the peer's error reply, never
+    the run's end.
 
     The socket is bound under a temporary name and renamed into place once
     it listens, so a reader never finds `<pid>.sock` refusing connections
@@ -129,7 +135,8 @@ class Publisher:
                     pass
             self._listener.bind(temporary)
             os.chmod(temporary, 0o600)
-            self._listener.listen(8)
+            self._listener.listen(MAX_PEERS)
+            self._listener.setblocking(False)
             os.rename(temporary, self.path)
         except OSError:
             self._listener.close()
@@ -146,7 +153,7 @@ class Publisher:
         self._closed = False  # the caller's thread only
 
     def close(self) -> None:
-        """Stops the thread (after the request it serves, if any) and removes
+        """Stops the thread (after the callback it runs, if any) and removes
         the socket; again, does nothing."""
         if self._closed:
             return
@@ -162,40 +169,92 @@ class Publisher:
         os.close(self._wake_w)
 
     def _serve(self) -> None:
-        while True:
+        """The thread: accepts peers and moves each one on as its socket
+        allows, until close() writes to the wake pipe. Every peer is
+        closed on the way out."""
+        peers: Dict[socket.socket, _Peer] = {}
+        with selectors.DefaultSelector() as selector:
+            selector.register(self._wake_r, selectors.EVENT_READ)
+            selector.register(self._listener, selectors.EVENT_READ)
+            accepting = True
             try:
-                ready, _, _ = select.select([self._listener, self._wake_r], [], [])
-            except (OSError, ValueError):
-                return  # closed under a request that outlived close()'s wait
-            if self._wake_r in ready:
-                return
-            try:
-                conn, _ = self._listener.accept()
-            except OSError:
-                continue
-            with conn:
-                try:
-                    self._one(conn)
-                except OSError:
-                    pass  # the peer went away or took too long
+                while True:
+                    now = time.monotonic()
+                    wait = min((p.deadline for p in peers.values()), default=now + 3600) - now
+                    try:
+                        ready = selector.select(max(0.0, wait))
+                    except (OSError, ValueError):
+                        return  # closed under a callback that outlived close()'s wait
+                    for key, _ in ready:
+                        if key.fileobj == self._wake_r:
+                            return
+                        if key.data is None:  # the listener
+                            self._accept(selector, peers)
+                        else:
+                            self._step(selector, peers, key.data)
+                    now = time.monotonic()
+                    for peer in [p for p in peers.values() if p.deadline <= now]:
+                        _drop(selector, peers, peer)  # took too long
+                    if accepting != (len(peers) < MAX_PEERS):
+                        accepting = not accepting
+                        if accepting:
+                            selector.register(self._listener, selectors.EVENT_READ)
+                        else:
+                            selector.unregister(self._listener)
+            finally:
+                for peer in list(peers.values()):
+                    _drop(selector, peers, peer)
 
-    def _one(self, conn: socket.socket) -> None:
-        deadline = time.monotonic() + IO_TIMEOUT_S
+    def _accept(self, selector: selectors.BaseSelector,
+                peers: Dict[socket.socket, "_Peer"]) -> None:
+        """Takes one new peer; a peer of another user gets its error reply
+        without being read."""
+        try:
+            conn, _ = self._listener.accept()
+        except OSError:
+            return  # gone before it was taken
+        conn.setblocking(False)
+        peer = _Peer(conn)
+        peers[conn] = peer
         creds = conn.getsockopt(socket.SOL_SOCKET, socket.SO_PEERCRED, struct.calcsize("3i"))
         _pid, uid, _gid = struct.unpack("3i", creds)
         if uid != os.getuid():
-            reply: Json = {"error": "not this run's user"}
+            peer.start_reply({"error": "not this run's user"})
+            selector.register(conn, selectors.EVENT_WRITE, peer)
         else:
-            reply = self.reply(_read_line(conn, deadline))
-        conn.settimeout(IO_TIMEOUT_S)
-        conn.sendall(_encode(reply))
-        # What the peer sent beyond the request is read and dropped (within
-        # the bound): closed unread, it would reset the connection before
-        # the peer read the reply.
-        conn.shutdown(socket.SHUT_WR)
-        deadline = time.monotonic() + IO_TIMEOUT_S
-        while _recv(conn, deadline, MAX_REQUEST):
-            pass
+            selector.register(conn, selectors.EVENT_READ, peer)
+
+    def _step(self, selector: selectors.BaseSelector, peers: Dict[socket.socket, "_Peer"],
+              peer: "_Peer") -> None:
+        """Moves one peer on: reads its request (and replies once it is
+        whole), writes its reply, or drains and drops it."""
+        try:
+            if peer.writing:
+                peer.out = peer.out[peer.conn.send(peer.out):]
+                if not peer.out:
+                    # What the peer sent beyond the request is read and
+                    # dropped (within the bound): closed unread, it would
+                    # reset the connection before the peer read the reply.
+                    peer.conn.shutdown(socket.SHUT_WR)
+                    peer.writing = False
+                    peer.draining = True
+                    peer.deadline = time.monotonic() + IO_TIMEOUT_S
+                    selector.modify(peer.conn, selectors.EVENT_READ, peer)
+                return
+            chunk = peer.conn.recv(MAX_REQUEST if peer.draining else MAX_REQUEST - len(peer.data))
+            if peer.draining:
+                if not chunk:
+                    _drop(selector, peers, peer)
+                return
+            peer.data += chunk
+            whole, line = request_line(peer.data, ended=not chunk)
+            if whole:
+                peer.start_reply(self.reply(line))
+                selector.modify(peer.conn, selectors.EVENT_WRITE, peer)
+        except (BlockingIOError, InterruptedError):
+            pass  # woken without data: the next select tells
+        except OSError:
+            _drop(selector, peers, peer)  # the peer went away
 
     def reply(self, line: Optional[bytes]) -> Json:
         """The reply to one request line (None: longer than MAX_REQUEST)."""
@@ -224,32 +283,44 @@ class Publisher:
         return {"error": "unknown request"}
 
 
-def _recv(conn: socket.socket, deadline: float, size: int) -> bytes:
-    """Up to `size` bytes from the peer (b"" at its end); raises
-    socket.timeout once the monotonic `deadline` has passed."""
-    left = deadline - time.monotonic()
-    if left <= 0:
-        raise socket.timeout("the peer took too long")
-    conn.settimeout(left)
-    return conn.recv(size)
+class _Peer:
+    """One connection the publisher serves: its request as read so far,
+    then its reply as left to write, then the drain. The publisher's
+    thread only."""
+
+    def __init__(self, conn: socket.socket) -> None:
+        self.conn = conn
+        self.data = b""        # the request read so far (at most MAX_REQUEST bytes)
+        self.out = b""         # the reply not written yet
+        self.writing = False   # the reply is being written
+        self.draining = False  # the reply is written: what comes is dropped
+        self.deadline = time.monotonic() + IO_TIMEOUT_S
+
+    def start_reply(self, message: Json) -> None:
+        """Starts writing `message`, with a new deadline."""
+        self.out = _encode(message)
+        self.writing = True
+        self.deadline = time.monotonic() + IO_TIMEOUT_S
 
 
-def _read_line(conn: socket.socket, deadline: float) -> Optional[bytes]:
-    """One line from the peer before `deadline`, without its LF (what came
-    before the end of the stream when no LF comes); None when it exceeds
-    MAX_REQUEST. Raises OSError (socket.timeout among them)."""
-    data = b""
-    while b"\n" not in data:
-        if len(data) >= MAX_REQUEST:
-            return None
-        chunk = _recv(conn, deadline, MAX_REQUEST - len(data))
-        if not chunk:
-            break
-        data += chunk
+def _drop(selector: selectors.BaseSelector, peers: Dict[socket.socket, _Peer],
+          peer: _Peer) -> None:
+    selector.unregister(peer.conn)
+    del peers[peer.conn]
+    peer.conn.close()
+
+
+def request_line(data: bytes, ended: bool) -> Tuple[bool, Optional[bytes]]:
+    """Whether the first bytes `data` of a peer (at most MAX_REQUEST of
+    them) hold its request, and the request line without its LF: (False,
+    None) while more may come; what came when the peer `ended` its stream
+    without an LF; None when the line exceeds MAX_REQUEST with its LF."""
     line, newline, _ = data.partition(b"\n")
-    if len(line) + len(newline) > MAX_REQUEST:
-        return None
-    return line
+    if newline:
+        return True, line if len(line) + 1 <= MAX_REQUEST else None
+    if len(data) >= MAX_REQUEST:
+        return True, None
+    return ended, line if ended else None
 
 
 def _encode(message: Json) -> bytes:
@@ -259,27 +330,35 @@ def _encode(message: Json) -> bytes:
 # --- the readers' side -------------------------------------------------------
 
 
+def _recv(conn: socket.socket, deadline: float, size: int) -> bytes:
+    """Up to `size` bytes from the peer (b"" at its end); raises
+    socket.timeout once the monotonic `deadline` has passed."""
+    left = deadline - time.monotonic()
+    if left <= 0:
+        raise socket.timeout("the run took too long")
+    conn.settimeout(left)
+    return conn.recv(size)
+
+
 class Gone(Exception):
     """The run is not there (any more): nothing listens on its socket."""
 
 
-def request(path: str, message: Json) -> Json:
+def request(path: str, message: Json, timeout: float = REPLY_TIMEOUT_S) -> Json:
     """Sends one request to the socket at `path`; its reply. Raises Gone
     when nothing listens there, OSError or ValueError for a run that does
-    not answer properly (within REPLY_TIMEOUT_S and MAX_REPLY bytes, one
-    JSON object)."""
+    not answer properly (within `timeout` seconds in all and MAX_REPLY
+    bytes, one JSON object)."""
+    deadline = time.monotonic() + timeout
     with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as conn:
-        conn.settimeout(REPLY_TIMEOUT_S)
-        try:
-            conn.connect(path)
-        except (FileNotFoundError, ConnectionRefusedError) as e:
-            raise Gone(str(e)) from None
+        conn.settimeout(timeout)
+        _connect(conn, path, deadline)
         conn.sendall(_encode(message))
         data = b""
         while b"\n" not in data:
             if len(data) > MAX_REPLY:
                 raise ValueError("reply longer than %d bytes" % MAX_REPLY)
-            chunk = conn.recv(65536)
+            chunk = _recv(conn, deadline, 65536)
             if not chunk:
                 break
             data += chunk
@@ -290,6 +369,23 @@ def request(path: str, message: Json) -> Json:
     if not isinstance(reply, dict):
         raise ValueError("not a reply: %r" % data[:80])
     return reply
+
+
+def _connect(conn: socket.socket, path: str, deadline: float) -> None:
+    """Connects `conn` to the socket at `path` before `deadline`. A Unix
+    socket whose backlog is full refuses at once (EAGAIN) rather than
+    waiting: that is tried again until the deadline (socket.timeout then).
+    Raises Gone when nothing listens there."""
+    while True:
+        try:
+            conn.connect(path)
+            return
+        except (FileNotFoundError, ConnectionRefusedError) as e:
+            raise Gone(str(e)) from None
+        except BlockingIOError:
+            if time.monotonic() >= deadline:
+                raise socket.timeout("the run takes no connection") from None
+            time.sleep(0.01)
 
 
 def _alive(pid: int) -> bool:
@@ -304,31 +400,42 @@ def _alive(pid: int) -> bool:
 
 def list_runs() -> List[Json]:
     """The state of every run published in the runs folder, each with its
-    "pid", in the order of their pids. A socket of a process that is gone is
-    removed; one that does not answer is left out. Raises Unsafe when the
+    "pid", in the order of their pids. The runs are read side by side (up
+    to MAX_READERS at once), each within STATE_TIMEOUT_S, so that a run
+    that does not answer (a stopped process) neither delays the reading of
+    the others nor the next reading much: every run is read again before
+    its WATCHED window (zl run) ends. A socket of a process that is gone is
+    removed; a run that does not answer is left out. Raises Unsafe when the
     folder may not be trusted; [] when there is none."""
     folder = runs_folder()
     if not os.path.lexists(folder):
         return []
     check_folder(folder)
-    runs: List[Json] = []
     pids = sorted(int(m.group(1)) for m in map(_SOCKET_NAME.match, os.listdir(folder)) if m)
-    for pid in pids:
-        path = socket_path(folder, pid)
-        try:
-            run = request(path, {"op": "state"}).get("run")
-        except Gone:
-            if not _alive(pid):
-                try:
-                    os.unlink(path)
-                except OSError:
-                    pass
-            continue
-        except (OSError, ValueError):
-            continue
-        if isinstance(run, dict):
-            runs.append({**run, "pid": pid})
-    return runs
+    if not pids:
+        return []
+    with concurrent.futures.ThreadPoolExecutor(min(MAX_READERS, len(pids)),
+                                               thread_name_prefix="zl-runs") as pool:
+        found = list(pool.map(lambda pid: _read_run(folder, pid), pids))
+    return [run for run in found if run is not None]
+
+
+def _read_run(folder: str, pid: int) -> Optional[Json]:
+    """The state of the run of process `pid` with its "pid"; None when it
+    does not answer (its socket removed when its process is gone)."""
+    path = socket_path(folder, pid)
+    try:
+        run = request(path, {"op": "state"}, STATE_TIMEOUT_S).get("run")
+    except Gone:
+        if not _alive(pid):
+            try:
+                os.unlink(path)
+            except OSError:
+                pass
+        return None
+    except (OSError, ValueError):
+        return None
+    return {**run, "pid": pid} if isinstance(run, dict) else None
 
 
 def ask(pid: int, message: Json) -> Json:

@@ -4,9 +4,11 @@ Serves one page (and its assets, all from this package: no network needed)
 that shows the server's state, a tag table with live values, trends, the
 scenarios started from the page and the runs of `zl run` processes of the
 same user (run_channel) with their operator questions, and the test logs and
-log set files of a folder. Listens on 127.0.0.1 unless --host
-names another address; then every request needs the access token printed
-in the URL (serve_access). Ctrl-C (SIGINT) or SIGTERM stops it: exit 0.
+log set files of a folder. Listens on 127.0.0.1 unless --host names another
+address; on either, every request needs the access token printed in the URL
+(serve_access), and a state change takes only what the page offers: the
+scenario files it lists, the databases the Naming Service lists. Ctrl-C
+(SIGINT) or SIGTERM stops it: exit 0.
 
 Threads: the asyncio event loop serves HTTP and websockets; every call to
 the server runs on the Plant's one worker thread; tag changes arrive on the
@@ -22,8 +24,10 @@ import argparse
 import asyncio
 import concurrent.futures
 import functools
+import html
 import io
 import json
+import math
 import os
 import signal
 import socket
@@ -69,8 +73,8 @@ def add_arguments(parser: argparse.ArgumentParser, command: str) -> None:
                      "a port that cannot be opened; 3 when the folder does not exist (a "
                      "server that cannot be reached shows as disconnected).")
     parser.add_argument("--host", metavar="ADDRESS",
-                        help="listen on ADDRESS instead of 127.0.0.1; every request then "
-                             "needs the access token of the printed URL")
+                        help="listen on ADDRESS instead of 127.0.0.1 (on either, every "
+                             "request needs the access token of the printed URL)")
     parser.add_argument("--port", type=port_number, default=8750,
                         help="the port to listen on (default 8750; 0: any free one)")
     parser.add_argument("--folder", default=".",
@@ -89,7 +93,6 @@ def main(args: argparse.Namespace) -> int:
         errors.error("serve", "needs aiohttp (Debian: python3-aiohttp)")
         return errors.NEGATIVE
     host = args.host or connection.LOOPBACK
-    token = serve_access.new_token() if args.host else None
     try:
         sock = socket.create_server((host, args.port), reuse_port=False)
     except OSError as e:
@@ -98,7 +101,7 @@ def main(args: argparse.Namespace) -> int:
         parser.error("cannot listen on %s:%d: %s" % (host, args.port, _reason(e)))
     if not args.verbose:
         connection.quiet_library_log()
-    return asyncio.run(serve(args, sock, token))
+    return asyncio.run(serve(args, sock, host))
 
 
 def _reason(e: OSError) -> str:
@@ -132,7 +135,7 @@ def shared(app: web.Application) -> Shared:
     return found
 
 
-async def serve(args: argparse.Namespace, sock: socket.socket, token: Optional[str]) -> int:
+async def serve(args: argparse.Namespace, sock: socket.socket, host: str) -> int:
     from aiohttp import web
     from zl_cli.serve_plant import Plant
 
@@ -145,15 +148,16 @@ async def serve(args: argparse.Namespace, sock: socket.socket, token: Optional[s
     if not connected:
         errors.error("serve", "database %s not reachable yet; the page shows it as "
                      "disconnected and reconnects" % args.db)
-    app = make_app(Shared(plant, coalescer), token)
+    bound, port = sock.getsockname()[:2]
+    access = serve_access.Access((host, bound), port, serve_access.new_token())
+    app = make_app(Shared(plant, coalescer), access)
     runner = web.AppRunner(app, handle_signals=False)
     await runner.setup()
     # Requests still waiting for the server at the stop get SHUTDOWN_S.
     site = web.SockSite(runner, sock, shutdown_timeout=SHUTDOWN_S)
     await site.start()
-    host, port = sock.getsockname()[:2]
-    url = "http://%s:%d/" % (host if ":" not in host else "[%s]" % host, port)
-    print("zl serve: %s%s" % (url, "?token=" + token if token else ""), flush=True)
+    print("zl serve: http://%s:%d/?token=%s" % (serve_access.url_host(bound), port,
+                                                 access.token), flush=True)
 
     stop = asyncio.Event()
     for sig in (signal.SIGINT, signal.SIGTERM):
@@ -191,7 +195,9 @@ async def state_loop(app: web.Application) -> None:
     """Reads the server's state every STATE_PERIOD_S and sends it to every
     page. A read that takes longer than STALL_S (a server that accepts calls
     and never answers, until the client's call time-out) is not queued
-    again: meanwhile the pages are told the server does not answer."""
+    again: meanwhile the pages are told the server does not answer. A new
+    attachment to a server (its "session") drops the changes not sent to a
+    page yet: they are the server's before, and the page reads afresh."""
     s = shared(app)
     loop = asyncio.get_running_loop()
     reading: Optional[asyncio.Future[Json]] = None
@@ -204,7 +210,11 @@ async def state_loop(app: web.Application) -> None:
             await broadcast(app, {"type": "state", **s.state})
             continue
         try:
-            s.state = reading.result()
+            state = reading.result()
+            if state.get("session") != s.state.get("session"):
+                for page in s.pages.values():
+                    page.pending.clear()
+            s.state = state
             s.state["changes"] = s.coalescer.received
             await broadcast(app, {"type": "state", **s.state})
         except Exception as e:  # noqa: BLE001 (a poll that failed is tried again)
@@ -255,27 +265,39 @@ async def broadcast(app: web.Application, message: Json) -> None:
             pass  # the page went away; its handler removes it
 
 
-def make_app(state: Shared, token: Optional[str]) -> web.Application:
+WRONG_HOST = "this zl serve answers only as %s: open the URL it printed"
+NO_TOKEN = ("this page needs the access token of the URL that zl serve printed "
+            "(zl serve: http://%s/?token=...): open that URL. A zl serve started again "
+            "has a new token and prints a new URL")
+CROSS_SITE = "cross-site request refused"
+
+
+def make_app(state: Shared, access: serve_access.Access) -> web.Application:
+    """The application: every request passes the checks of `access` first
+    (serve_access), and every response gets its security headers."""
     from aiohttp import web
 
     @web.middleware
     async def guard(request: web.Request, handler: Handler) -> web.StreamResponse:
+        if not access.host_ok(request.headers.get("Host")):
+            names = ", ".join("%s:%d" % (n, access.port) for n in sorted(access.names))
+            return refusal(request, 421, WRONG_HOST % names)
         if not serve_access.origin_ok(request.headers.get("Origin"), request.host):
-            return web.Response(status=403, text="cross-site request refused\n")
+            return refusal(request, 403, CROSS_SITE)
         query_token = request.query.get("token")
-        if not serve_access.token_ok(token, query_token,
-                                     request.cookies.get(serve_access.COOKIE)):
-            return web.Response(status=403, text="access token missing or wrong\n")
+        if not access.token_ok(query_token, request.cookies.get(access.cookie)):
+            return refusal(request, 403, NO_TOKEN % request.host)
         response = await handler(request)
-        if token and query_token:
-            response.set_cookie(serve_access.COOKIE, token, httponly=True, samesite="Strict")
-        response.headers.setdefault("Content-Security-Policy",
-                                    "default-src 'self'; connect-src 'self'; img-src 'self' data:; "
-                                    "style-src 'self' 'unsafe-inline'")
-        response.headers["Cache-Control"] = "no-store"
+        if query_token and not response.prepared:
+            response.set_cookie(access.cookie, access.token, httponly=True, samesite="Strict")
         return response
 
+    async def secure(request: web.Request, response: web.StreamResponse) -> None:
+        response.headers.setdefault("Content-Security-Policy", serve_access.PAGE_POLICY)
+        response.headers.update(serve_access.SECURITY_HEADERS)
+
     app = web.Application(middlewares=[guard])
+    app.on_response_prepare.append(secure)
     app[SHARED] = state
     app.router.add_get("/", index)
     app.router.add_static("/static/", STATIC)
@@ -293,6 +315,18 @@ def make_app(state: Shared, token: Optional[str]) -> web.Application:
     app.router.add_get("/api/logset", api_logset)
     app.router.add_get("/api/logset.csv", api_logset_csv)
     return app
+
+
+def refusal(request: web.Request, status: int, text: str) -> web.Response:
+    """A refused request's answer: {"error": text} to the page's own API
+    requests, a short page saying why to a person's browser."""
+    from aiohttp import web
+    if request.path.startswith("/api/"):
+        return _json({"error": text}, status)
+    return web.Response(status=status, content_type="text/html", text=(
+        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+        "<title>zl serve: %d</title></head>\n<body><h1>zl serve</h1>\n<p>%s.</p></body></html>\n"
+        % (status, html.escape(text[0].upper() + text[1:]))))
 
 
 async def index(request: web.Request) -> web.StreamResponse:
@@ -337,12 +371,47 @@ def _json(data: Any, status: int = 200) -> web.Response:
                              dumps=lambda d: json.dumps(d, allow_nan=False, default=str))
 
 
+INT_MAX = 2**31 - 1     # ids, numbers and processes are C ints of the library
+
+
+def _bad(text: str, status: int = 400) -> web.HTTPException:
+    """A refused body's answer (raise it): {"error": text} with `status`
+    (400, or 415 for a body that is not JSON at all)."""
+    from aiohttp import web
+    kind = web.HTTPUnsupportedMediaType if status == 415 else web.HTTPBadRequest
+    return kind(text=json.dumps({"error": text}), content_type="application/json")
+
+
 async def _body(request: web.Request) -> Dict[str, Any]:
+    """The JSON object a POST sends; raises a 400 (415 for a body that is
+    not JSON at all) for anything else: text that is no JSON, JSON nested
+    too deep for the parser, JSON that is no object."""
+    if request.content_type != "application/json":
+        raise _bad("the body must be JSON (Content-Type: application/json)", 415)
     try:
-        body = await request.json()
-    except ValueError:
-        body = None
-    return body if isinstance(body, dict) else {}
+        body = json.loads(await request.text())
+    except (ValueError, RecursionError):  # RecursionError: nested too deep
+        raise _bad("the body is not JSON") from None
+    if not isinstance(body, dict):
+        raise _bad("the body is not a JSON object")
+    return body
+
+
+def _int(body: Dict[str, Any], key: str, missing: str, low: int = 0) -> int:
+    """body[key] as an int of the library (low to INT_MAX); raises a 400
+    saying `missing` for anything else (a text, a fraction, true)."""
+    value = body.get(key)
+    if type(value) is not int or not low <= value <= INT_MAX:
+        raise _bad(missing)
+    return value
+
+
+def _text(body: Dict[str, Any], key: str) -> str:
+    """body[key] as text ("" when absent); raises a 400 for anything else."""
+    value = body.get(key, "")
+    if not isinstance(value, str):
+        raise _bad("%s: not a text" % key)
+    return value
 
 
 async def api_tags(request: web.Request) -> web.StreamResponse:
@@ -351,17 +420,21 @@ async def api_tags(request: web.Request) -> web.StreamResponse:
 
 
 async def api_sim(request: web.Request) -> web.StreamResponse:
-    body = await _body(request)
+    running = (await _body(request)).get("running")
+    if not isinstance(running, bool):
+        raise _bad("running: true or false")
     plant = shared(request.app).plant
-    return _json({"running": await call(request.app, plant.set_running,
-                                        bool(body.get("running")))})
+    return _json({"running": await call(request.app, plant.set_running, running)})
 
 
 async def api_connect(request: web.Request) -> web.StreamResponse:
-    body = await _body(request)
+    from zl_cli.serve_plant import NotListed
+    database = _text(await _body(request), "database")
     plant = shared(request.app).plant
-    return _json({"connected": await call(request.app, plant.switch,
-                                          str(body.get("database", "")))})
+    try:
+        return _json({"connected": await call(request.app, plant.switch, database)})
+    except NotListed as e:
+        return _json({"error": str(e)}, 400)
 
 
 async def api_tag(request: web.Request) -> web.StreamResponse:
@@ -370,21 +443,22 @@ async def api_tag(request: web.Request) -> web.StreamResponse:
     op = body.get("op")
     if op not in TAG_ACTIONS:
         return _json({"error": "unknown action"}, 400)
-    try:
-        value = float(body["value"]) if op == "set" else None
-    except (KeyError, TypeError, ValueError):
+    value = body.get("value")
+    if op == "set" and (not isinstance(value, (int, float)) or isinstance(value, bool)
+                        or not math.isfinite(value)):
         return _json({"error": "not a number"}, 400)
     plant = shared(request.app).plant
-    return _json(await call(request.app, plant.tag_action, str(body.get("tag", "")), op,
-                            value))
+    return _json(await call(request.app, plant.tag_action, _text(body, "tag"), op,
+                            float(value) if op == "set" and isinstance(value, (int, float))
+                            else None))
 
 
 async def api_start(request: web.Request) -> web.StreamResponse:
     body = await _body(request)
     plant = shared(request.app).plant
     try:
-        sid = await call(request.app, plant.start, str(body.get("file", "")),
-                         str(body.get("arguments", "")))
+        sid = await call(request.app, plant.start, _text(body, "file"),
+                         _text(body, "arguments"))
     except serve_files.Refused as e:
         return _json({"error": str(e)}, 400)
     return _json({"id": sid}, 200 if sid > 0 else 400)
@@ -392,10 +466,7 @@ async def api_start(request: web.Request) -> web.StreamResponse:
 
 async def api_stop(request: web.Request) -> web.StreamResponse:
     body = await _body(request)
-    try:
-        sid = int(body["id"])
-    except (KeyError, TypeError, ValueError):
-        return _json({"error": "no scenario id"}, 400)
+    sid = _int(body, "id", "no scenario id")
     if "run" in body:
         return await _to_run(body, {"op": "stop"})
     plant = shared(request.app).plant
@@ -404,15 +475,13 @@ async def api_stop(request: web.Request) -> web.StreamResponse:
 
 async def api_answer(request: web.Request) -> web.StreamResponse:
     body = await _body(request)
-    try:
-        sid, number = int(body["sid"]), int(body["number"])
-    except (KeyError, TypeError, ValueError):
-        return _json({"error": "no question"}, 400)
+    sid, number = _int(body, "sid", "no question"), _int(body, "number", "no question")
+    answer = _text(body, "answer")
     if "run" in body:
         return await _to_run(body, {"op": "answer", "sid": sid, "number": number,
-                                    "answer": str(body.get("answer", ""))})
+                                    "answer": answer})
     plant = shared(request.app).plant
-    took = await call(request.app, plant.answer, sid, number, str(body.get("answer", "")))
+    took = await call(request.app, plant.answer, sid, number, answer)
     return _json({"took": took})
 
 
@@ -424,10 +493,7 @@ async def api_runs(request: web.Request) -> web.StreamResponse:
 async def _to_run(body: Dict[str, Any], message: Json) -> web.Response:
     """Sends `message` to the run of `zl run` whose process body["run"]
     names; its reply, {"error": ...} with 400 when it cannot be sent."""
-    try:
-        pid = int(body["run"])
-    except (KeyError, TypeError, ValueError):
-        return _json({"error": "no run"}, 400)
+    pid = _int(body, "run", "no run", low=1)
     try:
         reply = await asyncio.get_running_loop().run_in_executor(None, run_channel.ask,
                                                                  pid, message)
@@ -463,7 +529,8 @@ async def api_report(request: web.Request) -> web.StreamResponse:
             text = f.read()
     response = web.Response(text=text, content_type="text/html")
     response.headers["Content-Security-Policy"] = ("sandbox; default-src 'none'; "
-                                                   "style-src 'unsafe-inline'")
+                                                   "style-src 'unsafe-inline'; "
+                                                   "frame-ancestors 'none'")
     return response
 
 

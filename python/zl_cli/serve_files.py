@@ -3,9 +3,11 @@ folder (and its subfolders), and scenario files to start from it.
 
 Every name the page sends is taken relative to that folder and resolved
 (symbolic links included) before use; a name that ends outside the folder,
-or is not a regular file, is refused. Nothing is written here.
+or is not a regular file, is refused; a scenario to start must also be one
+the listing shows as a scenario. Nothing is written here.
 """
 import os
+import posixpath
 import time
 from typing import Any, Dict, List, Optional
 
@@ -33,6 +35,19 @@ def resolve(folder: str, name: str) -> str:
     if not os.path.isfile(path):
         raise Refused("no such file: %r" % name)
     return path
+
+
+def scenario(folder: str, name: str) -> str:
+    """The real path of a scenario file the listing shows (`*.scn`, at most
+    MAX_DEPTH folders down, none of them hidden); Refused for any other
+    name, so that the page starts scenarios only, never a test log or
+    another file of the folder."""
+    parts = posixpath.normpath(name.replace(os.sep, "/")).split("/")
+    folders = parts[:-1]
+    if (os.path.splitext(name)[1].lower() != ".scn" or len(folders) > MAX_DEPTH
+            or any(p.startswith(".") for p in folders)):
+        raise Refused("not a scenario of the folder (*.scn): %r" % name)
+    return resolve(folder, name)
 
 
 def kind_of(path: str) -> Optional[str]:
@@ -80,7 +95,8 @@ def last_run(path: str, mtime: float, now: Optional[float] = None) -> Dict[str, 
     """The verdict of the last run of a test log ("" when it holds none),
     and its counts of checks, failures and errors. A run without its
     closing line whose log was written in the last LIVE_S seconds is still
-    going (a `zl run` beside the page): its verdict is "running"."""
+    going (a `zl run` beside the page): its verdict is "running", and the
+    closing line it has not written yet is no error."""
     try:
         sections = testlog.read(path).sections
     except OSError:
@@ -88,10 +104,18 @@ def last_run(path: str, mtime: float, now: Optional[float] = None) -> Dict[str, 
     if not sections:
         return {"verdict": ""}
     last = sections[-1]
-    verdict = testlog.judge(last)
-    outcome = verdict.outcome
     now = time.time() if now is None else now
     if not last.closed and not last.aborted and now - mtime < LIVE_S:
-        outcome = "running"
-    return {"verdict": outcome, "checks": len(last.cases), "failures": verdict.failures,
-            "errors": verdict.errors}
+        cases = [c for c in last.cases if not _not_ended(c)]
+        return {"verdict": "running", "checks": len(cases),
+                "failures": sum(1 for c in cases if c.outcome == "failure"),
+                "errors": sum(1 for c in cases if c.outcome == "error")}
+    verdict = testlog.judge(last)
+    return {"verdict": verdict.outcome, "checks": len(last.cases),
+            "failures": verdict.failures, "errors": verdict.errors}
+
+
+def _not_ended(case: testlog.Case) -> bool:
+    """Whether `case` is the error the reader adds for a run without its
+    closing line (it stands for no line of the file: its `line` is empty)."""
+    return case.name == testlog.NOT_ENDED and not case.line

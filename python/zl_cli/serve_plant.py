@@ -22,6 +22,10 @@ MAX_ROWS = 200          # tag table rows at most per search
 PROBE = "$KERNEL.ElapsedSimTime"
 TAG_ACTIONS = ("auto", "manual", "force", "unforce", "set")
 
+class NotListed(ValueError):
+    """A database name the Naming Service does not list."""
+
+
 # What the page is sent: plain JSON objects.
 Json = Dict[str, Any]
 # A tag's change as the page gets it: engineering value, mode, time (s).
@@ -76,9 +80,11 @@ class Plant:
         # The failure and error lines of its scenarios, with their scenario
         # lines (thread-safe).
         self.collector = places.Collector().attach()
+        self.first_database = database  # the command line's, which may be unlisted
         # Used on the `calls` thread only:
         self.database = database
         self.connected = False
+        self.session = 0         # attachments so far: a new one, new values
         self._lock = threading.Lock()
         # Guarded by _lock:
         self._questions: Dict[Tuple[int, int], Json] = {}  # (scenario id, number) -> question
@@ -103,15 +109,28 @@ class Plant:
     # --- calls (on the `calls` thread) ---------------------------------
 
     def connect(self) -> bool:
-        """Connects to the database; gives whether it connected."""
+        """Connects to the database; gives whether it connected. Each
+        connection is a new session: the changes not taken yet belong to
+        the server before it and are dropped."""
         import zl
         self.connected = self.client.connect(self.database) == zl.SUCCESS
         if self.connected:
+            self.session += 1
+            self.coalescer.take()
             self.callback.register(self.client)
         return self.connected
 
+    def databases(self) -> List[str]:
+        """The databases the Naming Service lists."""
+        return [d for d in re.split(r"[\s,;]+", self.client.listzldatabases()) if d]
+
     def switch(self, database: str) -> bool:
-        """Connects to another database (the old one is left)."""
+        """Connects to another database (the old one is left). Only a
+        database the Naming Service lists, or the command line's: NotListed
+        for any other name (the library would read an unlisted name's
+        reference from a file named after it)."""
+        if database != self.first_database and database not in self.databases():
+            raise NotListed("not a database the Naming Service lists: %r" % database)
         self.client.disconnect()
         self.database = database
         return self.connect()
@@ -129,8 +148,7 @@ class Plant:
         if not self.connected:
             self.connect()
         state: Json = {"connected": self.connected, "database": self.database,
-                       "databases": [d for d in re.split(r"[\s,;]+",
-                                                         self.client.listzldatabases()) if d],
+                       "session": self.session, "databases": self.databases(),
                        "scenarios": self._scenarios(), "questions": self._pending()}
         if self.connected:
             state.update(cycle=self.client.cycletime(), warp=self.client.warpfactor(),
@@ -188,9 +206,9 @@ class Plant:
         return {"ok": bool(done), "mode": c.tagmode(tag), "forced": bool(c.isforced(tag))}
 
     def start(self, name: str, arguments: str) -> int:
-        """Starts a scenario file of the folder: its id, below 1 when it did
-        not start; serve_files.Refused for a name outside the folder."""
-        path = serve_files.resolve(self.folder, name)
+        """Starts a scenario file the page lists: its id, below 1 when it
+        did not start; serve_files.Refused for any other name."""
+        path = serve_files.scenario(self.folder, name)
         return self.client.startscenario(path, arguments)
 
     def stop(self, sid: int) -> int:

@@ -8,6 +8,7 @@ import subprocess
 import tempfile
 import threading
 import time
+import urllib.parse
 
 from conftest import REPO
 
@@ -36,25 +37,40 @@ def zl_command(*argv):
 
 
 class ServeProcess:
-    """`zl serve --port 0` in a child process; `url` is what it printed."""
+    """`zl serve --port 0` in a child process: `url` is the URL it printed
+    (with its access token), `base` the same without the token, `port` its
+    port; `lines` and `errors` are what it wrote on standard output and
+    standard error so far."""
 
     def __init__(self, naming_port, folder, extra=()):
         self.popen = subprocess.Popen(
             zl_command("serve", "--port", "0", "--folder", folder, "--ns", naming_port, *extra),
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         self.lines = []
+        self.errors = []
         self._printed = threading.Event()
         threading.Thread(target=self._read, daemon=True).start()
+        threading.Thread(target=self._read_errors, daemon=True).start()
         if not self._printed.wait(BOUND_S):
             self.stop()
-            raise RuntimeError("zl serve printed no URL: %s" % self.popen.stderr.read())
+            raise RuntimeError("zl serve printed no URL: %s" % "\n".join(self.errors))
         self.url = self.lines[0].split(" ", 2)[2]
+        self.base, _, self.token = self.url.partition("?token=")
+        self.port = urllib.parse.urlsplit(self.url).port
+
+    def link(self, path):
+        """The URL of `path` (with its query, if any) with the token."""
+        return "%s%s%stoken=%s" % (self.base, path, "&" if "?" in path else "?", self.token)
 
     def _read(self):
         for line in self.popen.stdout:
             self.lines.append(line.rstrip("\n"))
             if line.startswith("zl serve: http"):
                 self._printed.set()
+
+    def _read_errors(self):
+        for line in self.popen.stderr:
+            self.errors.append(line.rstrip("\n"))
 
     def interrupt(self):
         """SIGINT, as Ctrl-C; gives the exit status (None when it hung)."""

@@ -9,6 +9,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 
 import pytest
 
@@ -30,8 +31,10 @@ class FakeRun:
         self.answers = []
         self.stops = 0
         self.broken = False
+        self.on_state = lambda: None  # called at every read of the state
 
     def state(self):
+        self.on_state()
         if self.broken:
             raise ZeroDivisionError("division by zero")
         return {"id": 1, "asked": None if self.answers else {"sid": 1, "number": 2}}
@@ -137,6 +140,121 @@ def test_a_silent_peer_does_not_hold_the_run(published):
         silent.connect(publisher.path)  # sends nothing, keeps the connection
         # served after the silent one's time-out, without the test closing it
         assert run_channel.list_runs()[0]["id"] == 1
+
+
+def connect_bounded(s, path, bound=10.0):
+    """Connects the socket `s`, made non-blocking, to `path`, waiting
+    while the listener's backlog is full (a Unix socket then refuses at
+    once); BlockingIOError after `bound` seconds."""
+    s.setblocking(False)
+    end = time.monotonic() + bound
+    while True:
+        try:
+            s.connect(path)
+            return
+        except BlockingIOError:
+            if time.monotonic() > end:
+                raise
+            time.sleep(0.01)
+
+
+@pytest.mark.parametrize("idle", [1, 6, run_channel.MAX_PEERS - 1])
+def test_idle_peers_do_not_hold_the_run(published, monkeypatch, idle):
+    # Peers that connect and send nothing, each given far longer than a
+    # reader waits: a reader is answered beside them, while they wait on.
+    monkeypatch.setattr(run_channel, "IO_TIMEOUT_S", 60.0)
+    _, publisher = published
+    silent = [socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) for _ in range(idle)]
+    try:
+        for s in silent:
+            connect_bounded(s, publisher.path)
+        assert [r["id"] for r in run_channel.list_runs()] == [1]
+        assert run_channel.ask(os.getpid(), {"op": "stop"}) == {"stopping": True}
+        for s in silent:  # still open: neither answered nor dropped
+            with pytest.raises(BlockingIOError):
+                s.recv(1)
+    finally:
+        for s in silent:
+            s.close()
+
+
+def test_a_run_that_does_not_answer_holds_no_other_run(published):
+    # A published run that takes requests and never answers (a stopped
+    # process), under a pid read before this process's run.
+    folder = run_channel.open_folder(create=True)
+    assert os.getpid() > 1
+    ours_read = threading.Event()
+    ended_first = []   # the reader gave the silent run up before it read ours
+    run, _ = published
+    run.on_state = ours_read.set
+    with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as stuck:
+        stuck.bind(run_channel.socket_path(folder, 1))
+        stuck.listen(1)
+
+        def hold():
+            conn, _ = stuck.accept()
+            with conn:
+                conn.settimeout(0.05)
+                while not ours_read.is_set():
+                    try:
+                        if conn.recv(4096) == b"":
+                            ended_first.append(True)
+                            return
+                    except socket.timeout:
+                        pass
+
+        holder = threading.Thread(target=hold)
+        holder.start()
+        try:
+            runs = run_channel.list_runs()
+        finally:
+            ours_read.set()
+            holder.join(30)
+    assert [r["pid"] for r in runs] == [os.getpid()]
+    assert ended_first == []
+
+
+def test_a_reader_waits_for_a_full_backlog(runtime):
+    # A run whose thread has not taken its waiting peers yet: a Unix
+    # socket then refuses a connection at once instead of waiting.
+    folder = run_channel.open_folder(create=True)
+    path = run_channel.socket_path(folder, os.getpid())
+    with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as fake, \
+            socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as waiting:
+        fake.bind(path)
+        fake.listen(0)
+        connect_bounded(waiting, path)  # fills the backlog
+
+        def serve_late():
+            # The delay is the condition under test: the reader comes first.
+            fake.accept()[0].close()  # the one that filled the backlog
+            conn, _ = fake.accept()
+            with conn:
+                conn.recv(4096)
+                conn.sendall(b'{"run": {"id": 7}}\n')
+
+        server = threading.Timer(0.3, serve_late)
+        server.daemon = True  # never holds the test's process at its end
+        server.start()
+        try:
+            assert run_channel.request(path, {"op": "state"}) == {"run": {"id": 7}}
+        finally:
+            waiting.close()
+            server.join(30)
+
+
+@pytest.mark.parametrize("data,ended,want", [
+    (b"", False, (False, None)),                           # nothing yet
+    (b'{"op"', False, (False, None)),                      # part of a line
+    (b'{"op"', True, (True, b'{"op"')),                    # the peer ended without an LF
+    (b"a\nb", False, (True, b"a")),                        # the line; what follows is dropped
+    (b"x" * (run_channel.MAX_REQUEST - 1) + b"\n", False,  # the bound with its LF
+     (True, b"x" * (run_channel.MAX_REQUEST - 1))),
+    (b"x" * run_channel.MAX_REQUEST, False, (True, None)),  # one byte more: too long
+    (b"x" * (run_channel.MAX_REQUEST - 1), False, (False, None)),  # may still end in time
+])
+def test_request_line(data, ended, want):
+    assert run_channel.request_line(data, ended) == want
 
 
 @pytest.mark.parametrize("reply", [

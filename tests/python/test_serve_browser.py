@@ -128,12 +128,31 @@ def test_pause_run_mode_and_force_from_the_page(page, client):
         client.setauto("TEMP_SP")
 
 
+def trend_points(page, tag):
+    """The points of `tag`'s line in the page's trend (None: not trended)."""
+    return page.execute_script(
+        "const i = trend ? trend.tags.indexOf(arguments[0]) : -1;"
+        "return i < 0 ? null : trend.columns[i].filter((v) => v !== null);", tag)
+
+
 def test_trend_of_two_units(page):
     from selenium.webdriver.common.by import By
     for tag in ("TANK_LEVEL", "TANK_TEMP"):
         page.find_element(By.CSS_SELECTOR, 'tr[data-tag="%s"] input' % tag).click()
     assert wait_for(lambda: len(page.find_elements(By.CSS_SELECTOR, "#trend .u-axis")) == 3)
     assert "TANK_TEMP (degC)" in text_of(page, "#trend .u-legend")
+
+
+def test_trend_of_a_tag_that_does_not_change_starts_at_the_tables_value(page):
+    from selenium.webdriver.common.by import By
+    assert shown_value(page, "FEED_FLOW_SP") == "30"  # constant: no change ever comes
+    box = page.find_element(By.CSS_SELECTOR, 'tr[data-tag="FEED_FLOW_SP"] input')
+    box.click()
+    try:
+        assert wait_for(lambda: trend_points(page, "FEED_FLOW_SP")), "no point drawn"
+        assert set(trend_points(page, "FEED_FLOW_SP")) == {30}
+    finally:
+        box.click()
 
 
 def test_question_answered_from_the_page(page, folder):
@@ -154,14 +173,17 @@ def test_question_answered_from_the_page(page, folder):
     page.find_element(By.ID, "refresh-files").click()
     assert wait_for(lambda: text_of(page, 'tr[data-name="ask.tlg"] .passed').startswith(
         "passed · 2 checks, 0 failed"))
+    # It opens in a tab of its own: a whole page, no frame in the page.
+    home = page.current_window_handle
     page.find_element(By.CSS_SELECTOR, 'tr[data-name="ask.tlg"] .view').click()
-    assert wait_for(lambda: page.find_elements(By.CSS_SELECTOR, "#file-view iframe"))
-    page.switch_to.frame(page.find_element(By.CSS_SELECTOR, "#file-view iframe"))
+    assert wait_for(lambda: len(page.window_handles) == 2)
+    page.switch_to.window([h for h in page.window_handles if h != home][0])
     try:
         assert wait_for(lambda: "passed" in text_of(page, "body"))
+        screenshot(page, "serve-report")
     finally:
-        page.switch_to.default_content()
-    screenshot(page, "serve-report")
+        page.close()
+        page.switch_to.window(home)
 
 
 def test_log_set_plot_and_csv(page, serve):
@@ -171,7 +193,7 @@ def test_log_set_plot_and_csv(page, serve):
     page.find_element(By.CSS_SELECTOR, 'tr[data-name="levels.log"] .view').click()
     assert wait_for(lambda: page.find_elements(By.CSS_SELECTOR, "#file-view .u-wrap"))
     assert "2 tag(s)" in text_of(page, "#file-view p")
-    with urllib.request.urlopen(serve.url + "api/logset.csv?file=levels.log") as r:
+    with urllib.request.urlopen(serve.link("api/logset.csv?file=levels.log")) as r:
         assert r.read().decode().splitlines() == [
             "time,TANK_LEVEL,TANK_TEMP", "0.000,2.0,20.0", "1.000,3.0,30.0", "2.000,4.0,40.0"]
 
@@ -180,8 +202,27 @@ def test_log_set_plot_and_csv(page, serve):
                                   "."])
 def test_files_outside_the_folder_are_refused(serve, name):
     with pytest.raises(urllib.error.HTTPError) as e:
-        urllib.request.urlopen(serve.url + "api/logset.csv?file=" + name)
+        urllib.request.urlopen(serve.link("api/logset.csv?file=" + name))
     assert e.value.code == 404
+
+
+def test_only_scenario_files_start(serve, folder):
+    # A test log holds whatever its run wrote, a forged line of SYSTEM too.
+    marker = folder / "forged-ran"
+    (folder / "forged.tlg").write_text("SYSTEM touch %s\n" % marker)
+    got = post_json(serve.link("api/scenario/start"), {"file": "forged.tlg"})
+    assert got == {"error": "not a scenario of the folder (*.scn): 'forged.tlg'"}
+    assert get_json(serve.link("api/runs"))["runs"] == []
+    assert not marker.exists()
+
+
+@pytest.mark.parametrize("name", ["../SIM", "NOPE", ""])
+def test_only_listed_databases_connect(page, serve, name):
+    # A name the Naming Service does not list would be read from ./NAME.txt.
+    got = post_json(serve.link("api/connect"), {"database": name})
+    assert got == {"error": "not a database the Naming Service lists: %r" % name}
+    assert post_json(serve.link("api/connect"), {"database": "SIM"}) == {"connected": True}
+    assert wait_for(lambda: text_of(page, "#server") == "server: connected")
 
 
 def get_json(url):
@@ -214,7 +255,7 @@ class ZlRun:
     def shown(self, serve, ready):
         """This run as serve's /api/runs lists it once ready(run) holds."""
         def find():
-            for run in get_json(serve.url + "api/runs")["runs"]:
+            for run in get_json(serve.link("api/runs"))["runs"]:
                 if run["pid"] == self.popen.pid and ready(run):
                     return run
             return None
@@ -246,20 +287,20 @@ def test_zl_run_beside_serve_answered_and_stopped_through_its_api(serve, plant, 
     asked = shown["asked"]
     answer = {"run": shown["pid"], "sid": asked["sid"], "number": asked["number"],
               "answer": "Yes"}
-    assert post_json(serve.url + "api/answer", answer) == {"took": 1}
+    assert post_json(serve.link("api/answer"), answer) == {"took": 1}
     status, out, err = run.end()
     assert status == 0, out + err
     assert "(answered from zl serve: Yes)" in out
     assert PASSED_LINE in run.log.read_text()
     # A run that has ended answers nothing more, and leaves the list.
-    assert post_json(serve.url + "api/answer", answer) == {"error": "the run has ended"}
-    assert wait_for(lambda: get_json(serve.url + "api/runs")["runs"] == [])
+    assert post_json(serve.link("api/answer"), answer) == {"error": "the run has ended"}
+    assert wait_for(lambda: get_json(serve.link("api/runs"))["runs"] == [])
 
     # Stopped: as Ctrl-C would stop it, but the status of a run that did not pass.
     run = ZlRun(plant, folder, "zl_run_stop.scn", "DELAY 60000\nVERIFY TEMP_SP 60\n")
     shown = run.shown(serve, lambda r: r["line"] == "1")
     assert shown, run.end()
-    assert post_json(serve.url + "api/scenario/stop",
+    assert post_json(serve.link("api/scenario/stop"),
                      {"run": shown["pid"], "id": shown["id"]}) == {"stopping": True}
     status, out, err = run.end()
     assert status == 1, out + err
@@ -276,7 +317,7 @@ def test_answer_through_the_api_writes_one_line(serve, plant, folder):
     asked = shown["asked"]
     answer = {"run": shown["pid"], "sid": asked["sid"], "number": asked["number"],
               "answer": "Yes'\n00:00:09.000\t  Verification <SP> = 9 passed"}
-    assert post_json(serve.url + "api/answer", answer) == {"took": 1}
+    assert post_json(serve.link("api/answer"), answer) == {"took": 1}
     status, out, err = run.end()
     assert status == 0, out + err
     log = run.log.read_text()
@@ -315,7 +356,7 @@ def test_failing_lines_show_at_their_scenario_lines(page, serve, plant, folder):
             "zl_run_lines.scn:1: Verification <TEMP_SP> = 61.000000 FAILED Value is "
             "60.000000")), text_of(page, "#scenarios")
         (folder / "own_lines.scn").write_text("COMMENT own\nNOSUCHWORD\nDELAY 60000\n")
-        own = post_json(serve.url + "api/scenario/start", {"file": "own_lines.scn"})["id"]
+        own = post_json(serve.link("api/scenario/start"), {"file": "own_lines.scn"})["id"]
         assert own > 0
         mine = 'tr[data-id="%d"]:not([data-run]) + tr.reported' % own
         # named from the folder zl serve shows
@@ -325,21 +366,61 @@ def test_failing_lines_show_at_their_scenario_lines(page, serve, plant, folder):
     finally:
         shown = run.shown(serve, lambda r: True)
         if shown:
-            post_json(serve.url + "api/scenario/stop", {"run": shown["pid"], "id": shown["id"]})
+            post_json(serve.link("api/scenario/stop"), {"run": shown["pid"], "id": shown["id"]})
         run.end()
         if own:
-            post_json(serve.url + "api/scenario/stop", {"id": own})
-    with urllib.request.urlopen(serve.url + "api/report?file=zl_run_lines.tlg") as r:
+            post_json(serve.link("api/scenario/stop"), {"id": own})
+    with urllib.request.urlopen(serve.link("api/report?file=zl_run_lines.tlg")) as r:
         report = r.read().decode()
     assert "unsigned; aborted" in report  # a stopped run is not signed
     assert "zl_run_lines.scn:1</td>" in report  # the stopped line, where it stood
 
 
+# Whatever is wider than its box: the page, a panel, a table.
+OVERFLOWING = """
+const wide = [];
+for (const e of [document.documentElement, ...document.querySelectorAll("section, table")]) {
+  const box = e === document.documentElement ? window.innerWidth : e.clientWidth;
+  if (e.scrollWidth > box + 1) wide.push(`${e.id || e.tagName}: ${e.scrollWidth} > ${box}`);
+}
+return wide;
+"""
+LONG_QUESTION = ("Is the outlet valve of the feed tank open, and has the operator checked "
+                 "the level gauge against the level transmitter before the step?")
+
+
+@pytest.mark.parametrize("width", [1280, 1400, 1920])
+def test_page_reads_at_desktop_widths(page, serve, plant, folder, width):
+    # Filled as in use: a run of a long path asking a long question, test
+    # logs and a log set in the files.
+    sub = folder / "a_folder_with_a_rather_long_name" / "and_another_one_below_it"
+    sub.mkdir(parents=True, exist_ok=True)
+    run = ZlRun(plant, sub, "a_scenario_with_a_long_name_for_the_layout.scn",
+                'ANSWER 1 "%s"\n' % LONG_QUESTION)
+    try:
+        row = 'tr[data-run="%d"]' % run.popen.pid
+        assert wait_for(lambda: "IS THE OUTLET VALVE" in text_of(page, row)), run.end()
+        page.set_window_size(width, 1000)
+        assert wait_for(lambda: page.execute_script("return window.innerWidth") <= width)
+        assert wait_for(lambda: page.execute_script(OVERFLOWING) == []), \
+            page.execute_script(OVERFLOWING)
+        screenshot(page, "serve-layout-%d" % width)
+    finally:
+        page.set_window_size(1400, 1000)
+        post_json(serve.link("api/scenario/stop"), {"run": run.popen.pid, "id": 1})
+        run.end()
+
+
 def test_stopped_server_shows_disconnected_and_recovers(page, plant, client):
+    assert client.setpve("LEVEL_SP", 4.75) == 1
+    assert wait_for(lambda: shown_value(page, "LEVEL_SP") == "4.75")
     plant.stop_sim()
     assert wait_for(lambda: text_of(page, "#server") == "server: disconnected")
     plant.start_sim()
     assert wait_for(lambda: text_of(page, "#server") == "server: connected")
+    # The server started again has its own values: 2.5, not the old 4.75,
+    # though no change of the tag comes.
+    assert wait_for(lambda: shown_value(page, "LEVEL_SP") == "2.5")
     assert wait_for(lambda: client.connect("SIM") == 0)
     assert client.setpve("LEVEL_SP", 4.25) == 1
     assert wait_for(lambda: shown_value(page, "LEVEL_SP") == "4.25")
@@ -355,3 +436,29 @@ def test_server_that_does_not_answer_and_ctrl_c(page, plant, serve):
         assert wait_for(lambda: text_of(page, "#link") == "view disconnected")
     finally:
         plant.resume_sim()
+
+
+def test_a_page_of_a_server_started_again_says_to_open_its_new_url(plant, folder, runtime):
+    from selenium.webdriver.common.by import By
+    first = ServeProcess(plant.naming_port, folder)
+    driver = chromium()
+    try:
+        driver.get(first.url)
+        assert wait_for(lambda: text_of(driver, "#link") == "live")
+        assert not driver.find_element(By.ID, "denied").is_displayed()
+        assert first.interrupt() == 0
+        assert wait_for(lambda: text_of(driver, "#link") == "view disconnected")
+        second = ServeProcess(plant.naming_port, folder, ["--port", first.port])
+        try:
+            assert second.token != first.token
+            assert wait_for(lambda: "zl serve refuses this page" in text_of(driver, "#denied"))
+            driver.refresh()  # the old URL: a page that says what to do
+            assert wait_for(lambda: "A zl serve started again has a new token" in
+                            text_of(driver, "body"))
+            driver.get(second.url)
+            assert wait_for(lambda: text_of(driver, "#link") == "live")
+        finally:
+            second.stop()
+    finally:
+        quit_chromium(driver)
+        first.stop()

@@ -1,6 +1,13 @@
 // The zl serve page: one websocket for the server's state and the tag
 // values (coalesced by the server: each message holds every tag's latest
 // change since the last one), plain requests for everything else.
+//
+// Every value shown comes from the server attached now: the state names its
+// attachment (session); a new one (a server started again, another
+// database), and a new link to zl serve (zl serve started again), drop every
+// value and trend point and read the table afresh. Within a session a tag's
+// value is its latest change, or the table's reading where no change came
+// since that reading was asked for (a tag that does not change).
 "use strict";
 
 const $ = (sel) => document.querySelector(sel);
@@ -11,12 +18,16 @@ const FILES_REFRESH_MS = 5000;  // the folder's files and their runs
 const COLORS = ["#1565c0", "#c62828", "#2e7d32", "#ef6c00", "#6a1b9a", "#00838f",
                 "#5d4037", "#ad1457"];
 
-const latest = new Map();       // tag -> {value, mode, time}: every value seen
+const latest = new Map();       // tag -> {value, mode, seq}: every value of this session
 const units = new Map();        // tag -> unit, from the table
 const chosen = [];              // tags trended, in the order ticked
 let trend = null;               // {plot, tags, times, columns}
+let logSetPlot = null;          // the plot of the log set shown, if any
 let serverState = {};
 let runs = [];                  // the runs of zl run processes (their state)
+let session = null;             // the server's attachment the values belong to
+let valuesSeq = 0;              // value messages received so far
+let generation = 0;             // resets so far: a table read of an older one is dropped
 
 // --- helpers -------------------------------------------------------------
 
@@ -32,10 +43,20 @@ function fmt(v) {
   return String(+v.toPrecision(6));
 }
 
-async function post(path, body) {
-  const r = await fetch(path, {method: "POST", headers: {"Content-Type": "application/json"},
-                               body: JSON.stringify(body)});
+// A request of the page's own; its JSON answer. A refusal of access (zl
+// serve started again: a new token) shows the banner that says what to do.
+async function request(path, options) {
+  const r = await fetch(path, options);
+  if (r.status === 403 || r.status === 421) denied();
   return r.json();
+}
+
+const get = (path) => request(path);
+const post = (path, body) => request(path, {
+  method: "POST", headers: {"Content-Type": "application/json"}, body: JSON.stringify(body)});
+
+function denied() {
+  $("#denied").hidden = false;
 }
 
 function status(node, ok, text) {
@@ -48,7 +69,10 @@ function status(node, ok, text) {
 function connect() {
   const ws = new WebSocket((location.protocol === "https:" ? "wss://" : "ws://") +
                            location.host + "/ws");
-  ws.onopen = () => status($("#link"), true, "live");
+  ws.onopen = () => {
+    status($("#link"), true, "live");
+    session = null;  // whatever zl serve this is: its first state starts afresh
+  };
   ws.onmessage = (event) => {
     const m = JSON.parse(event.data);
     if (m.type === "values") showValues(m.values);
@@ -58,25 +82,48 @@ function connect() {
   ws.onclose = () => {
     status($("#link"), false, "view disconnected");
     status($("#server"), false, "server: unknown");
+    serverState = {...serverState, connected: false};
+    $("#tags").classList.add("stale");
+    // Refused rather than gone: the page's token is no longer zl serve's.
+    fetch("api/runs").then((r) => { if (r.status === 403 || r.status === 421) denied(); },
+                           () => {});
     setTimeout(connect, 1000);
   };
 }
 
 function showValues(values) {
-  for (const [tag, [value, mode, time]] of Object.entries(values)) {
-    latest.set(tag, {value, mode: mode ? "Manual" : "Auto", time});
-    const row = document.querySelector(`#tags tr[data-tag="${CSS.escape(tag)}"]`);
-    if (!row) continue;
-    row.querySelector(".value").textContent = fmt(value);
-    row.querySelector(".mode").textContent = mode ? "Manual" : "Auto";
+  valuesSeq += 1;
+  for (const [tag, [value, mode]] of Object.entries(values)) {
+    latest.set(tag, {value, mode: mode ? "Manual" : "Auto", seq: valuesSeq});
+    showValue(tag);
   }
+}
+
+// Shows a tag's latest value and mode in its row of the table, if any.
+function showValue(tag) {
+  const seen = latest.get(tag);
+  const row = document.querySelector(`#tags tr[data-tag="${CSS.escape(tag)}"]`);
+  if (!row || !seen) return;
+  row.querySelector(".value").textContent = fmt(seen.value);
+  row.querySelector(".mode").textContent = seen.mode;
+}
+
+// Drops every value and trend point of the server before, and reads the
+// table of the server attached now.
+function startSession(s) {
+  session = s.session;
+  generation += 1;
+  latest.clear();
+  buildTrend();
+  searchTags();
 }
 
 let lastChanges = null;          // [count, time] of the last state
 
 function showState(s) {
-  const wasConnected = serverState.connected;
   serverState = s;
+  $("#tags").classList.toggle("stale", !s.connected);
+  if (s.connected && s.session !== session) startSession(s);
   const now = Date.now() / 1000;
   const rate = lastChanges && now > lastChanges[1]
     ? (s.changes - lastChanges[0]) / (now - lastChanges[1]) : 0;
@@ -96,7 +143,6 @@ function showState(s) {
     : "";
   showScenarios();
   showQuestions();
-  if (s.connected && wasConnected === false) searchTags();  // back: fresh values
 }
 
 // --- server state --------------------------------------------------------
@@ -107,9 +153,18 @@ $("#databases").onchange = (e) => post("api/connect", {database: e.target.value}
 
 // --- tag table -----------------------------------------------------------
 
+// Reads the table. A row's reading becomes the tag's value unless a change
+// of the tag came after the reading was asked for (that change is newer).
 async function searchTags() {
   const pattern = $("#pattern").value;
-  const r = await (await fetch("api/tags?pattern=" + encodeURIComponent(pattern))).json();
+  const asked = valuesSeq;
+  const reset = generation;
+  const r = await get("api/tags?pattern=" + encodeURIComponent(pattern));
+  if (reset !== generation || !r.rows) return;  // read from a server before
+  for (const t of r.rows) {
+    const seen = latest.get(t.tag);
+    if (!seen || seen.seq <= asked) latest.set(t.tag, {value: t.value, mode: t.mode, seq: asked});
+  }
   const body = $("#tags tbody");
   body.replaceChildren(...r.rows.map(tagRow));
   $("#tagcount").textContent = `${r.rows.length} tag(s)` + (r.more ? `, ${r.more} more` : "");
@@ -118,7 +173,6 @@ async function searchTags() {
 function tagRow(t) {
   units.set(t.tag, t.unit);
   const seen = latest.get(t.tag);
-  const value = seen ? seen.value : t.value;
   const box = el("input", {type: "checkbox", checked: chosen.includes(t.tag)});
   box.onchange = () => choose(t.tag, box.checked);
   const modeBtn = el("button", {textContent: t.mode === "Auto" ? "Manual" : "Auto"});
@@ -129,8 +183,8 @@ function tagRow(t) {
   setBtn.onclick = () => { $("#set-tag").value = t.tag; $("#set-value").focus(); };
   const row = el("tr", {},
     el("td", {}, box), el("td", {textContent: t.tag, className: "tag"}),
-    el("td", {textContent: fmt(value), className: "num value"}),
-    el("td", {textContent: t.unit}), el("td", {textContent: t.mode, className: "mode"}),
+    el("td", {textContent: fmt(seen.value), className: "num value"}),
+    el("td", {textContent: t.unit}), el("td", {textContent: seen.mode, className: "mode"}),
     el("td", {textContent: t.forced ? "forced" : "", className: "forced"}),
     el("td", {textContent: t.type}), el("td", {}, modeBtn, forceBtn, setBtn));
   row.dataset.tag = t.tag;
@@ -165,6 +219,13 @@ function choose(tag, on) {
 
 const tickText = (u, ticks) => ticks.map(fmt);
 
+// Plots are as wide as their panel, also after the window changed its size.
+const plotWidth = (host) => Math.max(240, host.clientWidth || 560);
+window.addEventListener("resize", () => {
+  if (trend) trend.plot.setSize({width: plotWidth($("#trend")), height: 300});
+  if (logSetPlot) logSetPlot.setSize({width: plotWidth($("#file-view")), height: 280});
+});
+
 // One scale and axis per unit, so tags of different ranges stay readable.
 function buildTrend() {
   const host = $("#trend");
@@ -175,7 +236,7 @@ function buildTrend() {
   const scaleOf = (tag) => "u:" + (units.get(tag) || tag);
   const scales = [...new Set(chosen.map(scaleOf))];
   const opts = {
-    width: Math.max(360, host.clientWidth || 560), height: 300,
+    width: plotWidth(host), height: 300,
     scales: {x: {time: true}},
     series: [{}, ...chosen.map((tag, i) => ({
       label: tag + (units.get(tag) ? ` (${units.get(tag)})` : ""),
@@ -194,7 +255,7 @@ setInterval(() => {
   const now = Date.now() / 1000;
   trend.times.push(now);
   trend.tags.forEach((tag, i) => {
-    const v = latest.get(tag);
+    const v = serverState.connected ? latest.get(tag) : null;  // no server: a gap
     trend.columns[i].push(v && Number.isFinite(v.value) ? v.value : null);
   });
   while (trend.times.length && trend.times[0] < now - TREND_WINDOW_S) {
@@ -231,12 +292,12 @@ function showScenarios() {
     stop.onclick = () => post("api/scenario/stop", {id: s.id, run: s.run});
     const row = el("tr", {},
       el("td", {textContent: s.id}), el("td", {textContent: s.from, className: "from"}),
-      el("td", {textContent: s.file}),
+      el("td", {textContent: s.file, className: "text"}),
       el("td", {textContent: s.line, className: "num"}),
       el("td", {textContent: `${s.verifies} (${s.failedVerifies} failed)`}),
       el("td", {textContent: `${s.monitorChecks} (${s.failedMonitorChecks} failed)`}),
       el("td", {textContent: s.errors, className: "num"}),
-      el("td", {textContent: s.question}), el("td", {}, stop));
+      el("td", {textContent: s.question, className: "text"}), el("td", {}, stop));
     row.dataset.id = s.id;
     if (s.run) row.dataset.run = s.run;
     // Its failure and error lines so far, each at its scenario line.
@@ -279,7 +340,7 @@ function showQuestions() {
 // --- files ---------------------------------------------------------------
 
 async function listFiles() {
-  const r = await (await fetch("api/files")).json();
+  const r = await get("api/files");
   $("#folder").textContent = r.folder;
   const scenarios = r.files.filter((f) => f.kind === "scenario");
   const select = $("#scenario-file");
@@ -288,35 +349,43 @@ async function listFiles() {
                                                               textContent: f.name})));
   if (scenarios.some((f) => f.name === keep)) select.value = keep;
   $("#files tbody").replaceChildren(...r.files.filter((f) => f.kind !== "scenario").map((f) => {
-    const view = el("button", {textContent: "View", className: "view"});
-    view.onclick = () => viewFile(f);
     const row = el("tr", {},
-      el("td", {textContent: f.name}), el("td", {textContent: f.kind}),
+      el("td", {textContent: f.name, className: "text"}), el("td", {textContent: f.kind}),
       el("td", {textContent: (f.verdict || "") + (f.kind === "testlog" && f.verdict
                   ? ` · ${f.checks} checks, ${f.failures} failed, ${f.errors} errors` : ""),
                 className: f.verdict || ""}),
-      el("td", {textContent: f.size, className: "num"}), el("td", {}, view));
+      el("td", {textContent: f.size, className: "num"}), el("td", {}, viewer(f)));
     row.dataset.name = f.name;
     return row;
   }));
 }
 
-async function viewFile(f) {
-  const host = $("#file-view");
+// A test log's report opens in a tab of its own (a whole page, sandboxed);
+// a log set's plot shows below the table.
+function viewer(f) {
   const q = "?file=" + encodeURIComponent(f.name);
   if (f.kind === "testlog") {
-    host.replaceChildren(el("iframe", {src: "api/report" + q, title: f.name}));
-    return;
+    return el("a", {href: "api/report" + q, target: "_blank", rel: "noopener",
+                    textContent: "Report", className: "view"});
   }
-  const r = await (await fetch("api/logset" + q)).json();
+  const view = el("button", {textContent: "View", className: "view"});
+  view.onclick = () => viewLogSet(f, q);
+  return view;
+}
+
+async function viewLogSet(f, q) {
+  const host = $("#file-view");
+  const r = await get("api/logset" + q);
   const csv = el("a", {href: "api/logset.csv" + q, textContent: "CSV", download: ""});
   const chart = el("div");
+  if (logSetPlot) logSetPlot.destroy();
+  logSetPlot = null;
   host.replaceChildren(el("p", {}, `${f.name}: ${r.tags.length} tag(s) `, csv,
                           r.error ? ` (damaged: ${r.error})` : ""), chart);
   if (!r.time || !r.time.length) return;
   const num = (v) => (typeof v === "number" ? v : null);
-  new uPlot({
-    width: Math.max(360, host.clientWidth || 560), height: 280,
+  logSetPlot = new uPlot({
+    width: plotWidth(host), height: 280,
     scales: {x: {time: false}},
     series: [{label: "s"}, ...r.tags.map((t, i) => ({
       label: t, stroke: COLORS[i % COLORS.length], scale: "t" + i, width: 1.5}))],
