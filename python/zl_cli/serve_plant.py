@@ -8,6 +8,7 @@ server. Tag changes go into a Coalescer from the ORB's threads; questions
 are kept from the client's question thread until the page answers them.
 """
 import concurrent.futures
+import os
 import re
 import threading
 from typing import TYPE_CHECKING, Any, Dict, List, Optional, Tuple
