@@ -231,6 +231,7 @@ _SIGNATURE_TEXT = {
     "valid": "signature valid",
     "altered": "signature altered: the test log was changed after the run",
     "unsigned": "unsigned",
+    "uncovered": "signature valid, but part of a long line is not covered by it (zl verify)",
     "not checked": "signature not checked",
 }
 

@@ -145,13 +145,36 @@ def verify_scenario(data: bytes) -> Tuple[str, Optional[str], str]:
     return ("valid" if stored == computed else "altered"), stored, computed
 
 
+# The digest reads a line in pieces of at most this many characters and
+# leaves out every piece that begins with "#" (docs/scenario-digest.md).
+PIECE = 2047
+
+
+def uncovered_lines(data: bytes, section: testlog.Section) -> List[int]:
+    """The file's line numbers of the lines of `section` that its signature
+    does not wholly cover: a line longer than a piece one of whose later
+    pieces begins with "#". The digest leaves such a piece out as it leaves
+    out comments, so it could be edited without altering the signature."""
+    body = data[section.start:section.end].replace(b"\r\n", b"\n")
+    first = data.count(b"\n", 0, section.start) + 1
+    lines = []
+    for i, line in enumerate(body.split(b"\n")):
+        if any(line[at:at + 1] == b"#" for at in range(PIECE, len(line), PIECE)):
+            lines.append(first + i)
+    return lines
+
+
 def section_state(data: bytes, section: testlog.Section) -> str:
-    """"valid", "altered" or "unsigned": whether `section` of the test log
-    whose bytes are `data` still holds what its run signed. Every tool that
-    speaks of a run's signature says this."""
+    """"valid", "altered", "unsigned" or "uncovered": whether `section` of the
+    test log whose bytes are `data` still holds what its run signed.
+    "uncovered" is a valid signature over a section that holds text the
+    signature leaves out (uncovered_lines), so it proves less than it seems
+    to. Every tool that speaks of a run's signature says this."""
     if not section.check:
         return "unsigned"
-    return "valid" if _checksum(data[section.start:section.end]) == section.check else "altered"
+    if _checksum(data[section.start:section.end]) != section.check:
+        return "altered"
+    return "uncovered" if uncovered_lines(data, section) else "valid"
 
 
 def verify_test_log(data: bytes) -> List[Tuple[int, str, str]]:
@@ -164,6 +187,9 @@ def verify_test_log(data: bytes) -> List[Tuple[int, str, str]]:
         state = section_state(data, s)
         if state == "unsigned" and s.aborted:
             state += " (aborted)"
+        elif state == "uncovered":
+            state = "valid, but the signature does not cover all of line %s" % ", ".join(
+                str(n) for n in uncovered_lines(data, s))
         results.append((s.lineno, what, state))
     for lineno in log.stray:
         results.append((lineno, "text outside every run section", "altered"))

@@ -239,6 +239,32 @@ def test_verify_test_log_sections(runs, tmp_path):
         assert (status, got) == (want, verdicts), out
 
 
+def test_verify_says_where_a_signature_leaves_text_out(runs, tmp_path):
+    # A run may write a line of more than 2047 characters (a long answer);
+    # the digest leaves out any of its later pieces that begins with "#", so
+    # that piece could be edited under a valid signature: zl verify and the
+    # report say so instead of "valid".
+    import zl as module
+    _, _, tlg = runs
+    text = tlg.read_bytes()
+    second = text.rindex(b"00:00:00.000\tStarting test")
+    end = text.rindex(b"#$CHECK:")
+    stamp = b"00:00:01.000\t# "
+    long_line = stamp + b"x" * (2047 - len(stamp)) + b"#uncovered\n"  # "#" starts piece 2
+    body = text[second:end].replace(b"\n", b"\n" + long_line, 1)
+    copy = tmp_path / "long.tlg"
+    copy.write_bytes(text[:second] + body + b"#$CHECK:" + module.checksum(body).encode() + b"\n")
+    line = (text[:second] + body).count(b"\n", 0, len(text[:second]) + body.index(long_line)) + 1
+    for edited in (copy.read_bytes(), copy.read_bytes().replace(b"#uncovered", b"#forged!!")):
+        copy.write_bytes(edited)
+        status, out, _ = zl("verify", copy)
+        assert status == 1, out
+        assert out.splitlines()[-1].endswith(
+            ": valid, but the signature does not cover all of line %d" % line), out
+    status, _, err = zl("report", copy, "--html", tmp_path / "long.html")
+    assert "part of a long line is not covered" in (tmp_path / "long.html").read_text(), err
+
+
 def test_verify_subprocess_exit_status(runs):
     _, scn, tlg = runs
     env = dict(os.environ)
