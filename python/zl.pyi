@@ -33,6 +33,46 @@ def checksum(data: Union[bytes, str], /) -> str:
     """The scenario checksum of a text (32 hexadecimal digits), as a "#$CHECK:" line carries it."""
 
 
+class Error(Exception):
+    """A failed operation of a zl.Client made with raise_errors=True.
+
+    Attributes: operation (the method), tag (None where there is none),
+    exception (the exception's name, or None) and reason. Raised as
+    itself where no subclass fits: a local step that failed (a tag file
+    that cannot be written), an argument the library refuses."""
+
+    operation: Optional[str]
+    """The method that failed, such as "pve"."""
+    tag: Optional[str]
+    """The tag of an operation on one tag; None for the others."""
+    exception: Optional[str]
+    """The exception's name ("ZLTagNotFound", "TIMEOUT"); None where there was none."""
+    reason: Optional[str]
+    """What went wrong, as one line: the exception's text and members, or why."""
+
+
+class NotConnected(Error):
+    """No call was made: the client is not connected (or connect failed)."""
+
+
+class TagNotFound(Error):
+    """The server has no tag of that name (ZLTagNotFound)."""
+
+
+class ServerError(Error):
+    """The server raised an exception: `exception` names it and `reason`
+    gives its text and members."""
+
+
+class CallTimeout(Error):
+    """The server did not answer within the call time limit (TIMEOUT)."""
+
+
+class CommunicationFailure(Error):
+    """The server, or the Naming Service, cannot be reached (TRANSIENT,
+    COMM_FAILURE, OBJECT_NOT_EXIST, INV_OBJREF)."""
+
+
 QuestionHandler = Callable[[int, int, str, str], Any]
 """handler(scenario_id, question_number, scenario_file, question_text)"""
 
@@ -50,9 +90,22 @@ class Client:
     (None where there is none). The option "-debug" sets "zl" to DEBUG.
     ZL_LOG_STDERR=1 in the environment writes the lines to standard error
     instead.
+
+    Failures: by default a failed call gives its failure value (0.0, 0, -1,
+    "", False, []) and logs the reason. With raise_errors=True it raises a
+    zl.Error instead (NotConnected, TagNotFound, ServerError, CallTimeout,
+    CommunicationFailure); results that only look like failures (a 0.0
+    read, tagexists False) never raise. disconnect() and the end of a `with`
+    block never raise; argument errors raise TypeError in both modes.
     """
 
-    def __init__(self, options: str, /) -> None: ...
+    raise_errors: bool
+    """Raising mode: True makes a failed call raise a zl.Error (zl.NotConnected,
+    zl.TagNotFound, zl.ServerError, zl.CallTimeout, zl.CommunicationFailure)
+    instead of giving its failure value. Set by zl.Client(options,
+    raise_errors=True); may be changed at any time."""
+
+    def __init__(self, options: str, /, *, raise_errors: bool = False) -> None: ...
 
     def __enter__(self) -> "Client": ...
     def __exit__(self, exc_type: Optional[Type[BaseException]],
