@@ -1,22 +1,26 @@
 #include "localdb/event_decoding.h"
 
+#include <omniORB4/anyStream.h>
 #include <omniORB4/cdrStream.h>
 
 #include <algorithm>
+#include <cstring>
+
+#include "localdb/tag_filter.h"
 
 namespace zl {
 namespace {
 
-// Copies the value of `any` into a memory stream and hands the stream to
-// `read` when the type of `any` is `type`. False for another type, or when
-// `read` ran past the value's end or met a malformed string (MARSHAL).
+// Hands `read` a stream over the value of `any`, when the type of `any` is
+// `type`. The stream reads the `any`'s own marshalled buffer in place (a
+// read-only view, as the stubs' extraction reads it): nothing is copied.
+// False for another type, or when `read` ran past the value's end or met a
+// malformed string (MARSHAL).
 template <class Read>
 bool ReadValue(const CORBA::Any& any, CORBA::TypeCode_ptr type, Read&& read) {
-  CORBA::TypeCode_var held = any.type();
   try {
-    if (!held->equivalent(type)) return false;
-    cdrMemoryStream stream;
-    any.NP_marshalDataOnly(stream);
+    if (!any.NP_type()->equivalent(type)) return false;
+    cdrAnyMemoryStream stream(any.PR_streamToRead(), true);
     stream.rewindInputPtr();
     read(stream);
     return true;
@@ -33,6 +37,17 @@ Enum EnumOr(CORBA::ULong value, Enum last, Enum fallback) {
 // A string member read from the stream; the member owns it at once.
 void ReadString(cdrStream& s, _CORBA_String_member& member) { member = s.unmarshalString(0); }
 
+// A string read in place: its characters up to the first NUL; `length`
+// gets their number. Its bytes are taken as they are on the stream.
+const char* ReadStringInPlace(cdrStream& s, std::size_t& length) {
+  CORBA::ULong size = 0;
+  size <<= s;
+  const char* text = size != 0 ? static_cast<const char*>(s.inData(size)) : nullptr;
+  if (text == nullptr || text[size - 1] != '\0') throw CORBA::MARSHAL(0, CORBA::COMPLETED_NO);
+  length = std::strlen(text);
+  return text;
+}
+
 }  // namespace
 
 bool DecodeServerMessage(const CORBA::Any& event, ServerMessage& out) {
@@ -46,7 +61,8 @@ bool DecodeServerMessage(const CORBA::Any& event, ServerMessage& out) {
   });
 }
 
-bool DecodeTagChanges(const CORBA::Any& body, std::vector<ZEMR::ZLTagValueEvent>& out) {
+bool DecodeTagChanges(const CORBA::Any& body, const TagFilter* filter,
+                      std::vector<TagChangeView>& out) {
   out.clear();
   return ReadValue(body, ZEMR::_tc_ZLTagValueSeq, [&](cdrStream& s) {
     CORBA::ULong count = 0;
@@ -56,20 +72,37 @@ bool DecodeTagChanges(const CORBA::Any& body, std::vector<ZEMR::ZLTagValueEvent>
     if (!s.checkInputOverrun(1, count)) {
       throw CORBA::MARSHAL(0, CORBA::COMPLETED_NO);
     }
-    out.reserve(std::min<CORBA::ULong>(count, 1u << 16));
+    if (filter == nullptr) out.reserve(std::min<CORBA::ULong>(count, 1u << 16));
     for (CORBA::ULong i = 0; i < count; ++i) {
-      ZEMR::ZLTagValueEvent e;
-      e.timeSecs <<= s;
-      e.timeuS <<= s;
-      ReadString(s, e.tagname);
-      e.newEUValue <<= s;
-      e.newPVValue <<= s;
+      TagChangeView v;
+      v.timeSecs <<= s;
+      v.timeuS <<= s;
+      v.tagname = ReadStringInPlace(s, v.tagname_length);
+      v.newEUValue <<= s;
+      v.newPVValue <<= s;
       CORBA::ULong mode = 0;
       mode <<= s;
-      e.currentMode = EnumOr(mode, ZEMR::NullMode, ZEMR::NullMode);
-      out.push_back(e);
+      v.currentMode = EnumOr(mode, ZEMR::NullMode, ZEMR::NullMode);
+      if (filter == nullptr || filter->Matches({v.tagname, v.tagname_length})) out.push_back(v);
     }
   });
+}
+
+bool DecodeTagChanges(const CORBA::Any& body, std::vector<ZEMR::ZLTagValueEvent>& out) {
+  out.clear();
+  std::vector<TagChangeView> views;
+  if (!DecodeTagChanges(body, nullptr, views)) return false;
+  out.resize(views.size());
+  for (std::size_t i = 0; i < views.size(); ++i) {
+    ZEMR::ZLTagValueEvent& e = out[i];
+    e.timeSecs = views[i].timeSecs;
+    e.timeuS = views[i].timeuS;
+    e.tagname = views[i].tagname;  // copies
+    e.newEUValue = views[i].newEUValue;
+    e.newPVValue = views[i].newPVValue;
+    e.currentMode = views[i].currentMode;
+  }
+  return true;
 }
 
 }  // namespace zl

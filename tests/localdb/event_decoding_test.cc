@@ -7,8 +7,11 @@
 #include <gtest/gtest.h>
 #include <omniORB4/cdrStream.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
+
+#include "localdb/tag_filter.h"
 
 namespace zl {
 namespace {
@@ -147,6 +150,106 @@ TEST(DecodeTagChangesTest, Cases) {
       EXPECT_EQ(c.want[i].second, changes[i].currentMode);
       EXPECT_EQ(10u, changes[i].timeSecs);
       EXPECT_EQ(2.5, changes[i].newPVValue);
+    }
+  }
+}
+
+// A change type with the repository ids of the real one, so equivalent to
+// it, but with the tag name as a sequence of octets (the wire shape of a
+// string, without the check of its terminating NUL) and, unless `whole`,
+// nothing after the name: what a faulty supplier could send.
+CORBA::TypeCode_ptr ImpostorChangesType(bool whole) {
+  CORBA::TypeCode_var octets = Orb()->create_sequence_tc(0, CORBA::_tc_octet);
+  CORBA::StructMemberSeq members;
+  members.length(whole ? 6 : 3);
+  const char* const names[] = {"timeSecs", "timeuS", "tagname", "newEUValue", "newPVValue",
+                               "currentMode"};
+  CORBA::TypeCode_ptr const types[] = {CORBA::_tc_ulong, CORBA::_tc_ulong, octets.in(),
+                                       CORBA::_tc_double, CORBA::_tc_double, CORBA::_tc_ulong};
+  for (CORBA::ULong i = 0; i < members.length(); ++i) {
+    members[i].name = names[i];
+    members[i].type = CORBA::TypeCode::_duplicate(types[i]);
+  }
+  CORBA::TypeCode_var change =
+      Orb()->create_struct_tc("IDL:ZEMR/ZLTagValueEvent:1.0", "ZLTagValueEvent", members);
+  CORBA::TypeCode_var seq = Orb()->create_sequence_tc(0, change.in());
+  return Orb()->create_alias_tc("IDL:ZEMR/ZLTagValueSeq:1.0", "ZLTagValueSeq", seq.in());
+}
+
+// One change of ImpostorChangesType, its name given as raw bytes.
+Writer RawNameChange(std::string bytes, bool whole) {
+  return [=](cdrStream& s) {
+    CORBA::ULong(1) >>= s;
+    CORBA::ULong(10) >>= s;
+    CORBA::ULong(20) >>= s;
+    CORBA::ULong(bytes.size()) >>= s;
+    s.put_octet_array(reinterpret_cast<const CORBA::Octet*>(bytes.data()),
+                      static_cast<int>(bytes.size()));
+    if (!whole) return;
+    CORBA::Double(1.5) >>= s;
+    CORBA::Double(2.5) >>= s;
+    CORBA::ULong(1) >>= s;
+  };
+}
+
+// The filtered reading: only the chosen changes come out, in order, read in
+// place; the whole body is still checked.
+TEST(DecodeTagChangesTest, Filtered) {
+  Orb();
+  const TagFilter filter({"B", "T*"});
+  CORBA::TypeCode_var impostor = ImpostorChangesType(true);
+  CORBA::TypeCode_var short_impostor = ImpostorChangesType(false);
+  ZEMR::ZLTagValueSeq typed;
+  typed.length(2);
+  typed[0].tagname = "T1";
+  typed[1].tagname = "A";
+  typed[0].timeSecs = typed[1].timeSecs = 10;
+  CORBA::Any typed_any;
+  typed_any <<= typed;  // made in this process: never marshalled yet
+  struct Case {
+    int line;
+    CORBA::Any body;
+    const TagFilter* filter;
+    bool ok;
+    std::vector<std::string> want;
+  };
+  const Case kCases[] = {
+      {__LINE__, WireAny(ZEMR::_tc_ZLTagValueSeq, Changes({{"A", 1}, {"B", 0}, {"T1", 1},
+                                                            {"C", 2}, {"t2", 1}})),
+       &filter, true, {"B", "T1", "t2"}},
+      // No change chosen: none comes out, and the body is still good.
+      {__LINE__, WireAny(ZEMR::_tc_ZLTagValueSeq, Changes({{"A", 1}, {"C", 0}})), &filter, true,
+       {}},
+      {__LINE__, WireAny(ZEMR::_tc_ZLTagValueSeq, Changes({{"A", 1}, {"C", 0}})), nullptr, true,
+       {"A", "C"}},
+      // A change that ends after its name, chosen or not: refused.
+      {__LINE__, WireAny(short_impostor.in(), RawNameChange(std::string("T\0", 2), false)),
+       &filter, false, {}},
+      {__LINE__, WireAny(short_impostor.in(), RawNameChange(std::string("X\0", 2), false)),
+       &filter, false, {}},
+      // A name without its terminating NUL, or of size 0: refused.
+      {__LINE__, WireAny(impostor.in(), RawNameChange("TX", true)), &filter, false, {}},
+      {__LINE__, WireAny(impostor.in(), RawNameChange("", true)), nullptr, false, {}},
+      // A NUL inside a name ends it, as a C string would.
+      {__LINE__, WireAny(impostor.in(), RawNameChange(std::string("T\0X\0", 4), true)), &filter,
+       true, {"T"}},
+      {__LINE__, WireAny(impostor.in(), RawNameChange(std::string("X\0T\0", 4), true)), &filter,
+       true, {}},
+      {__LINE__, typed_any, &filter, true, {"T1"}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.line);
+    for (int pass = 0; pass < 2; ++pass) {  // reading leaves the body as it was
+      std::vector<TagChangeView> views;
+      ASSERT_EQ(c.ok, DecodeTagChanges(c.body, c.filter, views));
+      if (!c.ok) continue;
+      std::vector<std::string> names;
+      for (const TagChangeView& v : views) {
+        names.emplace_back(v.tagname, v.tagname_length);
+        EXPECT_EQ(v.tagname_length, std::strlen(v.tagname));
+        EXPECT_EQ(10u, v.timeSecs);
+      }
+      EXPECT_EQ(c.want, names);
     }
   }
 }
