@@ -287,6 +287,10 @@ class Callback:
     later changes of this callback only. An exception it raises is printed
     as an unraisable error; delivery goes on.
 
+    Subscriptions: `register(client, tags=[...])` delivers only the changes
+    of the tags named (names and patterns such as "TANK_*"); the others are
+    dropped on the library's thread and cost no interpreter time.
+
     Lifetime: a registered callback stays registered to its client, and
     alive, until `unregister()`, `register(None)`, the client's
     `disconnect()` (or the end of its `with` block), the registration of
@@ -297,13 +301,22 @@ class Callback:
 
     def __init__(self, *ignored: Any) -> None: ...
 
-    def register(self, client: Client | None, /) -> int:
+    def register(self, client: Client | None, /, *,
+                 tags: Optional[Iterable[str]] = None) -> int:
         """Registers this callback with the passed zl.Client
 
-        0 when tag changes will arrive, else -1 (the client is not
-        connected, or the server has no channel for them). A registration
-        with another client ends first. register(None) ends the
-        registration, as unregister() does, and gives 0."""
+        register(client, *, tags=None) -> int: 0 when tag changes will arrive,
+        else -1 (the client is not connected, or the server has no channel
+        for them). A registration with another client ends first.
+        register(None) ends the registration, as unregister() does, and
+        gives 0.
+
+        tags: an iterable of tag names and patterns; only the changes of
+        those tags reach `tagschanged`. A name matches without regard to the
+        case of its letters; in a pattern "*" stands for any run of
+        characters (also none) and "?" for exactly one. The other changes
+        are dropped as they arrive, before any Python object is made; an
+        empty iterable delivers nothing. None (the default): every change."""
 
     def unregister(self) -> bool:
         """Ends this callback's registration
