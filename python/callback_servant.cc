@@ -5,7 +5,6 @@
 
 #include "exit_hook.h"
 #include "common/log.h"
-#include "localdb/event_decoding.h"
 #include "tag_changes.h"
 
 namespace zl {
@@ -26,7 +25,7 @@ PyObject* TagsChangedName() {
 }  // namespace
 
 BaseZLCallback_i::BaseZLCallback_i(std::shared_ptr<const TagFilter> filter)
-    : filter_(std::move(filter)) {
+    : TagChangeConsumer(std::move(filter)) {
   Py_INCREF(Py_None);
   callback_.store(Py_None);
 }
@@ -50,13 +49,8 @@ PyObject* BaseZLCallback_i::Detach() {
   return callback_.exchange(nullptr);
 }
 
-void BaseZLCallback_i::push_structured_event(const CosNotification::StructuredEvent& event) {
-  // The changes stay in the event's buffer, which outlives this call; the
-  // filter leaves out the others before anything else is made of them.
-  std::vector<TagChangeView> changes;
-  if (!DecodeTagChanges(event.remainder_of_body, filter_.get(), changes) || changes.empty()) {
-    return;
-  }
+void BaseZLCallback_i::Deliver(const TagChanges& chosen) {
+  const std::vector<TagChangeView>& changes = chosen.changes;
   // Keeps this thread's Python thread state alive across the event, without
   // the interpreter lock: each change then takes the lock with
   // PyGILState_Ensure alone, instead of making and freeing a thread state.
@@ -66,14 +60,14 @@ void BaseZLCallback_i::push_structured_event(const CosNotification::StructuredEv
     outer_gil = PyGILState_Ensure();
     outer = PyEval_SaveThread();
   }
-  for (const TagChangeView& change : changes) Deliver(change);
+  for (const TagChangeView& change : changes) DeliverOne(change);
   if (outer != nullptr) {
     PyEval_RestoreThread(outer);
     PyGILState_Release(outer_gil);
   }
 }
 
-void BaseZLCallback_i::Deliver(const TagChangeView& change) {
+void BaseZLCallback_i::DeliverOne(const TagChangeView& change) {
   if (detached_) return;
   PyObject* seen = callback_.load();
   if (seen == nullptr || seen == Py_None) {

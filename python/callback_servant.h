@@ -2,8 +2,11 @@
 // tag-change events for one zl.Callback and hands each change to it; with
 // a filter (a subscription to chosen tags), only the changes of those tags.
 //
+// The events are read, and the filter applied, by TagChangeConsumer
+// (tag_change_consumer.h), which hands over the chosen changes of each.
+//
 // Threads: created, registered and destroyed by the script's thread;
-// push_structured_event runs in an ORB thread, one event at a time. The
+// Deliver runs in an ORB thread, one event at a time. The
 // Python reference is written under the interpreter lock; the upcall checks
 // it without the lock (an atomic pointer) and uses it only as read again
 // under the lock, which it takes per tag change, so the script's thread can
@@ -21,21 +24,18 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <COS/CosNotifyComm.hh>
 #include <omniORB4/CORBA.h>
 
 #include <atomic>
 #include <memory>
 
 #include "broker/peer_servants.h"
-#include "localdb/event_decoding.h"
-#include "localdb/tag_filter.h"
-#include "zemr.hh"
+#include "localdb/tag_change_consumer.h"
 
 namespace zl {
 namespace py {
 
-class BaseZLCallback_i : public POA_CosNotifyComm::StructuredPushConsumer {
+class BaseZLCallback_i : public TagChangeConsumer {
  public:
   // Starts with a counted reference to None. `filter`: the tags whose
   // changes are delivered; null for every tag. Needs the interpreter lock.
@@ -58,21 +58,15 @@ class BaseZLCallback_i : public POA_CosNotifyComm::StructuredPushConsumer {
 
   PortableServer::POA_ptr _default_POA() override { return PeerPoa(); }
 
-  // Delivers each ZLTagValueEvent of the event's ZLTagValueSeq that the
-  // filter keeps, in order; an event whose body holds no readable
-  // ZLTagValueSeq is ignored (a mode outside the enumeration is delivered
-  // as not Auto).
-  void push_structured_event(const CosNotification::StructuredEvent& event) override;
-  // Nothing to do: the local database owns the connection.
-  void disconnect_structured_push_consumer() override {}
-  void offer_change(const CosNotification::EventTypeSeq&, const CosNotification::EventTypeSeq&) override {}
+  // Hands each change to `tagschanged`, in order (a mode outside the
+  // enumeration is delivered as not Auto).
+  void Deliver(const TagChanges& changes) override;
 
  private:
   // Converts one change into a zl.ZLTagChanges and calls `tagschanged` of
   // the registered object; an exception it raises is printed and cleared.
-  void Deliver(const TagChangeView& change);
+  void DeliverOne(const TagChangeView& change);
 
-  const std::shared_ptr<const TagFilter> filter_;  // null: every change
   std::atomic<PyObject*> callback_;  // owned reference; None until registered
   std::atomic<bool> detached_{false};
 };

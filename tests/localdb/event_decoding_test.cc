@@ -10,6 +10,8 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "localdb/tag_filter.h"
 
@@ -176,28 +178,44 @@ CORBA::TypeCode_ptr ImpostorChangesType(bool whole) {
   return Orb()->create_alias_tc("IDL:ZEMR/ZLTagValueSeq:1.0", "ZLTagValueSeq", seq.in());
 }
 
-// One change of ImpostorChangesType, its name given as raw bytes.
-Writer RawNameChange(std::string bytes, bool whole) {
+// Changes whose names are given as raw bytes, each `size` as sent then
+// `bytes`; unless `whole`, nothing after the name.
+Writer RawNameChanges(std::vector<std::pair<CORBA::ULong, std::string>> names, bool whole) {
   return [=](cdrStream& s) {
-    CORBA::ULong(1) >>= s;
-    CORBA::ULong(10) >>= s;
-    CORBA::ULong(20) >>= s;
-    CORBA::ULong(bytes.size()) >>= s;
-    s.put_octet_array(reinterpret_cast<const CORBA::Octet*>(bytes.data()),
-                      static_cast<int>(bytes.size()));
-    if (!whole) return;
-    CORBA::Double(1.5) >>= s;
-    CORBA::Double(2.5) >>= s;
-    CORBA::ULong(1) >>= s;
+    CORBA::ULong(names.size()) >>= s;
+    for (const auto& n : names) {
+      CORBA::ULong(10) >>= s;
+      CORBA::ULong(20) >>= s;
+      n.first >>= s;
+      s.put_octet_array(reinterpret_cast<const CORBA::Octet*>(n.second.data()),
+                        static_cast<int>(n.second.size()));
+      if (!whole) continue;
+      CORBA::Double(1.5) >>= s;
+      CORBA::Double(2.5) >>= s;
+      CORBA::ULong(1) >>= s;
+    }
   };
 }
 
-// The filtered reading: only the chosen changes come out, in order, read in
-// place; the whole body is still checked.
+std::pair<CORBA::ULong, std::string> Name(std::string bytes) {
+  return {static_cast<CORBA::ULong>(bytes.size()), bytes};
+}
+
+std::vector<std::string> NamesOf(const TagChanges& read) {
+  std::vector<std::string> names;
+  for (const TagChangeView& v : read.changes) {
+    names.emplace_back(v.tagname, v.tagname_length);
+    EXPECT_EQ(v.tagname_length, std::strlen(v.tagname));
+    EXPECT_EQ(10u, v.timeSecs);
+  }
+  return names;
+}
+
+// The filtered reading of an `any`: only the chosen changes come out, in
+// order, read in place; the whole body is still checked.
 TEST(DecodeTagChangesTest, Filtered) {
   Orb();
   const TagFilter filter({"B", "T*"});
-  CORBA::TypeCode_var impostor = ImpostorChangesType(true);
   CORBA::TypeCode_var short_impostor = ImpostorChangesType(false);
   ZEMR::ZLTagValueSeq typed;
   typed.length(2);
@@ -223,34 +241,72 @@ TEST(DecodeTagChangesTest, Filtered) {
       {__LINE__, WireAny(ZEMR::_tc_ZLTagValueSeq, Changes({{"A", 1}, {"C", 0}})), nullptr, true,
        {"A", "C"}},
       // A change that ends after its name, chosen or not: refused.
-      {__LINE__, WireAny(short_impostor.in(), RawNameChange(std::string("T\0", 2), false)),
+      {__LINE__, WireAny(short_impostor.in(), RawNameChanges({Name({"T\0", 2})}, false)),
        &filter, false, {}},
-      {__LINE__, WireAny(short_impostor.in(), RawNameChange(std::string("X\0", 2), false)),
+      {__LINE__, WireAny(short_impostor.in(), RawNameChanges({Name({"X\0", 2})}, false)),
        &filter, false, {}},
-      // A name without its terminating NUL, or of size 0: refused.
-      {__LINE__, WireAny(impostor.in(), RawNameChange("TX", true)), &filter, false, {}},
-      {__LINE__, WireAny(impostor.in(), RawNameChange("", true)), nullptr, false, {}},
-      // A NUL inside a name ends it, as a C string would.
-      {__LINE__, WireAny(impostor.in(), RawNameChange(std::string("T\0X\0", 4), true)), &filter,
-       true, {"T"}},
-      {__LINE__, WireAny(impostor.in(), RawNameChange(std::string("X\0T\0", 4), true)), &filter,
-       true, {}},
       {__LINE__, typed_any, &filter, true, {"T1"}},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.line);
     for (int pass = 0; pass < 2; ++pass) {  // reading leaves the body as it was
-      std::vector<TagChangeView> views;
-      ASSERT_EQ(c.ok, DecodeTagChanges(c.body, c.filter, views));
-      if (!c.ok) continue;
-      std::vector<std::string> names;
-      for (const TagChangeView& v : views) {
-        names.emplace_back(v.tagname, v.tagname_length);
-        EXPECT_EQ(v.tagname_length, std::strlen(v.tagname));
-        EXPECT_EQ(10u, v.timeSecs);
-      }
-      EXPECT_EQ(c.want, names);
+      TagChanges read;
+      ASSERT_EQ(c.ok, DecodeTagChanges(c.body, c.filter, read));
+      if (c.ok) EXPECT_EQ(c.want, NamesOf(read));
     }
+  }
+}
+
+// A body read straight from a request's stream: in place when its type
+// code lays it out as a ZLTagValueSeq, else through an `any`; the stream is
+// left after the body either way (the word after it is read back).
+TEST(ReadTagChangesTest, FromTheStream) {
+  Orb();
+  const TagFilter filter({"B", "T*"});
+  CORBA::TypeCode_var impostor = ImpostorChangesType(true);
+  struct Case {
+    int line;
+    CORBA::TypeCode_ptr tc;
+    Writer value;
+    bool ok;  // false: not taken as tag changes; no value: MARSHAL
+    std::vector<std::string> want;
+    bool throws = false;
+  };
+  const Case kCases[] = {
+      {__LINE__, ZEMR::_tc_ZLTagValueSeq, Changes({{"A", 1}, {"B", 0}, {"T1", 1}, {"C", 9}}), true,
+       {"B", "T1"}},
+      {__LINE__, ZEMR::_tc_ZLTagValueSeq, Changes({}), true, {}},
+      // Not tag changes: the value is passed over.
+      {__LINE__, CORBA::_tc_string, [](cdrStream& s) { PutString(s, "T1 B"); }, false, {}},
+      {__LINE__, CORBA::_tc_long, [](cdrStream& s) { CORBA::Long(7) >>= s; }, false, {}},
+      {__LINE__, CORBA::_tc_null, [](cdrStream&) {}, false, {}},
+      // The look-alike whose names are octets is read through an `any`,
+      // which takes them as strings: a NUL inside a name ends it there.
+      {__LINE__, impostor.in(), RawNameChanges({Name({"T\0X\0", 4}), Name({"X\0T\0", 4})}, true),
+       true, {"T"}},
+      // A name without its terminating NUL, or of size 0, in the stream
+      // itself: the request cannot be read on.
+      {__LINE__, ZEMR::_tc_ZLTagValueSeq, RawNameChanges({Name("TX")}, true), false, {}, true},
+      {__LINE__, ZEMR::_tc_ZLTagValueSeq, RawNameChanges({{0, ""}}, true), false, {}, true},
+      {__LINE__, ZEMR::_tc_ZLTagValueSeq, RawNameChanges({{1u << 30, "T"}}, true), false, {}, true},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.line);
+    cdrMemoryStream s;
+    CORBA::TypeCode::marshalTypeCode(c.tc, s);
+    c.value(s);
+    CORBA::ULong(0xC0FFEE) >>= s;  // what follows the body in the request
+    s.rewindInputPtr();
+    TagChanges read;
+    if (c.throws) {
+      EXPECT_THROW(ReadTagChanges(s, &filter, read), CORBA::MARSHAL);
+      continue;
+    }
+    ASSERT_EQ(c.ok, ReadTagChanges(s, &filter, read));
+    if (c.ok) EXPECT_EQ(c.want, NamesOf(read));
+    CORBA::ULong after = 0;
+    after <<= s;
+    EXPECT_EQ(0xC0FFEEu, after);
   }
 }
 
