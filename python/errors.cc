@@ -66,10 +66,12 @@ PyObject* ClassFor(FailureKind kind) {
   return classes[0];
 }
 
-// The headline of the message: what kind of failure it was.
+// The headline of the message: what kind of failure it was (for a client
+// that is not connected, why: a failed connect says which database it did
+// not find).
 std::string Headline(const CallFailure& f) {
   switch (f.kind) {
-    case FailureKind::kNotConnected: return "not connected";
+    case FailureKind::kNotConnected: return f.reason.empty() ? "not connected" : f.reason;
     case FailureKind::kTagNotFound: return "tag not found";
     case FailureKind::kServerError:
       return f.exception.empty() ? "the server cannot do it" : "the server raised " + f.exception;

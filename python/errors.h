@@ -38,7 +38,8 @@ int AddErrorTypes(PyObject* module);
 // `method` stands for, with the message
 //   METHOD('TAG'): HEADLINE: REASON
 // ("('TAG')" only where there is a tag; ": REASON" only where it adds to
-// the headline). Gives null, for the caller to return.
+// the headline; for zl.NotConnected the reason is the headline, such as
+// "not connected"). Gives null, for the caller to return.
 PyObject* RaiseFailure(const char* method, const CallFailure& failure);
 
 }  // namespace py
