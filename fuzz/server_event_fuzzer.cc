@@ -8,9 +8,11 @@
 // The rest is the value, as a supplier encodes it. The `any` is made as the
 // ORB makes it from a request (what the ORB itself refuses ends the input);
 // then the client decodes it: a message is formatted and queued as the
-// listener does, tag changes are read as the callback consumer reads them.
-// A value that is refused must leave nothing allocated (the leak checker
-// runs after every input).
+// listener does, tag changes are read from the `any`. Tag changes are also
+// read as the callback consumer reads a request: the type code and the
+// value's bytes straight from the stream, which no one has checked before,
+// with a filter. A value that is refused must leave nothing allocated (the
+// leak checker runs after every input).
 //
 // The type code itself is not taken from the input: reading one is the
 // ORB's work, done first by the event service, which refuses a malformed
@@ -28,6 +30,7 @@
 #include "fuzz_support.h"
 #include "localdb/event_decoding.h"
 #include "localdb/message_queues.h"
+#include "localdb/tag_filter.h"
 
 namespace {
 
@@ -75,6 +78,32 @@ void Fail(const char* what) {
   std::abort();
 }
 
+// Reads the body as the consumer reads a request's: what it keeps must be
+// chosen, whole and within its storage; anything else is refused by an
+// exception the ORB would turn into the request's failure.
+void ReadAsTheConsumerDoes(const uint8_t* data, size_t size, CORBA::TypeCode_ptr type) {
+  static const zl::TagFilter kFilter({"T*", "a?"});
+  cdrMemoryStream s;
+  CORBA::TypeCode::marshalTypeCode(type, s);
+  s.put_octet_array(data, static_cast<int>(size));
+  s.rewindInputPtr();
+  zl::TagChanges read;
+  try {
+    if (!zl::ReadTagChanges(s, &kFilter, read)) return;
+  } catch (const CORBA::SystemException&) {
+    return;
+  }
+  for (const zl::TagChangeView& v : read.changes) {
+    const char* begin = read.names.data();
+    if (v.tagname < begin || v.tagname + v.tagname_length >= begin + read.names.size()) {
+      Fail("a kept name outside its storage");
+    }
+    if (std::strlen(v.tagname) != v.tagname_length) Fail("a kept name of the wrong length");
+    if (!kFilter.Matches({v.tagname, v.tagname_length})) Fail("a change the filter does not choose");
+    if (v.currentMode > ZEMR::NullMode) Fail("a mode outside the enumeration");
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -87,6 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const uint8_t mode = data[0];
   const bool tag_changes = (mode & 1) != 0;
+  if (tag_changes) ReadAsTheConsumerDoes(data + 1, size - 1, TypeFor(mode));
   CORBA::Any any;
   if (!MakeAny(data + 1, size - 1, TypeFor(mode), &any)) return 0;
   if (!tag_changes) {

@@ -3,13 +3,19 @@
 #include <ace/Log_Msg.h>
 
 #include <cstddef>
+#include <cstring>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "broker/peer_servants.h"
 #include "callback_servant.h"
 #include "client.h"
 #include "common/log.h"
+#include "localdb/tag_filter.h"
 #include "log_bridge.h"
 
 namespace zl {
@@ -100,24 +106,85 @@ void CallbackDealloc(PyObject* object) {
   Py_TYPE(object)->tp_free(object);
 }
 
-// register(client): replaces an earlier registration by a fresh servant and
-// connects it to the client's value-notifier channel; register(None) only
-// ends the registration. The channel is set up with the interpreter lock
-// released and the client's lock held: it calls the server, and an upcall of
-// an earlier registration may need the lock.
-PyObject* Register(PyObject* object, PyObject* args) {
+// One entry of register's `tags` into `entries`: false with a Python error
+// set when it is not a str that names something.
+bool AddTagEntry(PyObject* item, std::vector<std::string>* entries) {
+  if (!PyUnicode_Check(item)) {
+    PyErr_Format(PyExc_TypeError, "tags: every entry must be a str, not %.100s",
+                 Py_TYPE(item)->tp_name);
+    return false;
+  }
+  Py_ssize_t size = 0;
+  const char* text = PyUnicode_AsUTF8AndSize(item, &size);
+  if (text == nullptr) return false;
+  if (size == 0 || std::strlen(text) != static_cast<std::size_t>(size)) {
+    PyErr_SetString(PyExc_ValueError,
+                    size == 0 ? "tags: an entry is empty" : "tags: an entry holds a NUL character");
+    return false;
+  }
+  entries->emplace_back(text, static_cast<std::size_t>(size));
+  return true;
+}
+
+// The filter of register's `tags`: null for None (every tag), else one of
+// the iterable's entries. Gives false with a Python error set for anything
+// else; a lone str is refused rather than taken letter by letter.
+bool ParseTags(PyObject* tags, std::shared_ptr<const TagFilter>* filter) {
+  filter->reset();
+  if (tags == Py_None) return true;
+  PyObject* iterator = nullptr;
+  if (!PyUnicode_Check(tags) && !PyBytes_Check(tags)) iterator = PyObject_GetIter(tags);
+  if (iterator == nullptr) {
+    PyErr_Format(PyExc_TypeError, "tags must be an iterable of tag names or patterns, not %.100s",
+                 Py_TYPE(tags)->tp_name);
+    return false;
+  }
+  std::vector<std::string> entries;
+  bool ok = true;
+  while (PyObject* item = PyIter_Next(iterator)) {
+    ok = AddTagEntry(item, &entries);
+    Py_DECREF(item);
+    if (!ok) break;
+  }
+  Py_DECREF(iterator);
+  if (!ok || PyErr_Occurred()) return false;
+  try {
+    *filter = std::make_shared<const TagFilter>(std::move(entries));
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+    return false;
+  }
+  return true;
+}
+
+// register(client, *, tags=None): replaces an earlier registration by a
+// fresh servant and connects it to the client's value-notifier channel;
+// with `tags`, the servant delivers only the changes of those tags (the
+// filter is made first, so that bad `tags` leave an earlier registration
+// as it was). register(None) only ends the registration. The channel is set
+// up with the interpreter lock released and the client's lock held: it
+// calls the server, and an upcall of an earlier registration may need the
+// lock.
+PyObject* Register(PyObject* object, PyObject* args, PyObject* kwargs) {
   auto* self = reinterpret_cast<CallbackObject*>(object);
+  static const char* const kKeywords[] = {"", "tags", nullptr};
+  char** keywords = const_cast<char**>(kKeywords);
   PyObject* client = nullptr;
-  if (PyArg_ParseTuple(args, "O:register", &client) && client == Py_None) {
+  PyObject* tags = Py_None;
+  if (PyArg_ParseTupleAndKeywords(args, kwargs, "O|$O:register", keywords, &client, &tags) &&
+      client == Py_None) {
     Unregister(self, true);
     return PyLong_FromLong(0);
   }
   PyErr_Clear();
-  if (!PyArg_ParseTuple(args, "O!:register", &ClientType, &client)) {
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!|$O:register", keywords, &ClientType,
+                                   &client, &tags)) {
     WriteErrorLine("ZLCallback.register() could not parse parameters");
     FlushLogLines();
     return nullptr;
   }
+  std::shared_ptr<const TagFilter> filter;
+  if (!ParseTags(tags, &filter)) return nullptr;
   if (ClientSim(client) == nullptr) {
     WriteErrorLine("zl.Client object passed to ZLCallback.register was not initialied");
     FlushLogLines();
@@ -131,7 +198,7 @@ PyObject* Register(PyObject* object, PyObject* args) {
   if (state->callback != nullptr) {
     Unregister(reinterpret_cast<CallbackObject*>(state->callback), false);
   }
-  auto* servant = new BaseZLCallback_i();
+  auto* servant = new BaseZLCallback_i(std::move(filter));
   self->servant = servant;
   try {
     CORBA::Object_var reference = ActivatePeerServant(servant);
@@ -170,15 +237,24 @@ PyObject* UnregisterMethod(PyObject* object, PyObject*) {
 PyObject* TagsChanged(PyObject*, PyObject*) { return PyLong_FromLong(0); }
 
 PyMethodDef callback_methods[] = {
-    {"register", Register, METH_VARARGS,
+    {"register", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Register)),
+     METH_VARARGS | METH_KEYWORDS,
      "Registers this callback with the passed zl.Client\n"
      "\n"
-     "0 when tag changes will arrive, else -1 (the client is not\n"
-     "connected, the server has no channel for them, or the server cannot\n"
-     "call this client back: a client listening on loopback only and a\n"
-     "server on another host; the reason is logged as an error). A\n"
-     "registration with another client ends first. register(None) ends the\n"
-     "registration, as unregister() does, and gives 0."},
+     "register(client, *, tags=None) -> int: 0 when tag changes will arrive,\n"
+     "else -1 (the client is not connected, the server has no channel\n"
+     "for them, or the server cannot call this client back: a client\n"
+     "listening on loopback only and a server on another host; the reason\n"
+     "is logged as an error). A registration with another client ends first.\n"
+     "register(None) ends the registration, as unregister() does, and\n"
+     "gives 0.\n"
+     "\n"
+     "tags: an iterable of tag names and patterns; only the changes of\n"
+     "those tags reach `tagschanged`. A name matches without regard to the\n"
+     "case of its letters; in a pattern \"*\" stands for any run of\n"
+     "characters (also none) and \"?\" for exactly one. The other changes\n"
+     "are dropped as they arrive, before any Python object is made; an\n"
+     "empty iterable delivers nothing. None (the default): every change."},
     {"unregister", UnregisterMethod, METH_NOARGS,
      "Ends this callback's registration\n"
      "\n"

@@ -1,11 +1,10 @@
 #include "callback_servant.h"
 
-#include <cstring>
+#include <utility>
 #include <vector>
 
 #include "exit_hook.h"
 #include "common/log.h"
-#include "localdb/event_decoding.h"
 #include "tag_changes.h"
 
 namespace zl {
@@ -13,7 +12,20 @@ namespace py {
 
 bool InterpreterAvailable() { return !Closing() && !_Py_IsFinalizing(); }
 
-BaseZLCallback_i::BaseZLCallback_i() {
+namespace {
+
+// The method's name, made once (under the interpreter lock, which guards
+// it) and kept for the process's life.
+PyObject* TagsChangedName() {
+  static PyObject* name = nullptr;
+  if (name == nullptr) name = PyUnicode_InternFromString("tagschanged");
+  return name;
+}
+
+}  // namespace
+
+BaseZLCallback_i::BaseZLCallback_i(std::shared_ptr<const TagFilter> filter)
+    : TagChangeConsumer(std::move(filter)) {
   Py_INCREF(Py_None);
   callback_.store(Py_None);
 }
@@ -37,9 +49,8 @@ PyObject* BaseZLCallback_i::Detach() {
   return callback_.exchange(nullptr);
 }
 
-void BaseZLCallback_i::push_structured_event(const CosNotification::StructuredEvent& event) {
-  std::vector<ZEMR::ZLTagValueEvent> changes;
-  if (!DecodeTagChanges(event.remainder_of_body, changes) || changes.empty()) return;
+void BaseZLCallback_i::Deliver(const TagChanges& chosen) {
+  const std::vector<TagChangeView>& changes = chosen.changes;
   // Keeps this thread's Python thread state alive across the event, without
   // the interpreter lock: each change then takes the lock with
   // PyGILState_Ensure alone, instead of making and freeing a thread state.
@@ -49,14 +60,14 @@ void BaseZLCallback_i::push_structured_event(const CosNotification::StructuredEv
     outer_gil = PyGILState_Ensure();
     outer = PyEval_SaveThread();
   }
-  for (const ZEMR::ZLTagValueEvent& change : changes) Deliver(change);
+  for (const TagChangeView& change : changes) DeliverOne(change);
   if (outer != nullptr) {
     PyEval_RestoreThread(outer);
     PyGILState_Release(outer_gil);
   }
 }
 
-void BaseZLCallback_i::Deliver(const ZEMR::ZLTagValueEvent& change) {
+void BaseZLCallback_i::DeliverOne(const TagChangeView& change) {
   if (detached_) return;
   PyObject* seen = callback_.load();
   if (seen == nullptr || seen == Py_None) {
@@ -73,20 +84,14 @@ void BaseZLCallback_i::Deliver(const ZEMR::ZLTagValueEvent& change) {
   // have begun meanwhile too.
   PyObject* callback = callback_.load();
   if (!detached_ && callback != nullptr && callback != Py_None && !Closing()) {
-    PyObject* record = PyObject_CallNoArgs(reinterpret_cast<PyObject*>(&TagChangesType));
+    // The record is made directly and the method called without a bound
+    // method or an argument tuple: per change, one object and one call.
+    PyObject* record = NewTagChanges(change);
+    PyObject* name = TagsChangedName();
     PyObject* result = nullptr;
-    if (record != nullptr) {
-      PyObject* tag = PyUnicode_DecodeUTF8(change.tagname.in(), std::strlen(change.tagname.in()), "replace");
-      if (tag != nullptr && PyObject_SetAttrString(record, "tag", tag) == 0) {
-        auto* fields = reinterpret_cast<TagChangesObject*>(record);
-        fields->pve = change.newEUValue;
-        fields->pv = change.newPVValue;
-        fields->tagmode = change.currentMode == ZEMR::Auto ? 0 : 1;
-        fields->secs = change.timeSecs;
-        fields->usecs = change.timeuS;
-        result = PyObject_CallMethod(callback, "tagschanged", "O", record);
-      }
-      Py_XDECREF(tag);
+    if (record != nullptr && name != nullptr) {
+      PyObject* args[] = {callback, record};
+      result = PyObject_VectorcallMethod(name, args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
     }
     if (result == nullptr && PyErr_Occurred()) PyErr_WriteUnraisable(callback);
     Py_XDECREF(result);

@@ -2,7 +2,8 @@
 //
 // Shape of every method: guard clauses (arguments, missing client), then one
 // call into the library through Run (interpreter lock released, client lock
-// held, the call's log lines handed to logging before it returns), then one
+// held, the call's log lines handed to logging before it returns), or
+// through Checked where a failure raises in raising mode, then one
 // conversion of the plain result into a Python value.
 #include "client.h"
 
@@ -10,11 +11,13 @@
 #include <chrono>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "callback.h"
 #include "common/log.h"
+#include "errors.h"
 #include "exit_hook.h"
 #include "log_bridge.h"
 #include "questions.h"
@@ -47,6 +50,46 @@ R Run(ClientObject* self, R fallback, Call&& call) {
   FlushLogLines();
   return result;
 }
+
+// Run for the operations whose failure raises in raising mode: the same,
+// except that a failure the client records for `call` (lastFailure, cleared
+// first) raises the zl.Error for the method `method` and gives nullopt.
+// Only a failed call raises, never a result: a 0.0 read, an unknown tag that
+// tagexists answers False for, a deletetag that deleted nothing are
+// results. Without raising mode: Run's result.
+template <class R, class Call>
+std::optional<R> Checked(ClientObject* self, const char* method, R fallback, Call&& call) {
+  const bool raising = self->state != nullptr && self->state->raise_errors;
+  bool ran = false;
+  CallFailure failure;
+  const R result = Run(self, fallback, [&](ZLSim& s) {
+    ran = true;
+    s.ClearLastFailure();
+    R r = call(s);
+    if (raising && s.lastFailure().failed()) failure = s.lastFailure();
+    return r;
+  });
+  if (raising && !ran) {
+    failure = MakeFailure(FailureKind::kNotConnected, "", nullptr,
+                          "the client was closed when the interpreter exited");
+  }
+  if (failure.failed()) {
+    RaiseFailure(method, failure);
+    return std::nullopt;
+  }
+  return result;
+}
+
+// The Python value of a checked result; null when it raised.
+template <class R>
+PyObject* Give(const std::optional<R>& result, PyObject* (*make)(R)) {
+  return result ? make(*result) : nullptr;
+}
+
+PyObject* MakeFloat(double v) { return PyFloat_FromDouble(v); }
+PyObject* MakeInt(int v) { return PyLong_FromLong(v); }
+PyObject* MakeBool(bool v) { return PyBool_FromLong(v); }
+PyObject* MakeText(std::string v) { return TextToStr(v); }
 
 // The message type table of msgsexist and getnextzlmessage: 0 to 4 are the
 // ZLMessageType ordinals; anything else asks for all types (0).
@@ -83,12 +126,19 @@ PyObject* ClientNew(PyTypeObject* type, PyObject*, PyObject*) {
   return reinterpret_cast<PyObject*>(self);
 }
 
-// zl.Client(options): the text is the client's option string (for example
-// "-ORBInitRef NameService=corbaloc::HOST:PORT/NameService -debug").
-int ClientInit(PyObject* object, PyObject* args, PyObject*) {
+// zl.Client(options, *, raise_errors=False): the text is the client's
+// option string (for example "-ORBInitRef
+// NameService=corbaloc::HOST:PORT/NameService -debug"); raise_errors turns
+// raising mode on.
+int ClientInit(PyObject* object, PyObject* args, PyObject* kwargs) {
   auto* self = reinterpret_cast<ClientObject*>(object);
+  static const char* const kKeywords[] = {"", "raise_errors", nullptr};
   const char* options = nullptr;
-  if (!PyArg_ParseTuple(args, "s", &options)) return -1;
+  int raise_errors = 0;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "s|$p:Client", const_cast<char**>(kKeywords),
+                                   &options, &raise_errors)) {
+    return -1;
+  }
   if (self->state == nullptr) {
     PyErr_SetString(PyExc_MemoryError, "no memory for internal ZL client object");
     return -1;
@@ -118,6 +168,25 @@ int ClientInit(PyObject* object, PyObject* args, PyObject*) {
     PyErr_SetString(PyExc_MemoryError, "no memory for internal ZL client object");
     return -1;
   }
+  state->raise_errors = raise_errors != 0;
+  return 0;
+}
+
+// The attribute raise_errors: raising mode, on or off at any time.
+PyObject* GetRaiseErrors(PyObject* object, void*) {
+  const ClientState* state = reinterpret_cast<ClientObject*>(object)->state;
+  return PyBool_FromLong(state != nullptr && state->raise_errors);
+}
+
+int SetRaiseErrors(PyObject* object, PyObject* value, void*) {
+  ClientState* state = reinterpret_cast<ClientObject*>(object)->state;
+  if (value == nullptr) {
+    PyErr_SetString(PyExc_AttributeError, "raise_errors cannot be deleted");
+    return -1;
+  }
+  const int on = PyObject_IsTrue(value);
+  if (on < 0) return -1;
+  if (state != nullptr) state->raise_errors = on != 0;
   return 0;
 }
 
@@ -156,7 +225,7 @@ PyObject* Connect(ClientObject* self, PyObject* args) {
   // if any, is connected to the new server's channel.
   QuestionDesk* desk = self->state->questions.get();
   ClientState* state = self->state;
-  return PyLong_FromLong(Run(self, -1, [&](ZLSim& s) {
+  return Give(Checked(self, "connect", -1, [&](ZLSim& s) {
     const int status = s.Connect(name);
     if (status == 0 && desk != nullptr && desk->has_handler()) {
       s.SetClientInterface(desk);
@@ -169,7 +238,7 @@ PyObject* Connect(ClientObject* self, PyObject* args) {
       }
     }
     return status;
-  }));
+  }), MakeInt);
 }
 
 // Also ends the registration of the client's callback.
@@ -183,7 +252,9 @@ PyObject* Disconnect(ClientObject* self, PyObject*) {
 PyObject* ListZLDatabases(ClientObject* self, PyObject* args) {
   if (!PyArg_ParseTuple(args, "")) return nullptr;
   ZL_REQUIRE_CLIENT(self, kClientNotInitialised);
-  return TextToStr(Run(self, std::string(), [](ZLSim& s) { return s.ListZLDatabases(); }));
+  return Give(Checked(self, "listzldatabases", std::string(),
+                      [](ZLSim& s) { return s.ListZLDatabases(); }),
+              MakeText);
 }
 
 PyObject* CreateServer(ClientObject* self, PyObject* args) {
@@ -191,7 +262,9 @@ PyObject* CreateServer(ClientObject* self, PyObject* args) {
   const char* host;
   if (!PyArg_ParseTuple(args, "ss", &server, &host)) return nullptr;
   ZL_REQUIRE_CLIENT(self, kNotInitialised);
-  return PyLong_FromLong(Run(self, -1, [&](ZLSim& s) { return s.CreateServer(server, host); }));
+  return Give(Checked(self, "createserver", -1,
+                      [&](ZLSim& s) { return s.CreateServer(server, host); }),
+              MakeInt);
 }
 
 // --- Methods of one tag name ------------------------------------------------
@@ -200,47 +273,42 @@ PyObject* CreateServer(ClientObject* self, PyObject* args) {
 // Python type of its maker.
 
 template <class R, class Call>
-PyObject* OnTag(ClientObject* self, PyObject* args, R fallback, const char* missing,
+PyObject* OnTag(ClientObject* self, PyObject* args, const char* method, R fallback,
                 PyObject* (*make)(R), Call&& call) {
   const char* tag;
   if (!PyArg_ParseTuple(args, "s", &tag)) return nullptr;
-  ZL_REQUIRE_CLIENT(self, missing);
-  return make(Run(self, fallback, [&](ZLSim& s) { return call(s, tag); }));
+  ZL_REQUIRE_CLIENT(self, kNotInitialised);
+  return Give(Checked(self, method, fallback, [&](ZLSim& s) { return call(s, tag); }), make);
 }
 
-PyObject* MakeFloat(double v) { return PyFloat_FromDouble(v); }
-PyObject* MakeInt(int v) { return PyLong_FromLong(v); }
-PyObject* MakeBool(bool v) { return PyBool_FromLong(v); }
-PyObject* MakeText(std::string v) { return TextToStr(v); }
-
-#define ZL_TAG_METHOD(Name, R, fallback, make, expr)                                       \
+#define ZL_TAG_METHOD(Name, method, R, fallback, make, expr)                               \
   PyObject* Name(ClientObject* self, PyObject* args) {                                     \
-    return OnTag<R>(self, args, fallback, kNotInitialised, make,                           \
+    return OnTag<R>(self, args, method, fallback, make,                                    \
                     [](ZLSim& s, const char* tag) { return expr; });                       \
   }
 
-ZL_TAG_METHOD(PVE, double, 0.0, MakeFloat, s.PVE(tag))
-ZL_TAG_METHOD(PV, double, 0.0, MakeFloat, s.PV(tag))
-ZL_TAG_METHOD(EUHi, double, 0.0, MakeFloat, s.EUHi(tag))
-ZL_TAG_METHOD(EULo, double, 0.0, MakeFloat, s.EULo(tag))
-ZL_TAG_METHOD(ZLExpr, double, 0.0, MakeFloat, s.ZLExpr(tag))
-ZL_TAG_METHOD(PVEStr, std::string, std::string(), MakeText, s.PVEStr(tag))
-ZL_TAG_METHOD(TagMode, std::string, std::string(), MakeText, s.TagMode(tag))
-ZL_TAG_METHOD(TagType, std::string, std::string(), MakeText, s.TagType(tag))
-ZL_TAG_METHOD(Upload, std::string, std::string(), MakeText, s.Upload(tag))
-ZL_TAG_METHOD(TagStats, std::string, std::string(), MakeText, s.TagStats(tag))
-ZL_TAG_METHOD(HelloZL, std::string, std::string(), MakeText, s.HelloZL(tag))
-ZL_TAG_METHOD(TagExists, bool, false, MakeBool, s.TagExists(tag))
-ZL_TAG_METHOD(IsForced, bool, false, MakeBool, s.IsForced(tag))
-ZL_TAG_METHOD(InitPV, int, -1, MakeInt, s.InitPV(tag))
-ZL_TAG_METHOD(Download, int, 0, MakeInt, s.Download(tag))
-ZL_TAG_METHOD(SimInit, int, -1, MakeInt, s.SimInit(tag))
-ZL_TAG_METHOD(SaveTags, int, -1, MakeInt, s.SaveTags(tag))
-ZL_TAG_METHOD(ReadTags, int, -1, MakeInt, s.ReadTags(tag))
+ZL_TAG_METHOD(PVE, "pve", double, 0.0, MakeFloat, s.PVE(tag))
+ZL_TAG_METHOD(PV, "pv", double, 0.0, MakeFloat, s.PV(tag))
+ZL_TAG_METHOD(EUHi, "euhi", double, 0.0, MakeFloat, s.EUHi(tag))
+ZL_TAG_METHOD(EULo, "eulo", double, 0.0, MakeFloat, s.EULo(tag))
+ZL_TAG_METHOD(ZLExpr, "zlexpr", double, 0.0, MakeFloat, s.ZLExpr(tag))
+ZL_TAG_METHOD(PVEStr, "pvestr", std::string, std::string(), MakeText, s.PVEStr(tag))
+ZL_TAG_METHOD(TagMode, "tagmode", std::string, std::string(), MakeText, s.TagMode(tag))
+ZL_TAG_METHOD(TagType, "tagtype", std::string, std::string(), MakeText, s.TagType(tag))
+ZL_TAG_METHOD(Upload, "upload", std::string, std::string(), MakeText, s.Upload(tag))
+ZL_TAG_METHOD(TagStats, "tagstats", std::string, std::string(), MakeText, s.TagStats(tag))
+ZL_TAG_METHOD(HelloZL, "hellozl", std::string, std::string(), MakeText, s.HelloZL(tag))
+ZL_TAG_METHOD(TagExists, "tagexists", bool, false, MakeBool, s.TagExists(tag))
+ZL_TAG_METHOD(IsForced, "isforced", bool, false, MakeBool, s.IsForced(tag))
+ZL_TAG_METHOD(InitPV, "initpv", int, -1, MakeInt, s.InitPV(tag))
+ZL_TAG_METHOD(Download, "download", int, 0, MakeInt, s.Download(tag))
+ZL_TAG_METHOD(SimInit, "siminit", int, -1, MakeInt, s.SimInit(tag))
+ZL_TAG_METHOD(SaveTags, "savetags", int, -1, MakeInt, s.SaveTags(tag))
+ZL_TAG_METHOD(ReadTags, "readtags", int, -1, MakeInt, s.ReadTags(tag))
 // True only when the server took the change (see ZLSim).
-ZL_TAG_METHOD(SetMan, bool, false, MakeBool, s.SetMan(tag))
-ZL_TAG_METHOD(SetAuto, bool, false, MakeBool, s.SetAuto(tag))
-ZL_TAG_METHOD(DeleteTag, bool, false, MakeBool, s.DeleteTag(tag))
+ZL_TAG_METHOD(SetMan, "setman", bool, false, MakeBool, s.SetMan(tag))
+ZL_TAG_METHOD(SetAuto, "setauto", bool, false, MakeBool, s.SetAuto(tag))
+ZL_TAG_METHOD(DeleteTag, "deletetag", bool, false, MakeBool, s.DeleteTag(tag))
 
 #undef ZL_TAG_METHOD
 
@@ -251,7 +319,7 @@ PyObject* SetPVE(ClientObject* self, PyObject* args) {
   double value;
   if (!PyArg_ParseTuple(args, "sd", &tag, &value)) return nullptr;
   ZL_REQUIRE_CLIENT(self, kClientNotInitialised);
-  return PyLong_FromLong(Run(self, 0, [&](ZLSim& s) { return s.SetPVE(tag, value); }));
+  return Give(Checked(self, "setpve", 0, [&](ZLSim& s) { return s.SetPVE(tag, value); }), MakeInt);
 }
 
 PyObject* SetPV(ClientObject* self, PyObject* args) {
@@ -259,7 +327,7 @@ PyObject* SetPV(ClientObject* self, PyObject* args) {
   double value;
   if (!PyArg_ParseTuple(args, "sd", &tag, &value)) return nullptr;
   ZL_REQUIRE_CLIENT(self, kNotInitialised);
-  return PyLong_FromLong(Run(self, 0, [&](ZLSim& s) { return s.SetPV(tag, value); }));
+  return Give(Checked(self, "setpv", 0, [&](ZLSim& s) { return s.SetPV(tag, value); }), MakeInt);
 }
 
 PyObject* SetForce(ClientObject* self, PyObject* args) {
@@ -267,7 +335,8 @@ PyObject* SetForce(ClientObject* self, PyObject* args) {
   int flag;
   if (!PyArg_ParseTuple(args, "si", &tag, &flag)) return nullptr;
   ZL_REQUIRE_CLIENT(self, kNotInitialised);
-  return PyBool_FromLong(Run(self, false, [&](ZLSim& s) { return s.SetForced(tag, flag); }));
+  return Give(Checked(self, "setforce", false, [&](ZLSim& s) { return s.SetForced(tag, flag); }),
+              MakeBool);
 }
 
 // --- Database-wide calls --------------------------------------------------------
@@ -275,7 +344,7 @@ PyObject* SetForce(ClientObject* self, PyObject* args) {
 PyObject* TagCount(ClientObject* self, PyObject* args) {
   if (!PyArg_ParseTuple(args, "")) return nullptr;
   ZL_REQUIRE_CLIENT(self, kNotInitialised);
-  return PyLong_FromLong(Run(self, 0, [](ZLSim& s) { return s.TagCount(); }));
+  return Give(Checked(self, "tagcount", 0, [](ZLSim& s) { return s.TagCount(); }), MakeInt);
 }
 
 PyObject* SearchTags(ClientObject* self, PyObject* args) {
@@ -283,14 +352,18 @@ PyObject* SearchTags(ClientObject* self, PyObject* args) {
   const char* field;
   if (!PyArg_ParseTuple(args, "ss", &pattern, &field)) return nullptr;
   ZL_REQUIRE_CLIENT(self, kNotInitialised);
-  return TextToStr(Run(self, std::string(), [&](ZLSim& s) { return s.SearchTags(pattern, field); }));
+  return Give(Checked(self, "searchtags", std::string(),
+                      [&](ZLSim& s) { return s.SearchTags(pattern, field); }),
+              MakeText);
 }
 
 PyObject* DoASingleCalcCycle(ClientObject* self, PyObject* args) {
   double step;
   if (!PyArg_ParseTuple(args, "d", &step)) return nullptr;
   ZL_REQUIRE_CLIENT(self, kClientNotInitialised);
-  return PyLong_FromLong(Run(self, -1, [&](ZLSim& s) { return s.DoASingleCalcCycle(step); }));
+  return Give(Checked(self, "doasinglecalccycle", -1,
+                      [&](ZLSim& s) { return s.DoASingleCalcCycle(step); }),
+              MakeInt);
 }
 
 PyObject* Shutdown(ClientObject* self, PyObject* args) {
@@ -298,7 +371,9 @@ PyObject* Shutdown(ClientObject* self, PyObject* args) {
   int delay;
   if (!PyArg_ParseTuple(args, "ii", &how, &delay)) return nullptr;
   ZL_REQUIRE_CLIENT(self, kNotInitialised);
-  return PyBool_FromLong(Run(self, -1, [&](ZLSim& s) { return s.Shutdown(how, delay); }) == 0);
+  const std::optional<int> status =
+      Checked(self, "shutdown", -1, [&](ZLSim& s) { return s.Shutdown(how, delay); });
+  return status ? PyBool_FromLong(*status == 0) : nullptr;
 }
 
 PyObject* ZLFind(ClientObject* self, PyObject* args) {
@@ -306,7 +381,9 @@ PyObject* ZLFind(ClientObject* self, PyObject* args) {
   const char* pattern;
   if (!PyArg_ParseTuple(args, "ss", &text, &pattern)) return nullptr;
   ZL_REQUIRE_CLIENT(self, kNotInitialised);
-  return PyLong_FromLong(Run(self, false, [&](ZLSim& s) { return s.ZLFind(text, pattern); }) ? 1 : 0);
+  const std::optional<bool> found =
+      Checked(self, "zlfind", false, [&](ZLSim& s) { return s.ZLFind(text, pattern); });
+  return found ? PyLong_FromLong(*found ? 1 : 0) : nullptr;
 }
 
 // --- Query-then-set ---------------------------------------------------------
@@ -314,6 +391,7 @@ PyObject* ZLFind(ClientObject* self, PyObject* args) {
 // Without an argument: the current state. With one: the state from before
 // the change, and the change made. The query and the change run under one
 // hold of the client's lock, so no other call of this client comes between.
+// In raising mode a failed query raises before any change is made.
 
 // Parses the optional one argument with `format`; with `message` a parse
 // failure raises RuntimeError `message` instead of the parser's TypeError.
@@ -333,41 +411,43 @@ PyObject* Build(double v) { return PyFloat_FromDouble(v); }
 PyObject* Build(bool v) { return PyBool_FromLong(v); }
 
 template <class T, class Query, class Set>
-PyObject* QueryThenSet(ClientObject* self, PyObject* args, const char* format, const char* message,
-                       Query&& query, Set&& set) {
+PyObject* QueryThenSet(ClientObject* self, PyObject* args, const char* method,
+                       const char* format, const char* message, Query&& query, Set&& set) {
   ZL_REQUIRE_CLIENT(self, kNotInitialised);
   T value{};
   bool given = false;
   if (!ParseOptional(args, format, message, &value, &given)) return nullptr;
   using R = decltype(query(std::declval<ZLSim&>()));
-  return Build(Run(self, R{}, [&](ZLSim& s) {
-    R before = query(s);
-    if (given) set(s, value);
-    return before;
-  }));
+  const bool raising = self->state->raise_errors;
+  const std::optional<R> before = Checked(self, method, R{}, [&](ZLSim& s) {
+    R was = query(s);
+    if (given && !(raising && s.lastFailure().failed())) set(s, value);
+    return was;
+  });
+  return before ? Build(*before) : nullptr;
 }
 
 PyObject* CycleTime(ClientObject* self, PyObject* args) {
   return QueryThenSet<double>(
-      self, args, "d", "Could not parse first argument to a double",
+      self, args, "cycletime", "d", "Could not parse first argument to a double",
       [](ZLSim& s) { return s.CycleTime(); }, [](ZLSim& s, double v) { s.CycleTime(v); });
 }
 
 PyObject* WarpFactor(ClientObject* self, PyObject* args) {
   return QueryThenSet<double>(
-      self, args, "d", "Could not parse first argument to a double",
+      self, args, "warpfactor", "d", "Could not parse first argument to a double",
       [](ZLSim& s) { return s.WarpFactor(); }, [](ZLSim& s, double v) { s.WarpFactor(v); });
 }
 
 PyObject* IOEnabled(ClientObject* self, PyObject* args) {
   return QueryThenSet<int>(
-      self, args, "i", "Could not parse first argument to an integer",
+      self, args, "ioenabled", "i", "Could not parse first argument to an integer",
       [](ZLSim& s) { return s.IOEnabled(); }, [](ZLSim& s, int v) { s.IOEnabled(v != 0); });
 }
 
 PyObject* AlgsRunning(ClientObject* self, PyObject* args) {
   return QueryThenSet<int>(
-      self, args, "i", nullptr, [](ZLSim& s) { return s.AlgsRunning(); },
+      self, args, "algsrunning", "i", nullptr, [](ZLSim& s) { return s.AlgsRunning(); },
       [](ZLSim& s, int v) { s.AlgsRunning(v != 0); });
 }
 
@@ -384,15 +464,18 @@ PyObject* MsgsExist(ClientObject* self, PyObject* args) {
   int type;
   if (!PyArg_ParseTuple(args, "i", &type)) return nullptr;
   ZL_REQUIRE_CLIENT(self, kNotInitialised);
-  return PyBool_FromLong(Run(self, false, [&](ZLSim& s) { return s.MessagesExist(MessageType(type)); }));
+  return Give(Checked(self, "msgsexist", false,
+                      [&](ZLSim& s) { return s.MessagesExist(MessageType(type)); }),
+              MakeBool);
 }
 
 PyObject* GetNextZLMessage(ClientObject* self, PyObject* args) {
   int type;
   if (!PyArg_ParseTuple(args, "i", &type)) return nullptr;
   ZL_REQUIRE_CLIENT(self, kNotInitialised);
-  return TextToStr(
-      Run(self, std::string(), [&](ZLSim& s) { return s.GetNextZLMessage(MessageType(type)); }));
+  return Give(Checked(self, "getnextzlmessage", std::string(),
+                      [&](ZLSim& s) { return s.GetNextZLMessage(MessageType(type)); }),
+              MakeText);
 }
 
 // --- Scenarios ----------------------------------------------------------------
@@ -402,14 +485,17 @@ PyObject* StartScenario(ClientObject* self, PyObject* args) {
   const char* options = "";
   if (!PyArg_ParseTuple(args, "s|s", &file, &options)) return nullptr;
   ZL_REQUIRE_CLIENT(self, kNotInitialised);
-  return PyLong_FromLong(Run(self, 0, [&](ZLSim& s) { return s.StartScenario(file, options); }));
+  return Give(Checked(self, "startscenario", 0,
+                      [&](ZLSim& s) { return s.StartScenario(file, options); }),
+              MakeInt);
 }
 
 PyObject* StopScenario(ClientObject* self, PyObject* args) {
   int id;
   if (!PyArg_ParseTuple(args, "i", &id)) return nullptr;
   ZL_REQUIRE_CLIENT(self, kNotInitialised);
-  return PyLong_FromLong(Run(self, 0, [&](ZLSim& s) { return s.StopScenario(id); }));
+  return Give(Checked(self, "stopscenario", 0, [&](ZLSim& s) { return s.StopScenario(id); }),
+              MakeInt);
 }
 
 // waitscenario(id[, timeout]): True once scenario `id` no longer runs (also
@@ -464,14 +550,18 @@ PyObject* WaitScenario(ClientObject* self, PyObject* args) {
 
 PyObject* ListScenarios(ClientObject* self, PyObject*) {
   ZL_REQUIRE_CLIENT(self, kNotInitialised);
-  return TextToStr(Run(self, std::string(), [](ZLSim& s) { return s.ListScenarios(); }));
+  return Give(Checked(self, "listscenarios", std::string(),
+                      [](ZLSim& s) { return s.ListScenarios(); }),
+              MakeText);
 }
 
 PyObject* ScenarioInfo(ClientObject* self, PyObject* args) {
   int id;
   if (!PyArg_ParseTuple(args, "i", &id)) return nullptr;
   ZL_REQUIRE_CLIENT(self, kNotInitialised);
-  return TextToStr(Run(self, std::string(), [&](ZLSim& s) { return s.ScenarioInfo(id); }));
+  return Give(Checked(self, "scenarioinfo", std::string(),
+                      [&](ZLSim& s) { return s.ScenarioInfo(id); }),
+              MakeText);
 }
 
 // --- Operator questions and the context manager --------------------------------
@@ -574,9 +664,14 @@ PyObject* MultiPVE(ClientObject* self, PyObject* args) {
   std::vector<double> values(names.size());
   std::vector<int> types(names.size());
   std::vector<int> modes(names.size());
-  int k = Run(self, -1, [&](ZLSim& s) {
+  const std::optional<int> answered = Checked(self, "multipve", -1, [&](ZLSim& s) {
     return s.GetMultiPVE(texts.data(), n, values.data(), types.data(), modes.data());
   });
+  if (!answered) {
+    release();
+    return nullptr;
+  }
+  int k = *answered;
   if (k > n) k = n;
   if (k < 0) k = 0;
 
@@ -641,9 +736,11 @@ PyObject* SetMultiPVE(ClientObject* self, PyObject* args) {
     double no_value = 0.0;
     const char* const* name_array = texts.empty() ? &no_name : texts.data();
     const double* value_array = numbers.empty() ? &no_value : numbers.data();
-    result = PyLong_FromLong(Run(self, -1, [&](ZLSim& s) {
-      return s.SetMultiPVE(name_array, static_cast<int>(n), value_array);
-    }));
+    result = Give(Checked(self, "setmultipve", -1,
+                          [&](ZLSim& s) {
+                            return s.SetMultiPVE(name_array, static_cast<int>(n), value_array);
+                          }),
+                  MakeInt);
   }
 done:
   Py_DECREF(names);
@@ -811,6 +908,16 @@ PyMethodDef client_methods[] = {
 
 #undef ZL_METHOD
 
+PyGetSetDef client_getset[] = {
+    {"raise_errors", GetRaiseErrors, SetRaiseErrors,
+     "Raising mode: True makes a failed call raise a zl.Error (zl.NotConnected,\n"
+     "zl.TagNotFound, zl.ServerError, zl.CallTimeout, zl.CommunicationFailure)\n"
+     "instead of giving its failure value. Set by zl.Client(options,\n"
+     "raise_errors=True); may be changed at any time.",
+     nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
 }  // namespace
 
 // Filled in by ReadyClientType: value-initialised here, so every slot not set
@@ -829,6 +936,7 @@ int ReadyClientType() {
   ClientType.tp_init = ClientInit;
   ClientType.tp_dealloc = ClientDealloc;
   ClientType.tp_methods = client_methods;
+  ClientType.tp_getset = client_getset;
   return PyType_Ready(&ClientType);
 }
 

@@ -6,7 +6,9 @@
 // its arguments under the interpreter lock, then releases the interpreter
 // lock and takes the client's lock around its call into the library, so
 // that a tag-change upcall or another thread can run Python meanwhile and
-// `disconnect` cannot free what another thread is using.
+// `disconnect` cannot free what another thread is using. A client made with
+// raise_errors=True raises a zl.Error (errors.h) where a failed call would
+// give its failure value.
 #ifndef ZL_PYTHON_CLIENT_H_
 #define ZL_PYTHON_CLIENT_H_
 
@@ -47,6 +49,10 @@ struct ClientState {
   // connects to the server's notifications again; nil when none. Guarded by
   // `mu`.
   CosNotifyComm::StructuredPushConsumer_var consumer;
+  // Raising mode (zl.Client(options, raise_errors=True)): a failed
+  // operation raises a zl.Error (errors.h) instead of giving its failure
+  // value. Guarded by the interpreter lock.
+  bool raise_errors = false;
 };
 
 struct ClientObject {

@@ -1,5 +1,6 @@
-// The extension module zl: its types, its constants, addme, checksum, debug
-// logging for the importing thread, the log bridge and the exit hook.
+// The extension module zl: its types, its constants, its exceptions
+// (errors.h), addme, checksum, debug logging for the importing thread, the
+// log bridge and the exit hook.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -13,6 +14,7 @@
 
 #include "callback.h"
 #include "client.h"
+#include "errors.h"
 #include "exit_hook.h"
 #include "lease.h"
 #include "log_bridge.h"
@@ -103,7 +105,7 @@ PyObject* MakeModule() {
   ok = ok && AddType(module, "Client", &ClientType) == 0 &&
        AddType(module, "ZLTagChanges", &TagChangesType) == 0 &&
        AddType(module, "Callback", &CallbackType) == 0 &&
-       AddType(module, "Lease", &LeaseType) == 0 &&
+       AddType(module, "Lease", &LeaseType) == 0 && AddErrorTypes(module) == 0 &&
        // The bridge's exit step runs after the exit hook (atexit runs last
        // registered first), so that it still takes the lines of the shutdown.
        InstallLogBridge() == 0 && RegisterExitHook() == 0;

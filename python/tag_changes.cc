@@ -43,6 +43,24 @@ PyMemberDef tag_changes_members[] = {
 
 }  // namespace
 
+PyObject* NewTagChanges(const TagChangeView& change) {
+  PyObject* tag = PyUnicode_DecodeUTF8(change.tagname,
+                                       static_cast<Py_ssize_t>(change.tagname_length), "replace");
+  if (tag == nullptr) return nullptr;
+  auto* self = reinterpret_cast<TagChangesObject*>(TagChangesType.tp_alloc(&TagChangesType, 0));
+  if (self == nullptr) {
+    Py_DECREF(tag);
+    return nullptr;
+  }
+  self->tag = tag;
+  self->pve = change.newEUValue;
+  self->pv = change.newPVValue;
+  self->tagmode = change.currentMode == ZEMR::Auto ? 0 : 1;
+  self->secs = change.timeSecs;
+  self->usecs = change.timeuS;
+  return reinterpret_cast<PyObject*>(self);
+}
+
 // Filled in by ReadyTagChangesType: value-initialised here, so every slot not set
 // there is empty.
 PyTypeObject TagChangesType{};

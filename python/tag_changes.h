@@ -6,6 +6,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "localdb/event_decoding.h"
+
 namespace zl {
 namespace py {
 
@@ -23,6 +25,14 @@ extern PyTypeObject TagChangesType;
 
 // Readies TagChangesType: 0, or -1 with a Python error set.
 int ReadyTagChangesType();
+
+// A new zl.ZLTagChanges of `change`: what calling the type with no
+// arguments and then setting each member makes (the type cannot be
+// subclassed, so its own new and init are what would run), made directly.
+// The tag name is decoded as UTF-8 (bytes that are not UTF-8 become
+// U+FFFD). Null with a Python error set when memory runs out. Needs the interpreter
+// lock.
+PyObject* NewTagChanges(const TagChangeView& change);
 
 }  // namespace py
 }  // namespace zl

@@ -33,6 +33,46 @@ def checksum(data: Union[bytes, str], /) -> str:
     """The scenario checksum of a text (32 hexadecimal digits), as a "#$CHECK:" line carries it."""
 
 
+class Error(Exception):
+    """A failed operation of a zl.Client made with raise_errors=True.
+
+    Attributes: operation (the method), tag (None where there is none),
+    exception (the exception's name, or None) and reason. Raised as
+    itself where no subclass fits: a local step that failed (a tag file
+    that cannot be written), an argument the library refuses."""
+
+    operation: Optional[str]
+    """The method that failed, such as "pve"."""
+    tag: Optional[str]
+    """The tag of an operation on one tag; None for the others."""
+    exception: Optional[str]
+    """The exception's name ("ZLTagNotFound", "TIMEOUT"); None where there was none."""
+    reason: Optional[str]
+    """What went wrong, as one line: the exception's text and members, or why."""
+
+
+class NotConnected(Error):
+    """No call was made: the client is not connected (or connect failed)."""
+
+
+class TagNotFound(Error):
+    """The server has no tag of that name (ZLTagNotFound)."""
+
+
+class ServerError(Error):
+    """The server raised an exception: `exception` names it and `reason`
+    gives its text and members."""
+
+
+class CallTimeout(Error):
+    """The server did not answer within the call time limit (TIMEOUT)."""
+
+
+class CommunicationFailure(Error):
+    """The server, or the Naming Service, cannot be reached (TRANSIENT,
+    COMM_FAILURE, OBJECT_NOT_EXIST, INV_OBJREF)."""
+
+
 QuestionHandler = Callable[[int, int, str, str], Any]
 """handler(scenario_id, question_number, scenario_file, question_text)"""
 
@@ -50,9 +90,22 @@ class Client:
     (None where there is none). The option "-debug" sets "zl" to DEBUG.
     ZL_LOG_STDERR=1 in the environment writes the lines to standard error
     instead.
+
+    Failures: by default a failed call gives its failure value (0.0, 0, -1,
+    "", False, []) and logs the reason. With raise_errors=True it raises a
+    zl.Error instead (NotConnected, TagNotFound, ServerError, CallTimeout,
+    CommunicationFailure); results that only look like failures (a 0.0
+    read, tagexists False) never raise. disconnect() and the end of a `with`
+    block never raise; argument errors raise TypeError in both modes.
     """
 
-    def __init__(self, options: str, /) -> None: ...
+    raise_errors: bool
+    """Raising mode: True makes a failed call raise a zl.Error (zl.NotConnected,
+    zl.TagNotFound, zl.ServerError, zl.CallTimeout, zl.CommunicationFailure)
+    instead of giving its failure value. Set by zl.Client(options,
+    raise_errors=True); may be changed at any time."""
+
+    def __init__(self, options: str, /, *, raise_errors: bool = False) -> None: ...
 
     def __enter__(self) -> "Client": ...
     def __exit__(self, exc_type: Optional[Type[BaseException]],
@@ -235,6 +288,10 @@ class Callback:
     later changes of this callback only. An exception it raises is printed
     as an unraisable error; delivery goes on.
 
+    Subscriptions: `register(client, tags=[...])` delivers only the changes
+    of the tags named (names and patterns such as "TANK_*"); the others are
+    dropped on the library's thread and cost no interpreter time.
+
     Lifetime: a registered callback stays registered to its client, and
     alive, until `unregister()`, `register(None)`, the client's
     `disconnect()` (or the end of its `with` block), the registration of
@@ -245,15 +302,24 @@ class Callback:
 
     def __init__(self, *ignored: Any) -> None: ...
 
-    def register(self, client: Client | None, /) -> int:
+    def register(self, client: Client | None, /, *,
+                 tags: Optional[Iterable[str]] = None) -> int:
         """Registers this callback with the passed zl.Client
 
-        0 when tag changes will arrive, else -1 (the client is not
-        connected, the server has no channel for them, or the server cannot
-        call this client back: a client listening on loopback only and a
-        server on another host; the reason is logged as an error). A
-        registration with another client ends first. register(None) ends the
-        registration, as unregister() does, and gives 0."""
+        register(client, *, tags=None) -> int: 0 when tag changes will arrive,
+        else -1 (the client is not connected, the server has no channel
+        for them, or the server cannot call this client back: a client
+        listening on loopback only and a server on another host; the reason
+        is logged as an error). A registration with another client ends first.
+        register(None) ends the registration, as unregister() does, and
+        gives 0.
+
+        tags: an iterable of tag names and patterns; only the changes of
+        those tags reach `tagschanged`. A name matches without regard to the
+        case of its letters; in a pattern "*" stands for any run of
+        characters (also none) and "?" for exactly one. The other changes
+        are dropped as they arrive, before any Python object is made; an
+        empty iterable delivers nothing. None (the default): every change."""
 
     def unregister(self) -> bool:
         """Ends this callback's registration

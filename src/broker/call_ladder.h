@@ -2,8 +2,10 @@
 // that ZLSim makes goes through CallLadder, which absorbs every exception
 // into a line on the standard error stream (WriteErrorLine: a host's log sink
 // may take it instead) and, for CORBA system exceptions, into the client's
-// last-error record. While the call runs, the thread's log context names the
-// operation and its tag.
+// last-error record. Whatever it caught can also be described in a
+// CallFailure (call_failure.h), for hosts that raise errors of their own.
+// While the call runs, the thread's log context names the operation and its
+// tag.
 //
 // Stateless apart from the record it is given; the caller serialises use of
 // a record (ZLSim is used from one thread at a time).
@@ -15,6 +17,7 @@
 #include <cstdint>
 #include <string>
 
+#include "broker/call_failure.h"
 #include "common/exception_text.h"
 #include "common/log.h"
 
@@ -41,23 +44,31 @@ inline void PrintException(const CORBA::Exception& e) { WriteErrorLine(Exception
 // operation's own, such as ZLTagNotFound, or any other: printed, not
 // recorded), a CORBA system exception (its text and minor code go to
 // `record`, then it is printed), anything else ("Unknown Exception in
-// NAME()" printed). Gives true when `call` returned normally, false after a
-// caught exception. Never throws.
+// NAME()" printed). With `failure`, it is cleared before the call and then
+// describes the exception caught, if any (`call` may set it itself). Gives
+// true when `call` returned normally, false after a caught exception.
+// Never throws.
 template <class Call>
-bool CallLadder(Operation op, ErrorRecord& record, Call&& call) noexcept {
+bool CallLadder(Operation op, ErrorRecord& record, Call&& call,
+                CallFailure* failure = nullptr) noexcept {
   ScopedLogContext context(op.name, op.tag);
   try {
+    if (failure != nullptr) failure->Clear();
     try {
       call();
       return true;
     } catch (const CORBA::UserException& e) {
       PrintException(e);
+      if (failure != nullptr) *failure = DescribeFailure(e, op.name, op.tag);
     } catch (const CORBA::SystemException& e) {
       record.text = ExceptionText(e);
       record.status = static_cast<int32_t>(e.minor());
       PrintException(e);
+      if (failure != nullptr) *failure = DescribeFailure(e, op.name, op.tag);
     } catch (...) {
-      WriteErrorLine(std::string("Unknown Exception in ") + op.name + "()");
+      const std::string line = std::string("Unknown Exception in ") + op.name + "()";
+      WriteErrorLine(line);
+      if (failure != nullptr) *failure = MakeFailure(FailureKind::kOther, op.name, op.tag, line);
     }
   } catch (...) {
     // Printing itself failed (no memory, a broken stream): nothing more to do.

@@ -198,9 +198,11 @@ int ZLSim::Connect(const char* name) {
   const std::string server = given.empty() ? DefaultServerName() : given;
   if (CORBA::is_nil(orb_)) {
     last_error_ = {-1, kNoOrbText};
+    last_failure_ = MakeFailure(FailureKind::kOther, "Connect", nullptr, kNoOrbText);
     ACE_DEBUG((LM_ERROR, "#error: %s, cannot connect to %s\n", kNoOrbText, server.c_str()));
     return -1;
   }
+  last_failure_.Clear();
 
   // Looked up into locals: the database attached before stays attached, and
   // the client keeps its name, until a database named `server` is found.
@@ -221,14 +223,24 @@ int ZLSim::Connect(const char* name) {
   } catch (const CORBA::Exception& e) {
     const std::string text = ExceptionText(e);
     ACE_DEBUG((LM_DEBUG, "CORBA exception resolving Zelvik server, %s\n", text.c_str()));
+    // Kept for the case that the local IOR file does not help either.
+    last_failure_ = DescribeFailure(e, "Connect", nullptr);
+    last_failure_.reason = "the Naming Service failed: " + last_failure_.reason;
   } catch (...) {
   }
 
   if (CORBA::is_nil(found)) TryLocalIorFile(server, found, found2);
   if (CORBA::is_nil(found)) {
     ACE_DEBUG((LM_DEBUG, "%s is not the name of a ZelvikDatabase reference\n", server.c_str()));
+    if (!last_failure_.failed()) {
+      last_failure_ =
+          MakeFailure(FailureKind::kNotConnected, "Connect", nullptr,
+                      "no database named '" + server +
+                          "' in the Naming Service or the local IOR file");
+    }
     return -1;
   }
+  last_failure_.Clear();
 
   int status = -1;
   db_ = found._retn();
@@ -245,6 +257,8 @@ int ZLSim::Connect(const char* name) {
     db_ = ZEMR::ZelvikDatabase::_nil();
     db2_ = ZEMR::ZelvikDatabase2::_nil();
     unreachable_.clear();
+    last_failure_ = MakeFailure(FailureKind::kCommunication, "Connect", nullptr,
+                                      "the database '" + server + "' does not answer");
     return -1;
   }
   if (status == 0) server_name_ = given;
@@ -286,9 +300,14 @@ std::string ZLSim::ListZLDatabases() {
   CallLadder("ListZLDatabases", last_error_, [&] {
     CORBA::String_var list = local_db_.ListZLDatabases();
     names = list.in() != nullptr ? list.in() : "";
-  });
+  }, &last_failure_);
   if (names.find("!Error") != std::string::npos) {
     last_error_.text = names;
+    // "!Error: REASON": the Naming Service is unknown or failed.
+    const std::string::size_type colon = names.find(": ");
+    last_failure_ =
+        MakeFailure(FailureKind::kCommunication, "ListZLDatabases", nullptr,
+                    colon != std::string::npos ? names.substr(colon + 2) : names);
     names.clear();
   }
   return names;
@@ -302,9 +321,12 @@ int ZLSim::CreateServer(const char* server, const char* host) {
   ACE_DEBUG((LM_DEBUG, "in ZLSim::CreateServer(%s, %s)\n", name.c_str(), host_arg.c_str()));
   if (CORBA::is_nil(orb_)) {
     last_error_ = {-1, kNoOrbText};
+    last_failure_ = MakeFailure(FailureKind::kOther, "CreateServer", nullptr, kNoOrbText);
     ACE_DEBUG((LM_ERROR, "#error: %s, cannot create %s\n", kNoOrbText, name.c_str()));
     return -1;
   }
+  const std::string no_factory = "no Zelvik factory on host '" + factory_host + "'";
+  last_failure_.Clear();
 
   ZEMR::ZelvikFactory_var factory;
   try {
@@ -317,13 +339,22 @@ int ZLSim::CreateServer(const char* server, const char* host) {
     }
   } catch (const CosNaming::NamingContext::NotFound&) {
     ACE_DEBUG((LM_ERROR, "No Zelvik factory on host '%s'\n", host_arg.c_str()));
+    last_failure_ = MakeFailure(FailureKind::kOther, "CreateServer", nullptr, no_factory);
+    return -1;
+  } catch (const CORBA::Exception& e) {
+    ACE_DEBUG((LM_DEBUG, "Some issue with the NamingServer\n"));
+    last_failure_ = DescribeFailure(e, "CreateServer", nullptr);
+    last_failure_.reason = "the Naming Service failed: " + last_failure_.reason;
     return -1;
   } catch (...) {
     ACE_DEBUG((LM_DEBUG, "Some issue with the NamingServer\n"));
+    last_failure_ = MakeFailure(FailureKind::kOther, "CreateServer", nullptr,
+                                      "the Naming Service failed");
     return -1;
   }
   if (CORBA::is_nil(factory)) {
     ACE_DEBUG((LM_ERROR, "No Zelvik factory on host '%s'\n", host_arg.c_str()));
+    last_failure_ = MakeFailure(FailureKind::kOther, "CreateServer", nullptr, no_factory);
     return -1;
   }
 
@@ -333,18 +364,24 @@ int ZLSim::CreateServer(const char* server, const char* host) {
     ZEMR::ZelvikDatabase2_var created = factory->create(name.c_str());
     if (CORBA::is_nil(created)) {
       ACE_DEBUG((LM_DEBUG, "Did NOT create server '%s'\n", name.c_str()));
+      last_failure_ = MakeFailure(FailureKind::kServerError, "CreateServer", nullptr,
+                                        "the factory created no database '" + name + "'");
       return -1;
     }
     ACE_DEBUG((LM_DEBUG, "Created server '%s'\n", name.c_str()));
     return 0;
   } catch (const CORBA::UserException& e) {
     last_error_ = {-1, ExceptionText(e)};
+    last_failure_ = DescribeFailure(e, "CreateServer", nullptr);
     ACE_DEBUG((LM_ERROR, "UsrEx %s\n", last_error_.text.c_str()));
   } catch (const CORBA::SystemException& e) {
     last_error_ = {static_cast<int32_t>(e.minor()), ExceptionText(e)};
+    last_failure_ = DescribeFailure(e, "CreateServer", nullptr);
     ACE_DEBUG((LM_ERROR, "SysEx %s\n", last_error_.text.c_str()));
   } catch (...) {
     ACE_DEBUG((LM_ERROR, "General Exception\n"));
+    last_failure_ =
+        MakeFailure(FailureKind::kOther, "CreateServer", nullptr, "General Exception");
   }
   return -1;
 }

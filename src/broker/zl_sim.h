@@ -8,7 +8,8 @@
 // check the connection, make the call, turn the answer into a plain value,
 // and absorb every exception into the operation's default result, a line on
 // the standard error stream and, for CORBA system exceptions, the last-error
-// record (see call_ladder.h). No operation throws.
+// record (see call_ladder.h). No operation throws; what made the latest one
+// fail is described in lastFailure().
 //
 // Owns: its duplicate of the ORB, the attached database references, the local
 // database object (held by value), the server name and the last-error
@@ -29,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "broker/call_failure.h"
 #include "broker/call_ladder.h"
 #include "localdb/zl_local_db_1.h"
 #include "zemr.hh"
@@ -195,6 +197,12 @@ class ZLSim {
   const std::string& serverName() const { return server_name_; }
   int32_t lastErrorStatus() const { return last_error_.status; }
   const std::string& lastErrorText() const { return last_error_.text; }
+  // What made the latest operation fail (call_failure.h): kind kNone after
+  // one that succeeded, and before the first. Every operation above sets it
+  // except EnableEvents, Disconnect and the host's hooks; a host that made
+  // several in a row reads it after each.
+  const CallFailure& lastFailure() const { return last_failure_; }
+  void ClearLastFailure() { last_failure_.Clear(); }
   // The time limit of the construction's first contact with the Naming Service.
   const ACE_Time_Value& resolveTimeout() const { return resolve_timeout_; }
   // Borrowed; nil while not connected (db2 also for a server without
@@ -237,6 +245,12 @@ class ZLSim {
   void TryLocalIorFile(const std::string& name, ZEMR::ZelvikDatabase_var& db,
                        ZEMR::ZelvikDatabase2_var& db2);
 
+  // Records in lastFailure that `op` made no call: the client is not
+  // connected, or its server lacks ZelvikDatabase2.
+  void NoteNotConnected(Operation op);
+  // Records in lastFailure that `operation` refused its arguments.
+  void NoteBadArguments(const char* operation, const char* why);
+
   // The catch ladder around one call made only when `target` is not nil:
   // gives `fallback` when it is nil and after a caught exception. Both are
   // defined in zl_sim_ops.cc, the one file whose operations use them.
@@ -263,6 +277,7 @@ class ZLSim {
   // when that cannot be told, and while not connected.
   std::string unreachable_;
   ErrorRecord last_error_;
+  CallFailure last_failure_;  // see lastFailure()
   ACE_Time_Value resolve_timeout_{2, 0};
 };
 

@@ -19,17 +19,38 @@ std::string Owned(char* text) {
 
 }  // namespace
 
+void ZLSim::NoteNotConnected(Operation op) {
+  // Connected, but to a server without ZelvikDatabase2: the server cannot
+  // do what the operation asks.
+  last_failure_ =
+      connected() ? MakeFailure(FailureKind::kServerError, op.name, op.tag,
+                                std::string("the server offers no ZelvikDatabase2, which ") +
+                                    op.name + " needs")
+                  : MakeFailure(FailureKind::kNotConnected, op.name, op.tag, "not connected");
+}
+
 template <class R, class Call>
 R ZLSim::Guarded(CORBA::Object_ptr target, Operation op, R fallback, Call&& call) {
-  if (CORBA::is_nil(target)) return fallback;
+  if (CORBA::is_nil(target)) {
+    NoteNotConnected(op);
+    return fallback;
+  }
   R result = fallback;
-  if (!CallLadder(op, last_error_, [&] { result = call(); })) return fallback;
+  if (!CallLadder(op, last_error_, [&] { result = call(); }, &last_failure_)) return fallback;
   return result;
 }
 
 template <class Call>
 bool ZLSim::Act(CORBA::Object_ptr target, Operation op, Call&& call) {
-  return !CORBA::is_nil(target) && CallLadder(op, last_error_, call);
+  if (CORBA::is_nil(target)) {
+    NoteNotConnected(op);
+    return false;
+  }
+  return CallLadder(op, last_error_, call, &last_failure_);
+}
+
+void ZLSim::NoteBadArguments(const char* operation, const char* why) {
+  last_failure_ = MakeFailure(FailureKind::kOther, operation, nullptr, why);
 }
 
 // --- Tag operations ---------------------------------------------------------
@@ -180,7 +201,10 @@ void ZLSim::WarpFactor(double factor) {
 }
 
 int ZLSim::DoASingleCalcCycle(double step) {
-  if (!(step >= 0.0)) return -1;  // also a step that is not a number
+  if (!(step >= 0.0)) {  // also a step that is not a number
+    NoteBadArguments("DoASingleCalcCycle", "the time step must be 0 or more");
+    return -1;
+  }
   return Guarded(db2_.in(), "DoASingleCalcCycle", -1,
                  [&] { return db2_->DoASingleCalcCycle(step); });
 }
@@ -191,6 +215,7 @@ int ZLSim::GetMultiPVE(const char* const* names, int count, double* values, int*
                        int* modes) {
   if (count < 0 || (count > 0 && (names == nullptr || values == nullptr || types == nullptr ||
                                   modes == nullptr))) {
+    NoteBadArguments("GetMultiPVE", "a negative count or a missing array");
     return -1;
   }
   ZEMR::ZLTagList list(static_cast<CORBA::ULong>(count));
@@ -206,7 +231,10 @@ int ZLSim::GetMultiPVE(const char* const* names, int count, double* values, int*
 }
 
 int ZLSim::SetMultiPVE(const char* const* names, int count, const double* values) {
-  if (names == nullptr || values == nullptr || count < 0) return -1;
+  if (names == nullptr || values == nullptr || count < 0) {
+    NoteBadArguments("SetMultiPVE", "a negative count or a missing array");
+    return -1;
+  }
   ZEMR::ZLTagCommands commands(static_cast<CORBA::ULong>(count));
   commands.length(static_cast<CORBA::ULong>(count));
   for (int i = 0; i < count; ++i) {
@@ -243,19 +271,34 @@ std::string ZLSim::ScenarioInfo(int id) {
                  [&] { return Owned(local_db_.ScenarioInfo(id)); });
 }
 
+// The local operation reports its own failures (a file that cannot be
+// opened, a transfer that failed) in its log and by its result, which is
+// then recorded as a failure without an exception.
 int ZLSim::SaveTags(const char* file) {
-  if (!connected()) return -1;
+  if (!connected()) {
+    NoteNotConnected("SaveTags");
+    return -1;
+  }
   return Guarded(db_.in(), "SaveTags", 0, [&] {
     CORBA::ULong count = 0;
-    return local_db_.SaveTags(Arg(file), count) == 0 ? static_cast<int>(count) : 0;
+    if (local_db_.SaveTags(Arg(file), count) == 0) return static_cast<int>(count);
+    last_failure_ = MakeFailure(FailureKind::kOther, "SaveTags", nullptr,
+                                      "the tag file could not be written (the log says why)");
+    return 0;
   });
 }
 
 int ZLSim::ReadTags(const char* file) {
-  if (!connected()) return -1;
+  if (!connected()) {
+    NoteNotConnected("ReadTags");
+    return -1;
+  }
   return Guarded(db_.in(), "ReadTags", 0, [&] {
     CORBA::ULong count = 0;
-    return local_db_.ReadTags(Arg(file), count) == 0 ? static_cast<int>(count) : 0;
+    if (local_db_.ReadTags(Arg(file), count) == 0) return static_cast<int>(count);
+    last_failure_ = MakeFailure(FailureKind::kOther, "ReadTags", nullptr,
+                                      "the tag file could not be read (the log says why)");
+    return 0;
   });
 }
 

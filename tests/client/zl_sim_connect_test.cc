@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -240,6 +241,12 @@ TEST(ZLSimConnectTest, OtherNameWhileAttached) {
     EXPECT_EQ(c.want != 0,
               log.Has(LM_DEBUG, "NOPE is not the name of a ZelvikDatabase reference\n"));
     EXPECT_EQ(c.name_after, sim->serverName());
+    EXPECT_EQ(c.want != 0 ? FailureKind::kNotConnected : FailureKind::kNone,
+              sim->lastFailure().kind);
+    EXPECT_EQ(c.want != 0
+                  ? "no database named 'NOPE' in the Naming Service or the local IOR file"
+                  : "",
+              sim->lastFailure().reason);
     EXPECT_TRUE(sim->connected());
     EXPECT_EQ(c.kernel_after, sim->HelloZL("$KERNEL.NAME"));
     EXPECT_EQ(c.events_after, testing::LocalDb(*sim).EventsEnabled());
@@ -262,6 +269,9 @@ TEST(ZLSimConnectTest, RetryUntilConnectedAfterServerDeath) {
     SCOPED_TRACE(attempt);
     EXPECT_EQ(-1, sim->Connect("SIM"));
     EXPECT_FALSE(sim->connected());
+    // Found in the Naming Service, but it does not answer.
+    EXPECT_EQ(FailureKind::kCommunication, sim->lastFailure().kind);
+    EXPECT_EQ("the database 'SIM' does not answer", sim->lastFailure().reason);
     EXPECT_EQ("", sim->HelloZL("$KERNEL.NAME"));
   }
   bool bogus = false;
@@ -370,6 +380,8 @@ TEST(ZLSimListTest, FailedListingDropsNamingContext) {
     EXPECT_EQ(0u, sim->lastErrorText().rfind(
                       "!Error: system exception, ID 'IDL:omg.org/CORBA/TRANSIENT:1.0'", 0))
         << sim->lastErrorText();
+    EXPECT_EQ(FailureKind::kCommunication, sim->lastFailure().kind);
+    EXPECT_EQ(sim->lastErrorText().substr(std::strlen("!Error: ")), sim->lastFailure().reason);
     ASSERT_EQ(1u, log.Lines().size());
     EXPECT_EQ(LM_ERROR, log.Lines()[0].priority);
     EXPECT_EQ(0u, log.Lines()[0].text.rfind("(File src/localdb/", 0)) << log.Lines()[0].text;
@@ -377,8 +389,10 @@ TEST(ZLSimListTest, FailedListingDropsNamingContext) {
   EXPECT_FALSE(testing::LocalDb(*sim).HasNamingContext());
   EXPECT_EQ("", sim->ListZLDatabases());
   EXPECT_EQ("!Error: No naming context!", sim->lastErrorText());
+  EXPECT_EQ("No naming context!", sim->lastFailure().reason);
 
   EXPECT_EQ(0, sim->Connect("SIM"));
+  EXPECT_FALSE(sim->lastFailure().failed());
   EXPECT_TRUE(testing::LocalDb(*sim).HasNamingContext());
   EXPECT_NE("", sim->ListZLDatabases());
 }
@@ -415,6 +429,8 @@ TEST(ZLSimCreateServerTest, Failures) {
     DebugLog log;
     EXPECT_EQ(-1, sim->CreateServer("X", "nohost"));
     EXPECT_TRUE(log.Has(LM_ERROR, "No Zelvik factory on host 'nohost'\n"));
+    EXPECT_EQ(FailureKind::kOther, sim->lastFailure().kind);
+    EXPECT_EQ("no Zelvik factory on host 'nohost'", sim->lastFailure().reason);
   }
   {
     // A system exception of create is recorded with its minor code.
@@ -423,6 +439,8 @@ TEST(ZLSimCreateServerTest, Failures) {
     EXPECT_EQ(-1, sim->CreateServer("X", host.c_str()));
     EXPECT_EQ(7, sim->lastErrorStatus());
     EXPECT_NE(std::string::npos, sim->lastErrorText().find("TRANSIENT"));
+    EXPECT_EQ(FailureKind::kCommunication, sim->lastFailure().kind);
+    EXPECT_EQ(7u, sim->lastFailure().minor);
     EXPECT_TRUE(log.Has(LM_ERROR, "SysEx " + sim->lastErrorText() + "\n"));
   }
   {
@@ -432,7 +450,10 @@ TEST(ZLSimCreateServerTest, Failures) {
     EXPECT_EQ(-1, sim->CreateServer("X", host.c_str()));
     EXPECT_EQ(static_cast<int32_t>(omni::UNKNOWN_UserException), sim->lastErrorStatus());
     EXPECT_TRUE(log.Has(LM_ERROR, "SysEx " + sim->lastErrorText() + "\n"));
+    EXPECT_EQ(FailureKind::kServerError, sim->lastFailure().kind);
   }
+  EXPECT_EQ(0, sim->CreateServer("X", host.c_str()));
+  EXPECT_FALSE(sim->lastFailure().failed());
   services().Control("clear");
 }
 

@@ -7,6 +7,7 @@
 #include <omniORB4/CORBA.h>
 
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -48,6 +49,9 @@ struct Op {
   const char* want;           // its result; null: not fixed by this table
   const char* bad = nullptr;  // an argument that raises a user exception
   const char* raised = "";    // what that prints
+  // What lastFailure() holds after `good`: a local operation may fail
+  // without an exception.
+  FailureKind good_failure = FailureKind::kNone;
 };
 
 #define CALL(expr) [](ZLSim& s, const char* a) { return Show(expr); }
@@ -120,8 +124,10 @@ const std::vector<Op>& Ops() {
       {__LINE__, nullptr, CALL(s.StopScenario(1)), "0", "", nullptr},
       {__LINE__, nullptr, CALL(s.ListScenarios()), "''", "", nullptr},
       {__LINE__, nullptr, CALL(s.ScenarioInfo(1)), "''", "", nullptr},
-      {__LINE__, nullptr, CALL(s.SaveTags(a)), "-1", "/nonexistent/dir/x.tags", "0"},
-      {__LINE__, nullptr, CALL(s.ReadTags(a)), "-1", "/nonexistent/dir/x.tags", "0"},
+      {__LINE__, nullptr, CALL(s.SaveTags(a)), "-1", "/nonexistent/dir/x.tags", "0", nullptr, "",
+       FailureKind::kOther},
+      {__LINE__, nullptr, CALL(s.ReadTags(a)), "-1", "/nonexistent/dir/x.tags", "0", nullptr, "",
+       FailureKind::kOther},
       {__LINE__, nullptr, CALL(s.MessagesExist(0)), "false", "", "false"},
       {__LINE__, nullptr, CALL(s.GetNextZLMessage(0)), "''", "", "''"},
       {__LINE__, nullptr, CALL(s.ZLFind("abc", a)), "false", "b", "true"},
@@ -166,6 +172,8 @@ TEST_F(ZLSimOpsTest, NotConnected) {
     const bool expr = op.server_op != nullptr && std::string(op.server_op) == "ZLExpr";
     EXPECT_EQ(expr ? -1 : status, sim->lastErrorStatus());
     EXPECT_EQ(expr ? "not connected" : text, sim->lastErrorText());
+    EXPECT_EQ(FailureKind::kNotConnected, sim->lastFailure().kind);
+    EXPECT_EQ("not connected", sim->lastFailure().reason);
   }
 }
 
@@ -181,6 +189,7 @@ TEST_F(ZLSimOpsTest, Success) {
       EXPECT_EQ(op.want, result);
     }
     EXPECT_EQ(0, sim->lastErrorStatus());
+    EXPECT_EQ(op.good_failure, sim->lastFailure().kind) << sim->lastFailure().reason;
   }
 }
 
@@ -193,6 +202,11 @@ TEST_F(ZLSimOpsTest, OwnUserException) {
     EXPECT_EQ(op.not_connected, op.run(*sim, op.bad));
     EXPECT_EQ(op.raised, err.Take());
     EXPECT_EQ(0, sim->lastErrorStatus());  // user exceptions are not recorded
+    // ZLTagNotFound has a kind of its own; the others are the server's errors.
+    const bool not_found = std::string(op.raised) == kTagNotFound;
+    EXPECT_EQ(not_found ? FailureKind::kTagNotFound : FailureKind::kServerError,
+              sim->lastFailure().kind);
+    EXPECT_EQ(op.raised, sim->lastFailure().reason.substr(0, std::strlen(op.raised) - 1) + "\n");
   }
 }
 
@@ -210,6 +224,8 @@ TEST_F(ZLSimOpsTest, UndeclaredUserException) {
     EXPECT_EQ(static_cast<int32_t>(omni::UNKNOWN_UserException), sim->lastErrorStatus());
     EXPECT_NE(std::string::npos, sim->lastErrorText().find(kUnknownId));
     EXPECT_EQ(sim->lastErrorText() + "\n", printed);
+    EXPECT_EQ(FailureKind::kServerError, sim->lastFailure().kind);
+    EXPECT_EQ("UNKNOWN", sim->lastFailure().exception);
   }
 }
 
@@ -224,6 +240,8 @@ TEST_F(ZLSimOpsTest, DeadServer) {
     EXPECT_EQ(op.not_connected, op.run(*sim, op.good != nullptr ? op.good : "FIC101"));
     const std::string printed = err.Take();
     EXPECT_EQ(sim->lastErrorText() + "\n", printed);
+    EXPECT_EQ(FailureKind::kCommunication, sim->lastFailure().kind);
+    EXPECT_EQ(sim->lastErrorText(), sim->lastFailure().reason);
     // The first call finds the connection it had broken; every later one
     // is refused.
     if (first && sim->lastErrorStatus() == static_cast<int32_t>(omni::COMM_FAILURE_WaitingForReply)) {
@@ -250,6 +268,9 @@ TEST_F(ZLSimOpsTest, HangingServerTimesOut) {
   EXPECT_NE(std::string::npos, sim->lastErrorText().find("IDL:omg.org/CORBA/TIMEOUT:1.0"));
   EXPECT_EQ(static_cast<int32_t>(omni::TIMEOUT_CallTimedOutOnClient), sim->lastErrorStatus());
   EXPECT_EQ(sim->lastErrorText() + "\n", printed);
+  EXPECT_EQ(FailureKind::kTimeout, sim->lastFailure().kind);
+  EXPECT_EQ("PVE", sim->lastFailure().operation);
+  EXPECT_EQ("FIC101", sim->lastFailure().tag);
 }
 
 // The setters change what the queries then give, and the queries give the

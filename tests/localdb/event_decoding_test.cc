@@ -7,8 +7,13 @@
 #include <gtest/gtest.h>
 #include <omniORB4/cdrStream.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "localdb/tag_filter.h"
 
 namespace zl {
 namespace {
@@ -148,6 +153,160 @@ TEST(DecodeTagChangesTest, Cases) {
       EXPECT_EQ(10u, changes[i].timeSecs);
       EXPECT_EQ(2.5, changes[i].newPVValue);
     }
+  }
+}
+
+// A change type with the repository ids of the real one, so equivalent to
+// it, but with the tag name as a sequence of octets (the wire shape of a
+// string, without the check of its terminating NUL) and, unless `whole`,
+// nothing after the name: what a faulty supplier could send.
+CORBA::TypeCode_ptr ImpostorChangesType(bool whole) {
+  CORBA::TypeCode_var octets = Orb()->create_sequence_tc(0, CORBA::_tc_octet);
+  CORBA::StructMemberSeq members;
+  members.length(whole ? 6 : 3);
+  const char* const names[] = {"timeSecs", "timeuS", "tagname", "newEUValue", "newPVValue",
+                               "currentMode"};
+  CORBA::TypeCode_ptr const types[] = {CORBA::_tc_ulong, CORBA::_tc_ulong, octets.in(),
+                                       CORBA::_tc_double, CORBA::_tc_double, CORBA::_tc_ulong};
+  for (CORBA::ULong i = 0; i < members.length(); ++i) {
+    members[i].name = names[i];
+    members[i].type = CORBA::TypeCode::_duplicate(types[i]);
+  }
+  CORBA::TypeCode_var change =
+      Orb()->create_struct_tc("IDL:ZEMR/ZLTagValueEvent:1.0", "ZLTagValueEvent", members);
+  CORBA::TypeCode_var seq = Orb()->create_sequence_tc(0, change.in());
+  return Orb()->create_alias_tc("IDL:ZEMR/ZLTagValueSeq:1.0", "ZLTagValueSeq", seq.in());
+}
+
+// Changes whose names are given as raw bytes, each `size` as sent then
+// `bytes`; unless `whole`, nothing after the name.
+Writer RawNameChanges(std::vector<std::pair<CORBA::ULong, std::string>> names, bool whole) {
+  return [=](cdrStream& s) {
+    CORBA::ULong(names.size()) >>= s;
+    for (const auto& n : names) {
+      CORBA::ULong(10) >>= s;
+      CORBA::ULong(20) >>= s;
+      n.first >>= s;
+      s.put_octet_array(reinterpret_cast<const CORBA::Octet*>(n.second.data()),
+                        static_cast<int>(n.second.size()));
+      if (!whole) continue;
+      CORBA::Double(1.5) >>= s;
+      CORBA::Double(2.5) >>= s;
+      CORBA::ULong(1) >>= s;
+    }
+  };
+}
+
+std::pair<CORBA::ULong, std::string> Name(std::string bytes) {
+  return {static_cast<CORBA::ULong>(bytes.size()), bytes};
+}
+
+std::vector<std::string> NamesOf(const TagChanges& read) {
+  std::vector<std::string> names;
+  for (const TagChangeView& v : read.changes) {
+    names.emplace_back(v.tagname, v.tagname_length);
+    EXPECT_EQ(v.tagname_length, std::strlen(v.tagname));
+    EXPECT_EQ(10u, v.timeSecs);
+  }
+  return names;
+}
+
+// The filtered reading of an `any`: only the chosen changes come out, in
+// order, read in place; the whole body is still checked.
+TEST(DecodeTagChangesTest, Filtered) {
+  Orb();
+  const TagFilter filter({"B", "T*"});
+  CORBA::TypeCode_var short_impostor = ImpostorChangesType(false);
+  ZEMR::ZLTagValueSeq typed;
+  typed.length(2);
+  typed[0].tagname = "T1";
+  typed[1].tagname = "A";
+  typed[0].timeSecs = typed[1].timeSecs = 10;
+  CORBA::Any typed_any;
+  typed_any <<= typed;  // made in this process: never marshalled yet
+  struct Case {
+    int line;
+    CORBA::Any body;
+    const TagFilter* filter;
+    bool ok;
+    std::vector<std::string> want;
+  };
+  const Case kCases[] = {
+      {__LINE__, WireAny(ZEMR::_tc_ZLTagValueSeq, Changes({{"A", 1}, {"B", 0}, {"T1", 1},
+                                                            {"C", 2}, {"t2", 1}})),
+       &filter, true, {"B", "T1", "t2"}},
+      // No change chosen: none comes out, and the body is still good.
+      {__LINE__, WireAny(ZEMR::_tc_ZLTagValueSeq, Changes({{"A", 1}, {"C", 0}})), &filter, true,
+       {}},
+      {__LINE__, WireAny(ZEMR::_tc_ZLTagValueSeq, Changes({{"A", 1}, {"C", 0}})), nullptr, true,
+       {"A", "C"}},
+      // A change that ends after its name, chosen or not: refused.
+      {__LINE__, WireAny(short_impostor.in(), RawNameChanges({Name({"T\0", 2})}, false)),
+       &filter, false, {}},
+      {__LINE__, WireAny(short_impostor.in(), RawNameChanges({Name({"X\0", 2})}, false)),
+       &filter, false, {}},
+      {__LINE__, typed_any, &filter, true, {"T1"}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.line);
+    for (int pass = 0; pass < 2; ++pass) {  // reading leaves the body as it was
+      TagChanges read;
+      ASSERT_EQ(c.ok, DecodeTagChanges(c.body, c.filter, read));
+      if (c.ok) EXPECT_EQ(c.want, NamesOf(read));
+    }
+  }
+}
+
+// A body read straight from a request's stream: in place when its type
+// code lays it out as a ZLTagValueSeq, else through an `any`; the stream is
+// left after the body either way (the word after it is read back).
+TEST(ReadTagChangesTest, FromTheStream) {
+  Orb();
+  const TagFilter filter({"B", "T*"});
+  CORBA::TypeCode_var impostor = ImpostorChangesType(true);
+  struct Case {
+    int line;
+    CORBA::TypeCode_ptr tc;
+    Writer value;
+    bool ok;  // false: not taken as tag changes; no value: MARSHAL
+    std::vector<std::string> want;
+    bool throws = false;
+  };
+  const Case kCases[] = {
+      {__LINE__, ZEMR::_tc_ZLTagValueSeq, Changes({{"A", 1}, {"B", 0}, {"T1", 1}, {"C", 9}}), true,
+       {"B", "T1"}},
+      {__LINE__, ZEMR::_tc_ZLTagValueSeq, Changes({}), true, {}},
+      // Not tag changes: the value is passed over.
+      {__LINE__, CORBA::_tc_string, [](cdrStream& s) { PutString(s, "T1 B"); }, false, {}},
+      {__LINE__, CORBA::_tc_long, [](cdrStream& s) { CORBA::Long(7) >>= s; }, false, {}},
+      {__LINE__, CORBA::_tc_null, [](cdrStream&) {}, false, {}},
+      // The look-alike whose names are octets is read through an `any`,
+      // which takes them as strings: a NUL inside a name ends it there.
+      {__LINE__, impostor.in(), RawNameChanges({Name({"T\0X\0", 4}), Name({"X\0T\0", 4})}, true),
+       true, {"T"}},
+      // A name without its terminating NUL, or of size 0, in the stream
+      // itself: the request cannot be read on.
+      {__LINE__, ZEMR::_tc_ZLTagValueSeq, RawNameChanges({Name("TX")}, true), false, {}, true},
+      {__LINE__, ZEMR::_tc_ZLTagValueSeq, RawNameChanges({{0, ""}}, true), false, {}, true},
+      {__LINE__, ZEMR::_tc_ZLTagValueSeq, RawNameChanges({{1u << 30, "T"}}, true), false, {}, true},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.line);
+    cdrMemoryStream s;
+    CORBA::TypeCode::marshalTypeCode(c.tc, s);
+    c.value(s);
+    CORBA::ULong(0xC0FFEE) >>= s;  // what follows the body in the request
+    s.rewindInputPtr();
+    TagChanges read;
+    if (c.throws) {
+      EXPECT_THROW(ReadTagChanges(s, &filter, read), CORBA::MARSHAL);
+      continue;
+    }
+    ASSERT_EQ(c.ok, ReadTagChanges(s, &filter, read));
+    if (c.ok) EXPECT_EQ(c.want, NamesOf(read));
+    CORBA::ULong after = 0;
+    after <<= s;
+    EXPECT_EQ(0xC0FFEEu, after);
   }
 }
 
