@@ -1,5 +1,5 @@
-"""zl sim: the stand-in server with its services, for scenario development,
-tests, the demo and the benchmarks.
+"""The launcher of the stand-in server and its services (the command
+`zl sim`), for scenario development, tests, the demo and the benchmarks.
 
 Starts omniNames (Naming Service), omniEvents (Event Service) and the
 stand-in server zelvik-sim on free loopback ports in a new temporary
@@ -11,7 +11,7 @@ the process that started them.
 Three ways to use it (`zl sim` installed; tools/zl_services.py in the
 sources, with the same command line):
 
-  Python:   from zl_cli.services import Services
+  Python:   from zl.services import Services
             with Services(tags=["examples/plant.tags"]) as s:
                 client(s.orb_options); s.control("stop")
 
@@ -47,8 +47,8 @@ Variables (environment of COMMAND, lines of --serve, Services.environment()):
   ZL_SERVICES_DIR   the temporary directory (data, logs)
 
 The server binary is --sim PATH, else $ZL_SIM, else the zelvik-sim installed
-with this package (zl_cli/bin/), else the build tree's (<build>/sim/, beside
-<build>/python/zl_cli, or build/sim/ of the sources). Every process runs
+with this package (zl/bin/), else the build tree's (<build>/sim/, beside
+<build>/python/zl, or build/sim/ of the sources). Every process runs
 with OMNIORB_CONFIG=/dev/null and takes connections on 127.0.0.1 only:
 omniNames and zelvik-sim listen there; omniEvents always listens on every
 interface of its port (it adds that endpoint itself), so it is told to
@@ -58,7 +58,8 @@ ZL_SERVICES_VERBOSE=1: to standard error); when a service fails, the end of
 its log is printed. A launcher killed outright (SIGKILL) takes its services
 with it; the next launcher removes the directory it left behind.
 
-Uses only the Python standard library.
+Uses only the Python standard library, so that tools/zl_services.py runs
+this file by itself from the sources.
 """
 
 import argparse
@@ -80,8 +81,8 @@ from typing import IO, Callable, Dict, List, NoReturn, Optional, Sequence
 
 PACKAGE_DIR = Path(__file__).resolve().parent
 # Where a zelvik-sim is looked for, in order: installed with the package,
-# then the build tree (<build>/python/zl_cli is a copy of this package) and
-# the build/ tree of the sources (python/zl_cli is this package).
+# then the build tree (<build>/python/zl is a copy of this package) and
+# the build/ tree of the sources (python/zl is this package).
 SIM_PLACES = (PACKAGE_DIR / "bin" / "zelvik-sim",
               PACKAGE_DIR.parents[1] / "sim" / "zelvik-sim",
               PACKAGE_DIR.parents[1] / "build" / "sim" / "zelvik-sim")

@@ -1,6 +1,6 @@
-"""python3 -m zl_cli: the same as the zl command."""
+"""python3 -m zl.cli: the same as the zl command."""
 import sys
 
-from zl_cli.cli import main
+from zl.cli import main
 
 sys.exit(main())

@@ -35,7 +35,7 @@ import threading
 from dataclasses import dataclass
 from typing import Any, Dict, Iterator, List, Optional, Set, Tuple
 
-from zl_cli import testlog
+from zl.readers import testlog
 
 LOGGER = "zl.scenario"
 SUFFIX = ".places"

@@ -12,10 +12,19 @@ totalMonitorChecks, failedMonitorChecks, sceLineNumber[0], and sceQuestion
 only while the scenario waits for an operator's answer. Both are empty when
 no scenario (with that id) runs.
 
-Pure Python, no import of zl: the functions take the texts, so they work on
-texts from any client, a log or a test.
+The parsers take the texts, so they work on texts from any client, a log or
+a test; `read_info` and `running` ask a client. `scenario_row` is a running
+scenario as the zl serve page shows it, for zl serve's own scenarios and for
+the run a zl run publishes alike.
 """
-from typing import Dict, Optional, TypedDict
+from typing import TYPE_CHECKING, Any, Dict, Optional, Sequence, TypedDict
+
+from zl.runs.places import Reported
+
+if TYPE_CHECKING:
+    import zl
+
+MAX_REPORTED = 20  # failure and error lines a row shows
 
 
 class ScenarioInfo(TypedDict):
@@ -81,6 +90,45 @@ def parse_scenario_info(text: str) -> Optional[ScenarioInfo]:
                         failed_monitor_checks=numbers["failed_monitor_checks"],
                         line_number=numbers["line_number"],
                         question=fields.get("sceQuestion"))
+
+
+def read_info(client: "zl.Client", sid: int) -> Optional[ScenarioInfo]:
+    """The state of scenario `sid` of `client`; None when it does not run
+    (any more)."""
+    return parse_scenario_info(client.scenarioinfo(sid))
+
+
+def running(client: "zl.Client") -> Dict[int, str]:
+    """The scenarios `client` runs: {id: file}."""
+    return parse_scenario_list(client.listscenarios())
+
+
+def scenario_row(sid: int, file: str, info: Optional[ScenarioInfo],
+                 reported: Sequence[Reported] = (), base: str = "") -> Dict[str, Any]:
+    """A running scenario as the zl serve page shows it, from its state
+    (None before its first line, or after its end) and the failure and
+    error lines it reported (the first MAX_REPORTED, each with its scenario
+    line, files named from `base` (Place.text), and how many more). The
+    counts are texts, as the page shows them; without a state the line is
+    "" and the counts are "0"."""
+    shown = info if info is not None else _NOTHING
+    return {"id": sid, "file": file,
+            "reported": [{"where": r.place.text(base), "level": r.level, "text": r.text}
+                         for r in reported[:MAX_REPORTED]],
+            "moreReported": max(0, len(reported) - MAX_REPORTED),
+            "line": str(info["line_number"]) if info is not None else "",
+            "verifies": str(shown["total_verifies"]),
+            "failedVerifies": str(shown["failed_verifies"]),
+            "monitorChecks": str(shown["total_monitor_checks"]),
+            "failedMonitorChecks": str(shown["failed_monitor_checks"]),
+            "errors": str(shown["errors"]),
+            "question": shown["question"] or ""}
+
+
+# The counts of a scenario without a state.
+_NOTHING = ScenarioInfo(id=0, file="", errors=0, total_verifies=0, failed_verifies=0,
+                        total_monitor_checks=0, failed_monitor_checks=0, line_number=0,
+                        question=None)
 
 
 def _integer(text: str, where: str) -> int:
