@@ -2,9 +2,9 @@
 reusing the build tree of the tests ($ZL_BUILD_DIR): the package zl (the
 extension with its stubs inside), the aliases of its old names, the zl
 command and the stand-in server (`zl sim`, pytest's --zl-sim) work from
-outside the repository, and `pip uninstall` takes them all away again. Once with Debian's setuptools and
-wheel (no build isolation), once with pip's own isolated build fed from
-Debian's wheel directory.
+outside the repository, and `pip uninstall` takes them all away again.
+Once with Debian's setuptools and wheel (no build isolation), once with
+pip's own isolated build fed from Debian's wheel directory.
 
 pip installs from a copy of the files that it and setup.py read (the build
 tree holds the rest): a source as a fresh clone has it, without the

@@ -3,7 +3,8 @@ get, set), and the one way they connect.
 
 The client finds the database through a Naming Service. `--ns` names it: a
 port (on 127.0.0.1), HOST:PORT, or a full corbaloc:/corbaname:/IOR: address;
-without it the commands take $ZL_ORB_OPTIONS (what `zl sim` exports), else the ORB's own configuration. `--options` adds client options,
+without it the commands take $ZL_ORB_OPTIONS (what tools/zl_services.py
+exports), else the ORB's own configuration. `--options` adds client options,
 passed through to zl.Client as they are ("-nsior FILE", "-debug",
 "-ORBclientCallTimeOutPeriod 5000", ...). Where the client's own ORB
 listens (the address the server calls back with tag changes) is the

@@ -78,14 +78,14 @@ def format_elapsed(seconds: float) -> str:
 def progress_text(elapsed: float, info: Optional[ScenarioInfo]) -> str:
     """The progress line; without a state (the run had none yet) the line
     is "?" and the counts 0."""
-    if info is None:
-        return ("[%s] line ?  verifications 0 (0 failed)  monitor checks 0 (0 failed)  errors 0"
-                % format_elapsed(elapsed))
-    text = "[%s] line %d  verifications %d (%d failed)  monitor checks %d (%d failed)  errors %d" % (
-        format_elapsed(elapsed), info["line_number"], info["total_verifies"],
-        info["failed_verifies"], info["total_monitor_checks"], info["failed_monitor_checks"],
-        info["errors"])
-    if info["question"] is not None:
+    line, counts = "?", (0, 0, 0, 0, 0)
+    if info is not None:
+        line = str(info["line_number"])
+        counts = (info["total_verifies"], info["failed_verifies"],
+                  info["total_monitor_checks"], info["failed_monitor_checks"], info["errors"])
+    text = ("[%s] line %s  verifications %d (%d failed)  monitor checks %d (%d failed)  "
+            "errors %d" % ((format_elapsed(elapsed), line) + counts))
+    if info is not None and info["question"] is not None:
         text += "  question waiting"
     return text
 
