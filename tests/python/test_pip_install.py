@@ -73,6 +73,24 @@ def test_install_run_uninstall(tmp_path, build_options):
     assert (package / "_zl.pyi").read_text() == (REPO / "python" / "zl" / "_zl.pyi").read_text()
     assert (package / "py.typed").exists() and not (site / "zl-stubs").exists()
     assert (site / "zl_cli" / "readers.py").exists() and (site / "zl_pytest" / "plugin.py").exists()
+    # A type checker reads the package's types where it is installed: the
+    # extension's stubs and the Python layers alike.
+    (tmp_path / "typed.py").write_text(
+        "import zl\nfrom zl import readers, runs\n"
+        "level: str = zl.Client('').pve('TANK_LEVEL')\n"
+        "log: int = readers.read_test_log('x.tlg')\n"
+        "run: str = runs.start(zl.Client(''), 'x.scn').sid\n")
+    checked = subprocess.run([python, "-m", "mypy", "--cache-dir", tmp_path / "mypy", "typed.py"],
+                             env=env, cwd=tmp_path, capture_output=True, text=True,
+                             timeout=BOUND_S)
+    assert [line.split(": error: ")[1] for line in checked.stdout.splitlines()
+            if ": error: " in line] == [
+        'Incompatible types in assignment (expression has type "float", variable has type "str")'
+        "  [assignment]",
+        'Incompatible types in assignment (expression has type "TestLog", variable has type '
+        '"int")  [assignment]',
+        'Incompatible types in assignment (expression has type "int", variable has type "str")'
+        "  [assignment]"], checked.stdout
     # The campaign plugin loads by itself in the installed environment.
     assert "--zl-naming" in run(python, "-m", "pytest", "--help", env=env, cwd=tmp_path)
 
