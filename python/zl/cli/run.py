@@ -30,7 +30,6 @@ from zl import runs, safe_text
 from zl.cli import connection, errors
 from zl.readers import testlog
 from zl.runs import channel, places
-from zl.runs.scenario_info import ScenarioInfo
 
 WAIT_SLICE_S = 0.25    # the end-waiting thread looks at its stop flag this often
 MAX_LISTED = 20        # failure and error lines the summary shows
@@ -75,7 +74,7 @@ def format_elapsed(seconds: float) -> str:
     return "%d:%04.1f" % (minutes, seconds)
 
 
-def progress_text(elapsed: float, info: Optional[ScenarioInfo]) -> str:
+def progress_text(elapsed: float, info: Optional[runs.ScenarioInfo]) -> str:
     """The progress line; without a state (the run had none yet) the line
     is "?" and the counts 0."""
     line, counts = "?", (0, 0, 0, 0, 0)
@@ -90,7 +89,7 @@ def progress_text(elapsed: float, info: Optional[ScenarioInfo]) -> str:
     return text
 
 
-def _changes(info: ScenarioInfo) -> Tuple[Any, ...]:
+def _changes(info: runs.ScenarioInfo) -> Tuple[Any, ...]:
     """What makes a new progress line when the output is no terminal: the
     statement line, failures, errors, a question. The totals are left out:
     MONITOR and TMONITOR add to them at every check while the run waits."""
@@ -109,7 +108,7 @@ class Progress:
         self.width = 0
         self.last_state: Optional[Tuple[Any, ...]] = None
 
-    def show(self, elapsed: float, info: ScenarioInfo) -> None:
+    def show(self, elapsed: float, info: runs.ScenarioInfo) -> None:
         if self.quiet or info["line_number"] == 0:
             return  # quiet, or the worker has not read its first line yet
         text = progress_text(elapsed, info)
@@ -342,7 +341,7 @@ class Questions:
         else:
             self.waiting = collections.deque(q for q in self.waiting if q[:2] != (sid, number))
 
-    def tick(self, info: Optional[ScenarioInfo]) -> None:
+    def tick(self, info: Optional[runs.ScenarioInfo]) -> None:
         """The question asked is gone from the scenario (whose state is
         `info`; None: not known) with no answer of ours: it timed out. At
         the end of input, whether zl serve still reads the run."""
@@ -435,7 +434,7 @@ def keep_places(part: runs.RunSection, found: places.Places, verbose: bool) -> N
                              e.strerror or e))
 
 
-def summarize(out: IO[str], run: runs.Run, elapsed: float, info: Optional[ScenarioInfo],
+def summarize(out: IO[str], run: runs.Run, elapsed: float, info: Optional[runs.ScenarioInfo],
               part: Optional[runs.RunSection], stopped: bool,
               found: Optional[places.Places] = None) -> testlog.Verdict:
     """Prints the summary of `run` from its part of the test log (None: the
@@ -551,7 +550,7 @@ def main(args: argparse.Namespace) -> int:
         watch = EndWatch(run, events)
         progress = Progress(out, args.quiet)
         questions = Questions(out, progress, state, StdinLines(sys.stdin, events), publisher is not None)
-        info: Optional[ScenarioInfo] = None
+        info: Optional[runs.ScenarioInfo] = None
         stopped_by = ""  # "Ctrl-C" or "zl serve" when the run was stopped
         try:
             while True:
