@@ -1,7 +1,8 @@
-"""The build of the Python package zl: CMake builds the extension module,
-the zl_cli package and the stand-in server zelvik-sim, `cmake --install
---component python` lays them out (with the stubs package zl-stubs, and
-zelvik-sim in zl_cli/bin/ for `zl sim`), and that layout becomes the wheel.
+"""The build of the Python package zl: CMake builds the extension module
+zl._zl, the package's pure-Python files and the stand-in server zelvik-sim,
+`cmake --install --component python` lays them out (the package zl with its
+stubs and zelvik-sim in zl/bin/ for `zl sim`, and the old package names
+zl_cli and zl_pytest, kept as aliases), and that layout becomes the wheel.
 The version is the project's release in CMakeLists.txt.
 
 Environment:
@@ -43,7 +44,7 @@ def builds_sim(tree):
 
 
 class CMakeBuild(build_ext):
-    """Builds the one extension, zl, and everything that comes with it."""
+    """Builds the one extension, zl._zl, and everything that comes with it."""
 
     def build_extension(self, ext):
         if self.editable_mode or self.inplace:
@@ -51,14 +52,14 @@ class CMakeBuild(build_ext):
                      "or install a wheel (pip install .)")
         tree = self.cmake_tree()
         jobs = os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL") or str(os.cpu_count() or 1)
-        targets = ["zl_module", "zl_cli"]
+        targets = ["zl_module", "zl_python"]
         if builds_sim(tree):
             targets.append("zelvik-sim")
         else:
             print("zl: %s is configured with ZL_BUILD_SIM=OFF: the package has no zelvik-sim "
                   "(zl sim and --zl-sim then need --sim PATH or ZL_SIM)" % tree, flush=True)
         self.run_cmake("--build", tree, "--target", *targets, "--parallel", jobs)
-        module = tree / "python" / ("zl" + sysconfig.get_config_var("EXT_SUFFIX"))
+        module = tree / "python" / "zl" / ("_zl" + sysconfig.get_config_var("EXT_SUFFIX"))
         if not module.exists():
             sys.exit("zl: %s holds no module for this interpreter (%s): configure it with "
                      "-DPython3_EXECUTABLE=%s" % (tree, module.name, sys.executable))
@@ -66,10 +67,10 @@ class CMakeBuild(build_ext):
         shutil.rmtree(stage, ignore_errors=True)
         self.run_cmake("--install", tree, "--component", "python", "--prefix", "/",
                        env=dict(os.environ, DESTDIR=str(stage)))
-        # The directory that holds the package zl_cli is the interpreter's
+        # The directory that holds the package zl is the interpreter's
         # package directory of that layout; the launcher in bin/ gives way to
         # the console script that pip writes.
-        packages = next(stage.rglob("zl_cli")).parent
+        packages = next(stage.rglob("zl/__init__.py")).parent.parent
         shutil.copytree(packages, self.build_lib, dirs_exist_ok=True)
 
     def cmake_tree(self):
@@ -96,7 +97,7 @@ setup(
     version=release(),
     packages=[],
     py_modules=[],
-    ext_modules=[Extension("zl", sources=[])],
+    ext_modules=[Extension("zl._zl", sources=[])],
     cmdclass={"build_ext": CMakeBuild},
     options={"build": {"build_base": str(BUILD_BASE)}, "egg_info": {"egg_base": str(BUILD_BASE)}},
     zip_safe=False,

@@ -31,8 +31,6 @@ import xml.etree.ElementTree as ElementTree
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parent.parent
-sys.path.insert(0, str(REPO / "python"))
-from zl_cli import testlog  # noqa: E402
 SCENARIO = "DELAY 100\nVERIFY TEMP_SP 60\n"
 OVERHEAD_GOAL_S = 0.050
 EFFICIENCY_GOAL = 0.8
@@ -45,6 +43,7 @@ def make_project(root, count):
 
 def own_seconds(tlg):
     """The run's own length: the stamp of its closing line."""
+    from zl.readers import testlog  # the build's package (main puts it on the path)
     section = testlog.read(tlg).sections[-1]
     return testlog.stamp_seconds(section.last_stamp)
 
@@ -59,7 +58,7 @@ def run_campaign(build, workers, count):
         env["OMNIORB_CONFIG"] = "/dev/null"
         env["Zelvik_Interface"] = "127.0.0.1"
         env.pop("ZL_ORB_OPTIONS", None)
-        argv = [sys.executable, "-m", "pytest", "-p", "zl_pytest.plugin", "-p",
+        argv = [sys.executable, "-m", "pytest", "-p", "zl.pytest_plugin", "-p",
                 "no:cacheprovider", "-q", "-n", str(workers),
                 "--zl-sim=" + str(REPO / "examples" / "plant.tags"),
                 "--junitxml", str(root / "junit.xml")]
@@ -84,6 +83,7 @@ def main():
     parser.add_argument("--workers", default="1,2,4")
     args = parser.parse_args()
     build = Path(args.build).resolve()
+    sys.path.insert(0, str(build / "python"))
     counts = [int(w) for w in args.workers.split(",")]
     cores = os.cpu_count() or 1
     print("machine: %d cores, load average before %.2f %.2f %.2f"

@@ -11,9 +11,10 @@ least.
     bench/cli_run_bench.py [--build DIR] [--runs N] [--zl LAUNCHER]...
                            [--package DIR]...
 
-Each launcher (default DIR/bin/zl) and each folder holding the module and
-zl_cli (default DIR/python) is measured; give two to compare, for example
-the build of an earlier version. Goal: a one-line scenario runs
+Each launcher (default DIR/bin/zl) and each folder holding the package zl
+(default DIR/python) is measured; give two to compare, for example the
+build of an earlier version (one from before the package, with zl_cli
+beside the module, is timed too). Goal: a one-line scenario runs
 end to end in well under 0.2 s (judged on the median).
 """
 import argparse
@@ -64,7 +65,10 @@ def time_startup(launcher, env, work, runs):
 IN_PROCESS = """
 import io, json, sys, time
 from contextlib import redirect_stdout
-from zl_cli import cli
+try:
+    from zl import cli
+except ImportError:  # a build from before the package
+    from zl_cli import cli
 times = []
 for _ in range(%d):
     start = time.perf_counter()
@@ -94,7 +98,7 @@ def main():
     parser.add_argument("--runs", type=int, default=20)
     parser.add_argument("--zl", action="append", help="a zl launcher to time (repeatable)")
     parser.add_argument("--package", action="append",
-                        help="a folder with the module and zl_cli to time in one process "
+                        help="a folder with the package zl to time in one process "
                              "(repeatable)")
     args = parser.parse_args()
     build = Path(args.build).resolve()

@@ -18,9 +18,10 @@ holds the columns in memory), and prints wall time, records per second and
 the process's peak resident memory.
 
     bench/logset_reader_bench.py [--sizes 1,10,100] [--shape plant|wide]
-                                 [--tags 50] [--json]
+                                 [--tags 50] [--json] [--build DIR]
 
-Needs no server: the readers are pure Python (python/zl_cli).
+Needs no server; the readers are pure Python (python/zl/readers), run as
+the package of DIR/python has them (--build DIR, default build/).
 """
 import argparse
 import os
@@ -79,13 +80,13 @@ def write_log_set(path, size, tags):
     return records
 
 
-def measure(argv):
+def measure(build, argv):
     """(seconds, peak resident memory in MiB, exit status) of one zl run."""
     env = dict(os.environ)
-    env["PYTHONPATH"] = str(REPO / "python") + os.pathsep + env.get("PYTHONPATH", "")
+    env["PYTHONPATH"] = str(build / "python") + os.pathsep + env.get("PYTHONPATH", "")
     began = time.monotonic()
     with open(os.devnull, "wb") as null:
-        child = subprocess.Popen([sys.executable, "-m", "zl_cli"] + argv, stdout=null, env=env)
+        child = subprocess.Popen([sys.executable, "-m", "zl.cli"] + argv, stdout=null, env=env)
         _, status, usage = os.wait4(child.pid, 0)
     child.returncode = os.waitstatus_to_exitcode(status)
     return time.monotonic() - began, usage.ru_maxrss / 1024.0, child.returncode
@@ -97,7 +98,9 @@ def main():
     parser.add_argument("--shape", choices=("plant", "wide"), default="plant")
     parser.add_argument("--tags", type=int, default=50)
     parser.add_argument("--json", action="store_true", help="also time --json")
+    parser.add_argument("--build", default=str(REPO / "build"))
     args = parser.parse_args()
+    build = Path(args.build).resolve()
     if args.shape == "wide":
         runs = [("list", []), ("csv 1 tag", ["--csv", "--tags", "PLANT_TAG_0000007"])]
     else:
@@ -116,7 +119,7 @@ def main():
                 count = write_log_set(path, int(mb * 1e6), args.tags)
             size = os.path.getsize(path) / 1e6
             for name, extra in runs:
-                seconds, peak, status = measure(["logset", path] + extra)
+                seconds, peak, status = measure(build, ["logset", path] + extra)
                 if status != 0:
                     print("zl logset %s exited with %d" % (" ".join(extra), status),
                           file=sys.stderr)

@@ -34,6 +34,7 @@ the first one (its input is written to the artifacts directory), 2 for bad
 arguments.
 """
 import argparse
+import glob
 import io
 import json
 import os
@@ -46,13 +47,31 @@ import sys
 import tempfile
 import time
 import traceback
+import types
 import xml.etree.ElementTree as ET
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
-sys.path.insert(0, str(HERE.parent / "python"))
+SOURCES = HERE.parent / "python"
 
-from zl_cli import cli  # noqa: E402
+
+def _package_of_the_sources() -> None:
+    """Makes `import zl` give the package's modules from the sources without
+    running its __init__, which loads the extension module (built only in a
+    build tree): the readers and the file tools need none. An extension on
+    the path (PYTHONPATH=build/python) is still found as zl._zl, for
+    zl verify."""
+    package = types.ModuleType("zl")
+    package.__path__ = [str(SOURCES / "zl")] + [
+        os.path.join(entry or ".", "zl") for entry in sys.path
+        if glob.glob(os.path.join(entry or ".", "zl", "_zl.*.so"))]
+    sys.modules["zl"] = package
+
+
+if "zl" not in sys.modules:  # imported by the tests, which have the whole package
+    _package_of_the_sources()
+
+from zl import cli  # noqa: E402
 
 READERS = ("testlog", "logset", "tagfile", "storevals")
 MAX_LEN = 64 << 10
@@ -87,7 +106,7 @@ except ImportError:
     _HEAVY = {}
 
 try:  # zl verify needs the extension module's digest; fuzzed where it is built
-    import zl  # noqa: F401
+    import zl._zl  # noqa: F401
     _RUNS["testlog"].append((["verify", "{file}"], {0, 1}))
 except ImportError:
     pass

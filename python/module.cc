@@ -1,6 +1,8 @@
-// The extension module zl: its types, its constants, its exceptions
+// The extension module zl._zl: its types, its constants, its exceptions
 // (errors.h), addme, checksum, debug logging for the importing thread, the
-// log bridge and the exit hook.
+// log bridge and the exit hook. The package zl (zl/__init__.py) imports it
+// and re-exports every name, so that scripts see one module zl; the types
+// keep their names "zl.Client", ...
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -66,8 +68,10 @@ PyMethodDef module_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+// Loaded as zl._zl: the name "_zl" makes the module's __name__ the full
+// "zl._zl" (the import system supplies the package).
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "zl", "Module containing ZL Client class", -1, module_methods,
+    PyModuleDef_HEAD_INIT, "_zl", "Module containing ZL Client class", -1, module_methods,
     nullptr, nullptr, nullptr, nullptr,
 };
 
@@ -125,4 +129,4 @@ PyObject* MakeModule() {
 }  // namespace py
 }  // namespace zl
 
-PyMODINIT_FUNC PyInit_zl() { return zl::py::MakeModule(); }
+PyMODINIT_FUNC PyInit__zl() { return zl::py::MakeModule(); }

@@ -1,13 +1,13 @@
 #!/usr/bin/python3
 """The services launcher, run from the sources: the module
-python/zl_cli/services.py of this repository (installed, the same launcher
-is the command `zl sim`). See that file for its use.
+python/zl/services.py of this repository (installed, the same launcher is
+the command `zl sim`). See that file for its use.
 
 As a command it is that module's command line; imported as `zl_services`
 it is that module, with REPO_ROOT, the root of this repository, beside its
 names. The module is loaded from its file, so that the sources' launcher
 works without the package on the Python path (the tests, the demo and the
-benchmarks run it that way) and whatever zl_cli the path holds.
+benchmarks run it that way) and whatever zl the path holds.
 """
 import importlib.util
 import sys
@@ -16,7 +16,7 @@ from pathlib import Path
 REPO_ROOT = Path(__file__).resolve().parent.parent
 
 _spec = importlib.util.spec_from_file_location(
-    "zl_services", REPO_ROOT / "python" / "zl_cli" / "services.py")
+    "zl_services", REPO_ROOT / "python" / "zl" / "services.py")
 assert _spec is not None and _spec.loader is not None
 _launcher = importlib.util.module_from_spec(_spec)
 _launcher.REPO_ROOT = REPO_ROOT

@@ -1,6 +1,10 @@
-"""python3 -m zl_cli: the same as the zl command."""
+"""python3 -m zl_cli: the zl command under its old name, for one more release."""
 import sys
 
-from zl_cli.cli import main
+from zl._moved import moved
+
+moved("python3 -m zl_cli", "the zl command, or python3 -m zl.cli")
+
+from zl.cli import main  # noqa: E402
 
 sys.exit(main())

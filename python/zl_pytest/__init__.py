@@ -1,5 +1,2 @@
-"""Scenario campaigns with pytest: scenario files collected as test items,
-run on databases leased from a pool (or on stand-ins started per worker),
-judged from their own section of the test log, spread over many servers and
-machines with pytest-xdist. The plugin is `zl_pytest.plugin`; see
-docs/campaigns.md."""
+"""The old name of the package of zl's pytest plugin, kept for one more
+release: `-p zl_pytest.plugin` loads zl.pytest_plugin and warns."""

@@ -27,7 +27,7 @@ def inner_pytest(root, *args, env_extra=None):
     env.pop("ZL_ORB_OPTIONS", None)
     env.pop("PYTEST_XDIST_WORKER", None)
     env.update(env_extra or {})
-    argv = [sys.executable, "-m", "pytest", "-p", "zl_pytest.plugin", "-p", "no:cacheprovider",
+    argv = [sys.executable, "-m", "pytest", "-p", "zl.pytest_plugin", "-p", "no:cacheprovider",
             "-rA", "--junitxml", str(root / "junit.xml")] + [str(a) for a in args]
     return subprocess.run(argv, cwd=root, env=env, stdout=subprocess.PIPE,
                           stderr=subprocess.STDOUT, text=True, timeout=INNER_BOUND_S)

@@ -2,7 +2,7 @@
 import io
 import sys
 
-from zl_cli import cli
+from zl import cli
 
 
 def zl(*argv):

@@ -6,7 +6,7 @@ line on standard output.
     site_client.py HOW OPTIONS DATABASE
 
 HOW: "library" (zl.Client(OPTIONS)), "zl-connect" (the connection of
-`zl run`, `zl get`, ...: zl_cli.connection.connect with --options OPTIONS)
+`zl run`, `zl get`, ...: zl.cli.connection.connect with --options OPTIONS)
 or "zl-serve" (the plant of `zl serve`). Every wait is bounded.
 """
 import argparse
@@ -65,7 +65,7 @@ def library(options, database):
 
 
 def zl_connect(options, database):
-    from zl_cli import connection
+    from zl.cli import connection
     args = argparse.Namespace(ns=None, db=database, options=options, verbose=True)
     client = connection.connect(args)
     watch = Watch()
@@ -73,8 +73,8 @@ def zl_connect(options, database):
 
 
 def zl_serve(options, database):
-    from zl_cli.serve_coalesce import Coalescer
-    from zl_cli.serve_plant import Plant
+    from zl.serve.coalesce import Coalescer
+    from zl.serve.plant import Plant
     coalescer = Coalescer()
     plant = Plant.open(options, database, ".", coalescer,
                        concurrent.futures.ThreadPoolExecutor(1))

@@ -1,6 +1,6 @@
 """The campaign plugin's collection: which scenario files become items,
 with which arguments and ids; and a project without scenario files is left
-as it was (nothing of zl is even imported)."""
+as it was (nothing is started: no ORB, no client, none of the zl command)."""
 
 from campaign_support import inner_pytest, write_project
 
@@ -68,8 +68,10 @@ def test_a_project_without_scenarios_is_undisturbed(tmp_path):
         "test_plain.py": """
             import sys
 
-            def test_zl_is_not_loaded():
-                assert "zl" not in sys.modules
+            def test_zl_starts_nothing():
+                import zl
+                assert zl._orbstate()["init_count"] == 0
+                assert not [m for m in sys.modules if m == "zl.cli" or m.startswith("zl.cli.")]
 
             def test_arithmetic():
                 assert 1 + 1 == 2

@@ -15,7 +15,7 @@ from pathlib import Path
 import pytest
 
 from cli_support import zl
-from zl_cli import testlog
+from zl.readers import testlog
 
 BOUND_S = 30.0
 SIGNED_LINE = re.compile(rb"^#\$CHECK:[0-9a-f]{32}\r?\n", re.M)  # a whole check line
@@ -268,7 +268,7 @@ def test_verify_says_where_a_signature_leaves_text_out(runs, tmp_path):
 def test_verify_subprocess_exit_status(runs):
     _, scn, tlg = runs
     env = dict(os.environ)
-    done = subprocess.run([sys.executable, "-m", "zl_cli", "verify", str(tlg), str(scn)],
+    done = subprocess.run([sys.executable, "-m", "zl.cli", "verify", str(tlg), str(scn)],
                           env=env, capture_output=True, text=True, timeout=BOUND_S)
     assert done.returncode == 0, done.stdout + done.stderr
 
@@ -417,7 +417,7 @@ RUN = b"00:00:00.000\tStarting test 'a.scn'\n00:00:00.001\t**Verification <A> = 
 
 
 def test_places_file_follows_the_runs_of_its_test_log(tmp_path):
-    from zl_cli import places
+    from zl.runs import places
     log = tmp_path / "a.tlg"
     first = places.Place("a.scn", 4, ())
     second = places.Place("sub.scn", 2, ("a.scn:7",))
@@ -445,7 +445,7 @@ def test_places_file_follows_the_runs_of_its_test_log(tmp_path):
     b'{"zl places": 1, "runs": [7, {"start": "0", "lines": [[1, 2, 3, 4]]}]}',
 ])
 def test_places_file_that_is_none_gives_no_places(tmp_path, content):
-    from zl_cli import places
+    from zl.runs import places
     log = tmp_path / "a.tlg"
     log.write_bytes(RUN)
     (tmp_path / "a.tlg.places").write_bytes(content)

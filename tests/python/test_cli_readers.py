@@ -17,8 +17,8 @@ from pathlib import Path
 import pytest
 
 from cli_support import zl
-from zl_cli import testlog
-from zl_cli.readers import LogSet
+from zl.readers import testlog
+from zl.readers import LogSet
 
 REPO = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(REPO / "fuzz"))
@@ -260,7 +260,7 @@ def test_regression_inputs_of_the_fuzzer():
     (-math.inf, "***"),
 ])
 def test_record_numbers_as_the_library_writes_them(value, text):
-    from zl_cli.logset_file import format_fixed
+    from zl.readers.logset_file import format_fixed
     assert format_fixed(value) == text
 
 
@@ -353,7 +353,8 @@ def test_report_html_shows_comments_and_subtests_and_last_run(tmp_path):
     ({"A": [1.0, 2.0], "GONE": [None, math.nan]}, [["A"]]),
 ])
 def test_plot_axes_for_tags_of_different_ranges(columns, groups):
-    from zl_cli import logset, logset_file
+    from zl.cli import logset
+    from zl.readers import logset_file
     s = logset_file.Series(list(columns), [0.0, 1.0], columns)
     assert logset.axis_groups(s) == groups
 

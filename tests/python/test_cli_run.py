@@ -1,6 +1,6 @@
 """The zl command's server tools, run as a user runs them: `zl run` (exit
 codes, progress, questions at the terminal, Ctrl-C) and `zl ls/get/set`,
-each a subprocess of the launcher ($ZL_CLI, else python3 -m zl_cli) against
+each a subprocess of the launcher ($ZL_CLI, else python3 -m zl.cli) against
 the shared plant."""
 
 import os
@@ -17,7 +17,7 @@ from pathlib import Path
 import pytest
 
 from serve_browser import wait_for
-from zl_cli import run_channel
+from zl.runs import channel as run_channel
 
 BOUND_S = 60.0
 REPO = Path(__file__).resolve().parents[2]
@@ -34,7 +34,7 @@ def runtime(monkeypatch):
 
 def command():
     launcher = os.environ.get("ZL_CLI")
-    return [launcher] if launcher else [sys.executable, "-m", "zl_cli"]
+    return [launcher] if launcher else [sys.executable, "-m", "zl.cli"]
 
 
 def environment(plant):

@@ -13,9 +13,10 @@ import time
 
 import pytest
 
-from zl_cli import signing, testlog
-from zl_pytest.answers import Answers
-from zl_pytest.runner import run_scenario
+from zl import signatures
+from zl.readers import testlog
+from zl.pytest_plugin.answers import Answers
+from zl.pytest_plugin.runner import run_scenario
 
 BOUND_S = 30.0
 QUESTION = "IS THE PUMP RUNNING?"
@@ -60,7 +61,7 @@ def assert_one_line(data, body):
         assert ENGINE_LINE.match(line), (line, data)
     bodies = [line.split(b"\t", 1)[1].decode() for line in lines[:-2]]
     assert bodies.count(body) == 1, data
-    [(_, _, verdict)] = signing.verify_test_log(data)
+    [(_, _, verdict)] = signatures.verify_test_log(data)
     assert verdict == "valid"
     # The readers see that line as one case, its escapes as written.
     [section] = testlog.parse(data).sections

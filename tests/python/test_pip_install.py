@@ -1,10 +1,10 @@
 """`pip install` of the repository into a new virtual environment, offline,
-reusing the build tree of the tests ($ZL_BUILD_DIR): the module, its stubs
-package, the zl_cli package, the zl command and the stand-in server (`zl
-sim`, pytest's --zl-sim) work from outside the repository, and `pip
-uninstall` takes them all away again. Once with Debian's setuptools and
-wheel (no build isolation), once with pip's own isolated build fed from
-Debian's wheel directory.
+reusing the build tree of the tests ($ZL_BUILD_DIR): the package zl (the
+extension with its stubs inside), the aliases of its old names, the zl
+command and the stand-in server (`zl sim`, pytest's --zl-sim) work from
+outside the repository, and `pip uninstall` takes them all away again.
+Once with Debian's setuptools and wheel (no build isolation), once with
+pip's own isolated build fed from Debian's wheel directory.
 
 pip installs from a copy of the files that it and setup.py read (the build
 tree holds the rest): a source as a fresh clone has it, without the
@@ -63,21 +63,40 @@ def test_install_run_uninstall(tmp_path, build_options):
         "import importlib.metadata, zl; "
         "print(importlib.metadata.version('zl'), zl.__version__, zl.__file__)"),
         env=env, cwd=tmp_path).split()
-    assert Path(module_file).parent == site
+    assert Path(module_file) == site / "zl" / "__init__.py"
     assert module_version == "1.1.3"
     zl = venv / "bin" / "zl"
     assert run(zl, "--version", env=env, cwd=tmp_path) == \
         "zl %s (Python module zl %s)\n" % (release, module_version)
     assert "logset" in run(zl, "--help", env=env, cwd=tmp_path)
-    stubs = site / "zl-stubs"
-    assert (stubs / "__init__.pyi").read_text() == (REPO / "python" / "zl.pyi").read_text()
-    assert (stubs / "py.typed").exists()
+    package = site / "zl"
+    assert (package / "_zl.pyi").read_text() == (REPO / "python" / "zl" / "_zl.pyi").read_text()
+    assert (package / "py.typed").exists() and not (site / "zl-stubs").exists()
+    assert (site / "zl_cli" / "readers.py").exists() and (site / "zl_pytest" / "plugin.py").exists()
+    # A type checker reads the package's types where it is installed: the
+    # extension's stubs and the Python layers alike.
+    (tmp_path / "typed.py").write_text(
+        "import zl\nfrom zl import readers, runs\n"
+        "level: str = zl.Client('').pve('TANK_LEVEL')\n"
+        "log: int = readers.read_test_log('x.tlg')\n"
+        "run: str = runs.start(zl.Client(''), 'x.scn').sid\n")
+    checked = subprocess.run([python, "-m", "mypy", "--cache-dir", tmp_path / "mypy", "typed.py"],
+                             env=env, cwd=tmp_path, capture_output=True, text=True,
+                             timeout=BOUND_S)
+    assert [line.split(": error: ")[1] for line in checked.stdout.splitlines()
+            if ": error: " in line] == [
+        'Incompatible types in assignment (expression has type "float", variable has type "str")'
+        "  [assignment]",
+        'Incompatible types in assignment (expression has type "TestLog", variable has type '
+        '"int")  [assignment]',
+        'Incompatible types in assignment (expression has type "int", variable has type "str")'
+        "  [assignment]"], checked.stdout
     # The campaign plugin loads by itself in the installed environment.
     assert "--zl-naming" in run(python, "-m", "pytest", "--help", env=env, cwd=tmp_path)
 
     # The stand-in comes with the package: `zl sim` and --zl-sim run it
     # with nothing of the sources or the build tree named.
-    packaged_sim = site / "zl_cli" / "bin" / "zelvik-sim"
+    packaged_sim = site / "zl" / "bin" / "zelvik-sim"
     assert os.access(packaged_sim, os.X_OK)
     shutil.copy(REPO / "examples" / "plant.tags", tmp_path)
     shown = run(zl, "sim", "--tags", "plant.tags", "--", "sh", "-c",

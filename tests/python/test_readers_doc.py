@@ -8,7 +8,7 @@ from pathlib import Path
 
 import pytest
 
-from zl_cli import readers
+from zl import readers
 
 DOC = Path(__file__).resolve().parents[2] / "docs" / "readers.md"
 

@@ -1,4 +1,4 @@
-"""The local channel of `zl run` (zl_cli.run_channel), without a server: a
+"""The local channel of `zl run` (zl.runs.channel), without a server: a
 Publisher with callbacks of the test's own, read by the channel's client
 the way `zl serve` reads it."""
 
@@ -13,7 +13,7 @@ import time
 
 import pytest
 
-from zl_cli import run_channel
+from zl.runs import channel as run_channel
 
 
 @pytest.fixture

@@ -1,9 +1,9 @@
-"""zl_cli.scenario_info: the texts of listscenarios and scenarioinfo parsed,
+"""zl.runs.scenario_info: the texts of listscenarios and scenarioinfo parsed,
 on texts as the library writes them and on texts it never writes."""
 
 import pytest
 
-from zl_cli.scenario_info import parse_scenario_info, parse_scenario_list
+from zl.runs.scenario_info import parse_scenario_info, parse_scenario_list
 
 INFO = ("sceID\t3\nsceFile\tdir with blanks/fill.scn\nsceErrors\t1\ntotalVerifies\t7\n"
         "failedVerifies\t2\ntotalMonitorChecks\t40\nfailedMonitorChecks\t0\n"

@@ -15,8 +15,10 @@ import urllib.request
 import pytest
 
 from serve_browser import BOUND_S, ServeProcess
-from zl_cli import cli, serve_access, serve_files
-from zl_cli.serve_coalesce import Coalescer, merge
+from zl import cli
+from zl.serve import access as serve_access
+from zl.serve import files as serve_files
+from zl.serve.coalesce import Coalescer, merge
 from zl_services import free_port
 
 

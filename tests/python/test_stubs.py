@@ -1,4 +1,4 @@
-"""python/zl.pyi names every public name of the module, and each method's
+"""python/zl/_zl.pyi names every public name of the module, and each method's
 stub documentation is the start of the method's own documentation."""
 
 import ast
@@ -6,7 +6,7 @@ from pathlib import Path
 
 import zl
 
-STUBS = Path(__file__).resolve().parents[2] / "python" / "zl.pyi"
+STUBS = Path(__file__).resolve().parents[2] / "python" / "zl" / "_zl.pyi"
 
 
 def declared(body):
@@ -25,7 +25,7 @@ def public(obj):
 
 def test_stubs_cover_the_module():
     module = declared(ast.parse(STUBS.read_text()).body)
-    assert public(zl) | {"__version__"} <= set(module)
+    assert public(zl._zl) | {"__version__"} <= set(module)
     for type_name in ("Client", "Callback", "ZLTagChanges"):
         members = declared(module[type_name].body)
         kind = getattr(zl, type_name)

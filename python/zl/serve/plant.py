@@ -11,13 +11,13 @@ import concurrent.futures
 import os
 import re
 import threading
-from typing import TYPE_CHECKING, Any, Dict, List, Optional, Tuple
+from typing import Any, Dict, List, Optional, Tuple
 
-from zl_cli import places, run, serve_files
-from zl_cli.serve_coalesce import Coalescer
-
-if TYPE_CHECKING:
-    import zl
+import zl
+from zl import runs
+from zl.runs import places
+from zl.serve import files
+from zl.serve.coalesce import Coalescer
 
 MAX_ROWS = 200          # tag table rows at most per search
 PROBE = "$KERNEL.ElapsedSimTime"
@@ -44,20 +44,9 @@ def unit_of(display: str) -> str:
     return rest.strip()
 
 
-def parse_scenarios(listing: str) -> List[Tuple[int, str]]:
-    """The (id, file) pairs of a listscenarios text ("1 /path/a.scn\\r\\n")."""
-    found = []
-    for line in listing.splitlines():
-        sid, _, file = line.strip().partition(" ")
-        if sid.isdigit():
-            found.append((int(sid), file))
-    return found
-
-
 def changes_callback(coalescer: Coalescer[Change]) -> "zl.Callback":
     """A callback that puts every tag change into `coalescer` (on the ORB's
     threads)."""
-    import zl
 
     class Changes(zl.Callback):
         def tagschanged(self, change: "zl.ZLTagChanges") -> int:
@@ -96,8 +85,7 @@ class Plant:
              calls: concurrent.futures.ThreadPoolExecutor) -> "Plant":
         """A plant with a new client of the given options, not connected
         yet. Blocks while the library sets up its ORB: run it on `calls`.
-        The client listens where the library chooses (connection.py)."""
-        import zl
+        The client listens where the library chooses (zl.cli.connection)."""
         return cls(zl.Client(options), database, folder, coalescer, calls)
 
     # --- threads of the library ----------------------------------------
@@ -113,7 +101,6 @@ class Plant:
         """Connects to the database; gives whether it connected. Each
         connection is a new session: the changes not taken yet belong to
         the server before it and are dropped."""
-        import zl
         self.connected = self.client.connect(self.database) == zl.SUCCESS
         if self.connected:
             self.session += 1
@@ -159,11 +146,10 @@ class Plant:
 
     def _scenarios(self) -> List[Json]:
         rows: List[Json] = []
-        for sid, file in parse_scenarios(self.client.listscenarios()):
-            rows.append(run.scenario_row(sid, file,
-                                         run.parse_info(self.client.scenarioinfo(sid)),
-                                         self.collector.reported(sid),
-                                         os.path.join(os.path.abspath(self.folder), "")))
+        for sid, file in runs.running(self.client).items():
+            rows.append(runs.scenario_row(sid, file, runs.read_info(self.client, sid),
+                                          self.collector.reported(sid),
+                                          os.path.join(os.path.abspath(self.folder), "")))
         running = {r["id"] for r in rows}
         self.collector.forget(running)
         with self._lock:
@@ -208,8 +194,8 @@ class Plant:
 
     def start(self, name: str, arguments: str) -> int:
         """Starts a scenario file the page lists: its id, below 1 when it
-        did not start; serve_files.Refused for any other name."""
-        path = serve_files.scenario(self.folder, name)
+        did not start; files.Refused for any other name."""
+        path = files.scenario(self.folder, name)
         return self.client.startscenario(path, arguments)
 
     def stop(self, sid: int) -> int:

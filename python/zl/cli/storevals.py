@@ -7,9 +7,10 @@ whole records. Names are shown with their control characters escaped.
 import argparse
 from typing import List, Optional, Tuple
 
-from zl_cli import errors, safe_text, stored_values
-from zl_cli.cli import open_input
-from zl_cli.record_file import FormatError, describe
+from zl import safe_text
+from zl.cli import errors, open_input
+from zl.readers import stored_values
+from zl.readers.record_file import FormatError, describe
 
 
 def add_arguments(parser: argparse.ArgumentParser, command: str) -> None:

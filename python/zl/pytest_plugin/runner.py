@@ -1,4 +1,5 @@
-"""Runs one scenario file on a connected client and reads back its verdict.
+"""Runs one scenario file on a connected client and reads back its verdict,
+through the run layer (zl.runs).
 
 The run's section of the test log is found by the log's size before the
 start: the engine appends each run after the earlier ones. Runs of the same
@@ -11,19 +12,21 @@ not answer stops the run at once and is named in the result, so that an
 unattended run never waits for a person.
 
 The scenario line of each failure and error line comes from the records the
-library logs while the run goes on (zl_cli.places); the report names it, and
-the places are kept beside the test log for `zl report`.
+library logs while the run goes on (zl.runs.places); the report names it,
+and the places are kept beside the test log for `zl report`.
 """
 import contextlib
 import fcntl
 import os
 from dataclasses import dataclass, field
-from typing import List, Optional
+from typing import List, Optional, Union
 
-from zl_cli import places, testlog
-from zl_cli.run import test_log_path
-
-from zl_pytest import verdict as verdicts
+import zl
+from zl import runs
+from zl.pytest_plugin import verdict as verdicts
+from zl.pytest_plugin.answers import Answers
+from zl.readers import testlog
+from zl.runs import places
 
 STOP_BOUND_S = 60.0   # bound on the end of a stopped scenario
 MAX_LISTED = 50       # failing lines a report shows
@@ -49,15 +52,15 @@ class ScenarioResult:
     problem: str = ""
 
     @property
-    def passed(self):
+    def passed(self) -> bool:
         return (not self.problem and not self.unanswered and self.timed_out is None
                 and self.verdict is not None and self.verdict.passed)
 
     @property
-    def section_text(self):
+    def section_text(self) -> str:
         return "\n".join(self.lines)
 
-    def line_of(self, case):
+    def line_of(self, case: testlog.Case) -> str:
         """The test log line a case was read from, as written, led by the
         scenario line it comes from (its test log line when that is not
         known)."""
@@ -66,7 +69,7 @@ class ScenarioResult:
         line = self.lines[index] if 0 <= index < len(self.lines) else case.text
         return "%s: %s" % (places.where(case, self.section, self.line_places, self.base), line)
 
-    def report(self):
+    def report(self) -> str:
         """The failure report: what failed, with the lines and their stamps."""
         name = self.scenario + (" " + self.arguments if self.arguments else "")
         where = " on database %s" % self.database if self.database else ""
@@ -106,12 +109,12 @@ class _Questions:
     """The question handler of one run: answers from `answers`, else stops
     the asking scenario and remembers the question."""
 
-    def __init__(self, client, answers):
+    def __init__(self, client: zl.Client, answers: Optional[Answers]) -> None:
         self.client = client
         self.answers = answers
-        self.unanswered = []
+        self.unanswered: List[str] = []
 
-    def __call__(self, sid, number, file, text):
+    def __call__(self, sid: int, number: int, file: str, text: str) -> None:
         answer = self.answers.lookup(text) if self.answers is not None else None
         if answer is not None:
             self.client.answerquestion(sid, number, answer)
@@ -120,45 +123,30 @@ class _Questions:
         self.client.stopscenario(sid)
 
 
-def _size(path):
+def _read_back(result: ScenarioResult, run: runs.Run, found: places.Places) -> None:
+    """Reads the run's part of the test log into `result`, with the places
+    `found` for its lines; keeps them beside the test log."""
     try:
-        return os.path.getsize(path)
-    except OSError:
-        return 0
-
-
-def _read_section(result, found):
-    """Reads the run's section (the first that begins at or after the
-    offset) into `result`, with the places `found` for its lines; keeps
-    them beside the test log."""
-    try:
-        with open(result.test_log, "rb") as f:
-            data = f.read()
+        part = run.read()
     except OSError as e:
         result.problem = "its test log %s could not be read: %s" % (result.test_log, e.strerror)
         return
-    log = testlog.parse(data)
-    index = next((i for i, s in enumerate(log.sections) if s.start >= result.offset), None)
-    if index is None:
+    if part is None:
         result.problem = "its test log %s has no section for this run" % result.test_log
         return
-    section = log.sections[index]
-    result.section = section
-    result.offset = section.start
+    result.section = part.section
+    result.offset = part.section.start
     result.line_places = found
-    later = log.sections[index + 1:]
-    part = data[section.start:later[0].start if later else len(data)]
-    result.lines = [raw.decode("utf-8", "replace") for raw in part.splitlines()]
-    while result.lines and not result.lines[-1].strip():
-        result.lines.pop()
-    result.verdict = verdicts.judge(section)
-    if found:
-        with contextlib.suppress(OSError):  # a report then names test log lines
-            places.save(result.test_log, data, section, found)
+    result.lines = part.lines
+    result.verdict = verdicts.judge(part)
+    with contextlib.suppress(OSError):  # a report then names test log lines
+        part.keep_places(found)
 
 
-def run_scenario(client, scenario, arguments="", answers=None, timeout=None, database="",
-                 name=None):
+def run_scenario(client: zl.Client, scenario: Union[str, "os.PathLike[str]"],
+                 arguments: str = "", answers: Optional[Answers] = None,
+                 timeout: Optional[float] = None, database: str = "",
+                 name: Optional[str] = None) -> ScenarioResult:
     """Runs `scenario` (a path) with `arguments` (the options text: $1 ..
     $8, -skipuserq) on `client` and gives its ScenarioResult. `timeout`
     (seconds, None for none) stops a run that takes longer; `name` is how
@@ -167,7 +155,7 @@ def run_scenario(client, scenario, arguments="", answers=None, timeout=None, dat
     path = os.path.abspath(str(scenario))
     result = ScenarioResult(scenario=name or str(scenario), arguments=arguments,
                             database=database,
-                            test_log=test_log_path(path))
+                            test_log=runs.test_log_path(path))
     # Its files are named as the report names the scenario: from the folder
     # that `name` is relative to.
     if name and path.endswith(os.sep + name):
@@ -180,20 +168,19 @@ def run_scenario(client, scenario, arguments="", answers=None, timeout=None, dat
     questions = _Questions(client, answers)
     with lock, places.collecting() as collector:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        result.offset = _size(result.test_log)
         client.setquestionhandler(questions)
         try:
-            result.sid = client.startscenario(path, arguments)
-            if result.sid <= 0:
+            run = runs.start(client, path, arguments)
+            result.sid, result.offset = run.sid, run.offset
+            if not run.started:
                 result.problem = ("did not start (the database does not answer, or the "
                                   "file could not be loaded)")
                 return result
-            if not client.waitscenario(result.sid, timeout):
+            if not run.wait(timeout):
                 result.timed_out = timeout
-                client.stopscenario(result.sid)
-                client.waitscenario(result.sid, STOP_BOUND_S)
+                run.stop(STOP_BOUND_S)
         finally:
             client.setquestionhandler(None)
         result.unanswered = list(questions.unanswered)
-        _read_section(result, collector.places(result.sid))
+        _read_back(result, run, collector.places(result.sid))
     return result

@@ -9,7 +9,7 @@ import struct
 from dataclasses import dataclass
 from typing import IO, Iterator, List, Union
 
-from zl_cli.record_file import EmptyFile, FormatError
+from zl.readers.record_file import EmptyFile, FormatError
 
 _LENGTH = struct.Struct("<H")
 _VALUE = struct.Struct("<d")

@@ -1,22 +1,13 @@
-"""zl serve: a live view of one database in the browser.
-
-Serves one page (and its assets, all from this package: no network needed)
-that shows the server's state, a tag table with live values, trends, the
-scenarios started from the page and the runs of `zl run` processes of the
-same user (run_channel) with their operator questions, and the test logs and
-log set files of a folder. Listens on 127.0.0.1 unless --host names another
-address; on either, every request needs the access token printed in the URL
-(serve_access), and a state change takes only what the page offers: the
-scenario files it lists, the databases the Naming Service lists. Ctrl-C
-(SIGINT) or SIGTERM stops it: exit 0.
+"""zl serve's web server: the page, its assets and its API, and the loops
+that feed the pages (the command line is zl.serve).
 
 Threads: the asyncio event loop serves HTTP and websockets; every call to
 the server runs on the Plant's one worker thread; tag changes arrive on the
 ORB's threads into a Coalescer, which the loop empties VALUE_RATE_HZ times
-a second into each page's own pending batch (serve_coalesce.merge), so a
-slow page skips values instead of falling behind. The runs of `zl run` are
-read, answered and stopped through their sockets on the loop's default
-executor, never on the plant's call thread.
+a second into each page's own pending batch (coalesce.merge), so a slow
+page skips values instead of falling behind. The runs of `zl run` are read,
+answered and stopped through their sockets (zl.runs.channel) on the loop's
+default executor, never on the plant's call thread.
 """
 from __future__ import annotations
 
@@ -36,13 +27,18 @@ import tempfile
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, Callable, Dict, List, Optional, ParamSpec, TypeVar
 
-from zl_cli import connection, errors, run_channel, safe_text, serve_access, serve_files
-from zl_cli.serve_coalesce import Coalescer, merge
+from zl import reports, safe_text
+from zl.cli import connection, errors
+from zl.readers import logset_file
+from zl.runs import channel
+from zl.serve import access as serve_access
+from zl.serve import files as serve_files
+from zl.serve.coalesce import Coalescer, merge
+from zl.serve.plant import TAG_ACTIONS, Change, Json, NotListed, Plant
 
 if TYPE_CHECKING:
     from aiohttp import web
     from aiohttp.typedefs import Handler
-    from zl_cli.serve_plant import Change, Json, Plant
 
 P = ParamSpec("P")
 T = TypeVar("T")
@@ -53,61 +49,8 @@ RUNS_PERIOD_S = 0.5     # how often the runs of zl run are read
 STALL_S = 3.0           # a state read taking longer: the server does not answer
 STOP_BOUND_S = 5.0      # bound on the disconnect at the end
 SHUTDOWN_S = 1.0        # bound on the requests still going at the stop
-STATIC = os.path.join(os.path.dirname(os.path.abspath(__file__)), "serve_static")
+STATIC = os.path.join(os.path.dirname(os.path.abspath(__file__)), "static")
 SHARED = "zl_serve"     # the key of the Shared state in the web application
-
-
-def port_number(text: str) -> int:
-    """Checks a --port value as the parser reads it: 0 to 65535."""
-    try:
-        port = int(text)
-    except ValueError:
-        port = -1
-    if not 0 <= port <= 65535:
-        raise argparse.ArgumentTypeError("not a port number (0 to 65535): %r" % text)
-    return port
-
-
-def add_arguments(parser: argparse.ArgumentParser, command: str) -> None:
-    parser.epilog = ("Exit status: 0 after Ctrl-C; 1 without aiohttp; 2 for usage errors and "
-                     "a port that cannot be opened; 3 when the folder does not exist (a "
-                     "server that cannot be reached shows as disconnected).")
-    parser.add_argument("--host", metavar="ADDRESS",
-                        help="listen on ADDRESS instead of 127.0.0.1 (on either, every "
-                             "request needs the access token of the printed URL)")
-    parser.add_argument("--port", type=port_number, default=8750,
-                        help="the port to listen on (default 8750; 0: any free one)")
-    parser.add_argument("--folder", default=".",
-                        help="the folder of test logs, log sets and scenarios the page "
-                             "shows (default: the current one)")
-    connection.add_arguments(parser)
-
-
-def main(args: argparse.Namespace) -> int:
-    if not os.path.isdir(args.folder):
-        errors.error("serve", "no such folder: %s" % safe_text.terminal(args.folder))
-        return errors.FILE
-    try:
-        import aiohttp  # noqa: F401
-    except ImportError:
-        errors.error("serve", "needs aiohttp (Debian: python3-aiohttp)")
-        return errors.NEGATIVE
-    host = args.host or connection.LOOPBACK
-    try:
-        sock = socket.create_server((host, args.port), reuse_port=False)
-    except OSError as e:
-        # The address or port given cannot be used: a usage error.
-        parser: argparse.ArgumentParser = args.parser
-        parser.error("cannot listen on %s:%d: %s" % (host, args.port, _reason(e)))
-    if not args.verbose:
-        connection.quiet_library_log()
-    return asyncio.run(serve(args, sock, host))
-
-
-def _reason(e: OSError) -> str:
-    """Why a socket could not be opened, without the address that
-    socket.create_server adds to the system's text (the line names it)."""
-    return (e.strerror or str(e)).split(" (while attempting", 1)[0]
 
 
 @dataclass
@@ -137,7 +80,6 @@ def shared(app: web.Application) -> Shared:
 
 async def serve(args: argparse.Namespace, sock: socket.socket, host: str) -> int:
     from aiohttp import web
-    from zl_cli.serve_plant import Plant
 
     coalescer: Coalescer[Change] = Coalescer()
     loop = asyncio.get_running_loop()
@@ -225,7 +167,7 @@ async def state_loop(app: web.Application) -> None:
 
 async def runs_loop(app: web.Application) -> None:
     """Reads the runs that `zl run` processes of this user publish
-    (run_channel) every RUNS_PERIOD_S, and sends them to every page when
+    (zl.runs.channel) every RUNS_PERIOD_S, and sends them to every page when
     they changed. A runs folder that may not be trusted is told once and
     shows no runs."""
     s = shared(app)
@@ -233,8 +175,8 @@ async def runs_loop(app: web.Application) -> None:
     told = ""
     while True:
         try:
-            runs = await loop.run_in_executor(None, run_channel.list_runs)
-        except (run_channel.Unsafe, OSError) as e:  # OSError: the folder went meanwhile
+            runs = await loop.run_in_executor(None, channel.list_runs)
+        except (channel.Unsafe, OSError) as e:  # OSError: the folder went meanwhile
             runs = []
             if str(e) != told:
                 told = str(e)
@@ -428,7 +370,6 @@ async def api_sim(request: web.Request) -> web.StreamResponse:
 
 
 async def api_connect(request: web.Request) -> web.StreamResponse:
-    from zl_cli.serve_plant import NotListed
     database = _text(await _body(request), "database")
     plant = shared(request.app).plant
     try:
@@ -438,7 +379,6 @@ async def api_connect(request: web.Request) -> web.StreamResponse:
 
 
 async def api_tag(request: web.Request) -> web.StreamResponse:
-    from zl_cli.serve_plant import TAG_ACTIONS
     body = await _body(request)
     op = body.get("op")
     if op not in TAG_ACTIONS:
@@ -495,9 +435,9 @@ async def _to_run(body: Dict[str, Any], message: Json) -> web.Response:
     names; its reply, {"error": ...} with 400 when it cannot be sent."""
     pid = _int(body, "run", "no run", low=1)
     try:
-        reply = await asyncio.get_running_loop().run_in_executor(None, run_channel.ask,
+        reply = await asyncio.get_running_loop().run_in_executor(None, channel.ask,
                                                                  pid, message)
-    except run_channel.Unsafe as e:
+    except channel.Unsafe as e:
         return _json({"error": str(e)}, 400)
     return _json(reply, 400 if "error" in reply else 200)
 
@@ -516,15 +456,14 @@ async def api_files(request: web.Request) -> web.StreamResponse:
 
 async def api_report(request: web.Request) -> web.StreamResponse:
     from aiohttp import web
-    from zl_cli import report
     try:
         path = _file(request)
-        log, facts = report.read(path)
+        log, facts = reports.read(path)
     except (serve_files.Refused, OSError) as e:
         return web.Response(status=404, text="%s\n" % e)
     with tempfile.TemporaryDirectory(prefix="zl-serve-") as tmp:
         out = os.path.join(tmp, "report.html")
-        report.write_html(log, request.query.get("file", ""), out, facts)
+        reports.write_html(log, request.query.get("file", ""), out, facts)
         with open(out, encoding="utf-8") as f:
             text = f.read()
     response = web.Response(text=text, content_type="text/html")
@@ -535,9 +474,8 @@ async def api_report(request: web.Request) -> web.StreamResponse:
 
 
 def _series(path: str) -> Json:
-    from zl_cli import logset, logset_file
     with open(path, "rb") as f:
-        reader = logset.Reader(f)
+        reader = logset_file.Reader(f)
         tags = reader.tags()
         s = logset_file.series(reader.records(), tags)
         error = reader.error
@@ -557,12 +495,11 @@ async def api_logset(request: web.Request) -> web.StreamResponse:
 
 
 def _csv(path: str) -> str:
-    from zl_cli import logset, logset_file
     out = io.StringIO()
     with open(path, "rb") as f:
-        reader = logset.Reader(f)
+        reader = logset_file.Reader(f)
         tags = reader.tags()
-        logset.print_csv(tags, logset_file.rows(reader.records(), tags), out)
+        logset_file.write_csv(tags, logset_file.rows(reader.records(), tags), out)
     return out.getvalue()
 
 

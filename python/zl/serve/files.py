@@ -11,7 +11,7 @@ import posixpath
 import time
 from typing import Any, Dict, List, Optional
 
-from zl_cli import testlog
+from zl.readers import testlog
 
 MAX_DEPTH = 4          # subfolder levels listed
 MAX_FILES = 500        # entries listed at most

@@ -1,14 +1,19 @@
 """The zl command: one parser with a subcommand per tool.
 
-Each subcommand lives in a module of this package that provides
-`add_arguments(parser, command)` and `main(args) -> int` (the exit status,
-one of `errors`; `args.command` names the command, for modules that serve
-several, and `args.parser` is the subcommand's parser, whose `error` a
-module calls for a usage error). Only the module of the command given is
-imported, and modules import their heavy dependencies (the extension module
-zl, matplotlib, pandas) inside the functions that need them, so that the
-command starts quickly and the file tools work without a server. Exit
-statuses and error lines: errors.py, docs/tools/exit-status.md.
+Each subcommand lives in a module of its own (zl.cli.run, ..., and the
+package zl.serve) that provides `add_arguments(parser, command)` and
+`main(args) -> int` (the exit status, one of `errors`; `args.command` names
+the command, for modules that serve several, and `args.parser` is the
+subcommand's parser, whose `error` a module calls for a usage error). Only
+the module of the command given is imported, and modules import their heavy
+dependencies (matplotlib, pandas, aiohttp) inside the functions that need
+them, so that the command starts quickly and the file tools work without a
+server. Exit statuses and error lines: errors.py,
+docs/tools/exit-status.md.
+
+The commands share this module, `errors` and `connection`, and the library
+below them (zl.readers, zl.runs, ...); a command never imports another
+command's module (tests/python/test_package.py holds them to that).
 """
 import argparse
 import importlib
@@ -16,22 +21,23 @@ import sys
 from types import ModuleType
 from typing import BinaryIO, List, NoReturn, Optional
 
-from zl_cli import errors
+from zl.cli import errors
 
 # (command, module, one-line help), in the order `zl --help` lists them.
 COMMANDS = (
-    ("run", "run", "run a scenario on a server and show its progress"),
-    ("report", "report", "turn a test log into a JUnit or HTML report"),
-    ("sign", "signing", "write the #$CHECK: line of scenario files"),
-    ("verify", "signing", "check scenario files and test log sections against their checksums"),
-    ("logset", "logset", "decode a log set file, export it or plot it"),
-    ("tagfile", "tagfile", "list what a tag file holds"),
-    ("storevals", "storevals", "list what a stored-values file holds"),
-    ("ls", "server", "list the tags of a server"),
-    ("get", "server", "show the values of tags"),
-    ("set", "server", "set the value of a tag"),
-    ("serve", "serve", "show a live view of a database in the browser"),
-    ("sim", "services", "run a command (or serve) with a stand-in server and its services up"),
+    ("run", "zl.cli.run", "run a scenario on a server and show its progress"),
+    ("report", "zl.cli.report", "turn a test log into a JUnit or HTML report"),
+    ("sign", "zl.cli.signing", "write the #$CHECK: line of scenario files"),
+    ("verify", "zl.cli.signing",
+     "check scenario files and test log sections against their checksums"),
+    ("logset", "zl.cli.logset", "decode a log set file, export it or plot it"),
+    ("tagfile", "zl.cli.tagfile", "list what a tag file holds"),
+    ("storevals", "zl.cli.storevals", "list what a stored-values file holds"),
+    ("ls", "zl.cli.server", "list the tags of a server"),
+    ("get", "zl.cli.server", "show the values of tags"),
+    ("set", "zl.cli.server", "set the value of a tag"),
+    ("serve", "zl.serve", "show a live view of a database in the browser"),
+    ("sim", "zl.cli.sim", "run a command (or serve) with a stand-in server and its services up"),
 )
 
 
@@ -48,7 +54,7 @@ def version_text() -> str:
     """What `zl --version` says. The version file is made by the build; the
     package run from the source tree (the readers' fuzzer does) has none."""
     try:
-        version = importlib.import_module("zl_cli._version")
+        version = importlib.import_module("zl._version")
     except ImportError:
         return "zl (run from the source tree: no version file)"
     return "zl %s (Python module zl %s)" % (version.RELEASE, version.MODULE)
@@ -79,14 +85,14 @@ def _command_of(argv: List[str]) -> Optional[str]:
 
 
 def _load(module: str) -> ModuleType:
-    return importlib.import_module("zl_cli." + module)
+    return importlib.import_module(module)
 
 
 def open_input(command: str, path: str) -> Optional[BinaryIO]:
     """The file a command was given, open for binary reading, or None after
     telling why it cannot be opened on standard error ("zl COMMAND: cannot
     read ..."); the caller then ends with errors.FILE."""
-    from zl_cli import safe_text
+    from zl import safe_text
     try:
         return open(path, "rb")
     except OSError as e:

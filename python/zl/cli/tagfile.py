@@ -8,9 +8,10 @@ from the file are shown with their control characters escaped.
 import argparse
 from typing import List, Optional, Tuple
 
-from zl_cli import errors, safe_text, tag_file
-from zl_cli.cli import open_input
-from zl_cli.record_file import FormatError, describe
+from zl import safe_text
+from zl.cli import errors, open_input
+from zl.readers import tag_file
+from zl.readers.record_file import FormatError, describe
 
 
 def add_arguments(parser: argparse.ArgumentParser, command: str) -> None:

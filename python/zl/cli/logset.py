@@ -6,24 +6,25 @@ give one column per tag over time (see logset_file.rows); --plot draws
 chosen tags against time into a PNG. A truncated or corrupt file: what is
 whole is decoded and shown, then an error naming the offset, exit status 1.
 
-The file is streamed (logset_file.read_records): the listing and --csv hold
+The file is streamed (logset_file.Reader): the listing and --csv hold
 one record and one row at a time, whatever the file's size; they read the
 file twice when the tags must be known first (--csv, and --tags). --json
 and --plot gather the columns in memory.
 """
 import argparse
-import csv
 import datetime
 import io
 import json
 import math
 import sys
 import warnings
-from typing import IO, Dict, Iterable, Iterator, List, Optional, Tuple
+from typing import IO, Dict, Iterable, List, Optional, Tuple
 
-from zl_cli import errors, logset_file, safe_text
-from zl_cli.cli import open_input
-from zl_cli.record_file import FormatError, describe as describe_error
+from zl import safe_text
+from zl.cli import errors, open_input
+from zl.readers import logset_file
+from zl.readers.logset_file import Reader, write_csv
+from zl.readers.record_file import describe as describe_error
 
 
 def add_arguments(parser: argparse.ArgumentParser, command: str) -> None:
@@ -60,12 +61,12 @@ def _run(args: argparse.Namespace, f: IO[bytes]) -> int:
     reader = Reader(f)
     if not (args.csv or args.json or args.plot):
         print_records(reader.records(), out)
-        return reader.report(args.file)
+        return report_error(reader, args.file)
     wanted = [t.strip() for t in args.tags.split(",") if t.strip()] if args.tags else []
     tags = reader.resolve(wanted) if wanted else reader.tags()
     status = errors.OK
     if args.csv:
-        print_csv(tags, logset_file.rows(reader.records(), tags), out)
+        write_csv(tags, logset_file.rows(reader.records(), tags), out)
     s = None
     if args.json or args.plot:
         s = logset_file.series(reader.records(), tags)
@@ -77,62 +78,19 @@ def _run(args: argparse.Namespace, f: IO[bytes]) -> int:
         errors.error("logset", problem[1])
         status = problem[0]
     # A damaged file is the one error told: what the plot lacks follows from it.
-    return max(status, reader.report(args.file))
+    return max(status, report_error(reader, args.file))
 
 
-class Reader:
-    """The records of one open log set file, read as often as needed from
-    its start; remembers the first format error and the file's logs."""
-
-    def __init__(self, f: IO[bytes]) -> None:
-        self.f = f
-        self.start = f.tell()
-        self.error: Optional[FormatError] = None
-        self.logs: List[dict] = []  # name, start time and offset of each "_HD_" record
-
-    def records(self) -> Iterator[logset_file.Record]:
-        self.f.seek(self.start)
-        self.logs = []
-        try:
-            for r in logset_file.read_records(self.f):
-                if r.kind[:4] == "_HD_":
-                    self.logs.append({"name": r.text, "started": r.mode, "offset": r.offset})
-                yield r
-        except logset_file.FormatError as e:
-            self.error = e
-
-    def tags(self) -> List[str]:
-        """Every tag of the file, in the order each first appears."""
-        return logset_file.tag_names(self.records())
-
-    def resolve(self, wanted: List[str]) -> List[str]:
-        """The names of the file meant by `wanted`, in its order, each once.
-        Scenario lines are upper case, and so are most tag names: a name the
-        file does not hold as given is matched without regard to case (its
-        first such tag). Holds only the wanted names, whatever the file."""
-        exact = {t: False for t in wanted}
-        folded: dict = {t.upper(): None for t in wanted}
-        for r in self.records():
-            if r.kind[:4] != "_TA_" or not r.text:
-                continue
-            if r.text in exact:
-                exact[r.text] = True
-            upper = r.text.upper()
-            if upper in folded and folded[upper] is None:
-                folded[upper] = r.text
-        names = [t if exact[t] else (folded[t.upper()] or t) for t in wanted]
-        return list(dict.fromkeys(names))
-
-    def report(self, name: str) -> int:
-        """Tells of a format error on standard error: errors.FILE after one,
-        else errors.OK."""
-        if self.error is None:
-            return errors.OK
-        text = describe_error(self.error, "log set")
-        if not self.error.foreign:
-            text += "; %d whole record(s) before it" % self.error.whole
-        errors.error("logset", "%s: %s" % (safe_text.terminal(name), text))
-        return errors.FILE
+def report_error(reader: Reader, name: str) -> int:
+    """Tells of the reader's format error on standard error: errors.FILE
+    after one, else errors.OK."""
+    if reader.error is None:
+        return errors.OK
+    text = describe_error(reader.error, "log set")
+    if not reader.error.foreign:
+        text += "; %d whole record(s) before it" % reader.error.whole
+    errors.error("logset", "%s: %s" % (safe_text.terminal(name), text))
+    return errors.FILE
 
 
 def _plot(s: logset_file.Series, args: argparse.Namespace,
@@ -174,17 +132,6 @@ def print_records(records: Iterable[logset_file.Record], out: IO[str]) -> None:
             out.write("%8s  %-4s  %10s  %s\n" % ("OFFSET", "KIND", "MS", "LINE"))
         out.write("%8d  %-4s  %10d  %s\n" % (r.offset, safe_text.terminal(r.kind), r.elapsed_ms,
                                             describe(r)))
-
-
-def _cell(value: Optional[float]) -> str:
-    return "" if value is None else repr(value)
-
-
-def print_csv(tags: List[str], rows: Iterable[logset_file.Row], out: IO[str]) -> None:
-    w = csv.writer(out, lineterminator="\n")
-    w.writerow(["time"] + [safe_text.terminal(t) for t in tags])
-    for t, values in rows:
-        w.writerow(["%.3f" % t] + [_cell(v) for v in values])
 
 
 def print_json(logs: List[dict], s: logset_file.Series, out: IO[str]) -> None:

@@ -8,9 +8,13 @@ open file one at a time, so a file of any size is read in bounded memory; it
 stops at the first record that is not whole or not well formed with a
 FormatError that names the record's offset, after every record before it.
 `rows` turns records into one row per moment with every tag's value, also
-one at a time. `LogSet` is the same for a file named by its path, with
-`to_dataframe` for pandas (docs/readers.md).
+one at a time, and `write_csv` writes them as `zl logset --csv` does.
+`LogSet` is the same for a file named by its path, with `to_dataframe` for
+pandas (docs/readers.md); `Reader` is the same for an open file, keeping the
+first format error instead of raising it, for the tools that show what is
+whole of a damaged file (`zl logset`, zl serve's page).
 """
+import csv
 import math
 import os
 import struct
@@ -19,7 +23,8 @@ from dataclasses import dataclass
 from typing import (IO, TYPE_CHECKING, Any, Dict, Iterable, Iterator, List, Optional,
                     Sequence, Tuple, Union)
 
-from zl_cli.record_file import PIECE, EmptyFile, FormatError, read_exact
+from zl import safe_text
+from zl.readers.record_file import PIECE, EmptyFile, FormatError, read_exact
 
 PREFIX = 8          # kind and length
 FIXED = 25          # counted by the length: ms, two values, mode, text's zero
@@ -235,6 +240,21 @@ def rows(records: Iterable[Record], tags: Sequence[str]) -> Iterator[Row]:
         yield pending, list(current)
 
 
+def _cell(value: Optional[float]) -> str:
+    return "" if value is None else repr(value)
+
+
+def write_csv(tags: List[str], rows: Iterable[Row], out: IO[str]) -> None:
+    """The rows as CSV: a header of "time" and the tags (their names with
+    the characters that would act on a terminal escaped), then one line per
+    row, the time in seconds to the millisecond and each value as Python
+    writes a float ("" for none)."""
+    w = csv.writer(out, lineterminator="\n")
+    w.writerow(["time"] + [safe_text.terminal(t) for t in tags])
+    for t, values in rows:
+        w.writerow(["%.3f" % t] + [_cell(v) for v in values])
+
+
 @dataclass
 class Series:
     """The tags of a file over time, held in memory (for a plot)."""
@@ -324,3 +344,48 @@ class LogSet:
             index = pandas.to_datetime([start + t for t in s.times], unit="s", utc=True)
             index.name = "time"
         return pandas.DataFrame(data, index=index, columns=list(s.tags))
+
+
+class Reader:
+    """The records of one open log set file, read as often as needed from
+    its start; remembers the first format error (instead of raising it) and
+    the file's logs."""
+
+    def __init__(self, f: IO[bytes]) -> None:
+        self.f = f
+        self.start = f.tell()
+        self.error: Optional[FormatError] = None
+        self.logs: List[dict] = []  # name, start time and offset of each "_HD_" record
+
+    def records(self) -> Iterator[Record]:
+        self.f.seek(self.start)
+        self.logs = []
+        try:
+            for r in read_records(self.f):
+                if r.kind[:4] == "_HD_":
+                    self.logs.append({"name": r.text, "started": r.mode, "offset": r.offset})
+                yield r
+        except FormatError as e:
+            self.error = e
+
+    def tags(self) -> List[str]:
+        """Every tag of the file, in the order each first appears."""
+        return tag_names(self.records())
+
+    def resolve(self, wanted: List[str]) -> List[str]:
+        """The names of the file meant by `wanted`, in its order, each once.
+        Scenario lines are upper case, and so are most tag names: a name the
+        file does not hold as given is matched without regard to case (its
+        first such tag). Holds only the wanted names, whatever the file."""
+        exact = {t: False for t in wanted}
+        folded: dict = {t.upper(): None for t in wanted}
+        for r in self.records():
+            if r.kind[:4] != "_TA_" or not r.text:
+                continue
+            if r.text in exact:
+                exact[r.text] = True
+            upper = r.text.upper()
+            if upper in folded and folded[upper] is None:
+                folded[upper] = r.text
+        names = [t if exact[t] else (folded[t.upper()] or t) for t in wanted]
+        return list(dict.fromkeys(names))

@@ -18,15 +18,13 @@ import os
 import re
 import socket
 import sys
-from typing import TYPE_CHECKING
 
-from zl_cli import errors
-
-if TYPE_CHECKING:
-    import zl
+import zl
+from zl import naming
+from zl.cli import errors
 
 DEFAULT_DATABASE = "SIM"
-LOOPBACK = "127.0.0.1"
+LOOPBACK = naming.LOOPBACK
 
 
 class Failure(Exception):
@@ -36,9 +34,9 @@ class Failure(Exception):
 def naming_address(ns: str) -> str:
     """Checks a --ns value as the parser reads it: the value, or a usage error."""
     try:
-        naming_option(ns)
-    except Failure as failure:
-        raise argparse.ArgumentTypeError(str(failure).split(": ", 1)[1]) from None
+        naming.naming_address(ns)
+    except ValueError as e:
+        raise argparse.ArgumentTypeError(str(e)) from None
     return ns
 
 
@@ -60,16 +58,10 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
 
 def naming_option(ns: str) -> str:
     """The -ORBInitRef option for a --ns value; Failure when it is not one."""
-    if re.fullmatch(r"\d{1,5}", ns):
-        address = "corbaloc::%s:%s/NameService" % (LOOPBACK, ns)
-    elif re.fullmatch(r"[\w.\-]+:\d{1,5}", ns):
-        address = "corbaloc::%s/NameService" % ns
-    elif re.match(r"(corbaloc|corbaname|IOR):", ns, re.IGNORECASE):
-        address = ns
-    else:
-        raise Failure("--ns: not a naming service address: %r "
-                      "(give PORT, HOST:PORT or corbaloc::HOST:PORT/NameService)" % ns)
-    return "-ORBInitRef NameService=" + address
+    try:
+        return naming.naming_option(ns)
+    except ValueError as e:
+        raise Failure("--ns: %s" % e) from None
 
 
 def client_options(args: argparse.Namespace) -> str:
@@ -133,8 +125,6 @@ def connect(args: argparse.Namespace) -> "zl.Client":
         show_library_log()
     else:
         quiet_library_log()
-    import zl
-
     client = zl.Client(options)
     if client.connect(args.db) == zl.SUCCESS:
         return client
@@ -153,11 +143,11 @@ def connect(args: argparse.Namespace) -> "zl.Client":
 def naming_service_down(options: str) -> bool:
     """True when the options name the naming service by a corbaloc address
     whose port takes no connection (nothing listens there)."""
-    match = re.search(r"corbaloc:(?:iiop)?:(?:[\d.]+@)?([\w.\-]+):(\d+)/", options)
-    if not match:
+    endpoint = naming.naming_endpoint(options)
+    if endpoint is None:
         return False
     try:
-        with socket.create_connection((match.group(1), int(match.group(2))), timeout=2):
+        with socket.create_connection(endpoint, timeout=2):
             return False
     except OSError:
         return True

@@ -1,34 +1,32 @@
-"""zl report: a test log as a JUnit XML file and/or a self-contained HTML page.
+"""JUnit XML and self-contained HTML reports of a test log, as `zl report`
+writes them and zl serve's page shows them.
 
 Each run section of the log is a test suite; each check line is a test case
 (verifications, failed assertions, monitor changes and the level's "Monitored
 tags PASSED", timed checks and their prechecks, user questions, checksum and
 database checks). Failures carry their test log line, and their scenario
-line where the run's places file (places.py, written by `zl run`) still
-matches the run; statement errors ("__" and "##" lines), an aborted run and
-a run without its closing line are errors. A passed assertion writes no line
-to the test log, so it has no test case. Runs are judged by testlog.judge,
-the rule `zl run` uses too; their signature is judged as `zl verify` judges
-it (signing.section_state).
+line where the run's places file (zl.runs.places, written by `zl run` and
+the pytest plugin) still matches the run; statement errors ("__" and "##"
+lines), an aborted run and a run without its closing line are errors. A
+passed assertion writes no line to the test log, so it has no test case.
+Runs are judged by testlog.judge, the rule `zl run` uses too; their
+signature is judged as `zl verify` judges it (signatures.section_state).
 
 Texts from the log are written with the characters XML 1.0 does not allow
 escaped (safe_text.xml), so the reports are well-formed whatever the log holds.
 
 The HTML page shows every check in the order of the log, with the comments
 and the subtests ("@" lines) that structure the run, indented by nest level.
-
-Exit status: 0 when the reports were written (1 with --fail-on-failure when
-a run did not pass), 2 for bad arguments, 3 when the log cannot be read,
-is empty or is no test log, or a report cannot be written.
 """
-import argparse
 import html
 import os
 import xml.etree.ElementTree as ET
 from dataclasses import dataclass
 from typing import Callable, Dict, List, Optional, Tuple
 
-from zl_cli import errors, places, safe_text, signing, testlog
+from zl import safe_text, signatures
+from zl.readers import testlog
+from zl.runs import places
 
 
 @dataclass
@@ -40,7 +38,7 @@ class RunFacts:
 
 def _signature(data: bytes, section: testlog.Section) -> str:
     try:
-        return signing.section_state(data, section)
+        return signatures.section_state(data, section)
     except ImportError:  # no zl module here: its digest cannot be computed
         return "not checked"
 
@@ -59,59 +57,6 @@ def read(path: str) -> Tuple[testlog.TestLog, Dict[int, RunFacts]]:
         data = f.read()
     log = testlog.parse(data)
     return log, run_facts(path, data, log)
-
-
-def add_arguments(parser: argparse.ArgumentParser, command: str) -> None:
-    parser.epilog = ("Exit status: 0 when the reports were written; 1 with --fail-on-failure "
-                     "when a reported run did not pass (a failure, an error, an abort); 2 for "
-                     "bad arguments; 3 when the log cannot be read, is empty or holds no run, "
-                     "or a report cannot be written.")
-    parser.add_argument("testlog", metavar="TESTLOG", help="the test log (.tlg) to report on")
-    parser.add_argument("--junit", metavar="FILE", help="write a JUnit XML report to FILE")
-    parser.add_argument("--html", metavar="FILE", help="write an HTML report to FILE")
-    parser.add_argument("--fail-on-failure", action="store_true",
-                        help="exit 1 when a reported run did not pass")
-    parser.add_argument("--last", action="store_true",
-                        help="report only the last run of the log")
-
-
-def main(args: argparse.Namespace) -> int:
-    if not args.junit and not args.html:
-        args.parser.error("give --junit FILE, --html FILE or both")
-    shown = safe_text.terminal(args.testlog)
-    try:
-        with open(args.testlog, "rb") as f:
-            data = f.read()
-    except OSError as e:
-        errors.error("report", "cannot read %s: %s" % (shown, e.strerror or e))
-        return errors.FILE
-    if not data:
-        errors.error("report", "%s: empty file" % shown)
-        return errors.FILE
-    log = testlog.parse(data)
-    if not log.sections:
-        errors.error("report", "%s: not a test log: it holds no run (no \"Starting test\" line)"
-                     % shown)
-        return errors.FILE
-    if args.last:
-        log.sections = log.sections[-1:]
-    facts = run_facts(args.testlog, data, log)
-    totals = count(log.sections)
-    try:
-        if args.junit:
-            write_junit(log, args.testlog, args.junit, facts)
-        if args.html:
-            write_html(log, args.testlog, args.html, facts)
-    except OSError as e:
-        errors.error("report", "cannot write %s: %s"
-                     % (safe_text.terminal(str(e.filename)), e.strerror or e))
-        return errors.FILE
-    print("%s: %d run(s), %d check(s), %d failure(s), %d error(s)"
-          % (shown, len(log.sections), totals["tests"], totals["failures"],
-             totals["errors"]))
-    if args.fail_on_failure and not all(testlog.judge(s).passed for s in log.sections):
-        return errors.NEGATIVE
-    return errors.OK
 
 
 def count(sections: List[testlog.Section]) -> Dict[str, int]:

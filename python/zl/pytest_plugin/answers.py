@@ -12,29 +12,30 @@ wins.
 """
 import fnmatch
 import re
+from typing import Iterable, List, Optional, Tuple
 
 
 class AnswersError(ValueError):
     """The answers file cannot be read or has a line that is not an answer."""
 
 
-def _normal(text):
+def _normal(text: str) -> str:
     return re.sub(r"\s+", " ", text.strip()).upper()
 
 
 class Answers:
-    def __init__(self, rules=(), source=""):
+    def __init__(self, rules: Iterable[Tuple[str, str]] = (), source: str = "") -> None:
         self.rules = list(rules)  # (normalised pattern, answer)
         self.source = source
 
     @classmethod
-    def read(cls, path):
+    def read(cls, path: str) -> "Answers":
         try:
             with open(path, encoding="utf-8") as f:
                 lines = f.read().splitlines()
         except OSError as e:
             raise AnswersError("answers file %s: %s" % (path, e.strerror or e)) from None
-        rules = []
+        rules: List[Tuple[str, str]] = []
         for number, line in enumerate(lines, start=1):
             if not line.strip() or line.startswith("#"):
                 continue
@@ -45,7 +46,7 @@ class Answers:
             rules.append((_normal(question), answer.strip()))
         return cls(rules, str(path))
 
-    def lookup(self, question):
+    def lookup(self, question: str) -> Optional[str]:
         """The answer to `question`, None when no line answers it."""
         asked = _normal(question)
         for pattern, answer in self.rules:

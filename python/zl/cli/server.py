@@ -13,12 +13,10 @@ or the database cannot be reached.
 import argparse
 import re
 import sys
-from typing import IO, TYPE_CHECKING, List, Sequence
+from typing import IO, List, Sequence
 
-from zl_cli import connection, errors
-
-if TYPE_CHECKING:
-    import zl
+import zl
+from zl.cli import connection, errors
 
 
 def pattern_text(pattern: str) -> str:

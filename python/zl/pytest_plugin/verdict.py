@@ -1,12 +1,14 @@
 """The verdict of one scenario run, from its section of the test log.
 
-The pass/fail decision is the one every zl tool makes (`zl_cli.testlog.judge`,
-docs/tools/verdict.md); this module only arranges its lines for a report.
+The pass/fail decision and the list of what failed are the run layer's, the
+ones every zl tool gives (`zl.runs.RunSection`: testlog.judge,
+docs/tools/verdict.md); this module only arranges them for a report.
 """
 from dataclasses import dataclass, field
 from typing import List, Optional
 
-from zl_cli import testlog
+from zl import runs
+from zl.readers import testlog
 
 
 @dataclass
@@ -18,10 +20,10 @@ class Verdict:
     reasons: List[str] = field(default_factory=list)  # the shared rule's reasons
 
 
-def judge(section):
-    """The Verdict of one parsed run (a testlog.Section)."""
-    shared = testlog.judge(section)
-    failing = [c for c in section.cases if c.outcome in ("failure", "error")]
+def judge(part: runs.RunSection) -> Verdict:
+    """The Verdict of one run's part of its test log."""
+    shared = part.verdict
+    failing = part.failing
     abort = next((c for c in failing if "aborted" in c.text.lower()), None)
     return Verdict(shared.outcome == "passed", [c for c in failing if c is not abort], abort,
-                   section.closed, shared.reasons)
+                   part.section.closed, shared.reasons)

@@ -33,6 +33,10 @@ def checksum(data: Union[bytes, str], /) -> str:
     """The scenario checksum of a text (32 hexadecimal digits), as a "#$CHECK:" line carries it."""
 
 
+def _orbstate() -> dict[str, int]:
+    """The process ORB's init_count, runners and exit_hooks (diagnosis)."""
+
+
 class Error(Exception):
     """A failed operation of a zl.Client made with raise_errors=True.
 

@@ -23,9 +23,15 @@ ID keeps the plain item name.
 import fnmatch
 import re
 from pathlib import Path
-from typing import Dict
+from typing import TYPE_CHECKING, Any, Dict, Iterator, List, Optional, Sequence, Set, Tuple, Union
 
 import pytest
+
+if TYPE_CHECKING:
+    from _pytest._code.code import TerminalRepr
+
+# (id or None, arguments) of one line of arguments
+Arguments = Tuple[Optional[str], str]
 
 ARGS_SUFFIX = ".args"
 _INI_LINE = re.compile(r"^(?P<file>[^\[\]:]+?)\s*(?:\[(?P<id>[^\]]+)\])?\s*:\s*(?P<args>.*)$")
@@ -37,15 +43,15 @@ class ArgumentsError(ValueError):
     """A line of the ini table or of an .args file is not an argument line."""
 
 
-def matches(path, patterns):
+def matches(path: Path, patterns: Sequence[str]) -> bool:
     return any(fnmatch.fnmatchcase(path.name, p) for p in patterns)
 
 
-def subtests_called_in(directory, cache):
+def subtests_called_in(directory: Path, cache: Dict[str, Set[str]]) -> Set[str]:
     """Names (upper case) that scenario files of `directory` call with @."""
     key = str(directory)
     if key not in cache:
-        called = set()
+        called: Set[str] = set()
         for scn in directory.iterdir():
             if not scn.is_file() or scn.suffix.lower() != ".scn":
                 continue
@@ -64,7 +70,7 @@ def subtests_called_in(directory, cache):
     return cache[key]
 
 
-def is_subtest(path, rootdir, cache):
+def is_subtest(path: Path, rootdir: Path, cache: Dict[str, Set[str]]) -> bool:
     """Whether a scenario file of `path`'s directory, or of one above it up
     to `rootdir`, calls `path` as a subtest (names compared in upper case,
     as the engine resolves them without regard to case)."""
@@ -77,14 +83,14 @@ def is_subtest(path, rootdir, cache):
         directory = directory.parent
 
 
-def _make_id(ident, args):
+def _make_id(ident: Optional[str], args: str) -> str:
     return ident if ident else re.sub(r"\s+", "-", args.strip()) or "no-arguments"
 
 
-def ini_arguments(path, rootdir, lines):
+def ini_arguments(path: Path, rootdir: Path, lines: Sequence[str]) -> List[Arguments]:
     """(id, args) pairs the ini table gives `path`, [] when none."""
     relative = path.relative_to(rootdir).as_posix() if path.is_relative_to(rootdir) else str(path)
-    found = []
+    found: List[Arguments] = []
     for line in lines:
         if not line.strip():
             continue
@@ -97,12 +103,12 @@ def ini_arguments(path, rootdir, lines):
     return found
 
 
-def file_arguments(path):
+def file_arguments(path: Path) -> Optional[List[Arguments]]:
     """(id, args) pairs of the .args file beside `path`, None without one."""
     marker = path.with_suffix(ARGS_SUFFIX)
     if not marker.is_file():
         return None
-    found = []
+    found: List[Arguments] = []
     for line in marker.read_text(encoding="utf-8").splitlines():
         if not line.strip() or line.lstrip().startswith("#"):
             continue
@@ -112,7 +118,7 @@ def file_arguments(path):
     return found
 
 
-def argument_sets(path, rootdir, ini_lines):
+def argument_sets(path: Path, rootdir: Path, ini_lines: Sequence[str]) -> List[Tuple[str, str]]:
     """[(name suffix, args)] for the items of one scenario file."""
     pairs = ini_arguments(path, rootdir, ini_lines) or file_arguments(path) or []
     if not pairs:
@@ -120,7 +126,7 @@ def argument_sets(path, rootdir, ini_lines):
     if len(pairs) == 1 and pairs[0][0] is None:
         return [("", pairs[0][1])]
     seen: Dict[str, int] = {}
-    sets = []
+    sets: List[Tuple[str, str]] = []
     for ident, args in pairs:
         name = _make_id(ident, args)
         if name in seen:
@@ -135,7 +141,7 @@ def argument_sets(path, rootdir, ini_lines):
 class ScenarioFile(pytest.File):
     """A scenario file: one ScenarioItem per set of arguments."""
 
-    def collect(self):
+    def collect(self) -> Iterator["ScenarioItem"]:
         config = self.config
         try:
             sets = argument_sets(Path(self.path), Path(config.rootpath),
@@ -154,20 +160,21 @@ class ScenarioFailed(Exception):
 class ScenarioItem(pytest.Item):
     """One run of a scenario file with one set of arguments."""
 
-    def __init__(self, *, arguments="", **kwargs):
+    def __init__(self, *, arguments: str = "", **kwargs: Any) -> None:
         super().__init__(**kwargs)
         self.arguments = arguments
 
-    def runtest(self):
-        from zl_pytest import plugin
-        plugin.run_item(self)
+    def runtest(self) -> None:
+        from zl import pytest_plugin
+        pytest_plugin.run_item(self)
 
-    def repr_failure(self, excinfo, style=None):
+    def repr_failure(self, excinfo: pytest.ExceptionInfo[BaseException],
+                     style: Any = None) -> Union[str, "TerminalRepr"]:
         if isinstance(excinfo.value, ScenarioFailed):
             return str(excinfo.value)
         return super().repr_failure(excinfo, style=style)
 
-    def reportinfo(self):
+    def reportinfo(self) -> Tuple[Path, Optional[int], str]:
         text = "scenario %s" % self.name
         if self.arguments:
             text += " (%s)" % self.arguments

@@ -1,13 +1,14 @@
 """zl run: runs a scenario on a server and shows its progress.
 
-Connects, starts the scenario in this process (the client runs its
-scenarios on worker threads of its own), learns of its end from the library
-(`Client.waitscenario`, on a thread of its own here), shows its progress
-from `scenarioinfo` meanwhile, asks its operator questions at the terminal,
-and ends with a summary of the run's part of the test log, judged by the
-rule every tool uses (testlog.judge, docs/tools/verdict.md). It publishes
-the run on a local socket (run_channel), so that a zl serve of the same user
-shows it, answers its questions and may stop it.
+Connects, starts the scenario in this process through the run layer
+(zl.runs: the client runs its scenarios on worker threads of its own),
+learns of its end from the library (`Run.wait`, on a thread of its own
+here), shows its progress from the scenario's state meanwhile, asks its
+operator questions at the terminal, and ends with a summary of the run's
+part of the test log, judged by the rule every tool uses (testlog.judge,
+docs/tools/verdict.md). It publishes the run on a local socket
+(zl.runs.channel), so that a zl serve of the same user shows it, answers its
+questions and may stop it.
 
 Exit status: 0 when the run passed; 1 when it failed, was aborted, was
 stopped from zl serve or left no test log to judge it by; 2 for usage
@@ -22,14 +23,14 @@ import queue
 import sys
 import threading
 import time
-from typing import IO, TYPE_CHECKING, Any, Deque, Dict, Optional, Sequence, Set, Tuple
+from typing import IO, Any, Deque, Dict, Optional, Set, Tuple
 
-from zl_cli import connection, errors, places, run_channel, safe_text, testlog
+import zl
+from zl import runs, safe_text
+from zl.cli import connection, errors
+from zl.readers import testlog
+from zl.runs import channel, places
 
-if TYPE_CHECKING:
-    import zl
-
-STOP_WAIT_S = 30.0     # bound on the wait for a stopped scenario to go away
 WAIT_SLICE_S = 0.25    # the end-waiting thread looks at its stop flag this often
 MAX_LISTED = 20        # failure and error lines the summary shows
 WATCHED_S = 2.0        # a zl serve that read the run this recently watches it
@@ -65,42 +66,6 @@ def add_arguments(parser: argparse.ArgumentParser, command: str) -> None:
     connection.add_arguments(parser)
 
 
-def test_log_path(scenario: str) -> str:
-    """Where the scenario writes its test log: its path with the extension
-    replaced by .tlg (the last dot of the whole path, as the engine does)."""
-    dot = scenario.rfind(".")
-    return (scenario[:dot] if dot >= 0 else scenario) + ".tlg"
-
-
-def parse_info(text: str) -> Dict[str, str]:
-    """The key/value lines of scenarioinfo as a dict of strings."""
-    info: Dict[str, str] = {}
-    for line in text.splitlines():
-        key, _, value = line.partition("\t")
-        if key:
-            info[key] = value
-    return info
-
-
-def scenario_row(sid: int, file: str, info: Dict[str, str],
-                 reported: Sequence[places.Reported] = (), base: str = "") -> Json:
-    """A running scenario as the zl serve page shows it, from its
-    scenarioinfo (parse_info) and the failure and error lines it reported
-    (the first MAX_LISTED, each with its scenario line, files named from
-    `base` (Place.text), and how many more)."""
-    return {"id": sid, "file": file,
-            "reported": [{"where": r.place.text(base), "level": r.level, "text": r.text}
-                         for r in reported[:MAX_LISTED]],
-            "moreReported": max(0, len(reported) - MAX_LISTED),
-            "line": info.get("sceLineNumber[0]", ""),
-            "verifies": info.get("totalVerifies", "0"),
-            "failedVerifies": info.get("failedVerifies", "0"),
-            "monitorChecks": info.get("totalMonitorChecks", "0"),
-            "failedMonitorChecks": info.get("failedMonitorChecks", "0"),
-            "errors": info.get("sceErrors", "0"),
-            "question": info.get("sceQuestion", "")}
-
-
 def format_elapsed(seconds: float) -> str:
     minutes, seconds = divmod(seconds, 60.0)
     hours, minutes = divmod(int(minutes), 60)
@@ -109,22 +74,27 @@ def format_elapsed(seconds: float) -> str:
     return "%d:%04.1f" % (minutes, seconds)
 
 
-def progress_text(elapsed: float, info: Dict[str, str]) -> str:
-    text = "[%s] line %s  verifications %s (%s failed)  monitor checks %s (%s failed)  errors %s" % (
-        format_elapsed(elapsed), info.get("sceLineNumber[0]", "?"),
-        info.get("totalVerifies", "0"), info.get("failedVerifies", "0"),
-        info.get("totalMonitorChecks", "0"), info.get("failedMonitorChecks", "0"),
-        info.get("sceErrors", "0"))
-    if "sceQuestion" in info:
+def progress_text(elapsed: float, info: Optional[runs.ScenarioInfo]) -> str:
+    """The progress line; without a state (the run had none yet) the line
+    is "?" and the counts 0."""
+    line, counts = "?", (0, 0, 0, 0, 0)
+    if info is not None:
+        line = str(info["line_number"])
+        counts = (info["total_verifies"], info["failed_verifies"],
+                  info["total_monitor_checks"], info["failed_monitor_checks"], info["errors"])
+    text = ("[%s] line %s  verifications %d (%d failed)  monitor checks %d (%d failed)  "
+            "errors %d" % ((format_elapsed(elapsed), line) + counts))
+    if info is not None and info["question"] is not None:
         text += "  question waiting"
     return text
 
 
-# What makes a new progress line when the output is no terminal: the
-# statement line, failures, errors, a question. The totals are left out:
-# MONITOR and TMONITOR add to them at every check while the run waits.
-_CHANGES = ("sceLineNumber[0]", "failedVerifies", "failedMonitorChecks", "sceErrors",
-            "sceQuestion")
+def _changes(info: runs.ScenarioInfo) -> Tuple[Any, ...]:
+    """What makes a new progress line when the output is no terminal: the
+    statement line, failures, errors, a question. The totals are left out:
+    MONITOR and TMONITOR add to them at every check while the run waits."""
+    return (info["line_number"], info["failed_verifies"], info["failed_monitor_checks"],
+            info["errors"], info["question"])
 
 
 class Progress:
@@ -136,10 +106,10 @@ class Progress:
         self.quiet = quiet
         self.tty = stream.isatty()
         self.width = 0
-        self.last_state: Optional[Dict[str, str]] = None
+        self.last_state: Optional[Tuple[Any, ...]] = None
 
-    def show(self, elapsed: float, info: Dict[str, str]) -> None:
-        if self.quiet or info.get("sceLineNumber[0]", "0") == "0":
+    def show(self, elapsed: float, info: runs.ScenarioInfo) -> None:
+        if self.quiet or info["line_number"] == 0:
             return  # quiet, or the worker has not read its first line yet
         text = progress_text(elapsed, info)
         if self.tty:
@@ -147,7 +117,7 @@ class Progress:
             self.width = len(text)
             self.stream.flush()
             return
-        state = {k: info.get(k, "") for k in _CHANGES}
+        state = _changes(info)
         if state != self.last_state:
             self.stream.write(text + "\n")
             self.stream.flush()
@@ -166,9 +136,8 @@ class EndWatch:
     puts ("ended", None) on `events`. Waits in slices of WAIT_SLICE_S only to
     see `stop()`; the end itself is seen as soon as the library tells it."""
 
-    def __init__(self, client: "zl.Client", sid: int, events: "queue.Queue") -> None:
-        self.client = client
-        self.sid = sid
+    def __init__(self, run: runs.Run, events: "queue.Queue") -> None:
+        self.run = run
         self.events = events
         self.stopping = threading.Event()
         self.thread = threading.Thread(target=self._run, name="zl-run-end", daemon=True)
@@ -176,7 +145,7 @@ class EndWatch:
 
     def _run(self) -> None:
         while not self.stopping.is_set():
-            if self.client.waitscenario(self.sid, WAIT_SLICE_S):
+            if self.run.wait(WAIT_SLICE_S):
                 self.events.put(("ended", None))
                 return
 
@@ -245,7 +214,7 @@ class RunState:
         self.fixed: Json = {
             "database": args.db, "naming": connection.naming_description(args),
             "scenario": os.path.abspath(args.scenario),
-            "testlog": os.path.abspath(test_log_path(args.scenario)),
+            "testlog": os.path.abspath(runs.test_log_path(args.scenario)),
             "started": time.time()}
         self.file = args.scenario
         self._lock = threading.Lock()
@@ -308,11 +277,13 @@ class RunState:
             self._read_at = time.monotonic()
             sid, phase, question = self._sid, self._phase, self._question
             given = question is not None and question[:2] in self._given
-        info = parse_info(self.client.scenarioinfo(sid)) if phase == "running" else {}
+        info = runs.read_info(self.client, sid) if phase == "running" else None
         asked = None
-        if question is not None and question[0] == sid and "sceQuestion" in info and not given:
+        if (question is not None and question[0] == sid and info is not None
+                and info["question"] is not None and not given):
             asked = dict(zip(("sid", "number", "file", "text"), question))
-        return {**self.fixed, **scenario_row(sid, self.file, info, self.collector.reported(sid)),
+        return {**self.fixed,
+                **runs.scenario_row(sid, self.file, info, self.collector.reported(sid)),
                 "state": phase, "asked": asked}
 
 
@@ -370,11 +341,11 @@ class Questions:
         else:
             self.waiting = collections.deque(q for q in self.waiting if q[:2] != (sid, number))
 
-    def tick(self, info: Dict[str, str]) -> None:
-        """The question asked is gone from the scenario with no answer of
-        ours: it timed out. At the end of input, whether zl serve still
-        reads the run."""
-        if (self.asking and info and "sceQuestion" not in info
+    def tick(self, info: Optional[runs.ScenarioInfo]) -> None:
+        """The question asked is gone from the scenario (whose state is
+        `info`; None: not known) with no answer of ours: it timed out. At
+        the end of input, whether zl serve still reads the run."""
+        if (self.asking and info is not None and info["question"] is None
                 and not self.state.given(*self.waiting[0][:2])):
             self._say("(the question timed out)\n")
             self._settled()
@@ -441,76 +412,59 @@ class Questions:
         self._next()
 
 
-class RunLog:
-    """This run's part of its test log: the first run section that begins at
-    or after the offset the file had when the run started."""
-
-    def __init__(self, path: str) -> None:
-        self.path = path
-        try:
-            self.offset = os.path.getsize(path)
-        except OSError:
-            self.offset = 0
-        self.data = b""  # the whole file, as section() read it
-
-    def section(self) -> Optional[testlog.Section]:
-        """The run's section, its line numbers those of the file, or None
-        when the file cannot be read or holds no run there."""
-        try:
-            with open(self.path, "rb") as f:
-                self.data = f.read()
-        except OSError:
-            return None
-        return next((s for s in testlog.parse(self.data).sections if s.start >= self.offset),
-                    None)
-
-
-def keep_places(log: RunLog, section: testlog.Section, found: places.Places,
-                verbose: bool) -> None:
-    """Keeps the places of the run's lines beside its test log, for zl
-    report (places.save); -v tells when they cannot be kept."""
-    if not found:
-        return
+def read_back(run: runs.Run) -> Optional[runs.RunSection]:
+    """The run's part of its test log; None when the log cannot be read or
+    holds no run there."""
     try:
-        places.save(log.path, log.data, section, found)
+        return run.read()
+    except OSError:
+        return None
+
+
+def keep_places(part: runs.RunSection, found: places.Places, verbose: bool) -> None:
+    """Keeps the places of the run's lines beside its test log, for zl
+    report; -v tells when they cannot be kept."""
+    try:
+        part.keep_places(found)
     except OSError as e:
         if verbose:
             errors.error("run", "the scenario lines of the run were not kept for zl report: "
-                         "cannot write %s: %s" % (safe_text.terminal(places.path_for(log.path)),
-                                                  e.strerror or e))
+                         "cannot write %s: %s" % (
+                             safe_text.terminal(places.path_for(part.test_log)),
+                             e.strerror or e))
 
 
-def summarize(out: IO[str], scenario: str, sid: int, elapsed: float, info: Dict[str, str],
-              log: RunLog, stopped: bool, found: Optional[places.Places] = None,
-              section: Optional[testlog.Section] = None) -> testlog.Verdict:
-    """Prints the summary; gives the run's verdict. Each failure and error
-    line is named by its scenario line where `found` (the places of the
-    run's lines) knows it, else by its test log line. The duration is the
-    test log's (its "Closing test log" line) when the log has one, else the
-    time this command saw. `section` is the run's, when already read."""
-    if section is None:
-        section = log.section()
+def summarize(out: IO[str], run: runs.Run, elapsed: float, info: Optional[runs.ScenarioInfo],
+              part: Optional[runs.RunSection], stopped: bool,
+              found: Optional[places.Places] = None) -> testlog.Verdict:
+    """Prints the summary of `run` from its part of the test log (None: the
+    log could not be read or held no run); gives the run's verdict. Each
+    failure and error line is named by its scenario line where `found` (the
+    places of the run's lines) knows it, else by its test log line. The
+    duration is the test log's (its "Closing test log" line) when the log
+    has one, else the time this command saw; `info` is the run's last state."""
+    section = part.section if part is not None else None
     if section is not None and section.duration is not None:
         elapsed = section.duration
     how = "was stopped" if stopped else "ended"
-    out.write("Scenario %d '%s' %s after %s\n" % (sid, safe_text.terminal(scenario), how,
-                                                  format_elapsed(elapsed)))
-    if section is None:
+    out.write("Scenario %d '%s' %s after %s\n" % (run.sid, safe_text.terminal(run.scenario),
+                                                  how, format_elapsed(elapsed)))
+    if part is None or section is None:
         verdict = testlog.Verdict("failed", ["no test log to judge the run by"])
         out.write("  test log %s could not be read; last status: %s\n"
-                  % (safe_text.terminal(log.path), progress_text(elapsed, info)))
+                  % (safe_text.terminal(run.test_log), progress_text(elapsed, info)))
     else:
-        verdict = testlog.judge(section)
+        verdict = part.verdict
         passed = sum(1 for c in section.cases if c.outcome == "passed")
         out.write("  checks passed: %d   failures: %d   errors: %d\n"
                   % (passed, verdict.failures, verdict.errors))
-        listed = [c for c in section.cases if c.outcome != "passed"]
+        listed = part.failing
         for case in listed[:MAX_LISTED]:
             out.write("  %s: %s\n" % (safe_text.terminal(places.where(case, section, found)),
                                       safe_text.terminal(case.line or case.text)))
         if len(listed) > MAX_LISTED:
             out.write("  ... (%d more)\n" % (len(listed) - MAX_LISTED))
-        out.write("  test log: %s\n" % safe_text.terminal(log.path))
+        out.write("  test log: %s\n" % safe_text.terminal(run.test_log))
     if verdict.outcome == "aborted" and not stopped:
         out.write("  %s\n" % safe_text.terminal(verdict.reasons[0]))
         if section is not None and section.abort_where:
@@ -522,8 +476,8 @@ def summarize(out: IO[str], scenario: str, sid: int, elapsed: float, info: Dict[
 
 
 def publish(args: argparse.Namespace, state: RunState,
-            events: "queue.Queue[Event]") -> Optional[run_channel.Publisher]:
-    """Publishes the run for zl serve (run_channel); None when the runs
+            events: "queue.Queue[Event]") -> Optional[channel.Publisher]:
+    """Publishes the run for zl serve (zl.runs.channel); None when the runs
     folder cannot be used, which -v tells. The run goes on either way."""
 
     def answer(sid: int, number: int, text: str) -> int:
@@ -533,22 +487,22 @@ def publish(args: argparse.Namespace, state: RunState,
         return took
 
     try:
-        folder = run_channel.open_folder(create=True)
-        return run_channel.Publisher(folder, state.state, answer,
-                                     lambda: events.put(("stop", None)))
-    except (run_channel.Unsafe, OSError) as e:
+        folder = channel.open_folder(create=True)
+        return channel.Publisher(folder, state.state, answer,
+                                 lambda: events.put(("stop", None)))
+    except (channel.Unsafe, OSError) as e:
         if args.verbose:
             errors.error("run", "not shown to zl serve: %s" % e)
         return None
 
 
-def stop_scenario(client: "zl.Client", state: RunState, sid: int, why: str) -> None:
-    """Stops the scenario and waits (at most STOP_WAIT_S) until it is gone."""
+def stop_scenario(run: runs.Run, state: RunState, why: str) -> None:
+    """Stops the scenario and waits (at most runs.STOP_BOUND_S) until it is gone."""
     state.phase("stopping")
-    errors.error("run", "stopping scenario %d%s" % (sid, why))
-    client.stopscenario(sid)
-    if not client.waitscenario(sid, STOP_WAIT_S):
-        errors.error("run", "scenario %d did not stop within %.0f s" % (sid, STOP_WAIT_S))
+    errors.error("run", "stopping scenario %d%s" % (run.sid, why))
+    if not run.stop():
+        errors.error("run", "scenario %d did not stop within %.0f s"
+                     % (run.sid, runs.STOP_BOUND_S))
 
 
 # What reaches the main thread: ("question", Question) from the client's
@@ -584,19 +538,19 @@ def main(args: argparse.Namespace) -> int:
 
         client.setquestionhandler(handle)
         words = list(args.arguments) + (["-skipuserq"] if args.skipuserq else [])
-        log = RunLog(test_log_path(args.scenario))
         start = time.monotonic()
-        sid = client.startscenario(args.scenario, " ".join(words))
-        if sid <= 0:
+        run = runs.start(client, args.scenario, " ".join(words))
+        if not run.started:
             errors.error("run", "the scenario %s did not start (see the library's log with -v)"
                          % safe_text.terminal(args.scenario))
             return errors.SERVER
+        sid = run.sid
         state.started(sid)
         publisher = publish(args, state, events)
-        watch = EndWatch(client, sid, events)
+        watch = EndWatch(run, events)
         progress = Progress(out, args.quiet)
         questions = Questions(out, progress, state, StdinLines(sys.stdin, events), publisher is not None)
-        info: Dict[str, str] = {}
+        info: Optional[runs.ScenarioInfo] = None
         stopped_by = ""  # "Ctrl-C" or "zl serve" when the run was stopped
         try:
             while True:
@@ -612,11 +566,11 @@ def main(args: argparse.Namespace) -> int:
                 if kind == "stop":
                     progress.end()
                     stopped_by = "zl serve"
-                    stop_scenario(client, state, sid, " (stopped from zl serve)")
+                    stop_scenario(run, state, " (stopped from zl serve)")
                     break
-                text = client.scenarioinfo(sid)
-                if text:
-                    info = parse_info(text)
+                now = run.info()
+                if now is not None:
+                    info = now
                 if kind == "question" and payload[0] == sid:
                     questions.asked(payload)
                 elif kind == "answered":
@@ -625,13 +579,13 @@ def main(args: argparse.Namespace) -> int:
                     questions.line(payload)
                 elif kind == "eof":
                     questions.end_of_input()
-                questions.tick(info if text else {})
-                if text and not questions.at_prompt:
-                    progress.show(time.monotonic() - start, info)
+                questions.tick(now)
+                if now is not None and not questions.at_prompt:
+                    progress.show(time.monotonic() - start, now)
         except KeyboardInterrupt:
             stopped_by = "Ctrl-C"
             progress.end()
-            stop_scenario(client, state, sid, "")
+            stop_scenario(run, state, "")
         finally:
             watch.stop()
             state.phase("ended")
@@ -641,11 +595,10 @@ def main(args: argparse.Namespace) -> int:
         elapsed = time.monotonic() - start
         client.setquestionhandler(None)
         found = collector.places(sid)
-        section = log.section()
-        if section is not None:
-            keep_places(log, section, found, args.verbose)
-        verdict = summarize(out, args.scenario, sid, elapsed, info, log, bool(stopped_by),
-                            found, section)
+        part = read_back(run)
+        if part is not None:
+            keep_places(part, found, args.verbose)
+        verdict = summarize(out, run, elapsed, info, part, bool(stopped_by), found)
     if stopped_by == "Ctrl-C":
         return errors.INTERRUPTED
     return errors.OK if verdict.passed and not stopped_by else errors.NEGATIVE

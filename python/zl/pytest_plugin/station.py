@@ -20,10 +20,11 @@ import time
 from dataclasses import dataclass
 from typing import List, Optional
 
-from zl_cli import connection
-from zl_cli.services import Services, ServicesError
+import zl
+from zl import naming
+from zl.services import Services, ServicesError
 
-LOOPBACK = "127.0.0.1"
+LOOPBACK = naming.LOOPBACK
 RETRY_S = 0.2            # between rounds over a pool whose databases are all leased
 PROBE = "$KERNEL.NAME"   # a HelloZL question every server answers
 
@@ -43,27 +44,27 @@ class Settings:
     worker: str = ""                 # the xdist worker id ("gw0"), "" without xdist
 
 
-def worker_index(worker):
+def worker_index(worker: str) -> int:
     """0 for "gw0" (and for no worker), 3 for "gw3"."""
     match = re.search(r"(\d+)$", worker or "")
     return int(match.group(1)) if match else 0
 
 
-def split_names(text):
+def split_names(text: str) -> List[str]:
     return [n for n in re.split(r"[\s,;]+", text or "") if n and not n.startswith("!")]
 
 
 class Station:
-    def __init__(self, settings):
+    def __init__(self, settings: Settings) -> None:
         self.settings = settings
         self.services: Optional[Services] = None   # the stand-in of --zl-sim
-        self.client = None
-        self.lease = None
+        self.client: Optional[zl.Client] = None
+        self.lease: Optional[zl.Lease] = None
         self.database = ""
 
     # --- the stand-in -------------------------------------------------------
 
-    def stand_in(self):
+    def stand_in(self) -> Optional[Services]:
         """The stand-in of this process (started on first call); None
         without --zl-sim."""
         if not self.settings.sim_tags:
@@ -81,7 +82,7 @@ class Station:
             self._export()
         return self.services
 
-    def _export(self):
+    def _export(self) -> None:
         """The stand-in's variables (those of `zl sim`) and the
         database in the environment, for the scenarios' SYSTEM commands."""
         if self.services is not None:
@@ -93,7 +94,7 @@ class Station:
 
     # --- the client and its database -----------------------------------------
 
-    def orb_options(self):
+    def orb_options(self) -> str:
         parts = []
         services = self.stand_in()
         if self.settings.naming:
@@ -106,17 +107,16 @@ class Station:
             parts.append(self.settings.client_options)
         return " ".join(parts)
 
-    def _make_client(self):
+    def _make_client(self) -> None:
         options = self.orb_options()
         if "-ORBendPoint" not in options and _naming_is_local(options):
             # Only for a Naming Service on this machine: on a site of several
             # hosts the ORB must publish an address the others reach (the
             # lease's holder object is called by them).
             os.environ.setdefault("Zelvik_Interface", LOOPBACK)
-        import zl
         self.client = zl.Client(options)
 
-    def pool(self):
+    def pool(self) -> List[str]:
         """The databases this station may lease, in the order it tries them."""
         if self.settings.databases:
             names = list(self.settings.databases)
@@ -131,7 +131,7 @@ class Station:
         turn = worker_index(self.settings.worker) % len(names)
         return names[turn:] + names[:turn]
 
-    def connect(self):
+    def connect(self) -> zl.Client:
         """The client, connected to a leased database that answers. Raises
         StationError when no database of the pool is free and answering
         within the lease wait."""
@@ -149,7 +149,7 @@ class Station:
                     raise StationError("the stand-in did not start again: %s" % e) from None
                 self._export()
         deadline = time.monotonic() + self.settings.lease_wait
-        tried = []
+        tried: List[str] = []
         while True:
             names = self.pool()
             for name in names:
@@ -162,8 +162,7 @@ class Station:
                     % (", ".join(tried), self.settings.lease_wait))
             time.sleep(RETRY_S)
 
-    def _take(self, name):
-        import zl
+    def _take(self, name: str) -> bool:
         assert self.client is not None
         lease = zl.Lease(self.client, name)
         got = lease.acquire()
@@ -179,14 +178,14 @@ class Station:
         self._export()
         return True
 
-    def _drop(self):
+    def _drop(self) -> None:
         if self.client is not None and self.database:
             self.client.disconnect()
         if self.lease is not None:
             self.lease.release()
         self.lease, self.database = None, ""
 
-    def restore_baseline(self):
+    def restore_baseline(self) -> None:
         """Reads the baseline tag file into the database (when one is set)."""
         if not self.settings.baseline:
             return
@@ -196,7 +195,7 @@ class Station:
             raise StationError("the baseline %s could not be restored on %s (readtags gave %d)"
                                % (self.settings.baseline, self.database, restored))
 
-    def close(self):
+    def close(self) -> None:
         """Gives the lease back, disconnects, stops the stand-in."""
         try:
             self._drop()
@@ -206,21 +205,21 @@ class Station:
                 self.services = None
 
 
-def naming_address(text):
+def naming_address(text: str) -> str:
     """The Naming Service address for a --zl-naming value (PORT, HOST:PORT,
     corbaloc:, corbaname: or IOR:)."""
     try:
-        return connection.naming_option(text).split("=", 1)[1]
-    except connection.Failure as e:
-        raise StationError(str(e).replace("--ns", "--zl-naming")) from None
+        return naming.naming_address(text)
+    except ValueError as e:
+        raise StationError("--zl-naming: %s" % e) from None
 
 
-def sim_database(worker):
+def sim_database(worker: str) -> str:
     """The database a stand-in of this process serves in a shared Naming Service."""
     return "SIM_" + worker.upper() if worker else "SIM_MAIN"
 
 
-def _naming_is_local(options):
+def _naming_is_local(options: str) -> bool:
     """Whether the options name a Naming Service on this machine's loopback."""
-    match = re.search(r"corbaloc:(?:iiop)?:(?:[\d.]+@)?([\w.\-]+):\d+/", options)
-    return match is not None and match.group(1) in (LOOPBACK, "localhost")
+    endpoint = naming.naming_endpoint(options)
+    return endpoint is not None and endpoint[0] in (LOOPBACK, "localhost")

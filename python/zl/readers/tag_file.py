@@ -12,7 +12,7 @@ import struct
 from dataclasses import dataclass
 from typing import IO, Iterator, List, Optional, Union
 
-from zl_cli.record_file import EmptyFile, FormatError, read_exact
+from zl.readers.record_file import EmptyFile, FormatError, read_exact
 
 _HEAD = struct.Struct("<4sI")
 
