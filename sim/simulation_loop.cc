@@ -62,6 +62,7 @@ bool SimulationLoop::SetCycleTime(double seconds) {
     std::lock_guard<std::mutex> lock(mu_);
     cycle_time_ = seconds;
     changed_ = true;
+    advanced_ = Clock::duration::zero();
   }
   cv_.notify_all();
   return true;
@@ -78,6 +79,7 @@ bool SimulationLoop::SetWarp(double factor) {
     std::lock_guard<std::mutex> lock(mu_);
     warp_ = factor;
     changed_ = true;
+    advanced_ = Clock::duration::zero();
   }
   cv_.notify_all();
   return true;

@@ -40,8 +40,8 @@ class SimulationLoop {
   // For a loop whose thread was never started: runs, on the caller's
   // thread, the cycles that `elapsed` of real time would have run on the
   // thread (none while a client holds the loop), and carries the rest of a
-  // period over to the next call. Tests drive a plant from a virtual clock
-  // with it.
+  // period over to the next call; a new cycle time or warp factor starts a
+  // new period. Tests drive a plant from a virtual clock with it.
   void Advance(std::chrono::steady_clock::duration elapsed);
 
   double CycleTime() const;

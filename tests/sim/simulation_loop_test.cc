@@ -57,5 +57,18 @@ TEST(SimulationLoopTest, AdvanceSkipsTheCyclesOfAHold) {
   EXPECT_EQ(1u, db.Cycles());
 }
 
+// A new cycle time or warp factor starts a new period: the part of the old
+// one already spent is dropped.
+TEST(SimulationLoopTest, AdvanceStartsANewPeriodAfterATimingChange) {
+  TagDatabase db("SIM", nullptr);
+  SimulationLoop loop(&db);
+  loop.Advance(std::chrono::milliseconds(600));
+  ASSERT_TRUE(loop.SetWarp(1));
+  loop.Advance(std::chrono::milliseconds(600));
+  EXPECT_EQ(0u, db.Cycles());
+  loop.Advance(std::chrono::milliseconds(400));
+  EXPECT_EQ(1u, db.Cycles());
+}
+
 }  // namespace
 }  // namespace zl::sim
