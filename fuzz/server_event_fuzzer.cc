@@ -24,10 +24,10 @@
 #include <cstring>
 #include <vector>
 
-#include "fake_database.h"
 #include "fuzz_support.h"
 #include "localdb/event_decoding.h"
 #include "localdb/message_queues.h"
+#include "support/in_process_server.h"
 
 namespace {
 
@@ -79,7 +79,7 @@ void Fail(const char* what) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   zl::fuzz::Setup();
-  zl::fuzz::FakeServer::Instance();  // the ORB: code sets, type codes
+  zl::testing::InProcessServer::Instance();  // the ORB: code sets, type codes
   return 0;
 }
 

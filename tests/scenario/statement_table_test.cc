@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "scenario/scenario.h"
-#include "support/fake_server.h"
+#include "support/in_process_server.h"
 #include "support/virtual_clock.h"
 
 namespace zl {
@@ -48,11 +48,11 @@ Outcome Run(const std::string& text) {
   const std::string path = (dir / "s.scn").string();
   std::ofstream(path, std::ios::binary) << text;
 
-  testing::FakeServer::Instance().Reset();
+  testing::InProcessServer::Instance().Reset();
   testing::VirtualClock clock;
   Outcome out{};
   {
-    CZLScenario scenario(testing::FakeServer::Instance().database(), &clock);
+    CZLScenario scenario(testing::InProcessServer::Instance().database(), &clock);
     EXPECT_EQ(0, scenario.OpenScenario(path.c_str()));
     scenario.ResetCounters();
     ACE_thread_t tid{};
