@@ -105,8 +105,6 @@ Outcome RunInProcess(const RunSpec& spec) {
     out.errors = scenario.errors();
     out.verifies = scenario.total_verifies();
     out.failed = scenario.failed_verifies();
-    out.monitor_checks = scenario.total_monitor_checks();
-    out.failed_monitor_checks = scenario.failed_monitor_checks();
     out.log = ReadAll(scenario.test_log_name());
     if (spec.owner != nullptr) spec.owner->set_scenario(nullptr);
   }

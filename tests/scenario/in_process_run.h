@@ -5,8 +5,8 @@
 // stamp of the test log is exact. The statement tables and the scenario file
 // tests use it.
 //
-// Threads: Run is called from the test thread; it returns once the worker
-// has ended. A TestOwner is called on the worker.
+// Threads: RunInProcess is called from the test thread; it returns once the
+// worker has ended. A TestOwner is called on the worker.
 #ifndef ZL_TESTS_SCENARIO_IN_PROCESS_RUN_H_
 #define ZL_TESTS_SCENARIO_IN_PROCESS_RUN_H_
 
@@ -37,12 +37,12 @@ class TestOwner : public ScenarioOwner {
   std::string refusal;
   WindowHandle window = kNoWindow;
 
-  // What the host received: "CMD|ARG" per host command. Guarded by mu_.
+  // What the host received: "CMD|ARG" per host command (a copy).
   std::vector<std::string> Commands() const;
-  // Whether each answer was taken (TakeAnswer's result), in order.
+  // Whether each answer was taken (TakeAnswer's result), in order (a copy).
   std::vector<bool> Taken() const;
 
-  // The scenario that asks (set by Run).
+  // The scenario that asks (set by RunInProcess).
   void set_scenario(CZLScenario* scenario) { scenario_ = scenario; }
 
   ZEMR::ZelvikDatabase_ptr database() const override;
@@ -92,7 +92,6 @@ struct Outcome {
   bool closed = false;       // the closing and signature lines were written
   bool file_left = false;    // the main file still exists after the run
   unsigned errors = 0, verifies = 0, failed = 0;
-  unsigned monitor_checks = 0, failed_monitor_checks = 0;
 };
 
 // Runs the spec from the in-process server's initial state (Reset, then
