@@ -1,15 +1,15 @@
 // Fuzz target: the log set command language. Each input line is one command
-// run against a fresh log set list whose log sets read the in-process fake
-// server; afterwards every log set takes a forced sample, so that what the
+// run against a fresh log set list whose log sets read zelvik-sim's
+// database servant in-process; afterwards every log set takes a forced sample, so that what the
 // commands configured (items, file, format, delimiter) is written out.
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "fake_database.h"
 #include "fuzz_support.h"
 #include "logset/log_obj.h"
 #include "logset/log_set_list.h"
+#include "support/in_process_server.h"
 
 namespace {
 constexpr size_t kMaxLines = 64;
@@ -17,15 +17,16 @@ constexpr size_t kMaxLines = 64;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   zl::fuzz::Setup();
-  zl::fuzz::FakeServer::Instance();
+  zl::testing::InProcessServer::Instance();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace zl::fuzz;
-  FakeServer::Instance().Reset();
+  using zl::testing::InProcessServer;
+  InProcessServer::Instance().Reset();
   {
-    zl::LogSetList list([] { return FakeServer::Instance().database(); });
+    zl::LogSetList list([] { return InProcessServer::Instance().database(); });
     for (const std::string& line : SplitLines(ConfinedText(data, size), kMaxLines)) {
       list.Command(line.c_str());
     }

@@ -6,16 +6,16 @@
 //   W<seconds>         RunLogAt (forced)   w<seconds> RunLogAt (when due)
 //   E<flag>            SetEnable           N<name>    SetName
 //   L                  RecentLines, File, NextWrite, Frequency, TagNames
-// Tags are read from the in-process fake server.
+// Tags are read from zelvik-sim's database servant in-process.
 #include <ace/Time_Value.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
-#include "fake_database.h"
 #include "fuzz_support.h"
 #include "logset/log_obj.h"
+#include "support/in_process_server.h"
 
 namespace {
 
@@ -40,15 +40,16 @@ ACE_Time_Value Seconds(const std::string& text) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   zl::fuzz::Setup();
-  zl::fuzz::FakeServer::Instance();
+  zl::testing::InProcessServer::Instance();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace zl::fuzz;
-  FakeServer::Instance().Reset();
+  using zl::testing::InProcessServer;
+  InProcessServer::Instance().Reset();
   {
-    zl::CZLLogObj log([] { return FakeServer::Instance().database(); });
+    zl::CZLLogObj log([] { return InProcessServer::Instance().database(); });
     for (const std::string& line : SplitLines(ConfinedText(data, size), kMaxLines)) {
       if (line.empty()) continue;
       const std::string operand = line.substr(1);

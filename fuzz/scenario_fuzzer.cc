@@ -1,10 +1,11 @@
 // Fuzz target: the scenario line path. The input's first line is the option
 // string of the run (skip option, $1..$8), the rest is the scenario file.
-// Each input runs as a whole scenario on a worker thread, against the
-// in-process fake server, with a virtual clock (waits take no real time)
-// and a log set list behind ZLCMD and USELOG: argument substitution, the
-// tokenizer, parenthesis expansion, keyword dispatch, every statement's
-// operands, labels, subtests, timed blocks, the test log and its closing.
+// Each input runs as a whole scenario on a worker thread, against
+// zelvik-sim's database servant in-process, with a virtual clock that the
+// plant follows (waits take no real time) and a log set list behind ZLCMD
+// and USELOG: argument substitution, the tokenizer, parenthesis expansion,
+// keyword dispatch, every statement's operands, labels, subtests, timed
+// blocks, the test log and its closing.
 //
 // Bounds: at most kMaxLines lines; a run ends after kVirtualBudget seconds
 // of virtual waiting, and is stopped after kRealBudget of real time (a GOTO
@@ -19,28 +20,29 @@
 #include <mutex>
 #include <string>
 
-#include "fake_database.h"
 #include "fuzz_support.h"
-#include "scenario/scenario_owner.h"
 #include "logset/log_set_list.h"
 #include "scenario/scenario.h"
-#include "support/virtual_clock.h"
+#include "scenario/scenario_owner.h"
+#include "support/in_process_server.h"
 
 namespace zl::fuzz {
 namespace {
+
+using testing::InProcessServer;
 
 constexpr size_t kMaxLines = 48;
 constexpr double kVirtualBudget = 300;  // seconds of virtual waiting
 constexpr auto kRealBudget = std::chrono::milliseconds(200);
 
 // The scenario's owner: log set commands go to a real log set list on the
-// fake server; host commands succeed or fail by their text; questions stay
-// unanswered (they time out in virtual time).
+// in-process server; host commands succeed or fail by their text; questions
+// stay unanswered (they time out in virtual time).
 class FuzzOwner : public ScenarioOwner {
  public:
-  FuzzOwner() : logsets_([] { return FakeServer::Instance().database(); }) {}
+  FuzzOwner() : logsets_([] { return InProcessServer::Instance().database(); }) {}
   ZEMR::ZelvikDatabase_ptr database() const override {
-    return FakeServer::Instance().database();
+    return InProcessServer::Instance().database();
   }
   void ScenarioEnded(CORBA::ULong, const char*) override {}
   bool ClientCmd(const char* cmd, const char* arg, std::string& result) override {
@@ -100,7 +102,7 @@ extern "C" int system(const char* command) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   zl::fuzz::Setup();
-  zl::fuzz::FakeServer::Instance();
+  zl::testing::InProcessServer::Instance();
   return 0;
 }
 
@@ -117,12 +119,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A second file for subtests to open by name.
   WriteFile("sub.scn", "SETPV T1 (T1+1)\nVERIFY T1 $1\n");
 
-  FakeServer::Instance().Reset();
+  InProcessServer::Instance().Reset();
   {
     FuzzOwner owner;
-    zl::testing::VirtualClock clock(kVirtualBudget);
+    zl::testing::PlantClock clock(kVirtualBudget);
     auto scenario =
-        std::make_unique<zl::CZLScenario>(FakeServer::Instance().database(), &clock);
+        std::make_unique<zl::CZLScenario>(InProcessServer::Instance().database(), &clock);
     scenario->set_owner(&owner);
     scenario->ScanSkipOption(options.c_str());
     scenario->SetArguments(options.c_str(), 0);

@@ -26,11 +26,11 @@
 #include <cstring>
 #include <vector>
 
-#include "fake_database.h"
 #include "fuzz_support.h"
 #include "localdb/event_decoding.h"
 #include "localdb/message_queues.h"
 #include "localdb/tag_filter.h"
+#include "support/in_process_server.h"
 
 namespace {
 
@@ -108,7 +108,7 @@ void ReadAsTheConsumerDoes(const uint8_t* data, size_t size, CORBA::TypeCode_ptr
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   zl::fuzz::Setup();
-  zl::fuzz::FakeServer::Instance();  // the ORB: code sets, type codes
+  zl::testing::InProcessServer::Instance();  // the ORB: code sets, type codes
   return 0;
 }
 

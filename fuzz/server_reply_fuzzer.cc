@@ -25,9 +25,9 @@
 #include <vector>
 
 #include "broker/multi_tag.h"
-#include "fake_database.h"
 #include "fuzz_support.h"
 #include "localdb/tag_files.h"
+#include "support/in_process_server.h"
 
 namespace {
 
@@ -78,10 +78,10 @@ class ChunkScript {
 };
 
 void SaveFromScript(const uint8_t* data, size_t size, bool endless) {
-  using zl::fuzz::FakeServer;
-  FakeServer& server = FakeServer::Instance();
+  using zl::testing::InProcessServer;
+  InProcessServer& server = InProcessServer::Instance();
   ChunkScript script(data, size, endless);
-  server.SetChunkSource(
+  server.ArmChunkSource(
       [&](CORBA::ULong offset, ZEMR::FileChunk_Type& chunk) { return script.Next(offset, chunk); });
   zl::TagFileLimits limits;  // small, so that an endless server ends fast
   limits.max_bytes = 1u << 20;
@@ -129,7 +129,7 @@ void CopyAnswer(const uint8_t* data, size_t size, bool little_endian) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   zl::fuzz::Setup();
-  zl::fuzz::FakeServer::Instance();
+  zl::testing::InProcessServer::Instance();
   return 0;
 }
 

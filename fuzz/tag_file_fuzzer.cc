@@ -1,26 +1,27 @@
 // Fuzz target: tag-file record reading. The input is a tag file: the client
 // reads it record by record and sends each record after the leading one to
-// the in-process fake server, which restores its "STAG" payloads. The tags
-// that result are then saved to a file again, and that file must read back
-// with as many "STAG" records as the server has tags.
+// zelvik-sim's database servant in-process, which restores its "STAG"
+// payloads. The tags that result are then saved to a file again, and that
+// file must read back with as many "STAG" records as the server has tags.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "fake_database.h"
 #include "fuzz_support.h"
 #include "localdb/tag_files.h"
+#include "support/in_process_server.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   zl::fuzz::Setup();
-  zl::fuzz::FakeServer::Instance();
+  zl::testing::InProcessServer::Instance();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace zl::fuzz;
-  FakeServer& server = FakeServer::Instance();
+  using zl::testing::InProcessServer;
+  InProcessServer& server = InProcessServer::Instance();
   server.Reset();
   const std::string input(reinterpret_cast<const char*>(data), size);
   if (!WriteFile("in.tag", input)) return 0;

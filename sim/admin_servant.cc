@@ -3,7 +3,8 @@
 #include <cstdio>
 
 #include "database_host.h"
-#include "server.h"
+#include "fault_table.h"
+#include "server_context.h"
 
 namespace zl::sim {
 

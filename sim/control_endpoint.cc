@@ -59,6 +59,9 @@ bool ControlEndpoint::Start(int port, std::string* error) {
 
 void ControlEndpoint::Stop() {
   if (stopping_.exchange(true)) return;
+  // Wakes the acceptor's poll at once (a listening socket shut down reads
+  // as ready, and accept then fails), so that a stop takes no poll slice.
+  if (listen_fd_ >= 0) ::shutdown(listen_fd_, SHUT_RDWR);
   if (acceptor_.joinable()) acceptor_.join();
   if (listen_fd_ >= 0) ::close(listen_fd_);
   listen_fd_ = -1;

@@ -5,7 +5,7 @@
 
 #include "admin_servant.h"
 #include "database_servant.h"
-#include "server.h"
+#include "server_context.h"
 #include "tag_servant.h"
 
 namespace zl::sim {
@@ -39,7 +39,7 @@ PortableServer::POA_ptr MakeTagPoa(PortableServer::POA_ptr root, const std::stri
 
 }  // namespace
 
-DatabaseHost::DatabaseHost(Server* server, const std::string& name)
+DatabaseHost::DatabaseHost(ServerContext* server, const std::string& name)
     : server_(server), db_(name, this), loop_(&db_) {
   PortableServer::POA_ptr poa = server->poa();
   CORBA::ORB_ptr orb = server->orb();
@@ -89,8 +89,6 @@ DatabaseHost::DatabaseHost(Server* server, const std::string& name)
   CORBA::Object_var admin_obj = poa->id_to_reference(admin_oid.in());
   CORBA::String_var admin_ior = orb->object_to_string(admin_obj);
   admin_ior_ = admin_ior.in();
-
-  loop_.Start();
 }
 
 DatabaseHost::~DatabaseHost() { Stop(false); }
@@ -113,7 +111,7 @@ CORBA::Object_ptr DatabaseHost::TagReference(const std::string& name) {
 }
 
 void DatabaseHost::Publish(uint32_t type, const std::string& routine, const std::string& text) {
-  if (server_->options().verbose) {
+  if (server_->verbose()) {
     std::cerr << "zelvik-sim[" << name() << "] " << TypeName(type) << " " << routine << ": " << text
               << std::endl;
   }

@@ -5,9 +5,10 @@
 // tag changes go to the value-notifier channel, messages to the message
 // channel.
 //
-// Created by the Server at start or by the factory; lives until the process
-// ends. Thread-safe: after construction only Stop changes anything, and
-// every part guards itself.
+// Created by the server at start or by the factory, which then starts its
+// calculation loop (the tests' in-process server drives the loop from its
+// own clock instead); lives until the process ends. Thread-safe: after
+// construction only Stop changes anything, and every part guards itself.
 #ifndef ZL_SIM_DATABASE_HOST_H_
 #define ZL_SIM_DATABASE_HOST_H_
 
@@ -24,19 +25,20 @@
 
 namespace zl::sim {
 
-class Server;
+class ServerContext;
 
 class DatabaseHost : public DatabaseObserver {
  public:
   // Builds the database and its parts and activates its servants; throws
-  // std::runtime_error when the message channel cannot be created.
-  DatabaseHost(Server* server, const std::string& name);
+  // std::runtime_error when the message channel cannot be created. The
+  // loop is not started. `server` must outlive the host.
+  DatabaseHost(ServerContext* server, const std::string& name);
   ~DatabaseHost() override;
   DatabaseHost(const DatabaseHost&) = delete;
   DatabaseHost& operator=(const DatabaseHost&) = delete;
 
   const std::string& name() const { return db_.name(); }
-  Server& server() const { return *server_; }
+  ServerContext& server() const { return *server_; }
   TagDatabase& db() { return db_; }
   SimulationLoop& loop() { return loop_; }
   ChannelCore& channel() { return *channel_; }
@@ -71,7 +73,7 @@ class DatabaseHost : public DatabaseObserver {
   void OnMessage(MessageType type, const char* routine, const std::string& text) override;
 
  private:
-  Server* const server_;
+  ServerContext* const server_;
   TagDatabase db_;
   SimulationLoop loop_;
   std::shared_ptr<ChannelCore> channel_;

@@ -5,7 +5,8 @@
 
 #include "database_host.h"
 #include "expression.h"
-#include "server.h"
+#include "fault_table.h"
+#include "server_context.h"
 #include "tag_file.h"
 #include "tag_line.h"
 #include "tagfile_iterator.h"
@@ -134,7 +135,7 @@ CORBA::Long DatabaseServant::TagCount() {
 void DatabaseServant::get_tagfile_iterator(ZEMR::FileChunk_Iterator_out iterator) {
   Enter("get_tagfile_iterator");
   auto* servant = new TagFileIterator(host_, BuildTagFile(host_->db()),
-                                      host_->server().iterators().TakeEndless());
+                                      host_->server().iterators().TakeSource());
   iterator = host_->server().iterators().Add(host_->server().poa(), servant);
 }
 

@@ -19,8 +19,6 @@
 
 namespace zl::sim {
 
-const char kServerVersion[] = "zelvik-sim 1.0.0";
-
 namespace {
 
 constexpr CORBA::ULong kServiceTimeoutMs = 5000;
@@ -250,6 +248,7 @@ DatabaseHost* Server::CreateDatabase(const std::string& name, std::string* error
   std::unique_ptr<DatabaseHost> host;
   try {
     host = std::make_unique<DatabaseHost>(this, name);
+    host->loop().Start();
     CORBA::Object_var obj = host->Reference();
     Bind(OneName(name, "ZelvikDatabase"), obj);
     if (options_.legacy) BindLegacyChannel(host.get());

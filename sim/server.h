@@ -1,6 +1,7 @@
 // The zelvik-sim process: its ORB and POA, the Naming Service and event
 // service it uses, the databases it serves, the factory, the fault table,
-// the control endpoint and the stop request.
+// the control endpoint and the stop request. It is the servants'
+// ServerContext.
 //
 // Start runs on the main thread; afterwards ORB threads (servants), the
 // control endpoint and the housekeeping thread use the server. mu_ guards
@@ -24,6 +25,7 @@
 
 #include "fault_table.h"
 #include "options.h"
+#include "server_context.h"
 #include "tagfile_iterator.h"
 
 namespace zl::sim {
@@ -31,13 +33,10 @@ namespace zl::sim {
 class ControlEndpoint;
 class DatabaseHost;
 
-// The text HelloZL gives for "$KERNEL.VERSION" and ZelvikAdmin::Version.
-extern const char kServerVersion[];
-
-class Server {
+class Server : public ServerContext {
  public:
   explicit Server(Options options);
-  ~Server();
+  ~Server() override;
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
@@ -52,7 +51,7 @@ class Server {
 
   // Asks the main thread to stop after `delay_seconds`. Returns at once;
   // safe from any thread, including servant upcalls.
-  void RequestStop(double delay_seconds);
+  void RequestStop(double delay_seconds) override;
 
   // Creates, activates, binds (and writes the IOR file of) a database, or
   // gives the one of exactly that name. Null, with a reason, for a bad name
@@ -63,18 +62,18 @@ class Server {
   DatabaseHost* FirstDatabase() const;
   std::vector<std::string> DatabaseNames() const;
 
-  CORBA::ORB_ptr orb() const { return orb_.in(); }
-  PortableServer::POA_ptr poa() const { return poa_.in(); }
-  PortableServer::Current_ptr poa_current() const { return poa_current_.in(); }
-  CosLifeCycle::GenericFactory_ptr event_factory() const { return event_factory_.in(); }
-  FaultTable& faults() { return faults_; }
-  IteratorRegistry& iterators() { return iterators_; }
+  CORBA::ORB_ptr orb() const override { return orb_.in(); }
+  PortableServer::POA_ptr poa() const override { return poa_.in(); }
+  PortableServer::Current_ptr poa_current() const override { return poa_current_.in(); }
+  CosLifeCycle::GenericFactory_ptr event_factory() const override { return event_factory_.in(); }
+  FaultTable& faults() override { return faults_; }
+  IteratorRegistry& iterators() override { return iterators_; }
   const Options& options() const { return options_; }
-  bool legacy() const { return options_.legacy; }
-  const std::string& host() const { return host_; }
-  const std::string& factory_ior() const { return factory_ior_; }
-  // Seconds since the server started.
-  long RunningTime() const;
+  bool legacy() const override { return options_.legacy; }
+  bool verbose() const override { return options_.verbose; }
+  const std::string& host() const override { return host_; }
+  const std::string& factory_ior() const override { return factory_ior_; }
+  long RunningTime() const override;
 
  private:
   // The steps of Start, in order. Each gives false after printing the

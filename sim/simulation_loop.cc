@@ -28,6 +28,24 @@ void SimulationLoop::Stop() {
   if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 
+void SimulationLoop::Advance(Clock::duration elapsed) {
+  std::unique_lock<std::mutex> lock(mu_);
+  advanced_ += elapsed;
+  for (;;) {
+    const Clock::duration period = Period();
+    if (advanced_ < period) return;
+    advanced_ -= period;
+    if (holds_ > 0) {
+      advanced_ %= period;  // a hold skips every cycle it spans
+      return;
+    }
+    const double dt = cycle_time_;
+    lock.unlock();
+    db_->RunCycle(dt, false);
+    lock.lock();
+  }
+}
+
 Clock::duration SimulationLoop::Period() const {
   const double seconds = std::fmax(cycle_time_ / warp_, 0.001);
   return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
@@ -44,6 +62,7 @@ bool SimulationLoop::SetCycleTime(double seconds) {
     std::lock_guard<std::mutex> lock(mu_);
     cycle_time_ = seconds;
     changed_ = true;
+    advanced_ = Clock::duration::zero();
   }
   cv_.notify_all();
   return true;
@@ -60,6 +79,7 @@ bool SimulationLoop::SetWarp(double factor) {
     std::lock_guard<std::mutex> lock(mu_);
     warp_ = factor;
     changed_ = true;
+    advanced_ = Clock::duration::zero();
   }
   cv_.notify_all();
   return true;

@@ -37,6 +37,13 @@ class SimulationLoop {
   // Ends the thread and waits for it; idempotent.
   void Stop();
 
+  // For a loop whose thread was never started: runs, on the caller's
+  // thread, the cycles that `elapsed` of real time would have run on the
+  // thread (none while a client holds the loop), and carries the rest of a
+  // period over to the next call; a new cycle time or warp factor starts a
+  // new period. Tests drive a plant from a virtual clock with it.
+  void Advance(std::chrono::steady_clock::duration elapsed);
+
   double CycleTime() const;
   // Sets the cycle time when it lies in [kMinCycleTime, kMaxCycleTime];
   // gives false (and changes nothing) otherwise.
@@ -63,6 +70,7 @@ class SimulationLoop {
   std::chrono::steady_clock::time_point hold_touched_;
   bool stop_ = false;
   bool changed_ = false;  // timing changed: the thread recomputes its deadline
+  std::chrono::steady_clock::duration advanced_{};  // Advance: time not yet cycled
 
   std::thread thread_;  // started by Start, joined by Stop
 };

@@ -1,7 +1,8 @@
 #include "tag_servant.h"
 
 #include "database_host.h"
-#include "server.h"
+#include "fault_table.h"
+#include "server_context.h"
 #include "wire.h"
 
 namespace zl::sim {

@@ -3,16 +3,31 @@
 #include <algorithm>
 
 #include "database_host.h"
-#include "server.h"
+#include "fault_table.h"
+#include "server_context.h"
 #include "tag_file.h"
 
 namespace zl::sim {
 
+ChunkSource EndlessChunks(long bytes) {
+  return [bytes](CORBA::ULong, ZEMR::FileChunk_Type& chunk) {
+    chunk.length(static_cast<CORBA::ULong>(bytes));
+    std::fill_n(chunk.get_buffer(), chunk.length(), CORBA::Octet(0));
+    if (bytes >= 8) {
+      CORBA::Octet* out = chunk.get_buffer();
+      const uint32_t payload = static_cast<uint32_t>(bytes - 8);
+      std::copy_n("STAG", 4, out);
+      for (int i = 0; i < 4; ++i) out[4 + i] = static_cast<CORBA::Octet>(payload >> (8 * i));
+    }
+    return true;
+  };
+}
+
 TagFileIterator::TagFileIterator(DatabaseHost* host, std::vector<std::string> records,
-                                 long endless_bytes)
+                                 ChunkSource source)
     : host_(host),
       records_(std::move(records)),
-      endless_bytes_(endless_bytes),
+      source_(std::move(source)),
       last_used_(std::chrono::steady_clock::now()) {
   size_t offset = 0;
   for (const std::string& record : records_) {
@@ -42,17 +57,7 @@ CORBA::Boolean TagFileIterator::next_chunk(CORBA::ULong offset, ZEMR::FileChunk_
   host_->server().faults().Enter("FileChunk_Iterator", "next_chunk");
   Touch();
   chunk = new ZEMR::FileChunk_Type;
-  if (endless_bytes_ >= 0) {
-    chunk->length(static_cast<CORBA::ULong>(endless_bytes_));
-    std::fill_n(chunk->get_buffer(), chunk->length(), CORBA::Octet(0));
-    if (endless_bytes_ >= 8) {
-      CORBA::Octet* out = chunk->get_buffer();
-      const uint32_t payload = static_cast<uint32_t>(endless_bytes_ - 8);
-      std::copy_n("STAG", 4, out);
-      for (int i = 0; i < 4; ++i) out[4 + i] = static_cast<CORBA::Octet>(payload >> (8 * i));
-    }
-    return true;
-  }
+  if (source_) return source_(offset, *chunk.ptr());
   auto it = std::lower_bound(starts_.begin(), starts_.end(), static_cast<size_t>(offset));
   if (it == starts_.end() || *it != offset) return false;
   const std::string& record = records_[static_cast<size_t>(it - starts_.begin())];
@@ -83,6 +88,18 @@ void TagFileIterator::destroy() {
 }
 
 // --- IteratorRegistry -----------------------------------------------------------
+
+void IteratorRegistry::ArmSource(ChunkSource source) {
+  std::lock_guard<std::mutex> lock(mu_);
+  armed_ = std::move(source);
+}
+
+ChunkSource IteratorRegistry::TakeSource() {
+  std::lock_guard<std::mutex> lock(mu_);
+  ChunkSource source = std::move(armed_);
+  armed_ = nullptr;
+  return source;
+}
 
 void IteratorRegistry::Release(Entry& entry) {
   try {

@@ -1,7 +1,10 @@
 // FileChunk_Iterator: the chunked transfer of a database's tag file. An
 // iterator holds a snapshot of the tag file taken when it was made
 // (get_tagfile_iterator); next_chunk reads it one whole record per chunk,
-// send_chunk restores the "STAG" records it is sent.
+// send_chunk restores the "STAG" records it is sent. For tests of the
+// client's limits, the next iterator may be armed to answer from a script
+// instead (a ChunkSource): a server that streams without end, or one that
+// sends whatever a fuzz input says.
 //
 // Clients need not destroy iterators (and usually do not), so the
 // IteratorRegistry deactivates iterators idle for kIdleLimit and the oldest
@@ -12,8 +15,8 @@
 
 #include <omniORB4/CORBA.h>
 
-#include <atomic>
 #include <chrono>
+#include <functional>
 #include <list>
 #include <mutex>
 #include <string>
@@ -25,13 +28,21 @@ namespace zl::sim {
 
 class DatabaseHost;
 
+// A scripted iterator's answer to next_chunk: fills `chunk` (empty when
+// called) for the byte offset asked and gives whether there is a chunk.
+// Called on ORB threads, by one iterator only.
+using ChunkSource = std::function<bool(CORBA::ULong offset, ZEMR::FileChunk_Type& chunk)>;
+
+// A server that never ends: every chunk is `bytes` bytes, a "STAG" record
+// when there is room for its header (8 bytes), zero bytes otherwise.
+ChunkSource EndlessChunks(long bytes);
+
 class TagFileIterator : public virtual POA_ZEMR::FileChunk_Iterator {
  public:
-  // `endless_bytes` -1: the iterator reads `records`. 0 or more: it never
-  // ends, answering every next_chunk with that many bytes (a "STAG" record
-  // when there is room for its header, zero bytes otherwise): a server
-  // that streams without end, for tests of the client's limits.
-  TagFileIterator(DatabaseHost* host, std::vector<std::string> records, long endless_bytes = -1);
+  // Without a `source` the iterator reads `records`; with one, next_chunk
+  // answers what the source gives.
+  TagFileIterator(DatabaseHost* host, std::vector<std::string> records,
+                  ChunkSource source = nullptr);
   ~TagFileIterator() override;
 
   // `offset` is the byte offset in the tag file of the record wanted (0,
@@ -50,7 +61,7 @@ class TagFileIterator : public virtual POA_ZEMR::FileChunk_Iterator {
 
   DatabaseHost* const host_;
   const std::vector<std::string> records_;
-  const long endless_bytes_;
+  const ChunkSource source_;
   std::vector<size_t> starts_;  // byte offset of each record; constant
 
   mutable std::mutex mu_;
@@ -75,11 +86,14 @@ class IteratorRegistry {
   void Clear();
   size_t Live() const;
 
-  // Makes the next iterator of get_tagfile_iterator an endless one that
-  // answers with `bytes` bytes per chunk (see TagFileIterator); -1 disarms.
-  void ArmEndless(long bytes) { endless_bytes_ = bytes; }
-  // The armed size, disarming it; -1 when none is armed.
-  long TakeEndless() { return endless_bytes_.exchange(-1); }
+  // Makes the next iterator of get_tagfile_iterator answer from `source`;
+  // null disarms.
+  void ArmSource(ChunkSource source);
+  // The same for an endless iterator of `bytes` bytes per chunk
+  // (EndlessChunks); -1 disarms.
+  void ArmEndless(long bytes) { ArmSource(bytes < 0 ? nullptr : EndlessChunks(bytes)); }
+  // The armed source, disarming it; null when none is armed.
+  ChunkSource TakeSource();
 
  private:
   struct Entry {
@@ -90,8 +104,9 @@ class IteratorRegistry {
   static void Release(Entry& entry);
 
   mutable std::mutex mu_;
-  std::list<Entry> entries_;  // oldest first; guarded by mu_
-  std::atomic<long> endless_bytes_{-1};
+  // Guarded by mu_:
+  std::list<Entry> entries_;  // oldest first
+  ChunkSource armed_;         // for the next iterator; null: none
 };
 
 }  // namespace zl::sim

@@ -24,13 +24,12 @@
 
 #include "broker/zl_sim.h"
 #include "support/services.h"
+#include "support/test_tags.h"
 
 namespace zl::testing {
 
-// Tags of the served database "SIM" (and of every database the factory
-// creates): FIC101 (Analog, 0..200, Auto, 50), TIC200 (AnalogIn, 0..400,
-// Manual, 120), XV300 (Digital, Auto, 1), SPARE (Analog, for deletion).
-extern const char kTestTags[];
+// The served database "SIM" (and every database the factory creates) holds
+// the test plant's tags, kTestTags.
 
 class ClientEnvironment : public ::testing::Environment {
  public:

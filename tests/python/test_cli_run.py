@@ -364,17 +364,25 @@ def test_ls_get_set(plant):
     assert zl(plant, "set", "LEVEL_SP", "high")[0] == 2  # not a number
 
 
-def test_example_fill_starts_from_a_stopped_feed(plant, tmp_path):
+def test_example_fill_starts_from_a_stopped_feed(plant, client, tmp_path):
     # Run twice: the second run begins with the pump the first one started
-    # still running, and must still see a stopped feed at its precheck.
+    # still running, and must still see a stopped feed at its precheck. The
+    # plant runs at warp 4: its pump, valve and flow lag take a quarter of
+    # their time (the pump still answers its start command only at the
+    # second cycle after it, a quarter of a second or more, long after the
+    # precheck); the scenario's own waits do not change.
     scn = tmp_path / "fill.scn"
     scn.write_bytes((REPO / "examples" / "fill.scn").read_bytes())
     assert zl(plant, "sign", scn)[0] == 0
-    for _ in range(2):
-        got, out, err = zl(plant, "run", scn, "--quiet", cwd=tmp_path)
-        # the one failure the example makes on purpose, nothing else
-        assert got == 1 and "checks passed: 5   failures: 1   errors: 0" in out, out + err
-        assert "**Verification <FEED_FLOW_SP> > 40.000000 FAILED" in out
+    client.warpfactor(4)
+    try:
+        for _ in range(2):
+            got, out, err = zl(plant, "run", scn, "--quiet", cwd=tmp_path)
+            # the one failure the example makes on purpose, nothing else
+            assert got == 1 and "checks passed: 5   failures: 1   errors: 0" in out, out + err
+            assert "**Verification <FEED_FLOW_SP> > 40.000000 FAILED" in out
+    finally:
+        client.warpfactor(1)
     log = (tmp_path / "fill.tlg").read_text()
     assert log.count("Precheck Timed Verification !(<FEED_FLOW> > 10.000000) passed "
                      "Value is 0.000000") == 2, log

@@ -1,8 +1,9 @@
 // The statement families called directly, each handler with only what its
-// signature asks for: a statement context on the in-process fake server and
-// a virtual clock, the operands of one line, and the family's own state. What
-// a whole scenario cannot show is checked here: the wait a statement sets,
-// the exact file position of a jump, a monitor list between checks.
+// signature asks for: a statement context on zelvik-sim's database servant
+// run in-process and a virtual clock, the operands of one line, and the
+// family's own state. What a whole scenario cannot show is checked here: the
+// wait a statement sets, the exact file position of a jump, a monitor list
+// between checks.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -20,8 +21,7 @@
 #include "scenario/label_table.h"
 #include "scenario/statement_context.h"
 #include "scenario/statement_line.h"
-#include "support/fake_server.h"
-#include "support/virtual_clock.h"
+#include "support/in_process_server.h"
 
 namespace zl {
 namespace {
@@ -40,7 +40,7 @@ struct Statement {
   StatementLine line{&tokens, keyword};
 };
 
-// A statement context on the fake server with its test log open in a
+// A statement context on the in-process server with its test log open in a
 // temporary file.
 class StatementFamilyTest : public ::testing::Test {
  protected:
@@ -48,7 +48,7 @@ class StatementFamilyTest : public ::testing::Test {
       : path_((std::filesystem::temp_directory_path() /
                ("zl_family_" + std::to_string(::getpid()) + ".tlg"))
                   .string()) {
-    testing::FakeServer::Instance().Reset();
+    testing::InProcessServer::Instance().Reset();
     std::filesystem::remove(path_);
     EXPECT_TRUE(ctx_.test_log().Open(path_));
     ctx_.test_log().StartClock(clock_.Now());
@@ -81,8 +81,8 @@ class StatementFamilyTest : public ::testing::Test {
   }
 
   const std::string path_;
-  testing::VirtualClock clock_;
-  StatementContext ctx_{testing::FakeServer::Instance().database(), &clock_};
+  testing::PlantClock clock_;
+  StatementContext ctx_{testing::InProcessServer::Instance().database(), &clock_};
   std::size_t read_ = 0;
 };
 

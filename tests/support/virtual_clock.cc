@@ -29,24 +29,30 @@ ACE_Time_Value VirtualClock::Now() const {
 void VirtualClock::Sleep(const ACE_Time_Value& duration) const {
   if (!(duration > ACE_Time_Value::zero)) return;
   bool cancel = false;
+  ACE_Time_Value moved;
   {
     std::lock_guard<std::mutex> lock(mu_);
     if (over_budget_) return;
     // A step longer than the budget ends the run at once, and keeps the sum
     // from overflowing.
     const bool too_long = budget_ != ACE_Time_Value::zero && duration > budget_;
-    now_ += too_long ? budget_ + ACE_Time_Value(0, 1) : duration;
+    moved = too_long ? budget_ + ACE_Time_Value(0, 1) : duration;
+    now_ += moved;
     if (budget_ != ACE_Time_Value::zero && now_ - start_ > budget_) {
       over_budget_ = true;
       cancel = true;
     }
   }
+  Moved(moved);
   if (cancel) ACE_Thread_Manager::instance()->cancel(ACE_Thread::self());
 }
 
 void VirtualClock::Advance(const ACE_Time_Value& duration) {
-  std::lock_guard<std::mutex> lock(mu_);
-  now_ += duration;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    now_ += duration;
+  }
+  if (duration > ACE_Time_Value::zero) Moved(duration);
 }
 
 ACE_Time_Value VirtualClock::Elapsed() const {

@@ -2,7 +2,8 @@
 // starts at the real time of its construction, and each Sleep advances it at
 // once, so DELAY, EDGE, SIMWAIT steps, timed blocks and question time-outs
 // take no real time. Used by the statement tests and the scenario fuzz
-// target.
+// target; a subclass may follow the clock's moves (PlantClock runs the
+// in-process server's plant on the virtual time).
 //
 // Threads: any thread may read it; the scenario's worker sleeps on it. The
 // time is guarded by mu_.
@@ -24,6 +25,7 @@ class VirtualClock : public Clock {
   // manager, which the scenario loop obeys) and later sleeps return at once.
   // A budget of 0 or less means no budget.
   explicit VirtualClock(double budget_seconds = 0);
+  ~VirtualClock() override = default;
 
   ACE_Time_Value Now() const override;
   void Sleep(const ACE_Time_Value& duration) const override;
@@ -33,6 +35,11 @@ class VirtualClock : public Clock {
   void Advance(const ACE_Time_Value& duration);
   // The sum of all sleeps and advances so far.
   ACE_Time_Value Elapsed() const;
+
+ protected:
+  // Called after each move of the clock (a Sleep or an Advance) with the
+  // time it moved, on the thread that moved it, without mu_ held.
+  virtual void Moved(const ACE_Time_Value& moved) const {}
 
  private:
   const ACE_Time_Value start_;
