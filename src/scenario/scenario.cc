@@ -306,6 +306,9 @@ void CZLScenario::ReportUnknownException() {
   }
   ScopedLogPlace log_place(ctx_.statement_place());
   ++ctx_.counters().errors;
+  // An aborted scenario keeps its file, as one stopped by StopScenario
+  // does: the levels closed later (in the destructor) must not delete it.
+  ctx_.options().flags &= ~ScenarioOptions::kAutoDelete;
   // The reason quotes the server (or the exception's own text): outside text.
   const std::string reason = EscapeOutsideText(AbortReason(std::current_exception()));
   std::string place;

@@ -105,7 +105,8 @@ class CZLScenario {
   // at error priority and to the test log, where the run stopped (the file,
   // line number and text of the statement line that ran last) and why
   // (AbortReason of the exception being handled), then the test log's
-  // "Unknown exception aborted scenario." line.
+  // "Unknown exception aborted scenario." line. The scenario file is kept
+  // even when AUTODELETE was set.
   void ReportUnknownException();
   // Closes the test log as it is (no closing line, no signature).
   void CloseTestLogFile() { ctx_.test_log().Close(); }
