@@ -252,7 +252,9 @@ TEST(DecodeTagChangesTest, Filtered) {
     for (int pass = 0; pass < 2; ++pass) {  // reading leaves the body as it was
       TagChanges read;
       ASSERT_EQ(c.ok, DecodeTagChanges(c.body, c.filter, read));
-      if (c.ok) EXPECT_EQ(c.want, NamesOf(read));
+      if (c.ok) {
+        EXPECT_EQ(c.want, NamesOf(read));
+      }
     }
   }
 }
@@ -303,7 +305,9 @@ TEST(ReadTagChangesTest, FromTheStream) {
       continue;
     }
     ASSERT_EQ(c.ok, ReadTagChanges(s, &filter, read));
-    if (c.ok) EXPECT_EQ(c.want, NamesOf(read));
+    if (c.ok) {
+      EXPECT_EQ(c.want, NamesOf(read));
+    }
     CORBA::ULong after = 0;
     after <<= s;
     EXPECT_EQ(0xC0FFEEu, after);
