@@ -25,15 +25,17 @@ void PutLittleEndian(std::FILE* f, std::uint64_t value, int n) {
 
 }  // namespace
 
-void ZlCmd(StatementLine& line, ScenarioOwner* owner) {
-  const char* text = line.Next(kNoDelims);
-  if (text == nullptr || owner == nullptr) return;
-  owner->RunLogSetCommand(text);
+void ZlCmd(StatementContext& ctx, StatementLine& line, ScenarioOwner* owner) {
+  Operands ops;
+  if (!ReadOperands(ctx, line, &ops) || owner == nullptr) return;
+  owner->RunLogSetCommand(ops.text[0]);
 }
 
 void HostCommand(StatementContext& ctx, StatementLine& line, ScenarioOwner* owner) {
   const char* keyword = line.keyword();
-  const char* text = line.Next(kLineEnd);
+  Operands ops;
+  ReadOperands(ctx, line, &ops);
+  const char* text = ops.text[0];
   if (owner == nullptr) return;
   if (IsWindow(owner->toolbook_window())) return;
   std::string result;
@@ -53,14 +55,9 @@ void OpenPointSocket(StatementContext& ctx, PointSocket& socket) {
 void PointEnable(StatementContext& ctx, StatementLine& line, PointSocket& socket, bool enable) {
   const char* word = enable ? "ENABLE" : "DISABLE";
   const ACE_Log_Priority priority = enable ? LM_CRITICAL : LM_ERROR;
-  const char* tag = line.Next(kBlanks);
-  if (tag == nullptr) {
-    ACE_DEBUG((LM_ERROR, "Scenario: PT_%s tag??\n", word));
-    if (ctx.test_log().is_open()) {
-      ctx.StatementError("%s\t__PT_%s not executed (missing tagname)\n", ctx.Stamp().c_str(), word);
-    }
-    return;
-  }
+  Operands ops;
+  if (!ReadOperands(ctx, line, &ops)) return;
+  const char* tag = ops.text[0];
   try {
     CORBA::String_var definition = ctx.server()->Upload(tag);
     const std::string driver = ExtractItem(definition.in(), 2, '\t');
@@ -85,8 +82,9 @@ void PointEnable(StatementContext& ctx, StatementLine& line, PointSocket& socket
 }
 
 void System(StatementContext& ctx, StatementLine& line) {
-  const char* command = line.Next(kLineEnd);
-  if (command == nullptr) return;
+  Operands ops;
+  if (!ReadOperands(ctx, line, &ops)) return;
+  const char* command = ops.text[0];
   ctx.test_log().Flush();
   const int status = std::system(command);
   int result = status;
@@ -100,7 +98,9 @@ void StoreVals(StatementContext& ctx, StatementLine& line) {
   std::string stem = "tlgcmp";
   std::string pattern = ".";
   std::string field = "TAGS";
-  if (const char* operands = line.Next(kLineEnd)) {
+  Operands ops;
+  ReadOperands(ctx, line, &ops);
+  if (const char* operands = ops.text[0]) {
     const std::string text = operands;
     const std::size_t cut = text.find_first_of("; \t");
     stem = text.substr(0, cut);
