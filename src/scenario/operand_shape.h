@@ -40,7 +40,8 @@ enum class OperandMeaning {
   kText,           // text written to the test log, its groups evaluated (COMMENT)
   kCommand,        // text handed on as it is: to the host, the shell, a log set
   kLogSetCommand,  // a log set command line (log_set_command.h)
-  kName,           // a word the statement reads itself: a log set, a flag, a SAFETY word
+  kName,           // a word the statement reads itself: a log set, a flag
+  kSafetyWord,     // a word naming end-of-run checks (SAFETY; none: all of them)
   kQuestion,       // ANSWER's question (surrounding double quotes removed)
   kStoreSpec,      // STOREVALS: stem, pattern and field
 };
