@@ -1,5 +1,6 @@
-// The extension module zl: its types, its constants, addme, checksum, debug
-// logging for the importing thread, the log bridge and the exit hook.
+// The extension module zl: its types, its constants, addme, checksum,
+// checkscenario, debug logging for the importing thread, the log bridge and
+// the exit hook.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -12,6 +13,7 @@
 #include "common/version.h"
 
 #include "callback.h"
+#include "check.h"
 #include "client.h"
 #include "exit_hook.h"
 #include "lease.h"
@@ -59,6 +61,10 @@ PyMethodDef module_methods[] = {
     {"addme", AddMe, METH_VARARGS, "Adds two numbers."},
     {"checksum", Checksum, METH_VARARGS,
      "checksum(data, /) -> str: the scenario checksum of a text, as a \"#$CHECK:\" line carries it."},
+    // A METH_KEYWORDS function has three parameters: the table's type has two.
+    {"checkscenario",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(CheckScenarioFunction)),
+     METH_VARARGS | METH_KEYWORDS, kCheckScenarioDoc},
     {"_orbstate", OrbState, METH_NOARGS,
      "_orbstate() -> dict: the process ORB's init_count, runners and exit_hooks (diagnosis)."},
     {nullptr, nullptr, 0, nullptr},
@@ -103,7 +109,7 @@ PyObject* MakeModule() {
   ok = ok && AddType(module, "Client", &ClientType) == 0 &&
        AddType(module, "ZLTagChanges", &TagChangesType) == 0 &&
        AddType(module, "Callback", &CallbackType) == 0 &&
-       AddType(module, "Lease", &LeaseType) == 0 &&
+       AddType(module, "Lease", &LeaseType) == 0 && AddCheckTypes(module) == 0 &&
        // The bridge's exit step runs after the exit hook (atexit runs last
        // registered first), so that it still takes the lines of the shutdown.
        InstallLogBridge() == 0 && RegisterExitHook() == 0;
