@@ -9,6 +9,12 @@
 // Bounds: at most kMaxLines lines; a run ends after kVirtualBudget seconds
 // of virtual waiting, and is stopped after kRealBudget of real time (a GOTO
 // loop that never waits).
+//
+// Differential: each input is also checked without running it (the static
+// check, scenario/scenario_check.h) with the run's arguments and the fake
+// server's tags; where the two disagree about the statement errors (as
+// tests/support/check_agreement.h defines it), the target stops with the
+// disagreement, a finding like a crash.
 #include <ace/Thread_Manager.h>
 
 #include <chrono>
@@ -19,8 +25,13 @@
 #include <mutex>
 #include <string>
 
+#include <cstdio>
+#include <vector>
+
 #include "fake_database.h"
 #include "fuzz_support.h"
+#include "scenario/scenario_check.h"
+#include "support/check_agreement.h"
 #include "scenario/scenario_owner.h"
 #include "logset/log_set_list.h"
 #include "scenario/scenario.h"
@@ -98,9 +109,14 @@ extern "C" int system(const char* command) {
   return command[0] == 'E' ? 3 << 8 : 0;
 }
 
+// The run's error lines, for the comparison with the check; installed for
+// the whole process.
+zl::testing::RunLineSink* g_run_lines = nullptr;
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   zl::fuzz::Setup();
   zl::fuzz::FakeServer::Instance();
+  g_run_lines = new zl::testing::RunLineSink;  // lives until the process ends
   return 0;
 }
 
@@ -118,6 +134,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WriteFile("sub.scn", "SETPV T1 (T1+1)\nVERIFY T1 $1\n");
 
   FakeServer::Instance().Reset();
+  zl::CheckOptions check_options;
+  check_options.arguments = zl::ArgumentsOfOptions(options.c_str());
+  check_options.tags = zl::testing::FakeServerTags();
+  std::vector<zl::CheckedLine> walked;
+  const std::vector<zl::Diagnostic> check = zl::CheckScenario("s.scn", check_options, &walked);
+  g_run_lines->Take();
   {
     FuzzOwner owner;
     zl::testing::VirtualClock clock(kVirtualBudget);
@@ -141,6 +163,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ACE_Thread_Manager::instance()->join(tid);
       }
     }
+  }
+  const std::vector<std::string> problems =
+      zl::testing::CompareRunWithCheck(g_run_lines->Take(), check, walked);
+  if (!problems.empty()) {
+    for (const std::string& p : problems) {
+      std::fprintf(stderr, "check and run disagree: %s\n", p.c_str());
+    }
+    std::abort();
   }
   ClearWorkDir();
   return 0;

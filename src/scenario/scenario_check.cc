@@ -296,7 +296,8 @@ class Checker {
       const StatementPlace at{&shown, &piece, line, &origins, line + std::strspn(line, kBlanks)};
       MissingArguments(at, depth);
       if (walked_ != nullptr) {
-        walked_->push_back(CheckedLine{shown, static_cast<unsigned>(k + 1), piece.line});
+        walked_->push_back(
+            CheckedLine{shown, static_cast<unsigned>(k + 1), piece.line, keyword, false});
       }
       ++walked_lines_;
       if (kind == LineKind::kSubtest) {
@@ -359,7 +360,8 @@ class Checker {
     }
     const std::string path = ResolvePathCase(scenario_dir_ + "/" + name);
     if (!Load(path).readable) {
-      Add(at, at.keyword, Severity::kError, check_code::kMissingSubtest, SubtestNotStartedText(name));
+      Add(at, at.keyword, Severity::kError, check_code::kMissingSubtest,
+          SubtestNotStartedText(name));
       return;
     }
     const std::string canonical = Canonical(path);
@@ -448,10 +450,11 @@ bool Checker::Statement(const StatementPlace& at, const char* keyword, Tokenizer
     // DELAY's and SIMWAIT's after the statement, when nothing else is left.
     for (std::size_t i = 0; i < row->shape.count; ++i) {
       const char* text = ops.text[i];
-      if (row->shape.operands[i].meaning != OperandMeaning::kCondition || text == nullptr ||
-          IsOpaque(text)) {
+      if (row->shape.operands[i].meaning != OperandMeaning::kCondition || text == nullptr) {
         continue;
       }
+      if (walked_ != nullptr) walked_->back().conditional = true;
+      if (IsOpaque(text)) continue;
       int depth = 0;
       for (const char* p = text; *p != '\0' && depth >= 0; ++p) {
         if (*p == '(') ++depth;

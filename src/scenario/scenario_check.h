@@ -104,9 +104,11 @@ struct CheckOptions {
 // One statement line the check read, in the order a run without jumps
 // would run it.
 struct CheckedLine {
-  std::string file;    // as Diagnostic::file
-  unsigned line;       // as the run counts it: a piece of a long line counts
-  unsigned file_line;  // as Diagnostic::line
+  std::string file;          // as Diagnostic::file
+  unsigned line;             // as the run counts it: a piece of a long line counts
+  unsigned file_line;        // as Diagnostic::line
+  std::string keyword;       // its first word as the run takes it (upper case)
+  bool conditional = false;  // it has a condition (GOTO, DELAY, SIMWAIT)
 };
 
 // Checks the scenario at `path` (named as a run would be started with it)

@@ -100,7 +100,9 @@ constexpr OperandSpec kCommentShape[] = {RestOperand("text", Means::kText, Silen
 constexpr OperandSpec kAutoDeleteShape[] = {WordOperand("flag", Means::kName, Optional())};
 constexpr OperandSpec kUseLogShape[] = {WordOperand("log set", Means::kName, Silent())};
 constexpr OperandSpec kToleranceShape[] = {PlainNumberOperand("tolerance", Silent())};
-constexpr OperandSpec kSafetyShape[] = {WordOperand("check", Means::kSafetyWord, Optional(), kRepeats)};
+constexpr OperandSpec kSafetyShape[] = {
+    WordOperand("check", Means::kSafetyWord, Optional(), kRepeats),
+};
 
 // Reaching outside.
 constexpr OperandSpec kZlCmdShape[] = {

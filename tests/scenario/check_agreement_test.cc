@@ -303,10 +303,12 @@ TEST_F(CheckAgreementTest, DifferencesTheComparisonAccepts) {
 // The comparison itself catches a check that words an error its own way,
 // misses one, or sees one the run does not have.
 TEST(CompareRunWithCheckTest, FindsEachKindOfDisagreement) {
-  const std::vector<CheckedLine> walked = {{"s.scn", 1, 1}, {"s.scn", 2, 2}};
+  const std::vector<CheckedLine> walked = {{"s.scn", 1, 1, "FOO", false},
+                                           {"s.scn", 2, 2, "FOO", false}};
   const Diagnostic keyword{"s.scn", 1, 1, Severity::kError, check_code::kUnknownKeyword,
                            "Unknown scenario keyword, 'FOO'"};
-  const testing::RunLine run{ScenarioLineKind::kError, "Unknown scenario keyword, 'FOO'", "s.scn", 1};
+  const testing::RunLine run{ScenarioLineKind::kError, "Unknown scenario keyword, 'FOO'",
+                             "s.scn", 1};
   struct Case {
     int line;
     std::vector<testing::RunLine> run;

@@ -27,9 +27,9 @@ std::string ReadSource(const char* relative) {
 TEST(KeywordTableTest, NoRowShadowsALaterRow) {
   for (const KeywordRow* earlier = KeywordRows(); earlier->name != nullptr; ++earlier) {
     for (const KeywordRow* later = earlier + 1; later->name != nullptr; ++later) {
-      const bool shadowed =
-          earlier->prefix ? std::strncmp(later->name, earlier->name, std::strlen(earlier->name)) == 0
-                          : std::strcmp(later->name, earlier->name) == 0;
+      const std::size_t n = std::strlen(earlier->name);
+      const bool shadowed = earlier->prefix ? std::strncmp(later->name, earlier->name, n) == 0
+                                            : std::strcmp(later->name, earlier->name) == 0;
       EXPECT_FALSE(shadowed) << later->name << " is shadowed by " << earlier->name;
     }
     EXPECT_EQ(earlier, FindKeyword(earlier->name)) << earlier->name;

@@ -88,7 +88,9 @@ void RunCases(ScenarioCheckTest& test, const std::vector<Case>& cases,
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
     CheckOptions options;
-    if (std::string(c.arguments) != kNoArguments) options.arguments = ArgumentsOfOptions(c.arguments);
+    if (std::string(c.arguments) != kNoArguments) {
+      options.arguments = ArgumentsOfOptions(c.arguments);
+    }
     options.tags = tags;
     EXPECT_EQ(c.want, test.Check(c.text, c.siblings, options));
   }
@@ -154,7 +156,8 @@ TEST_F(ScenarioCheckTest, FilesLabelsAndSubtests) {
         "2:1 missing-subtest Subtest 'NONE.SCN' not started"}},
       // a subtest's arguments are its "@" line's; a call without any keeps
       // those of the last call at its depth
-      {__LINE__, "@SUB.SCN 5\n@SUB.SCN\n@SUB.SCN\n", "", {{"sub.scn", "SETPV T1 $1\nSETPV T1 $2\n"}},
+      {__LINE__, "@SUB.SCN 5\n@SUB.SCN\n@SUB.SCN\n", "",
+       {{"sub.scn", "SETPV T1 $1\nSETPV T1 $2\n"}},
        {"sub.scn:2:10 missing-argument Argument $2 is not given: 1 argument is, and the line gets "
         "nothing in its place",
         "sub.scn:2:1 missing-operand Value not found for SETPV T1"}},

@@ -245,7 +245,8 @@ TEST(StatementTableTest, KeywordsOfEveryFamily) {
        "00:00:00.600\t**Monitor <T1> > 60.000000 FAILED Value is 50.000000\n",
        0, 0, 0},
       {__LINE__,
-       "TVERIFY_LT T1 40 0 1\nTASSERT_GT T1 60 0 1\nTASSERT_LT T1 60 0 1\nTMONITOR T1 50 0 1\nBEND\n",
+       "TVERIFY_LT T1 40 0 1\nTASSERT_GT T1 60 0 1\nTASSERT_LT T1 60 0 1\nTMONITOR T1 50 0 1\n"
+       "BEND\n",
        "00:00:00.000\t  Precheck Timed Verification !(<T1> < 40.000000) passed Value is 50.000000 "
        "after 0:00.000\n"
        "00:00:00.000\t**Precheck Timed Assertion !(<T1> < 60.000000) FAILED Value is 50.000000 "

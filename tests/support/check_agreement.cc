@@ -1,8 +1,8 @@
 #include "support/check_agreement.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <set>
 #include <tuple>
@@ -42,22 +42,23 @@ enum class RunKind {
   kTag,        // a tag the server does not know
   kAbort,      // the run ended at this statement
   kNestTooDeep,
-  kServer,     // depends on the server's or the host's answers
+  kServer,  // depends on the server's or the host's answers
 };
 
 RunKind KindOf(const std::string& text) {
   if (text == "Unknown exception aborted scenario.") return RunKind::kAbort;
-  if (StartsWith(text, "Tag <") && (text.find("> not found for ") != std::string::npos ||
-                                    text.find("> not available for MONITOR") != std::string::npos)) {
+  if (StartsWith(text, "Tag <") &&
+      (text.find("> not found for ") != std::string::npos ||
+       text.find("> not available for MONITOR") != std::string::npos)) {
     return RunKind::kTag;
   }
   if (StartsWith(text, "No stored checksum for scenario: ") ||
-      (StartsWith(text, "Stored checksum, ") && text.find(", is invalid for scenario: ") !=
-                                                     std::string::npos)) {
+      (StartsWith(text, "Stored checksum, ") &&
+       text.find(", is invalid for scenario: ") != std::string::npos)) {
     return RunKind::kChecksum;
   }
-  if (StartsWith(text, "Test '") && text.find("' not executed, nest level too deep") !=
-                                        std::string::npos) {
+  if (StartsWith(text, "Test '") &&
+      text.find("' not executed, nest level too deep") != std::string::npos) {
     return RunKind::kNestTooDeep;
   }
   // A number or window that did not read with the values the server gave
@@ -66,28 +67,12 @@ RunKind KindOf(const std::string& text) {
       text.find('(') != std::string::npos) {
     return RunKind::kValue;
   }
-  for (const char* prefix :
-       {"Logset <", "PT_ENABLE not sent to ", "PT_DISABLE not sent to ", "Exception from ",
-        "Communication error reading ", "Client cmd, ", "Could not open file to store",
-        "COMAPREVALS not implemented"}) {
+  for (const char* prefix : {"Logset <", "PT_ENABLE not sent to ", "PT_DISABLE not sent to ",
+                             "Exception from ", "Communication error reading ", "Client cmd, ",
+                             "Could not open file to store", "COMAPREVALS not implemented"}) {
     if (StartsWith(text, prefix)) return RunKind::kServer;
   }
   return RunKind::kStatement;
-}
-
-// The first word of line `line` (from 1) of `file`, upper case; "" when
-// there is none.
-std::string FirstWord(const std::string& file, unsigned line) {
-  std::ifstream in(file, std::ios::binary);
-  std::string text;
-  for (unsigned n = 1; std::getline(in, text); ++n) {
-    if (n != line) continue;
-    const std::size_t begin = text.find_first_not_of(" \t");
-    if (begin == std::string::npos) return "";
-    const std::size_t end = text.find_first_of(" \t\r", begin);
-    return ToUpperCopy(text.substr(begin, end - begin).c_str());
-  }
-  return "";
 }
 
 using Place = std::pair<std::string, unsigned>;  // file, line of the file
@@ -134,26 +119,19 @@ std::vector<std::string> CompareRunWithCheck(const std::vector<RunLine>& run,
     line_of_piece.emplace(std::make_pair(w.file, w.line), w.file_line);
   }
   bool linear = true;  // no conditional GOTO on the way
+  std::map<Place, std::string> keyword_at;
   for (const CheckedLine& w : walked) {
-    if (FirstWord(w.file, w.file_line) == "GOTO") {
-      std::ifstream in(w.file, std::ios::binary);
-      std::string text;
-      for (unsigned n = 1; std::getline(in, text) && n <= w.file_line; ++n) {
-        if (n != w.file_line) continue;
-        std::size_t p = text.find_first_not_of(" \t");
-        p = text.find_first_of(" \t", p);           // after GOTO
-        p = text.find_first_not_of(" \t", p);       // the label
-        p = p == std::string::npos ? p : text.find_first_of(" \t", p);
-        if (p != std::string::npos && text.find_first_not_of(" \t\r", p) != std::string::npos) {
-          linear = false;
-        }
-      }
-    }
+    if (w.keyword == "GOTO" && w.conditional) linear = false;
+    keyword_at.emplace(Place(w.file, w.file_line), w.keyword);
   }
+  auto keyword = [&](const Place& at) {
+    const auto it = keyword_at.find(at);
+    return it == keyword_at.end() ? std::string() : it->second;
+  };
 
   // The run's lines by kind and place; where the run ended early.
   std::set<std::tuple<std::string, unsigned, std::string>> run_statement;  // file, line, text
-  std::set<std::pair<std::string, std::string>> run_checksum;            // file, text
+  std::set<std::pair<std::string, std::string>> run_checksum;              // file, text
   std::set<Place> run_tag, run_abort, suffixed_tags;
   std::set<Place> value_dependent;  // the run stopped the statement on a value
   bool nest_too_deep = false;
@@ -260,14 +238,14 @@ std::vector<std::string> CompareRunWithCheck(const std::vector<RunLine>& run,
     }
   }
   for (const Place& at : check_tag) {
-    const std::string word = FirstWord(at.first, at.second);
-    if (reached(at) && run_tag.count(at) == 0 && run_abort.count(at) == 0 &&
-        word != "PT_ENABLE" && word != "PT_DISABLE") {
+    const std::string word = keyword(at);
+    if (reached(at) && run_tag.count(at) == 0 && run_abort.count(at) == 0 && word != "PT_ENABLE" &&
+        word != "PT_DISABLE") {
       problems.push_back(Describe(at, "the check's missing tag is not the run's"));
     }
   }
   for (const Place& at : check_ending) {
-    const std::string word = FirstWord(at.first, at.second);
+    const std::string word = keyword(at);
     if (reached(at) && run_abort.count(at) == 0 && word != "DELAY" && word != "DELAYSECS" &&
         word != "SIMWAIT") {
       problems.push_back(Describe(at, "the check ends the run here, the run went on"));
