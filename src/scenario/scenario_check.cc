@@ -30,14 +30,6 @@
 namespace zl {
 namespace {
 
-// What stands in for an argument the check was not given. It is no control
-// character, so that substitution puts it in as it is, and no byte of UTF-8
-// text; an operand, keyword or name holding it is not read.
-constexpr char kOpaque = '\xff';
-const std::string kOpaqueText(1, kOpaque);
-
-bool IsOpaque(const char* text) { return text != nullptr && std::strchr(text, kOpaque) != nullptr; }
-
 // Past this many statement lines the check stops following subtests: a tree
 // of calls can grow faster than any scenario suite needs.
 constexpr std::size_t kMaxWalkedLines = 1000000;
@@ -110,6 +102,14 @@ std::string Canonical(const std::string& path) {
   return ec ? path : p.generic_string();
 }
 
+// An operand site that evaluates nothing and reports nothing: for reading
+// a GOTO's operands while finding where the run can go.
+class QuietSite : public OperandSite {
+ public:
+  std::optional<double> Evaluate(const char*, std::size_t) override { return std::nullopt; }
+  void Error(OperandError, const OperandSpec&, const std::string&, const char*) override {}
+};
+
 // A run ends at this statement (the server would refuse an expression):
 // thrown by the check's operand site, caught at the statement.
 struct RunEnds {};
@@ -123,6 +123,9 @@ struct StatementPlace {
   const Piece* piece;
   const char* line;  // the prepared line
   const std::vector<unsigned>* origins;
+  // Per character of the prepared line: it comes from an argument whose
+  // text is not known.
+  const std::vector<bool>* unknown;
   const char* keyword;  // where the line's first word begins in it
 
   // The 1-based column of the character at `p` in the prepared line.
@@ -130,6 +133,16 @@ struct StatementPlace {
     if (p == nullptr || p < line || origins->empty()) return piece->column + 1;
     const std::size_t i = std::min(static_cast<std::size_t>(p - line), origins->size() - 1);
     return piece->column + (*origins)[i] + 1;
+  }
+  // True when the text at `p` (a word of the prepared line, up to its end)
+  // holds a character of an argument that is not known: it is not read.
+  bool Opaque(const char* p) const {
+    if (p == nullptr || p < line) return false;
+    for (std::size_t i = static_cast<std::size_t>(p - line); i < unknown->size() && line[i] != '\0';
+         ++i) {
+      if ((*unknown)[i]) return true;
+    }
+    return false;
   }
 };
 
@@ -151,8 +164,10 @@ class Checker {
       top.given = static_cast<int>(std::min<std::size_t>(given.size(), 8));
       for (int i = 0; i < top.given; ++i) top.args[i] = given[i];
     } else {
+      // Each argument stands for itself ("$1") and is not read.
       top.given = -1;
-      top.args.fill(kOpaqueText);
+      for (int i = 0; i < 8; ++i) top.args[i] = "$" + std::to_string(i + 1);
+      top.unknown.fill(true);
     }
   }
 
@@ -225,6 +240,7 @@ class Checker {
   // they are not known.
   struct Depth {
     std::array<std::string, 8> args;
+    std::array<bool, 8> unknown{};  // its text is not known
     int given = 0;
   };
 
@@ -262,19 +278,22 @@ class Checker {
             const std::string& shown) {
     const SourceFile& source = Load(resolved);
     const Depth& depth = depths_[level];
-    bool unreachable = false;  // after an unconditional GOTO, until a label
-    std::string stored;        // the "#$CHECK:" text read last
+    bool loops = false;
+    const std::vector<bool> reachable = Reachable(source, depth, &loops);
+    std::string stored;  // the "#$CHECK:" text read last
     const Piece* stored_piece = nullptr;
     std::vector<const Piece*> stale;
-    for (std::size_t k = 0; k < source.pieces.size(); ++k) {
+    // A loop runs its lines again with what its first round left (SAFETY,
+    // the arguments of the subtests it calls): a second pass sees that.
+    for (std::size_t step = 0; step < source.pieces.size() * (loops ? 2 : 1); ++step) {
+      const std::size_t k = step % source.pieces.size();
       const Piece& piece = source.pieces[k];
-      if (piece.label) unreachable = false;
-      if (unreachable) {
+      if (!reachable[k]) {
         const std::size_t first = piece.text.find_first_not_of(" \t\r\n");
-        if (first != std::string::npos && piece.text[0] != '#') {
+        if (first != std::string::npos && piece.text[0] != '#' && !piece.label) {
           Add(shown, piece.line, piece.column + static_cast<unsigned>(first) + 1,
               Severity::kWarning, check_code::kUnreachable,
-              "This line can never run: it follows a GOTO that always jumps");
+              "This line can never run: no line before it leads here, and no GOTO");
         }
         continue;
       }
@@ -285,6 +304,7 @@ class Checker {
       std::string checksum;
       std::vector<unsigned> origins;
       const LineKind kind = PrepareLine(line, depth.args, tokens, keyword, &checksum, &origins);
+      const std::vector<bool> unknown = UnknownCharacters(piece.text, origins, depth);
       if (kind == LineKind::kChecksum) {
         stored = checksum;
         stored_piece = &piece;
@@ -293,7 +313,8 @@ class Checker {
       }
       if (kind != LineKind::kSubtest && kind != LineKind::kStatement) continue;
       // The tokenizer took the first word after the line's leading blanks.
-      const StatementPlace at{&shown, &piece, line, &origins, line + std::strspn(line, kBlanks)};
+      const StatementPlace at{&shown, &piece, line, &origins, &unknown,
+                              line + std::strspn(line, kBlanks)};
       MissingArguments(at, depth);
       if (walked_ != nullptr) {
         walked_->push_back(
@@ -303,7 +324,7 @@ class Checker {
       if (kind == LineKind::kSubtest) {
         Subtest(level, at, keyword, tokens);
       } else {
-        unreachable = Statement(at, keyword, tokens, source);
+        Statement(at, keyword, tokens, source);
       }
     }
     // The close of the level (CZLScenario::CloseLevels): SAFETY's checksum
@@ -327,25 +348,118 @@ class Checker {
     }
   }
 
+  // Which pieces of `source` a run can read with the arguments of `depth`:
+  // from the first, each piece leads to the next, but a GOTO to a label of
+  // the file leads to the piece after the label's line (its last line, as
+  // LabelTable keeps it), and to the next piece only with a condition. A
+  // GOTO whose label holds an argument not known may lead to every label.
+  // `*loops` tells whether a reachable GOTO may jump back.
+  std::vector<bool> Reachable(const SourceFile& source, const Depth& depth, bool* loops) {
+    const std::size_t n = source.pieces.size();
+    std::map<std::string, std::size_t> target;
+    for (std::size_t k = 0; k < n; ++k) {
+      std::string label;
+      if (source.pieces[k].label && LabelOfLine(source.pieces[k].text.c_str(), &label)) {
+        target[label] = k + 1;
+      }
+    }
+    std::vector<std::vector<std::size_t>> jumps(n);  // where a GOTO at k leads
+    std::vector<bool> falls(n, true);                // k leads to k + 1
+    for (std::size_t k = 0; k < n; ++k) {
+      const std::string& raw = source.pieces[k].text;
+      const std::size_t first = raw.find_first_not_of(" \t");
+      if (target.empty() || first == std::string::npos || raw[0] == '#') continue;
+      char line[kLineSize];
+      strncpyz(line, raw.c_str(), sizeof line);
+      Tokenizer tokens;
+      char keyword[80] = {};
+      std::string checksum;
+      std::vector<unsigned> origins;
+      if (PrepareLine(line, depth.args, tokens, keyword, &checksum, &origins) !=
+          LineKind::kStatement) {
+        continue;
+      }
+      const KeywordRow* row = FindKeyword(keyword);
+      if (row == nullptr || row->shape.count == 0 ||
+          row->shape.operands[0].meaning != OperandMeaning::kLabel) {
+        continue;
+      }
+      StatementLine statement(&tokens, keyword);
+      QuietSite quiet;
+      Operands ops;
+      if (!ReadOperands(row->shape, statement, quiet, &ops)) continue;
+      const std::vector<bool> unknown = UnknownCharacters(raw, origins, depth);
+      const StatementPlace at{nullptr, &source.pieces[k], line, &origins, &unknown, line};
+      if (at.Opaque(ops.at[0])) {
+        for (const auto& entry : target) jumps[k].push_back(entry.second);
+        continue;
+      }
+      const auto it = target.find(ToUpperCopy(ops.text[0]));
+      if (it == target.end()) continue;  // no jump: the run goes on
+      jumps[k].push_back(it->second);
+      falls[k] = ops.has(1);
+    }
+    std::vector<bool> reached(n, false);
+    std::vector<std::size_t> todo = {0};
+    while (!todo.empty()) {
+      const std::size_t k = todo.back();
+      todo.pop_back();
+      if (k >= n || reached[k]) continue;
+      reached[k] = true;
+      if (falls[k]) todo.push_back(k + 1);
+      for (std::size_t t : jumps[k]) {
+        todo.push_back(t);
+        if (t <= k) *loops = true;
+      }
+    }
+    return reached;
+  }
+
+  // The offsets in `raw` (a piece as read) of each "$n" that
+  // SubstituteArguments replaces, with its argument's number (1..8).
+  static std::vector<std::pair<std::size_t, int>> References(const std::string& raw) {
+    std::vector<std::pair<std::size_t, int>> refs;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+      if (raw[i] == '\\') {
+        if (i + 1 < raw.size()) ++i;
+      } else if (raw[i] == '$' && i + 1 < raw.size()) {
+        if (raw[i + 1] >= '1' && raw[i + 1] <= '8') refs.emplace_back(i, raw[i + 1] - '0');
+        ++i;
+      }
+    }
+    return refs;
+  }
+
+  // Per character of a prepared line (`origins` its offsets in `raw`):
+  // whether it comes from an argument of `depth` that is not known.
+  static std::vector<bool> UnknownCharacters(const std::string& raw,
+                                             const std::vector<unsigned>& origins,
+                                             const Depth& depth) {
+    std::vector<bool> unknown(origins.size(), false);
+    std::set<unsigned> from_unknown;
+    for (const auto& [at, n] : References(raw)) {
+      if (depth.unknown[n - 1]) from_unknown.insert(static_cast<unsigned>(at));
+    }
+    if (from_unknown.empty()) return unknown;
+    for (std::size_t i = 0; i < origins.size(); ++i) {
+      // An argument's characters all come from its "$"; a "$" copied as it
+      // is (no reference) is in no reference's place.
+      unknown[i] = from_unknown.count(origins[i]) != 0;
+    }
+    return unknown;
+  }
+
   // Reports each "$n" of the statement line beyond the arguments given
   // (SubstituteArguments puts nothing in its place).
   void MissingArguments(const StatementPlace& at, const Depth& depth) {
     if (depth.given < 0) return;
-    const std::string& text = at.piece->text;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      if (text[i] == '\\') {
-        if (i + 1 < text.size()) ++i;
-      } else if (text[i] == '$' && i + 1 < text.size()) {
-        const char n = text[i + 1];
-        if (n >= '1' && n <= '8' && n - '0' > depth.given) {
-          Add(*at.file, at.piece->line, at.piece->column + static_cast<unsigned>(i) + 1,
-              Severity::kError, check_code::kMissingArgument,
-              std::string("Argument $") + n + " is not given: " + std::to_string(depth.given) +
-                  (depth.given == 1 ? " argument is" : " arguments are") +
-                  ", and the line gets nothing in its place");
-        }
-        ++i;
-      }
+    for (const auto& [i, n] : References(at.piece->text)) {
+      if (n <= depth.given) continue;
+      Add(*at.file, at.piece->line, at.piece->column + static_cast<unsigned>(i) + 1,
+          Severity::kError, check_code::kMissingArgument,
+          "Argument $" + std::to_string(n) + " is not given: " + std::to_string(depth.given) +
+              (depth.given == 1 ? " argument is" : " arguments are") +
+              ", and the line gets nothing in its place");
     }
   }
 
@@ -353,7 +467,7 @@ class Checker {
   void Subtest(int level, const StatementPlace& at, const char* keyword, Tokenizer& tokens) {
     const char* name = keyword + 1;
     const char* options = tokens.Next(kLineEnd);
-    if (IsOpaque(name)) return;
+    if (at.Opaque(at.keyword)) return;
     if (level >= kMaxNestLevel) {
       Add(at, at.keyword, Severity::kError, check_code::kNestTooDeep, NestTooDeepText(name));
       return;
@@ -383,15 +497,39 @@ class Checker {
                                   ? path.substr(scenario_dir_.size() + 1)
                                   : std::string(name);
     const std::string shown = (std::filesystem::path(path_).parent_path() / found).generic_string();
-    Depth& next = depths_[level + 1];
-    if (options != nullptr) next.given = SplitArguments(options, false, &next.args);
+    if (options != nullptr) SetArguments(at, options, &depths_[level + 1]);
     chain_.push_back(canonical);
     Walk(level + 1, path, name, shown);
     chain_.pop_back();
   }
 
-  // A statement line; true when the lines after it can never run.
-  bool Statement(const StatementPlace& at, const char* keyword, Tokenizer& tokens,
+  // The arguments of a subtest call from its options text `options` (in the
+  // prepared line of `at`), as SplitArguments gives them; each one holding
+  // a character of an argument not known is not known either.
+  static void SetArguments(const StatementPlace& at, const char* options, Depth* depth) {
+    depth->given = SplitArguments(options, false, &depth->args);
+    depth->unknown.fill(false);
+    // The words again, where they are: blanks and tabs apart, within the 255
+    // characters SplitArguments reads.
+    const std::size_t size = std::min<std::size_t>(std::strlen(options), 255);
+    int n = 0;
+    for (std::size_t i = 0; i < size && n < depth->given;) {
+      if (options[i] == ' ' || options[i] == '\t') {
+        ++i;
+        continue;
+      }
+      const std::size_t end = std::min(std::strcspn(options + i, " \t") + i, size);
+      for (std::size_t j = i; j < end; ++j) {
+        const std::size_t k = static_cast<std::size_t>(options + j - at.line);
+        if (k < at.unknown->size() && (*at.unknown)[k]) depth->unknown[n] = true;
+      }
+      ++n;
+      i = end;
+    }
+  }
+
+  // A statement line.
+  void Statement(const StatementPlace& at, const char* keyword, Tokenizer& tokens,
                  const SourceFile& source);
 
   const std::string path_;
@@ -417,7 +555,7 @@ class CheckSite : public OperandSite {
     if (checker_.UnknownTagsIn(at_, text, size)) throw RunEnds{};
     return std::nullopt;
   }
-  bool Opaque(const char* token) const override { return IsOpaque(token); }
+  bool Opaque(const char* token) const override { return at_.Opaque(token); }
   void Error(OperandError kind, const OperandSpec&, const std::string& text,
              const char* token) override {
     const char* code = kind == OperandError::kMissing  ? check_code::kMissingOperand
@@ -431,21 +569,20 @@ class CheckSite : public OperandSite {
   const StatementPlace& at_;
 };
 
-bool Checker::Statement(const StatementPlace& at, const char* keyword, Tokenizer& tokens,
+void Checker::Statement(const StatementPlace& at, const char* keyword, Tokenizer& tokens,
                         const SourceFile& source) {
-  if (IsOpaque(keyword)) return false;
+  if (at.Opaque(at.keyword)) return;
   const KeywordRow* row = FindKeyword(keyword);
   if (row == nullptr) {
     Add(at, at.keyword, Severity::kError, check_code::kUnknownKeyword, UnknownKeywordText(keyword));
-    return false;
+    return;
   }
   StatementLine line(&tokens, keyword);
   line.set_row(row);
   CheckSite site(*this, at);
   Operands ops;
-  bool jumps = false;  // a GOTO without a condition to a label of the file
   try {
-    if (!ReadOperands(row->shape, line, site, &ops)) return false;
+    if (!ReadOperands(row->shape, line, site, &ops)) return;
     // Conditions first: the server evaluates a GOTO's before it jumps, and
     // DELAY's and SIMWAIT's after the statement, when nothing else is left.
     for (std::size_t i = 0; i < row->shape.count; ++i) {
@@ -454,7 +591,7 @@ bool Checker::Statement(const StatementPlace& at, const char* keyword, Tokenizer
         continue;
       }
       if (walked_ != nullptr) walked_->back().conditional = true;
-      if (IsOpaque(text)) continue;
+      if (at.Opaque(ops.at[i])) continue;
       int depth = 0;
       for (const char* p = text; *p != '\0' && depth >= 0; ++p) {
         if (*p == '(') ++depth;
@@ -464,9 +601,9 @@ bool Checker::Statement(const StatementPlace& at, const char* keyword, Tokenizer
         Add(at, ops.at[i], Severity::kError, check_code::kBadExpression,
             std::string("Parentheses do not pair in the condition '") + text +
                 "': the server refuses it and the run ends here");
-        return false;
+        return;
       }
-      if (UnknownTagsIn(at, text, std::strlen(text))) return false;
+      if (UnknownTagsIn(at, text, std::strlen(text))) return;
     }
     // SAFETY: the run's checksum validation from here on (without a word,
     // every check).
@@ -480,7 +617,7 @@ bool Checker::Statement(const StatementPlace& at, const char* keyword, Tokenizer
     for (std::size_t i = 0; i < row->shape.count; ++i) {
       const OperandSpec& spec = row->shape.operands[i];
       const char* text = ops.text[i];
-      if (text == nullptr || IsOpaque(text)) continue;
+      if (text == nullptr || at.Opaque(ops.at[i])) continue;
       switch (spec.meaning) {
         case OperandMeaning::kTag:
           if (options_.tags && !KnownTag(text)) {
@@ -496,8 +633,6 @@ bool Checker::Statement(const StatementPlace& at, const char* keyword, Tokenizer
           if (source.labels.count(ToUpperCopy(text)) == 0) {
             Add(at, ops.at[i], Severity::kError, check_code::kMissingLabel,
                 LabelNotFoundText(text));
-          } else if (!ops.has(static_cast<int>(i) + 1)) {
-            jumps = true;
           }
           break;
         case OperandMeaning::kLogSetCommand: {
@@ -511,9 +646,8 @@ bool Checker::Statement(const StatementPlace& at, const char* keyword, Tokenizer
       }
     }
   } catch (const RunEnds&) {
-    return false;
+    // The run ends at this statement; the check reads on.
   }
-  return jumps;
 }
 
 }  // namespace

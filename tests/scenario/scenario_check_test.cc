@@ -127,6 +127,9 @@ TEST_F(ScenarioCheckTest, StatementErrorsOfTheRun) {
       {__LINE__, "TVERIFY T1 1 5 2\nTVERIFY T1 1 (T1) 2\nTASSERT T1 1 1e300 5\n", "", {},
        {"1:16 window-order Window end '2' is before its start '5' for TVERIFY",
         "3:20 window-order Window end '5' is before its start '1E300' for TASSERT"}},
+      // any byte is the file's own, none stands for an argument
+      {__LINE__, "A\xff$1 1\n", kNoArguments, {}, {}},
+      {__LINE__, "A\xff 1\n", "", {}, {"1:1 unknown-keyword Unknown scenario keyword, 'A\xff'"}},
       // a line that ends in CR LF: the CR belongs to the last word, as in a run
       {__LINE__, "SETPV T1 5\r\n", "", {},
        {"1:10 bad-number Could not parse value '5\r' for SETPV"}},
@@ -144,8 +147,16 @@ TEST_F(ScenarioCheckTest, FilesLabelsAndSubtests) {
        {"1:6 missing-label Label ':NOPE' not found for GOTO"}},
       // what follows a jump that always jumps never runs, up to a label
       {__LINE__, "GOTO :END\nFOO\n# note\n\n:END\nBAR\n", "", {},
-       {"2:1 warning unreachable This line can never run: it follows a GOTO that always jumps",
+       {"2:1 warning unreachable This line can never run: no line before it leads here, and no "
+        "GOTO",
         "6:1 unknown-keyword Unknown scenario keyword, 'BAR'"}},
+      // a label defined twice is found at its last line; a loop that always
+      // jumps back never ends
+      {__LINE__, "GOTO :END\n:END\nFOO\n:END\n:L\nDELAY 0\nGOTO :L\n  BAR\n", "", {},
+       {"3:1 warning unreachable This line can never run: no line before it leads here, and no "
+        "GOTO",
+        "8:3 warning unreachable This line can never run: no line before it leads here, and no "
+        "GOTO"}},
       // a jump on a condition may fall through; one to a missing label too
       {__LINE__, "GOTO :END (T1 > 0)\nFOO\n:END\nGOTO :GONE\nBAR\n", "", {},
        {"2:1 unknown-keyword Unknown scenario keyword, 'FOO'",
@@ -169,6 +180,10 @@ TEST_F(ScenarioCheckTest, FilesLabelsAndSubtests) {
         "it again and again until the nest level is too deep"}},
       // SAFETY VALID: each file's stored checksum when it ends
       {__LINE__, "SAFETY VALID\n@SUB.SCN\n", "", {{"sub.scn", "COMMENT x\n"}},
+       {"sub.scn:1:1 no-checksum No stored checksum for scenario: SUB.SCN",
+        "1:1 no-checksum No stored checksum for scenario: s.scn"}},
+      // a loop runs its subtest again after its SAFETY
+      {__LINE__, ":L\n@SUB.SCN\nSAFETY VALID\nGOTO :L (T1 > 0)\n", "", {{"sub.scn", "COMMENT x\n"}},
        {"sub.scn:1:1 no-checksum No stored checksum for scenario: SUB.SCN",
         "1:1 no-checksum No stored checksum for scenario: s.scn"}},
       {__LINE__, "SAFETY\n#$CHECK:00\n", "", {},
