@@ -26,9 +26,10 @@
 //    run then reports "nest level too deep"), malformed log set commands,
 //    warnings.
 //  - Lines the run did not reach: after a run ended early (an abort, a stop
-//    of the test's budgets), and wherever a conditional GOTO chose; the
-//    check's errors there are not required of the run. The run's errors are
-//    always required of the check.
+//    of the test's budgets; the tags of a timed block that may not have run
+//    yet), the rest of the statement the run ended in, and wherever a
+//    conditional GOTO chose; the check's errors there are not required of the
+//    run. The run's errors are always required of the check.
 //
 // Threads: RunErrorSink is a process-wide log sink; install it while no
 // other sink is installed, and run one scenario at a time.
