@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "common/text_utils.h"
@@ -115,29 +116,26 @@ void StoreVals(StatementContext& ctx, StatementLine& line) {
     }
   }
   const std::string name = "zy" + stem + ".tmp";
-  std::FILE* f = std::fopen(name.c_str(), "wb");
-  if (f == nullptr) {
+  // Closed however the statement ends: the server's exceptions escape it.
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(name.c_str(), "wb"),
+                                                             &std::fclose);
+  if (file == nullptr) {
     ctx.Log("%s\t## Could not open file to store tag values\n", ctx.Stamp().c_str());
     return;
   }
-  try {
-    CORBA::String_var list = ctx.server()->SearchTags(pattern.c_str(), field.c_str());
-    for (int i = 1;; ++i) {
-      const std::string tag = ExtractItem(list.in(), i, ',');
-      if (tag.empty()) break;
-      const double value = ctx.server()->PVE(tag.c_str());
-      std::uint64_t bits = 0;
-      static_assert(sizeof bits == sizeof value, "IEEE double");
-      std::memcpy(&bits, &value, sizeof bits);
-      PutLittleEndian(f, tag.size() + 1, 2);
-      std::fwrite(tag.c_str(), 1, tag.size() + 1, f);
-      PutLittleEndian(f, bits, 8);
-    }
-  } catch (...) {
-    std::fclose(f);
-    throw;
+  std::FILE* f = file.get();
+  CORBA::String_var list = ctx.server()->SearchTags(pattern.c_str(), field.c_str());
+  for (int i = 1;; ++i) {
+    const std::string tag = ExtractItem(list.in(), i, ',');
+    if (tag.empty()) break;
+    const double value = ctx.server()->PVE(tag.c_str());
+    std::uint64_t bits = 0;
+    static_assert(sizeof bits == sizeof value, "IEEE double");
+    std::memcpy(&bits, &value, sizeof bits);
+    PutLittleEndian(f, tag.size() + 1, 2);
+    std::fwrite(tag.c_str(), 1, tag.size() + 1, f);
+    PutLittleEndian(f, bits, 8);
   }
-  std::fclose(f);
 }
 
 void CompareVals(StatementContext& ctx) {
