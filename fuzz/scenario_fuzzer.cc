@@ -10,20 +10,30 @@
 // Bounds: at most kMaxLines lines; a run ends after kVirtualBudget seconds
 // of virtual waiting, and is stopped after kRealBudget of real time (a GOTO
 // loop that never waits).
+//
+// Differential: each input is also checked without running it (the static
+// check, scenario/scenario_check.h) with the run's arguments and the fake
+// server's tags; where the two disagree about the statement errors (as
+// tests/support/check_agreement.h defines it), the target stops with the
+// disagreement, a finding like a crash.
 #include <ace/Thread_Manager.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "fuzz_support.h"
 #include "logset/log_set_list.h"
 #include "scenario/scenario.h"
+#include "scenario/scenario_check.h"
 #include "scenario/scenario_owner.h"
+#include "support/check_agreement.h"
 #include "support/in_process_server.h"
 
 namespace zl::fuzz {
@@ -100,9 +110,14 @@ extern "C" int system(const char* command) {
   return command[0] == 'E' ? 3 << 8 : 0;
 }
 
+// The run's error lines, for the comparison with the check; installed for
+// the whole process.
+zl::testing::RunLineSink* g_run_lines = nullptr;
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   zl::fuzz::Setup();
   zl::testing::InProcessServer::Instance();
+  g_run_lines = new zl::testing::RunLineSink;  // lives until the process ends
   return 0;
 }
 
@@ -120,6 +135,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WriteFile("sub.scn", "SETPV T1 (T1+1)\nVERIFY T1 $1\n");
 
   InProcessServer::Instance().Reset();
+  zl::CheckOptions check_options;
+  check_options.arguments = zl::ArgumentsOfOptions(options.c_str());
+  check_options.tags = zl::testing::ServerTags();
+  std::vector<zl::CheckedLine> walked;
+  const std::vector<zl::Diagnostic> check = zl::CheckScenario("s.scn", check_options, &walked);
+  g_run_lines->Take();
   {
     FuzzOwner owner;
     zl::testing::PlantClock clock(kVirtualBudget);
@@ -143,6 +164,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ACE_Thread_Manager::instance()->join(tid);
       }
     }
+  }
+  const std::vector<std::string> problems =
+      zl::testing::CompareRunWithCheck(g_run_lines->Take(), check, walked);
+  if (!problems.empty()) {
+    for (const std::string& p : problems) {
+      std::fprintf(stderr, "check and run disagree: %s\n", p.c_str());
+    }
+    std::abort();
   }
   ClearWorkDir();
   return 0;

@@ -1,8 +1,8 @@
 // The extension module zl._zl: its types, its constants, its exceptions
-// (errors.h), addme, checksum, debug logging for the importing thread, the
-// log bridge and the exit hook. The package zl (zl/__init__.py) imports it
-// and re-exports every name, so that scripts see one module zl; the types
-// keep their names "zl.Client", ...
+// (errors.h), addme, checksum, checkscenario, debug logging for the
+// importing thread, the log bridge and the exit hook. The package zl
+// (zl/__init__.py) imports it and re-exports every name, so that scripts
+// see one module zl; the types keep their names "zl.Client", ...
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -15,6 +15,7 @@
 #include "common/version.h"
 
 #include "callback.h"
+#include "check.h"
 #include "client.h"
 #include "errors.h"
 #include "exit_hook.h"
@@ -63,6 +64,10 @@ PyMethodDef module_methods[] = {
     {"addme", AddMe, METH_VARARGS, "Adds two numbers."},
     {"checksum", Checksum, METH_VARARGS,
      "checksum(data, /) -> str: the scenario checksum of a text, as a \"#$CHECK:\" line carries it."},
+    // A METH_KEYWORDS function has three parameters: the table's type has two.
+    {"checkscenario",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(CheckScenarioFunction)),
+     METH_VARARGS | METH_KEYWORDS, kCheckScenarioDoc},
     {"_orbstate", OrbState, METH_NOARGS,
      "_orbstate() -> dict: the process ORB's init_count, runners and exit_hooks (diagnosis)."},
     {nullptr, nullptr, 0, nullptr},
@@ -110,6 +115,7 @@ PyObject* MakeModule() {
        AddType(module, "ZLTagChanges", &TagChangesType) == 0 &&
        AddType(module, "Callback", &CallbackType) == 0 &&
        AddType(module, "Lease", &LeaseType) == 0 && AddErrorTypes(module) == 0 &&
+       AddCheckTypes(module) == 0 &&
        // The bridge's exit step runs after the exit hook (atexit runs last
        // registered first), so that it still takes the lines of the shutdown.
        InstallLogBridge() == 0 && RegisterExitHook() == 0;

@@ -1,8 +1,9 @@
 """Module containing ZL Client class"""
 
+import os
 from types import TracebackType
 from typing import (Any, Callable, Iterable, List, Literal, Optional, Sequence, SupportsFloat,
-                    Type, TypedDict, Union)
+                    Tuple, Type, TypedDict, Union)
 
 __version__: str
 
@@ -75,6 +76,40 @@ class CallTimeout(Error):
 class CommunicationFailure(Error):
     """The server, or the Naming Service, cannot be reached (TRANSIENT,
     COMM_FAILURE, OBJECT_NOT_EXIST, INV_OBJREF)."""
+
+
+class ScenarioDiagnostic(Tuple[str, int, int, str, str, str]):
+    """One finding of checkscenario: (file, line, column, severity, code, message)."""
+
+    @property
+    def file(self) -> str:
+        """The file as a run names it: the path checked, or a subtest beside it."""
+    @property
+    def line(self) -> int:
+        """1-based line of the file."""
+    @property
+    def column(self) -> int:
+        """1-based column (byte) of the word concerned."""
+    @property
+    def severity(self) -> Literal["error", "warning"]: ...
+    @property
+    def code(self) -> str:
+        """A stable code, such as "unknown-keyword" (docs/scenarios.md lists them)."""
+    @property
+    def message(self) -> str:
+        """What is wrong; for a statement error the run's own test log text."""
+
+
+def checkscenario(path: Union[str, bytes, os.PathLike[str]],
+                  tags: Optional[Iterable[str]] = None,
+                  args: Union[str, Sequence[str], None] = None) -> List[ScenarioDiagnostic]:
+    """The static check of a scenario file and its subtests, without a server.
+
+    Gives the findings in the order a run without jumps meets them. tags: the
+    tag names that exist (None: not looked up); args: the options text of a
+    run, or its arguments $1..$8; None: not known. A file that cannot be read
+    is a finding, not an exception.
+    """
 
 
 QuestionHandler = Callable[[int, int, str, str], Any]

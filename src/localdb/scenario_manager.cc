@@ -91,6 +91,8 @@ void* ScenarioManager::Worker(void* arg) {
     manager = start->manager;
     scenario = start->scenario;
   }
+  // The worker's entry: nothing may escape the thread. Whatever ended the
+  // run is reported by the scenario (its place and reason).
   try {
     scenario->RunScenario();
   } catch (...) {

@@ -40,6 +40,15 @@ bool StartsWith(const std::string& v, const char* prefix) {
   return v.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
+// The FORMAT code of value `v` (upper case): 1 ROW, 0 COL, 2 BIN by its
+// first letters; -1 for any other value.
+int FormatCode(const std::string& v) {
+  if (StartsWith(v, "ROW")) return 1;
+  if (StartsWith(v, "COL")) return 0;
+  if (StartsWith(v, "BIN")) return 2;
+  return -1;
+}
+
 }  // namespace
 
 ACE_Time_Value AdvanceSchedule(ACE_Time_Value next, const ACE_Time_Value& frequency,
@@ -59,10 +68,22 @@ CZLLogObj::~CZLLogObj() {
   if (file_handle_ != nullptr) std::fclose(file_handle_);
 }
 
-int CZLLogObj::SetLogOption(const char* option, const char* value) {
+int CZLLogObj::CheckLogOption(const char* option, const char* value) {
   if (option == nullptr) return kLogNullOption;
   if (option[0] == '\0') return kLogBadOption;
   if (value == nullptr) return kLogBadValue;
+  const std::string written = std::string(value).substr(0, kMaxValue);
+  const std::string v = ToUpperCopy(written.c_str());
+  const std::string o = MatchOption(option);
+  if (o == "FREQ" || o == "FILE" || o == "ENABLE" || o == "ALWAYS") return kLogOk;
+  if (o == "FORMAT") return FormatCode(v) >= 0 ? kLogOk : kLogBadValue;
+  if (o == "DELIM") return v.empty() ? kLogBadValue : kLogOk;
+  return kLogBadOption;  // unknown, or LASTWRITE (read only)
+}
+
+int CZLLogObj::SetLogOption(const char* option, const char* value) {
+  const int check = CheckLogOption(option, value);
+  if (check != kLogOk) return check;
   std::lock_guard<std::recursive_mutex> lock(mu_);
   const std::string written = std::string(value).substr(0, kMaxValue);
   const std::string v = ToUpperCopy(written.c_str());
@@ -81,18 +102,12 @@ int CZLLogObj::SetLogOption(const char* option, const char* value) {
   } else if (o == "ALWAYS") {
     always_ = IsTrue(v);
   } else if (o == "FORMAT") {
-    if (StartsWith(v, "ROW")) format_ = 1;
-    else if (StartsWith(v, "COL")) format_ = 0;
-    else if (StartsWith(v, "BIN")) format_ = 2;
-    else return kLogBadValue;
+    format_ = FormatCode(v);
   } else if (o == "DELIM") {
-    if (v.empty()) return kLogBadValue;
     if (v == "COMMA") delimiter_ = 44;
     else if (v == "TAB") delimiter_ = 9;
     else if (v == "SPACE") delimiter_ = 32;
     else delimiter_ = static_cast<unsigned char>(written[0]);
-  } else {
-    return kLogBadOption;  // unknown, or LASTWRITE (read only)
   }
   return kLogOk;
 }

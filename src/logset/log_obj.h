@@ -58,6 +58,9 @@ class CZLLogObj {
   // or LASTWRITE on set), kLogBadValue (null value; bad FORMAT, empty DELIM),
   // kLogEmptyFile (get FILE while it is empty).
   int SetLogOption(const char* option, const char* value);
+  // What SetLogOption would give for `option` and `value` on any log set,
+  // without setting anything: kLogOk, or the code it would fail with.
+  static int CheckLogOption(const char* option, const char* value);
   int GetLogOption(const char* option, std::string* result);
 
   // Appends an item made from `text` (see CZelvikTo). Gives kLogOk,

@@ -143,16 +143,38 @@ std::string Comment(LogSetStore& store, CommandScanner& scan) {
 struct CommandEntry {
   const char* keyword;
   std::string (*run)(LogSetStore&, CommandScanner&);
+  // The separators that end the log set name; null for a command without one.
+  const char* name_separators;
 };
 
 // Compared in this order; a word that begins with a keyword is that command
 // (so LSLISTING is LSLIST).
 const CommandEntry kCommands[] = {
-    {"LSCREATE", Create},         {"LSDELETE", Delete}, {"LSLIST", List},
-    {"LSGET", Get},               {"LSSET", Set},       {"LSADDTAGS", AddTags},
-    {"LSREMOVETAGS", RemoveTags}, {"LSTAGS", Tags},     {"LSSNAP", Snap},
-    {"LSCOMMENT", Comment},
+    {"LSCREATE", Create, kBlank},
+    {"LSDELETE", Delete, kBlank},
+    {"LSLIST", List, nullptr},
+    {"LSGET", Get, kBlankPeriod},
+    {"LSSET", Set, kBlankPeriod},
+    {"LSADDTAGS", AddTags, kBlankPeriod},
+    {"LSREMOVETAGS", RemoveTags, kBlankPeriod},
+    {"LSTAGS", Tags, kBlank},
+    {"LSSNAP", Snap, kBlank},
+    {"LSCOMMENT", Comment, kBlank},
 };
+
+// The command that `word` (upper case) names, or null.
+const CommandEntry* FindCommand(const std::string& word) {
+  for (const CommandEntry& c : kCommands)
+    if (word.compare(0, std::strlen(c.keyword), c.keyword) == 0) return &c;
+  return nullptr;
+}
+
+// The line cut as the commands cut it.
+std::string CutLine(const char* line) {
+  std::string text(line);
+  if (text.size() > kMaxCommandLine) text.resize(kMaxCommandLine);
+  return text;
+}
 
 }  // namespace
 
@@ -180,15 +202,35 @@ std::string RunLogSetCommand(LogSetStore& store, const char* line) {
     ACE_DEBUG((LM_ERROR, "Exported LSCmd() was passed a null pointer.\n"));
     return kError;
   }
-  std::string text(line);
-  if (text.size() > kMaxCommandLine) text.resize(kMaxCommandLine);
-  CommandScanner scan(std::move(text));
+  CommandScanner scan(CutLine(line));
   std::string word;
   if (!scan.Next(kBlank, &word)) return "";
-  word = ToUpperCopy(word.c_str());
-  for (const CommandEntry& c : kCommands)
-    if (word.compare(0, std::strlen(c.keyword), c.keyword) == 0) return c.run(store, scan);
-  return "";
+  const CommandEntry* command = FindCommand(ToUpperCopy(word.c_str()));
+  return command != nullptr ? command->run(store, scan) : "";
+}
+
+std::string LogSetCommandProblem(const char* line) {
+  if (line == nullptr) return "";
+  CommandScanner scan(CutLine(line));
+  std::string word;
+  if (!scan.Next(kBlank, &word)) return "";
+  const CommandEntry* command = FindCommand(ToUpperCopy(word.c_str()));
+  if (command == nullptr) return "'" + word + "' is no log set command";
+  std::string name;
+  if (command->name_separators == nullptr) return "";
+  if (!scan.Next(command->name_separators, &name)) {
+    return std::string(command->keyword) + " without a log set name";
+  }
+  if (command->run != Set) return "";
+  std::string option;
+  if (!scan.Next(kBlankPeriod, &option)) return "LSSET without an option";
+  option = option.substr(0, kMaxOptionName);
+  const std::string value = scan.Rest();
+  switch (CZLLogObj::CheckLogOption(option.c_str(), value.c_str())) {
+    case kLogOk: return "";
+    case kLogBadValue: return "LSSET " + option + ": the value '" + value + "' is refused";
+    default: return "LSSET: '" + option + "' is no option that can be set";
+  }
 }
 
 }  // namespace zl

@@ -54,6 +54,13 @@ constexpr size_t kMaxOptionName = 79;
 // "" or the data asked for). A null line gives "**Error" and is logged.
 std::string RunLogSetCommand(LogSetStore& store, const char* line);
 
+// What is wrong with `line` as a command, found without running it: a word
+// that is no command (such a line does nothing), a missing log set name, an
+// LSSET without an option or with one SetLogOption refuses whatever the log
+// set. "" when nothing is wrong (or the line is blank). Whether the log set
+// exists is not looked at: an earlier line may create it.
+std::string LogSetCommandProblem(const char* line);
+
 }  // namespace zl
 
 #endif  // ZL_LOGSET_LOG_SET_COMMAND_H_

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "common/text_utils.h"
+#include "scenario/server_calls.h"
 
 namespace zl {
 
@@ -37,59 +38,44 @@ const char* OperatorText(Comparison comparison) {
 
 namespace {
 
-// Checks one item; true when it passes.
+// Checks one item; true when it passes. A tag the server reports missing
+// fails from then on without being read again.
 bool Check(StatementContext& ctx, MonitorItem& item) {
   if (!item.enabled) return true;
   if (!item.tag_valid) return false;
-  try {
-    item.last_value = ctx.server()->PVE(item.tag.c_str());
-    item.result = ComparePasses(item.comparison, item.last_value, item.expected,
-                                ctx.options().rel_tol, ctx.options().abs_tol);
-  } catch (const ZEMR::ZLTagNotFound&) {
-    ACE_DEBUG((LM_ERROR, "Scenario: Tag <%s> not found\n", item.tag.c_str()));
-    item.tag_valid = false;
-    item.result = false;
-  }
+  TagCall(
+      [&] {
+        item.last_value = ctx.server()->PVE(item.tag.c_str());
+        item.result = ComparePasses(item.comparison, item.last_value, item.expected,
+                                    ctx.options().rel_tol, ctx.options().abs_tol);
+      },
+      [&] {
+        ACE_DEBUG((LM_ERROR, "Scenario: Tag <%s> not found\n", item.tag.c_str()));
+        item.tag_valid = false;
+        item.result = false;
+      });
   return item.result;
 }
 
 }  // namespace
 
-bool TakeTagListAndValue(StatementContext& ctx, StatementLine& line, const char* family,
-                         char (&list)[80], const char** value) {
-  const char* keyword = line.keyword();
-  const char* list_token = line.Next(kBlanks);
-  if (list_token == nullptr) {
-    ctx.StatementError("%s\t__Tag list not found for %s %s\n", ctx.Stamp().c_str(), family,
-                       keyword);
-    return false;
-  }
-  strncpyz(list, list_token, sizeof list);
-  *value = line.TakeValue();
-  if (*value == nullptr) {
-    ctx.StatementError("%s\t__Value not found for %s %s\n", ctx.Stamp().c_str(), family, list);
-    return false;
-  }
-  return true;
-}
-
 void Verify(StatementContext& ctx, StatementLine& line, Comparison comparison, bool verification) {
-  char list[80];
-  const char* value_token = nullptr;
-  if (!TakeTagListAndValue(ctx, line, "VERIFY", list, &value_token)) return;
-  double expected = 0;
-  if (!NumericOperand(ctx, line, "value", value_token, OperandForm::kExpression, &expected)) return;
+  Operands ops;
+  if (!ReadOperands(ctx, line, &ops)) return;
+  const char* list = ops.text[0];
+  const double expected = ops.value[1];
   for (int i = 1;; ++i) {
     const std::string tag = ExtractItem(list, i, ',');
     if (tag.empty()) break;
     double value = 0;
-    try {
-      value = ctx.server()->PVE(tag.c_str());
-    } catch (const ZEMR::ZLTagNotFound&) {
-      ACE_DEBUG((LM_ERROR, "Scenario: Tag <%s> not found\n", list));
-      ctx.StatementError("%s\t__Tag <%s> not found for VERIFY\n", ctx.Stamp().c_str(), list);
-      continue;
-    }
+    // A missing tag is reported by the whole list, and its check not counted.
+    const bool read = TagCall([&] { value = ctx.server()->PVE(tag.c_str()); },
+                              [&] {
+                                ACE_DEBUG((LM_ERROR, "Scenario: Tag <%s> not found\n", list));
+                                ctx.StatementError("%s\t__Tag <%s> not found for VERIFY\n",
+                                                   ctx.Stamp().c_str(), list);
+                              });
+    if (!read) continue;
     const bool passed =
         ComparePasses(comparison, value, expected, ctx.options().rel_tol, ctx.options().abs_tol);
     ++ctx.counters().total_verifies;
@@ -111,17 +97,13 @@ void Verify(StatementContext& ctx, StatementLine& line, Comparison comparison, b
 
 void Monitor(StatementContext& ctx, StatementLine& line, MonitorList& monitors,
              Comparison comparison) {
-  char list[80];
-  const char* value_token = nullptr;
-  if (!TakeTagListAndValue(ctx, line, "MONITOR", list, &value_token)) return;
+  Operands ops;
+  if (!ReadOperands(ctx, line, &ops)) return;
+  const char* list = ops.text[0];
   // "?" (the only text whose expansion begins with "?") monitors each tag
   // against its own current value.
-  const bool own_value = value_token[0] == '?' || (value_token[0] == '\\' && value_token[1] == '?');
-  double expected = 0;
-  if (!own_value &&
-      !NumericOperand(ctx, line, "value", value_token, OperandForm::kNumber, &expected)) {
-    return;
-  }
+  const bool own_value = ops.own_value[1];
+  const double expected = ops.value[1];
   for (int i = 1;; ++i) {
     const std::string tag = ExtractItem(list, i, ',');
     if (tag.empty()) break;

@@ -9,13 +9,11 @@
 #ifndef ZL_SCENARIO_CHECK_STATEMENTS_H_
 #define ZL_SCENARIO_CHECK_STATEMENTS_H_
 
-#include <array>
 #include <forward_list>
 #include <limits>
 #include <string>
 
 #include "scenario/checks.h"
-#include "scenario/levels.h"
 #include "scenario/statement_context.h"
 #include "scenario/statement_line.h"
 
@@ -39,16 +37,6 @@ struct MonitorList {
   std::forward_list<MonitorItem> items;  // newest first
   bool failed = false;                   // a check of this level failed
 };
-
-// The monitors of every nest level.
-using MonitorStack = std::array<MonitorList, kNestLevels>;
-
-// The operands every check statement starts with: a tag list (cut to 79
-// characters) into `list` and a value token into `*value`. A missing one is a
-// statement error, written with the statement's `family` ("VERIFY",
-// "MONITOR") and keyword; false then.
-bool TakeTagListAndValue(StatementContext& ctx, StatementLine& line, const char* family,
-                         char (&list)[80], const char** value);
 
 // VERIFY | VERIFY_GT | VERIFY_LT (`verification`) | ASSERT | ASSERT_GT |
 // ASSERT_LT taglist value: checks each tag once against the server's value of

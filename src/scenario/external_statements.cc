@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "common/text_utils.h"
@@ -25,15 +26,17 @@ void PutLittleEndian(std::FILE* f, std::uint64_t value, int n) {
 
 }  // namespace
 
-void ZlCmd(StatementLine& line, ScenarioOwner* owner) {
-  const char* text = line.Next(kNoDelims);
-  if (text == nullptr || owner == nullptr) return;
-  owner->RunLogSetCommand(text);
+void ZlCmd(StatementContext& ctx, StatementLine& line, ScenarioOwner* owner) {
+  Operands ops;
+  if (!ReadOperands(ctx, line, &ops) || owner == nullptr) return;
+  owner->RunLogSetCommand(ops.text[0]);
 }
 
 void HostCommand(StatementContext& ctx, StatementLine& line, ScenarioOwner* owner) {
   const char* keyword = line.keyword();
-  const char* text = line.Next(kLineEnd);
+  Operands ops;
+  ReadOperands(ctx, line, &ops);
+  const char* text = ops.text[0];
   if (owner == nullptr) return;
   if (IsWindow(owner->toolbook_window())) return;
   std::string result;
@@ -53,14 +56,9 @@ void OpenPointSocket(StatementContext& ctx, PointSocket& socket) {
 void PointEnable(StatementContext& ctx, StatementLine& line, PointSocket& socket, bool enable) {
   const char* word = enable ? "ENABLE" : "DISABLE";
   const ACE_Log_Priority priority = enable ? LM_CRITICAL : LM_ERROR;
-  const char* tag = line.Next(kBlanks);
-  if (tag == nullptr) {
-    ACE_DEBUG((LM_ERROR, "Scenario: PT_%s tag??\n", word));
-    if (ctx.test_log().is_open()) {
-      ctx.StatementError("%s\t__PT_%s not executed (missing tagname)\n", ctx.Stamp().c_str(), word);
-    }
-    return;
-  }
+  Operands ops;
+  if (!ReadOperands(ctx, line, &ops)) return;
+  const char* tag = ops.text[0];
   try {
     CORBA::String_var definition = ctx.server()->Upload(tag);
     const std::string driver = ExtractItem(definition.in(), 2, '\t');
@@ -85,8 +83,9 @@ void PointEnable(StatementContext& ctx, StatementLine& line, PointSocket& socket
 }
 
 void System(StatementContext& ctx, StatementLine& line) {
-  const char* command = line.Next(kLineEnd);
-  if (command == nullptr) return;
+  Operands ops;
+  if (!ReadOperands(ctx, line, &ops)) return;
+  const char* command = ops.text[0];
   ctx.test_log().Flush();
   const int status = std::system(command);
   int result = status;
@@ -100,7 +99,9 @@ void StoreVals(StatementContext& ctx, StatementLine& line) {
   std::string stem = "tlgcmp";
   std::string pattern = ".";
   std::string field = "TAGS";
-  if (const char* operands = line.Next(kLineEnd)) {
+  Operands ops;
+  ReadOperands(ctx, line, &ops);
+  if (const char* operands = ops.text[0]) {
     const std::string text = operands;
     const std::size_t cut = text.find_first_of("; \t");
     stem = text.substr(0, cut);
@@ -115,29 +116,26 @@ void StoreVals(StatementContext& ctx, StatementLine& line) {
     }
   }
   const std::string name = "zy" + stem + ".tmp";
-  std::FILE* f = std::fopen(name.c_str(), "wb");
-  if (f == nullptr) {
+  // Closed however the statement ends: the server's exceptions escape it.
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(name.c_str(), "wb"),
+                                                             &std::fclose);
+  if (file == nullptr) {
     ctx.Log("%s\t## Could not open file to store tag values\n", ctx.Stamp().c_str());
     return;
   }
-  try {
-    CORBA::String_var list = ctx.server()->SearchTags(pattern.c_str(), field.c_str());
-    for (int i = 1;; ++i) {
-      const std::string tag = ExtractItem(list.in(), i, ',');
-      if (tag.empty()) break;
-      const double value = ctx.server()->PVE(tag.c_str());
-      std::uint64_t bits = 0;
-      static_assert(sizeof bits == sizeof value, "IEEE double");
-      std::memcpy(&bits, &value, sizeof bits);
-      PutLittleEndian(f, tag.size() + 1, 2);
-      std::fwrite(tag.c_str(), 1, tag.size() + 1, f);
-      PutLittleEndian(f, bits, 8);
-    }
-  } catch (...) {
-    std::fclose(f);
-    throw;
+  std::FILE* f = file.get();
+  CORBA::String_var list = ctx.server()->SearchTags(pattern.c_str(), field.c_str());
+  for (int i = 1;; ++i) {
+    const std::string tag = ExtractItem(list.in(), i, ',');
+    if (tag.empty()) break;
+    const double value = ctx.server()->PVE(tag.c_str());
+    std::uint64_t bits = 0;
+    static_assert(sizeof bits == sizeof value, "IEEE double");
+    std::memcpy(&bits, &value, sizeof bits);
+    PutLittleEndian(f, tag.size() + 1, 2);
+    std::fwrite(tag.c_str(), 1, tag.size() + 1, f);
+    PutLittleEndian(f, bits, 8);
   }
-  std::fclose(f);
 }
 
 void CompareVals(StatementContext& ctx) {

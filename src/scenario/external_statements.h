@@ -21,7 +21,7 @@ class ScenarioOwner;
 // ZLCMD text: one log set command line. Its reply ("Ok" or an error text) is
 // not reported: the log set commands log their own errors. Nothing without
 // an owner.
-void ZlCmd(StatementLine& line, ScenarioOwner* owner);
+void ZlCmd(StatementContext& ctx, StatementLine& line, ScenarioOwner* owner);
 // TOOLBOOK [text] | TB_POST [text]: the keyword and text as a host command,
 // unless the host's Toolbook window is alive; a refusal is written to the
 // test log. Nothing without an owner.

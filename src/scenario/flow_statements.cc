@@ -30,13 +30,9 @@ std::string SimTimeText(double seconds) {
 }  // namespace
 
 void Delay(StatementContext& ctx, StatementLine& line, WaitState& wait, long unit_ms) {
-  const char* operand = line.TakeValue();
-  if (operand == nullptr) {
-    ctx.StatementError("%s\t__DELAY not executed\n", ctx.Stamp().c_str());
-    return;
-  }
-  double number = 0;
-  if (!NumericOperand(ctx, line, "delay", operand, OperandForm::kNumber, &number)) return;
+  Operands ops;
+  if (!ReadOperands(ctx, line, &ops)) return;
+  const double number = ops.value[0];
   // A wait beyond the limit waits as long as the limit, so that the clock
   // plus the wait always fits a time value. The fraction is cut: DELAY 1.9
   // waits 1 ms.
@@ -50,25 +46,20 @@ void Delay(StatementContext& ctx, StatementLine& line, WaitState& wait, long uni
   const ACE_Time_Value delay =
       unit_ms == 1 ? ACE_Time_Value(n / 1000, (n % 1000) * 1000) : ACE_Time_Value(n);
   wait.deadline = ctx.clock().Now() + delay;
-  if (const char* condition = line.Next(kLineEnd)) wait.condition = condition;
+  if (const char* condition = ops.text[1]) wait.condition = condition;
 }
 
 void SimWait(StatementContext& ctx, StatementLine& line, WaitState& wait) {
-  const char* operand = line.TakeValue();
-  if (operand == nullptr) {
-    ctx.StatementError("%s\t__SIMWAIT not executed\n", ctx.Stamp().c_str());
-    return;
-  }
+  Operands ops;
+  if (!ReadOperands(ctx, line, &ops)) return;
+  const double duration = ops.value[0];
   // The expanded operand is printed as the server's groups gave it.
-  double duration = 0;
-  std::string expanded;
-  if (!NumericOperand(ctx, line, "duration", operand, OperandForm::kDuration, &duration, &expanded))
-    return;
+  const std::string& expanded = ops.read[0];
   const double elapsed = ElapsedSimTime(ctx);
   ctx.Log("%s\t  SIMWAIT %s started at elapsedServerTime = %s\n", ctx.Stamp().c_str(),
           expanded.c_str(), SimTimeText(elapsed).c_str());
   wait.sim_target = elapsed + duration;
-  if (const char* condition = line.Next(kLineEnd)) wait.condition = condition;
+  if (const char* condition = ops.text[1]) wait.condition = condition;
 }
 
 double ElapsedSimTime(StatementContext& ctx) {
@@ -87,10 +78,10 @@ bool FinishSimWait(StatementContext& ctx, WaitState& wait, double elapsed) {
 }
 
 void Goto(StatementContext& ctx, StatementLine& line, const LabelTable& labels, FileCursor cursor) {
-  const char* label = line.Next(kBlanks);
-  if (label == nullptr) return;
-  const std::string target(label);
-  const char* condition = line.Next(kLineEnd);
+  Operands ops;
+  if (!ReadOperands(ctx, line, &ops)) return;
+  const std::string target(ops.text[0]);
+  const char* condition = ops.text[1];
   if (condition != nullptr && ctx.Expr(condition) == 0) return;
   if (!labels.Jump(target.c_str(), cursor)) {
     // The run goes on with the next line, so the lines the jump was meant to
@@ -101,13 +92,15 @@ void Goto(StatementContext& ctx, StatementLine& line, const LabelTable& labels, 
 }
 
 void Comment(StatementContext& ctx, StatementLine& line) {
-  const char* text = line.Next(kLineEnd);
-  if (text == nullptr) return;
-  ctx.Log("%s\t# %s\n", ctx.Stamp().c_str(), EvaluateParentheses(ctx, text).c_str());
+  Operands ops;
+  if (!ReadOperands(ctx, line, &ops)) return;
+  ctx.Log("%s\t# %s\n", ctx.Stamp().c_str(), EvaluateParentheses(ctx, ops.text[0]).c_str());
 }
 
 void AutoDelete(StatementContext& ctx, StatementLine& line) {
-  const char* flag = line.Next(kBlanks);
+  Operands ops;
+  ReadOperands(ctx, line, &ops);
+  const char* flag = ops.text[0];
   if (flag == nullptr || std::strchr("1TtYy", flag[0]) != nullptr) {
     ctx.options().flags |= ScenarioOptions::kAutoDelete;
   } else {
@@ -116,46 +109,47 @@ void AutoDelete(StatementContext& ctx, StatementLine& line) {
 }
 
 void UseLog(StatementContext& ctx, StatementLine& line, ScenarioOwner* owner) {
-  const char* name = line.Next(kBlanks);
-  if (name == nullptr) return;
+  Operands ops;
+  if (!ReadOperands(ctx, line, &ops)) return;
+  const char* name = ops.text[0];
   if (owner == nullptr || owner->FindLogSet(name) == nullptr) {
     ctx.StatementError("%s\t__Logset <%s> not found for USELOG\n", ctx.Stamp().c_str(), name);
   }
 }
 
 void RelTol(StatementContext& ctx, StatementLine& line) {
-  const char* operand = line.Next(kBlanks);
-  if (operand == nullptr) return;
-  double value = 0;
-  if (!NumericOperand(ctx, line, "tolerance", operand, OperandForm::kPlainNumber, &value)) return;
+  Operands ops;
+  if (!ReadOperands(ctx, line, &ops)) return;
+  const double value = ops.value[0];
   if (value >= 1e-14) ctx.options().rel_tol = value;
 }
 
 void AbsTol(StatementContext& ctx, StatementLine& line) {
-  const char* operand = line.Next(kBlanks);
-  if (operand == nullptr) return;
-  double value = 0;
-  if (!NumericOperand(ctx, line, "tolerance", operand, OperandForm::kPlainNumber, &value)) return;
-  ctx.options().abs_tol = value;
+  Operands ops;
+  if (!ReadOperands(ctx, line, &ops)) return;
+  ctx.options().abs_tol = ops.value[0];
+}
+
+void ApplySafetyWord(const char* word, ScenarioOptions& options) {
+  if (std::strncmp(word, "VERSION", 7) == 0) {
+    options.safety_version = true;
+  } else if (std::strncmp(word, "VALID", 5) == 0) {
+    options.safety_valid = true;
+  } else {
+    options.safety_version = true;
+    if (std::strncmp(word, "ALL", 3) == 0) options.safety_valid = true;
+  }
 }
 
 void Safety(StatementContext& ctx, StatementLine& line) {
-  const char* operand = line.Next(kBlanks);
-  if (operand == nullptr) {
+  Operands ops;
+  ReadOperands(ctx, line, &ops);
+  if (ops.words.empty()) {
     ctx.options().safety_version = true;
     ctx.options().safety_valid = true;
     return;
   }
-  for (; operand != nullptr; operand = line.Next(kBlanks)) {
-    if (std::strncmp(operand, "VERSION", 7) == 0) {
-      ctx.options().safety_version = true;
-    } else if (std::strncmp(operand, "VALID", 5) == 0) {
-      ctx.options().safety_valid = true;
-    } else {
-      ctx.options().safety_version = true;
-      if (std::strncmp(operand, "ALL", 3) == 0) ctx.options().safety_valid = true;
-    }
-  }
+  for (const char* word : ops.words) ApplySafetyWord(word, ctx.options());
 }
 
 }  // namespace zl

@@ -45,8 +45,13 @@ void UseLog(StatementContext& ctx, StatementLine& line, ScenarioOwner* owner);
 void RelTol(StatementContext& ctx, StatementLine& line);
 // ABS_TOL number: absolute tolerance of "=" comparisons.
 void AbsTol(StatementContext& ctx, StatementLine& line);
-// SAFETY [VERSION] [VALID] [ALL] ...: the end-of-run checks.
+// SAFETY [VERSION] [VALID] [ALL] ...: the end-of-run checks; without a word
+// all of them, else each word by ApplySafetyWord.
 void Safety(StatementContext& ctx, StatementLine& line);
+// One word of SAFETY, compared by its first letters: VERSION turns on the
+// version report, VALID the checksum validation, ALL both, any other word
+// the version report.
+void ApplySafetyWord(const char* word, ScenarioOptions& options);
 
 }  // namespace zl
 

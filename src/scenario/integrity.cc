@@ -5,6 +5,7 @@
 
 #include "common/version.h"
 #include "scenario/outside_text.h"
+#include "scenario/statement_errors.h"
 
 namespace zl {
 
@@ -12,13 +13,13 @@ void ValidateChecksum(StatementContext& ctx, const std::string& stored, const st
                       const char* name) {
   if (!ctx.options().safety_valid || !ctx.test_log().is_open()) return;
   if (stored.empty()) {
-    ctx.StatementError("%s\t__No stored checksum for scenario: %s\n", ctx.Stamp().c_str(), name);
+    ctx.StatementError("%s\t__%s\n", ctx.Stamp().c_str(), NoStoredChecksumText(name).c_str());
   } else if (stored == computed) {
     ctx.Log("%s\t  Stored checksum, %s, validates scenario: %s\n", ctx.Stamp().c_str(),
             stored.c_str(), name);
   } else {
-    ctx.StatementError("%s\t__Stored checksum, %s, is invalid for scenario: %s\n",
-                       ctx.Stamp().c_str(), stored.c_str(), name);
+    ctx.StatementError("%s\t__%s\n", ctx.Stamp().c_str(),
+                       InvalidChecksumText(stored.c_str(), name).c_str());
   }
 }
 

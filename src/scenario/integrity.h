@@ -7,22 +7,11 @@
 #ifndef ZL_SCENARIO_INTEGRITY_H_
 #define ZL_SCENARIO_INTEGRITY_H_
 
-#include <array>
 #include <string>
 
-#include "scenario/levels.h"
 #include "scenario/statement_context.h"
 
 namespace zl {
-
-// What the checks compare: per nest level, the checksum the file's
-// "#$CHECK:" line stores (empty: none read yet) and the one computed when
-// the file was opened; the server's database change count at the start.
-struct IntegrityState {
-  std::array<std::string, kNestLevels> stored;
-  std::array<std::string, kNestLevels> computed;
-  unsigned changes_at_start = 0;
-};
 
 // The checksum of scenario file `name`: `stored` (empty: none stored) against
 // `computed`. A missing or invalid one is a statement error.

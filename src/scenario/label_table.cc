@@ -7,6 +7,12 @@
 
 namespace zl {
 
+bool LabelOfLine(const char* piece, std::string* label) {
+  if (piece[0] != ':') return false;
+  *label = ToUpperCopy(std::string(piece, std::strcspn(piece, " \t\n")).c_str());
+  return true;
+}
+
 void LabelTable::Scan(std::FILE* file) {
   std::unique_lock<std::shared_mutex> lock(mu_);
   positions_.clear();
@@ -15,10 +21,8 @@ void LabelTable::Scan(std::FILE* file) {
   unsigned line = 0;
   while (std::fgets(buf, sizeof buf, file) != nullptr) {
     ++line;
-    if (buf[0] != ':') continue;
-    const std::size_t n = std::strcspn(buf, " \t\n");
-    buf[n] = '\0';
-    positions_[ToUpperCopy(buf)] = Target{std::ftell(file), line};
+    std::string label;
+    if (LabelOfLine(buf, &label)) positions_[label] = Target{std::ftell(file), line};
   }
   std::rewind(file);
 }

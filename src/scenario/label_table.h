@@ -19,6 +19,11 @@ struct FileCursor {
   unsigned* line;
 };
 
+// The label that the line `piece` (as read from the file) defines: when it
+// begins with ":", its first word (up to a blank, tab or line feed), colon
+// included, upper-cased, into `*label`; false for any other line.
+bool LabelOfLine(const char* piece, std::string* label);
+
 class LabelTable {
  public:
   // Records the labels of `file` (upper-cased, colon included), scanning from

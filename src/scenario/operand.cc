@@ -103,6 +103,12 @@ bool ParseOperand(const char* text, OperandForm form, double* value) {
   return false;
 }
 
+long long ToMilliseconds(double seconds) {
+  if (seconds > kMaxOffsetSeconds) seconds = kMaxOffsetSeconds;
+  if (seconds < -kMaxOffsetSeconds) seconds = -kMaxOffsetSeconds;
+  return static_cast<long long>(seconds * 1000);
+}
+
 bool HasUnbalancedGroup(const char* token) {
   if (token == nullptr) return false;
   for (const char* p = token; *p != '\0'; ++p) {

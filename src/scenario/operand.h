@@ -1,9 +1,9 @@
 // The strict reading of a statement's numeric operand. An operand is used
 // only when it holds no unbalanced parenthesis group and its text (after its
 // statement expanded the groups) reads completely in its statement's form;
-// anything else is a statement error, never a silent 0. The statements report
-// that through NumericOperand (statement_line.h), which is the only caller
-// besides ANSWER (which keeps a line of its own).
+// anything else is a statement error, never a silent 0. The operand reader
+// (operand_reader.h) is the one caller: the statements' numbers are read, and
+// their errors reported, by their operand shapes.
 //
 // Threads: stateless; safe from any thread.
 #ifndef ZL_SCENARIO_OPERAND_H_
@@ -39,6 +39,14 @@ bool ParseOperand(const char* text, OperandForm form, double* value);
 // A backslash makes the next character literal outside groups, as in the
 // expansion of groups; inside a group only parentheses count.
 bool HasUnbalancedGroup(const char* token);
+
+// The longest window offset or block delay, either sign (about 31 years):
+// every offset from the clock then fits a time value.
+constexpr double kMaxOffsetSeconds = 1e9;
+
+// `seconds` (a window offset, a block delay) as whole milliseconds, cut
+// toward zero; beyond kMaxOffsetSeconds either way they are cut to it.
+long long ToMilliseconds(double seconds);
 
 }  // namespace zl
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 
 #include "common/file_checksum.h"
@@ -17,20 +18,21 @@
 #include "scenario/external_statements.h"
 #include "scenario/flow_statements.h"
 #include "scenario/outside_text.h"
+#include "scenario/scenario_line.h"
+#include "scenario/statement_errors.h"
 
 namespace zl {
 CZLScenario::CZLScenario(ZEMR::ZelvikDatabase_ptr database, const Clock* clock)
     : ctx_(database, clock) {}
 
 CZLScenario::~CZLScenario() {
+  // Nothing may leave a destructor: the closing lines ask the server (the
+  // version report), and a server gone by now is no reason to crash.
   try {
     CloseLevels(0);
   } catch (...) {
   }
-  for (std::FILE*& f : files_) {
-    if (f != nullptr) std::fclose(f);
-    f = nullptr;
-  }
+  for (Level& level : levels_) level.Close();
   CloseTestLogFile();
 }
 
@@ -49,20 +51,7 @@ void CZLScenario::ScanSkipOption(const char* options) {
 
 void CZLScenario::SetArguments(const char* options, int level) {
   if (level < 0 || level > kMaxLevel) return;
-  char buf[256];
-  strncpyz(buf, options, sizeof buf);
-  std::array<std::string, 8>& args = args_[level];
-  for (std::string& a : args) a.clear();
-  int stored = 0;
-  char* save = nullptr;  // strtok_r: workers and host threads split at once
-  for (char* tok = strtok_r(buf, " \t", &save); tok != nullptr && stored < 8;
-       tok = strtok_r(nullptr, " \t", &save)) {
-    if (level == 0 && (ToLowerCopy(tok).compare(0, 10, "-skipuserq") == 0 ||
-                       std::strncmp(tok, "--", 2) == 0)) {
-      continue;
-    }
-    args[stored++] = tok;
-  }
+  levels_[level].SetArguments(options, level == 0);
 }
 
 int CZLScenario::OpenScenario(const char* path) {
@@ -75,63 +64,55 @@ int CZLScenario::OpenScenario(const char* path) {
   fs::path absolute = p.is_absolute() ? p : fs::current_path(ec) / p;
   scenario_dir_ = absolute.parent_path().generic_string();
 
-  files_[0] = std::fopen(path, "r");
-  if (files_[0] == nullptr) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "r"), &std::fclose);
+  if (file == nullptr) {
     ACE_DEBUG((LM_ERROR, "# Could not open %s\n", path));
     return -1;
   }
   scenario_file_ = path;
-  // The path is the host's text, not the file's: the test log names it
-  // escaped.
-  level_names_[0] = EscapeOutsideText(path);
-  shown_names_[0] = path;
-  file_lines_[0] = 0;
   try {
     CORBA::String_var changes = ctx_.server()->HelloZL("$KERNEL.DBCHANGES");
-    integrity_.changes_at_start = static_cast<unsigned>(std::strtoul(changes.in(), nullptr, 10));
+    changes_at_start_ = static_cast<unsigned>(std::strtoul(changes.in(), nullptr, 10));
   } catch (...) {
-    integrity_.changes_at_start = 0;
+    // Nothing escapes opening: without the count the database check compares
+    // with 0.
+    changes_at_start_ = 0;
   }
 
   const std::string::size_type dot = scenario_file_.rfind('.');
   ctx_.test_log().Open((dot == std::string::npos ? scenario_file_ : scenario_file_.substr(0, dot)) +
                        ".tlg");
 
-  ScanLabels(0);
-  integrity_.computed[0] = FileChecksum(files_[0], 0);
+  // The level's labels and checksum are read after the test log opened (a
+  // scenario whose test log is its own file reads what the opening wrote).
+  // The path is the host's text, not the file's: the test log names it
+  // escaped.
+  levels_[0].Open(file.release(), EscapeOutsideText(path), path, std::string());
 
   ctx_.test_log().StartClock(ctx_.clock().Now());
   ACE_DEBUG((LM_INFO, "Starting scenario %s at level %d\n", path, level_));
-  ctx_.test_log().Begin(level_names_[0].c_str());
+  ctx_.test_log().Begin(levels_[0].name().c_str());
   OpenPointSocket(ctx_, point_socket_);
   return 0;
 }
 
 void CZLScenario::ResetCounters() {
   ctx_.counters().Reset();
-  for (std::atomic<unsigned>& n : lines_read_) n = 0;
+  for (Level& level : levels_) level.ResetLineCount();
 }
 
 bool CZLScenario::StopRequested() const {
   return ACE_Thread_Manager::instance()->testcancel(ACE_Thread::self()) != 0;
 }
 
-bool CZLScenario::ReadLine() {
-  std::FILE* f = files_[level_];
-  // The read that meets the end of the file is not a line: the count keeps
-  // the number of the last line read, also while a final timed block runs.
-  if (f == nullptr || std::fgets(line_, sizeof line_, f) == nullptr) return false;
-  ++lines_read_[level_];
-  ++file_lines_[level_];
-  return true;
-}
+bool CZLScenario::ReadLine() { return current().ReadLine(line_, sizeof line_); }
 
 LogPlace CZLScenario::PlaceOf(int level, unsigned line) const {
   LogPlace place;
   place.scenario_id = id_;
-  place.file = shown_names_[level];
+  place.file = levels_[level].shown_name();
   place.line = line;
-  place.callers.assign(call_sites_.begin() + 1, call_sites_.begin() + level + 1);
+  for (int l = 1; l <= level; ++l) place.callers.push_back(levels_[l].call_site());
   return place;
 }
 
@@ -142,7 +123,7 @@ void CZLScenario::RunScenario() {
   // statement starts the collected block and stays pending until every
   // statement of the block has finished; meanwhile the loop polls the block
   // with 100 ms waits.
-  while (files_[0] != nullptr) {
+  while (levels_[0].is_open()) {
     if (StopRequested()) {
       Abort();
       return;
@@ -182,51 +163,27 @@ void CZLScenario::RunScenario() {
 
 void CZLScenario::ExecuteLine() {
   std::string as_read(line_, std::strcspn(line_, "\r\n"));
-  const std::string as_written(line_);
-  strncpyz(line_, SubstituteArguments(line_, args_[level_]).c_str(), sizeof line_);
-  if (std::strncmp(line_, "#$CHECK:", 8) == 0) {
-    std::string stored(line_ + 8);
-    while (!stored.empty() && (stored.back() == '\n' || stored.back() == '\r')) stored.pop_back();
-    integrity_.stored[level_] = stored;
-  }
-  if (line_[0] == '#') return;
-
-  // A statement runs upper-cased, its arguments too. The line and the
-  // arguments are upper-cased before they meet, which gives the same line,
-  // except that the escapes of an argument's control characters keep their
-  // lower-case letters ("\n", "\x1b") and read as the test log's escapes.
-  std::array<std::string, 8> args = args_[level_];
-  for (std::string& a : args) a = ToUpperCopy(a.c_str());
-  strncpyz(line_, SubstituteArguments(ToUpperCopy(as_written.c_str()).c_str(), args).c_str(),
-           sizeof line_);
-  const std::size_t len = std::strlen(line_);
-  if (len > 0 && line_[len - 1] == '\n') line_[len - 1] = '\0';
-
-  tokens_.Start(line_);
-  const char* token = tokens_.Next(kBlanks);
-  if (token == nullptr) return;
-  strncpyz(keyword_, token, sizeof keyword_);
+  std::string checksum;
+  const LineKind kind = PrepareLine(line_, current().arguments(), tokens_, keyword_, &checksum);
+  if (kind == LineKind::kChecksum) current().set_stored_checksum(std::move(checksum));
+  if (kind != LineKind::kSubtest && kind != LineKind::kStatement) return;
   const char* keyword = keyword_;
-  if (keyword[0] == ':') return;
   last_statement_.level = level_;
-  last_statement_.line = file_lines_[level_];
+  last_statement_.line = current().file_line();
   last_statement_.text = std::move(as_read);
-  ctx_.set_place(PlaceOf(level_, file_lines_[level_]));
-  if (keyword[0] == '@') {
+  ctx_.set_place(PlaceOf(level_, current().file_line()));
+  if (kind == LineKind::kSubtest) {
     const char* options = tokens_.Next(kLineEnd);
     OpenSubtest(keyword + 1, options);
     return;
   }
-  for (const Keyword* k = kKeywords; k->name != nullptr; ++k) {
-    const bool match = k->prefix ? std::strncmp(keyword, k->name, std::strlen(k->name)) == 0
-                                 : std::strcmp(keyword, k->name) == 0;
-    if (match) {
-      k->handler(*this);
-      return;
-    }
+  if (const KeywordRow* row = FindKeyword(keyword)) {
+    statement_.set_row(row);
+    row->handler(*this);
+    return;
   }
   ACE_DEBUG((LM_ERROR, "Unknown scenario keyword %s\n", keyword));
-  ctx_.StatementError("%s\t__Unknown scenario keyword, '%s'\n", ctx_.Stamp().c_str(), keyword);
+  ctx_.StatementError("%s\t__%s\n", ctx_.Stamp().c_str(), UnknownKeywordText(keyword).c_str());
 }
 
 bool CZLScenario::SimWaitStep() {
@@ -282,15 +239,12 @@ void CZLScenario::PollTimedBlock() {
 }
 
 void CZLScenario::CheckAllMonitors() {
-  for (int l = 0; l <= level_; ++l) CheckMonitors(ctx_, monitors_[l]);
+  for (int l = 0; l <= level_; ++l) CheckMonitors(ctx_, levels_[l].monitors());
 }
 
 void CZLScenario::Abort() {
   timed_block_.Clear();
-  for (int l = level_; l >= 0; --l) {
-    if (files_[l] != nullptr) std::fclose(files_[l]);
-    files_[l] = nullptr;
-  }
+  for (int l = level_; l >= 0; --l) levels_[l].Close();
   level_ = 0;
   if (ctx_.test_log().is_open()) {
     ctx_.StopLine("%s\t  Scenario was aborted by StopScenario()\n\n", ctx_.Stamp().c_str());
@@ -316,7 +270,7 @@ void CZLScenario::ReportUnknownException() {
     place = "before its first statement";
   } else {
     place = "at line " + std::to_string(last_statement_.line) + " of " +
-            level_names_[last_statement_.level] + ", \"" + last_statement_.text + "\"";
+            levels_[last_statement_.level].name() + ", \"" + last_statement_.text + "\"";
   }
   ACE_DEBUG((LM_ERROR, "Scenario %s aborted %s: %s\n", scenario_file_.c_str(), place.c_str(),
              reason.c_str()));
@@ -325,32 +279,33 @@ void CZLScenario::ReportUnknownException() {
 }
 
 void CZLScenario::CloseLevels(int target) {
-  if (target < 0 || target > kMaxLevel || files_[target] == nullptr) return;
-  while (files_[target] != nullptr) {
+  if (target < 0 || target > kMaxLevel || !levels_[target].is_open()) return;
+  while (levels_[target].is_open()) {
     const int l = level_;
-    if (files_[l] != nullptr) {
+    Level& level = levels_[l];
+    if (level.is_open()) {
       if (ctx_.test_log().is_open() && l != 0) {
         ctx_.set_place(PlaceOf(l, 0));
-        ReportMonitoredTags(ctx_, monitors_[l], l);
-        ValidateChecksum(ctx_, integrity_.stored[l], integrity_.computed[l],
-                         level_names_[l].c_str());
+        ReportMonitoredTags(ctx_, level.monitors(), l);
+        ValidateChecksum(ctx_, level.stored_checksum(), level.computed_checksum(),
+                         level.name().c_str());
         ctx_.Log("%s\tSubtest '%s' finished--was nest level %d\n", ctx_.Stamp().c_str(),
-                 level_names_[l].c_str(), l);
+                 level.name().c_str(), l);
       }
-      std::fclose(files_[l]);
+      level.Close();
       if (target == 0 && l == 0 && (ctx_.options().flags & ScenarioOptions::kAutoDelete) != 0) {
         std::remove(scenario_file_.c_str());
       }
     }
-    files_[l] = nullptr;
     if (level_ >= 1 && level_ >= target) --level_;
     if (l == 0 || level_ < target) break;
   }
   if (target == 0 && ctx_.test_log().is_open()) {
+    Level& top = levels_[0];
     ctx_.set_place(PlaceOf(0, 0));
-    ReportMonitoredTags(ctx_, monitors_[0], 0);
-    ValidateChecksum(ctx_, integrity_.stored[0], integrity_.computed[0], level_names_[0].c_str());
-    ReportVersions(ctx_, integrity_.changes_at_start);
+    ReportMonitoredTags(ctx_, top.monitors(), 0);
+    ValidateChecksum(ctx_, top.stored_checksum(), top.computed_checksum(), top.name().c_str());
+    ReportVersions(ctx_, changes_at_start_);
     if (question_.skipped > 0) {
       ctx_.Log("%s\t**Failure indicated because %ld questions skipped by -skipuserq option\n",
                ctx_.Stamp().c_str(), static_cast<long>(question_.skipped));
@@ -362,34 +317,30 @@ void CZLScenario::CloseLevels(int target) {
 int CZLScenario::OpenSubtest(const char* name, const char* options) {
   if (level_ >= kMaxLevel) {
     ACE_DEBUG((LM_ERROR, "# Nest levels too deep\n"));
-    ctx_.StatementError("%8s\t__Test '%s' not executed, nest level too deep\n",
-                        ctx_.Stamp().c_str(), name);
+    ctx_.StatementError("%s\t__%s\n", ctx_.Stamp().c_str(), NestTooDeepText(name).c_str());
     return -2;
   }
   const int next = level_ + 1;
   // Names arrive upper-cased: each component is matched ignoring case.
   const std::string path = ResolvePathCase(scenario_dir_ + "/" + name);
-  files_[next] = std::fopen(path.c_str(), "r");
-  if (files_[next] == nullptr) {
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  if (file == nullptr) {
     if (ctx_.test_log().is_open()) {
-      ctx_.StatementError("%s\t__Subtest '%s' not started\n", ctx_.Stamp().c_str(), name);
+      ctx_.StatementError("%s\t__%s\n", ctx_.Stamp().c_str(), SubtestNotStartedText(name).c_str());
     }
     return -1;
   }
-  level_names_[next] = name;
   // The file found, named from the directory the run named the scenario in.
   const std::string found =
       path.compare(0, scenario_dir_.size() + 1, scenario_dir_ + "/") == 0
           ? path.substr(scenario_dir_.size() + 1)
           : std::string(name);
-  shown_names_[next] =
+  std::string shown =
       (std::filesystem::path(scenario_file_).parent_path() / found).generic_string();
-  call_sites_[next] = shown_names_[level_] + ":" + std::to_string(file_lines_[level_]);
-  file_lines_[next] = 0;
-  if (options != nullptr) SetArguments(options, next);
-  ScanLabels(next);
-  integrity_.computed[next] = FileChecksum(files_[next], 0);
-  integrity_.stored[next].clear();
+  std::string call_site = current().shown_name() + ":" + std::to_string(current().file_line());
+  Level& level = levels_[next];
+  if (options != nullptr) level.SetArguments(options, false);
+  level.Open(file, name, std::move(shown), std::move(call_site));
   level_ = next;
   ACE_DEBUG((LM_INFO, "# File %s is open at level %d\n", name, level_));
   ctx_.Log("%s\tSubtest '%s' started--nest level %d\n", ctx_.Stamp().c_str(), name, level_);
@@ -398,7 +349,7 @@ int CZLScenario::OpenSubtest(const char* name, const char* options) {
 
 void CZLScenario::ScanLabels(int level) {
   if (level < 0 || level > kMaxLevel) return;
-  labels_[level].Scan(files_[level]);
+  levels_[level].ScanLabels();
 }
 
 bool CZLScenario::TakeAnswer(CORBA::ULong number, const char* answer) {

@@ -2,20 +2,22 @@
 // it calls) and executed statement by statement against the server database,
 // with every step reported in a test log (".tlg" beside the scenario file).
 //
-// CZLScenario keeps the statement loop, the stack of nested files and the
-// wait phase, and owns each statement family's state (labels, monitors, the
-// timed block, the wait, the user question, the point socket). The
-// statements themselves are free functions in their families' files
-// (tag_statements.h, check_statements.h, timed_statements.h,
-// flow_statements.h, external_statements.h, user_question.h); the keyword
-// table (scenario_keywords.cc) binds each keyword to its handler and hands it
-// exactly the parts of the scenario it uses.
+// CZLScenario keeps the statement loop, the nest levels (level.h: each
+// level's file, arguments, labels, monitors and checksums) and the wait
+// phase, and owns each statement family's state (the timed block, the wait,
+// the user question, the point socket). The statements themselves are free
+// functions in their families' files (tag_statements.h, check_statements.h,
+// timed_statements.h, flow_statements.h, external_statements.h,
+// user_question.h); the keyword table (keyword_table.h,
+// scenario_keywords.cc) gives each keyword its operand shape and binds it to
+// its handler, handing it exactly the parts of the scenario it uses.
 //
 // Threads: made, prepared (ScanSkipOption, SetArguments, OpenScenario) and
 // destroyed under the scenario manager; RunScenario runs on the scenario's
 // own worker thread. The result counters are atomics that the worker writes
-// and the manager reads. Each label table has its own reader/writer lock;
-// the user question is guarded by the scenario lock (set_scenario_lock).
+// and the manager reads, as are the levels' line counts. Each label table has
+// its own reader/writer lock; the user question is guarded by the scenario
+// lock (set_scenario_lock).
 #ifndef ZL_SCENARIO_SCENARIO_H_
 #define ZL_SCENARIO_SCENARIO_H_
 
@@ -32,7 +34,8 @@
 #include "scenario/check_statements.h"
 #include "scenario/clock.h"
 #include "scenario/integrity.h"
-#include "scenario/label_table.h"
+#include "scenario/keyword_table.h"
+#include "scenario/level.h"
 #include "scenario/levels.h"
 #include "scenario/point_socket.h"
 #include "scenario/statement_context.h"
@@ -117,7 +120,7 @@ class CZLScenario {
   unsigned errors() const { return ctx_.counters().errors; }
   unsigned total_monitor_checks() const { return ctx_.counters().total_monitor_checks; }
   unsigned failed_monitor_checks() const { return ctx_.counters().failed_monitor_checks; }
-  unsigned line_number(int level) const { return lines_read_[level]; }
+  unsigned line_number(int level) const { return levels_[level].lines_read(); }
   const std::string& file_name() const { return scenario_file_; }
   const std::string& test_log_name() const { return ctx_.test_log().name(); }
   int nest_level() const { return level_; }
@@ -126,18 +129,12 @@ class CZLScenario {
   double abs_tol() const { return ctx_.options().abs_tol; }
 
  private:
-  // A statement handler: the keyword has been taken; its operands follow in
-  // statement_. Each row of the keyword table is a captureless lambda that
-  // calls its family's handler with exactly the parts of the scenario that
-  // statement uses.
-  using Handler = void (*)(CZLScenario&);
-  struct Keyword {
-    const char* name;
-    bool prefix;  // matches every keyword beginning with `name`
-    bool timed;   // a timed block collects the line (IsTimedLine)
-    Handler handler;
-  };
-  static const Keyword kKeywords[];  // the one keyword table
+  // The one keyword table (keyword_table.h): each row's handler is a
+  // captureless lambda that calls its family's handler with exactly the parts
+  // of the scenario that statement uses; the keyword has been taken and its
+  // operands follow in statement_.
+  static const KeywordRow kKeywords[];
+  friend const KeywordRow* KeywordRows();
 
   // Stop request of the manager (a cancellation of this worker).
   bool StopRequested() const;
@@ -153,14 +150,11 @@ class CZLScenario {
   // CheckMonitors for the levels 0 to the current one (the wait phase).
   void CheckAllMonitors();
   void Abort();
-  // True when the first word of `line` (upper case, after leading blanks)
-  // is a keyword whose row in the keyword table is marked timed.
-  static bool IsTimedLine(const char* line);
   // Polls the timed block once at the current time; clears it when all its
   // statements have finished, else sets the wait deadline 100 ms ahead.
   void PollTimedBlock();
-  // The current level's file and its line number (GOTO moves them).
-  FileCursor cursor() { return FileCursor{files_[level_], &file_lines_[level_]}; }
+  // The level being read.
+  Level& current() { return levels_[level_]; }
   // Line `line` (0: the file as a whole) of `level`'s file, with the subtest
   // calls that lead there.
   LogPlace PlaceOf(int level, unsigned line) const;
@@ -172,29 +166,15 @@ class CZLScenario {
   // counters, options.
   StatementContext ctx_;
 
-  // The nested files, one per level.
-  std::array<std::FILE*, kLevels> files_{};
+  // The nest levels, and the one being read. A level's file is named, for
+  // the test log, by the path the run was started with (escaped,
+  // outside_text.h) at level 0 and by the "@" line's name below it; for the
+  // run's places, by the scenario path as given at level 0 and by that
+  // path's directory joined with the file found below it.
+  std::array<Level, kLevels> levels_;
   int level_ = 0;
-  // Each level's file as the test log names it: the path the run was
-  // started with (escaped, outside_text.h) at level 0, the "@" line's name
-  // below it.
-  std::array<std::string, kLevels> level_names_;
-  // Per level, the file as the run names it: level 0 the scenario path as
-  // given, a subtest that path's directory joined with the file found.
-  std::array<std::string, kLevels> shown_names_;
-  // Per level from 1, "FILE:LINE" of the "@" line that opened it.
-  std::array<std::string, kLevels> call_sites_;
   std::string scenario_file_;
   std::string scenario_dir_;
-  std::array<std::array<std::string, 8>, kLevels> args_;
-  // Per level, the lines read so far (every read counts): "sceLineNumber"
-  // of the manager's report. Written by the worker, read by host threads.
-  std::array<std::atomic<unsigned>, kLevels> lines_read_{};
-  // Where each level's file is: the number of the line read last (a piece
-  // of a long line counts as a line; GOTO moves it to its label's line).
-  // Unlike lines_read_, which counts every read, it is the line's place
-  // in its file.
-  std::array<unsigned, kLevels> file_lines_{};
   // The statement line that ran last, for the report of an abort.
   struct StatementPlace {
     int level = -1;  // -1: no line has run yet
@@ -213,12 +193,12 @@ class CZLScenario {
   CScenarioTimedBlock timed_block_;  // TVERIFY and the other timed statements
   WaitState wait_;                   // DELAY, SIMWAIT, ANSWER, the timed block
 
-  // The families' own state, handed to their handlers by the keyword table.
-  std::array<LabelTable, kLevels> labels_;  // GOTO
-  MonitorStack monitors_;                   // MONITOR and the wait phase's checks
-  QuestionState question_;                  // ANSWER; host threads answer
-  PointSocket point_socket_;                // PT_ENABLE, PT_DISABLE
-  IntegrityState integrity_;                // SAFETY's checks at each end
+  // The families' own state, handed to their handlers by the keyword table
+  // (labels and monitors are the levels').
+  QuestionState question_;    // ANSWER; host threads answer
+  PointSocket point_socket_;  // PT_ENABLE, PT_DISABLE
+  // SAFETY VERSION: the server's database change count when the run started.
+  unsigned changes_at_start_ = 0;
 };
 
 }  // namespace zl

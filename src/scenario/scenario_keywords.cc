@@ -1,147 +1,296 @@
-// The keyword table of the statement language: every statement keyword and
-// its handler, in one place. Keywords are matched after the line has been
-// upper-cased; "prefix" rows match every keyword that begins with the name.
-// "timed" rows are the words that a timed block collects: a line that begins
-// with any other word first runs the block collected before it.
+// The keyword table of the statement language (keyword_table.h): every
+// statement keyword, its operand shape and its handler, in one place.
+// Keywords are matched after the line has been upper-cased; "prefix" rows
+// match every keyword that begins with the name. "timed" rows are the words
+// that a timed block collects: a line that begins with any other word first
+// runs the block collected before it.
 #include <cctype>
+#include <cstring>
 #include <string>
 
 #include "scenario/check_statements.h"
 #include "scenario/external_statements.h"
 #include "scenario/flow_statements.h"
+#include "scenario/keyword_table.h"
 #include "scenario/scenario.h"
 #include "scenario/tag_statements.h"
 #include "scenario/timed_statements.h"
 
 namespace zl {
+namespace {
 
-const CZLScenario::Keyword CZLScenario::kKeywords[] = {
-    // name, prefix, timed, handler
+// The operand shapes. A missing operand's text and process log line are the
+// statement's own; "%s" is the keyword or the operand before (MissingArg).
+using Arg = MissingArg;
+using Form = OperandForm;
+using Means = OperandMeaning;
+
+// Tag commands.
+constexpr OperandSpec kToggleShape[] = {TagOperand(Required("TOGGLE keyword with no tag"))};
+constexpr OperandSpec kEdgeShape[] = {
+    TagOperand(Required("Incomplete EDGE command", Arg::kNone, "Scenario: EDGE what tag??\n")),
+    NumberOperand(
+        "value", Form::kNumber,
+        Required("Value not found for EDGE %s", Arg::kPrevious, "Scenario: EDGE tag to what??\n")),
+};
+constexpr OperandSpec kOpenShape[] = {TagOperand(Required("OPEN keyword with no tag"))};
+// CLOSE, SETMAN, SETAUTO, FORCE, UNFORCE: nothing happens without a tag.
+constexpr OperandSpec kTagShape[] = {TagOperand(Silent())};
+constexpr OperandSpec kSetPvShape[] = {
+    TagOperand(Required("Incomplete SETPV command", Arg::kNone, "Scenario: SETPV(E) what??\n")),
+    NumberOperand("value", Form::kNumber,
+                  Required("Value not found for SETPV %s", Arg::kPrevious,
+                           "Scenario: SetPV(E) tag to what??\n")),
+};
+constexpr OperandSpec kSetPveShape[] = {
+    TagOperand(Required("Incomplete SETPVE command", Arg::kNone, "Scenario: SETPV(E) what??\n")),
+    NumberOperand("value", Form::kNumber,
+                  Required("Value not found for SETPVE %s", Arg::kPrevious,
+                           "Scenario: SetPV(E) tag to what??\n")),
+};
+constexpr OperandSpec kSetRawLoShape[] = {
+    TagOperand(Required("Incomplete SETRAWLO command", Arg::kNone, "Scenario: SETRAWLOW what??\n")),
+    NumberOperand("value", Form::kNumber,
+                  Required("Value not found for SETRAWLO %s", Arg::kPrevious,
+                           "Scenario: Set RawLow tag to what??\n")),
+};
+constexpr OperandSpec kSetRawHiShape[] = {
+    TagOperand(Required("Incomplete SETRAWHI command", Arg::kNone, "Scenario: SETRAWHI what??\n")),
+    NumberOperand("value", Form::kNumber,
+                  Required("Value not found for SetRawHi %s", Arg::kPrevious,
+                           "Scenario: Set RawHi tag to what??\n")),
+};
+
+// Verifications, assertions and monitors; the timed checks.
+constexpr OperandSpec kVerifyShape[] = {
+    TagListOperand(Required("Tag list not found for VERIFY %s", Arg::kKeyword)),
+    NumberOperand("value", Form::kExpression,
+                  Required("Value not found for VERIFY %s", Arg::kPrevious)),
+};
+constexpr OperandSpec kMonitorShape[] = {
+    TagListOperand(Required("Tag list not found for MONITOR %s", Arg::kKeyword)),
+    NumberOperand("value", Form::kNumber,
+                  Required("Value not found for MONITOR %s", Arg::kPrevious), kOwnValue),
+};
+constexpr OperandSpec kTimedCheckShape[] = {
+    TagListOperand(Required("Tag list not found for VERIFY %s", Arg::kKeyword)),
+    NumberOperand("value", Form::kNumber,
+                  Required("Value not found for VERIFY %s", Arg::kPrevious)),
+    NumberOperand("start", Form::kNumber, Optional()),
+    NumberOperand("end", Form::kNumber, Optional(), kWindowEnd),
+};
+constexpr OperandSpec kBlockDelayShape[] = {
+    NumberOperand("delay", Form::kNumber, Required("BDELAY not executed")),
+};
+
+// Flow and timing.
+constexpr OperandSpec kDelayShape[] = {
+    NumberOperand("delay", Form::kNumber, Required("DELAY not executed")),
+    RestOperand("condition", Means::kCondition, Optional()),
+};
+constexpr OperandSpec kSimWaitShape[] = {
+    NumberOperand("duration", Form::kDuration, Required("SIMWAIT not executed")),
+    RestOperand("condition", Means::kCondition, Optional()),
+};
+constexpr OperandSpec kGotoShape[] = {
+    WordOperand("label", Means::kLabel, Silent()),
+    RestOperand("condition", Means::kCondition, Optional()),
+};
+constexpr OperandSpec kCommentShape[] = {RestOperand("text", Means::kText, Silent())};
+constexpr OperandSpec kAutoDeleteShape[] = {WordOperand("flag", Means::kName, Optional())};
+constexpr OperandSpec kUseLogShape[] = {WordOperand("log set", Means::kName, Silent())};
+constexpr OperandSpec kToleranceShape[] = {PlainNumberOperand("tolerance", Silent())};
+constexpr OperandSpec kSafetyShape[] = {
+    WordOperand("check", Means::kSafetyWord, Optional(), kRepeats),
+};
+
+// Reaching outside.
+constexpr OperandSpec kZlCmdShape[] = {
+    RawRestOperand("command", Means::kLogSetCommand, Silent()),
+};
+constexpr OperandSpec kHostCommandShape[] = {RestOperand("command", Means::kCommand, Optional())};
+constexpr OperandSpec kPtEnableShape[] = {
+    TagWordOperand(Required("PT_ENABLE not executed (missing tagname)", Arg::kNone,
+                            "Scenario: PT_ENABLE tag??\n", true)),
+};
+constexpr OperandSpec kPtDisableShape[] = {
+    TagWordOperand(Required("PT_DISABLE not executed (missing tagname)", Arg::kNone,
+                            "Scenario: PT_DISABLE tag??\n", true)),
+};
+constexpr OperandSpec kSystemShape[] = {RestOperand("command", Means::kCommand, Silent())};
+constexpr OperandSpec kStoreValsShape[] = {RestOperand("selection", Means::kStoreSpec, Optional())};
+constexpr OperandSpec kAnswerShape[] = {
+    PlainNumberOperand("timeout", Required("Timeout and question not found for ANSWER"),
+                       "Could not parse timeout for ANSWER"),
+    WordOperand("question", Means::kQuestion, Required("There is no question for ANSWER")),
+};
+
+constexpr OperandShape kNoOperands{};
+
+}  // namespace
+
+const KeywordRow CZLScenario::kKeywords[] = {
+    // name, prefix, timed, operand shape, handler
     // Tag commands (tag_statements.cc).
-    {"TOGGLE", true, false, [](CZLScenario& s) { Toggle(s.ctx_, s.statement_); }},
-    {"EDGE", false, false, [](CZLScenario& s) { Edge(s.ctx_, s.statement_); }},
-    {"OPEN", true, false, [](CZLScenario& s) { Open(s.ctx_, s.statement_); }},
-    {"CLOSE", false, false, [](CZLScenario& s) { Close(s.ctx_, s.statement_); }},
-    {"SETPV", false, false, [](CZLScenario& s) { SetValue(s.ctx_, s.statement_, SetKind::kPV); }},
-    {"SETPVE", false, false, [](CZLScenario& s) { SetValue(s.ctx_, s.statement_, SetKind::kPVE); }},
-    {"SETRAWLO", false, false,
+    {"TOGGLE", true, false, ShapeOf(kToggleShape),
+     [](CZLScenario& s) { Toggle(s.ctx_, s.statement_); }},
+    {"EDGE", false, false, ShapeOf(kEdgeShape), [](CZLScenario& s) { Edge(s.ctx_, s.statement_); }},
+    {"OPEN", true, false, ShapeOf(kOpenShape), [](CZLScenario& s) { Open(s.ctx_, s.statement_); }},
+    {"CLOSE", false, false, ShapeOf(kTagShape),
+     [](CZLScenario& s) { Close(s.ctx_, s.statement_); }},
+    {"SETPV", false, false, ShapeOf(kSetPvShape),
+     [](CZLScenario& s) { SetValue(s.ctx_, s.statement_, SetKind::kPV); }},
+    {"SETPVE", false, false, ShapeOf(kSetPveShape),
+     [](CZLScenario& s) { SetValue(s.ctx_, s.statement_, SetKind::kPVE); }},
+    {"SETRAWLO", false, false, ShapeOf(kSetRawLoShape),
      [](CZLScenario& s) { SetValue(s.ctx_, s.statement_, SetKind::kRawLo); }},
-    {"SETRAWHI", false, false,
+    {"SETRAWHI", false, false, ShapeOf(kSetRawHiShape),
      [](CZLScenario& s) { SetValue(s.ctx_, s.statement_, SetKind::kRawHi); }},
-    {"SETMAN", false, false, [](CZLScenario& s) { SetMode(s.ctx_, s.statement_, true); }},
-    {"SETAUTO", false, false, [](CZLScenario& s) { SetMode(s.ctx_, s.statement_, false); }},
-    {"FORCE", false, false, [](CZLScenario& s) { Force(s.ctx_, s.statement_, true); }},
-    {"UNFORCE", false, false, [](CZLScenario& s) { Force(s.ctx_, s.statement_, false); }},
+    {"SETMAN", false, false, ShapeOf(kTagShape),
+     [](CZLScenario& s) { SetMode(s.ctx_, s.statement_, true); }},
+    {"SETAUTO", false, false, ShapeOf(kTagShape),
+     [](CZLScenario& s) { SetMode(s.ctx_, s.statement_, false); }},
+    {"FORCE", false, false, ShapeOf(kTagShape),
+     [](CZLScenario& s) { Force(s.ctx_, s.statement_, true); }},
+    {"UNFORCE", false, false, ShapeOf(kTagShape),
+     [](CZLScenario& s) { Force(s.ctx_, s.statement_, false); }},
     // Verifications, assertions and monitors (check_statements.cc).
-    {"VERIFY", false, false,
+    {"VERIFY", false, false, ShapeOf(kVerifyShape),
      [](CZLScenario& s) { Verify(s.ctx_, s.statement_, Comparison::kEqual, true); }},
-    {"VERIFY_GT", false, false,
+    {"VERIFY_GT", false, false, ShapeOf(kVerifyShape),
      [](CZLScenario& s) { Verify(s.ctx_, s.statement_, Comparison::kGreater, true); }},
-    {"VERIFY_LT", false, false,
+    {"VERIFY_LT", false, false, ShapeOf(kVerifyShape),
      [](CZLScenario& s) { Verify(s.ctx_, s.statement_, Comparison::kLess, true); }},
-    {"ASSERT", false, false,
+    {"ASSERT", false, false, ShapeOf(kVerifyShape),
      [](CZLScenario& s) { Verify(s.ctx_, s.statement_, Comparison::kEqual, false); }},
-    {"ASSERT_GT", false, false,
+    {"ASSERT_GT", false, false, ShapeOf(kVerifyShape),
      [](CZLScenario& s) { Verify(s.ctx_, s.statement_, Comparison::kGreater, false); }},
-    {"ASSERT_LT", false, false,
+    {"ASSERT_LT", false, false, ShapeOf(kVerifyShape),
      [](CZLScenario& s) { Verify(s.ctx_, s.statement_, Comparison::kLess, false); }},
-    {"MONITOR", false, false,
+    {"MONITOR", false, false, ShapeOf(kMonitorShape),
      [](CZLScenario& s) {
-       Monitor(s.ctx_, s.statement_, s.monitors_[s.level_], Comparison::kEqual);
+       Monitor(s.ctx_, s.statement_, s.current().monitors(), Comparison::kEqual);
      }},
-    {"MONITOR_GT", false, false,
+    {"MONITOR_GT", false, false, ShapeOf(kMonitorShape),
      [](CZLScenario& s) {
-       Monitor(s.ctx_, s.statement_, s.monitors_[s.level_], Comparison::kGreater);
+       Monitor(s.ctx_, s.statement_, s.current().monitors(), Comparison::kGreater);
      }},
-    {"MONITOR_LT", false, false,
+    {"MONITOR_LT", false, false, ShapeOf(kMonitorShape),
      [](CZLScenario& s) {
-       Monitor(s.ctx_, s.statement_, s.monitors_[s.level_], Comparison::kLess);
+       Monitor(s.ctx_, s.statement_, s.current().monitors(), Comparison::kLess);
      }},
-    {"MON_ENABLE", false, false,
-     [](CZLScenario& s) { EnableMonitors(s.monitors_[s.level_], true); }},
-    {"MON_DISABLE", false, false,
-     [](CZLScenario& s) { EnableMonitors(s.monitors_[s.level_], false); }},
-    {"MON_CLEAR", false, false,
-     [](CZLScenario& s) { ClearMonitors(s.ctx_, s.monitors_[s.level_], s.level_); }},
+    {"MON_ENABLE", false, false, kNoOperands,
+     [](CZLScenario& s) { EnableMonitors(s.current().monitors(), true); }},
+    {"MON_DISABLE", false, false, kNoOperands,
+     [](CZLScenario& s) { EnableMonitors(s.current().monitors(), false); }},
+    {"MON_CLEAR", false, false, kNoOperands,
+     [](CZLScenario& s) { ClearMonitors(s.ctx_, s.current().monitors(), s.level_); }},
     // Timed statements (timed_statements.cc).
-    {"TVERIFY", false, true,
+    {"TVERIFY", false, true, ShapeOf(kTimedCheckShape),
      [](CZLScenario& s) {
        TimedVerify(s.ctx_, s.statement_, s.timed_block_, Comparison::kEqual,
                    TimedRole::kVerification);
      }},
-    {"TVERIFY_GT", false, true,
+    {"TVERIFY_GT", false, true, ShapeOf(kTimedCheckShape),
      [](CZLScenario& s) {
        TimedVerify(s.ctx_, s.statement_, s.timed_block_, Comparison::kGreater,
                    TimedRole::kVerification);
      }},
-    {"TVERIFY_LT", false, true,
+    {"TVERIFY_LT", false, true, ShapeOf(kTimedCheckShape),
      [](CZLScenario& s) {
        TimedVerify(s.ctx_, s.statement_, s.timed_block_, Comparison::kLess,
                    TimedRole::kVerification);
      }},
-    {"TASSERT", false, true,
+    {"TASSERT", false, true, ShapeOf(kTimedCheckShape),
      [](CZLScenario& s) {
        TimedVerify(s.ctx_, s.statement_, s.timed_block_, Comparison::kEqual, TimedRole::kAssertion);
      }},
-    {"TASSERT_GT", false, true,
+    {"TASSERT_GT", false, true, ShapeOf(kTimedCheckShape),
      [](CZLScenario& s) {
        TimedVerify(s.ctx_, s.statement_, s.timed_block_, Comparison::kGreater,
                    TimedRole::kAssertion);
      }},
-    {"TASSERT_LT", false, true,
+    {"TASSERT_LT", false, true, ShapeOf(kTimedCheckShape),
      [](CZLScenario& s) {
        TimedVerify(s.ctx_, s.statement_, s.timed_block_, Comparison::kLess, TimedRole::kAssertion);
      }},
-    {"TMONITOR", false, true,
+    {"TMONITOR", false, true, ShapeOf(kTimedCheckShape),
      [](CZLScenario& s) {
        TimedVerify(s.ctx_, s.statement_, s.timed_block_, Comparison::kEqual, TimedRole::kMonitor);
      }},
-    {"BDELAY", false, true,
+    {"BDELAY", false, true, ShapeOf(kBlockDelayShape),
      [](CZLScenario& s) { BlockDelay(s.ctx_, s.statement_, s.timed_block_); }},
-    {"BDELAYSECS", false, false,
+    {"BDELAYSECS", false, false, ShapeOf(kBlockDelayShape),
      [](CZLScenario& s) { BlockDelay(s.ctx_, s.statement_, s.timed_block_); }},
     // BEND does nothing itself: as a line that is not timed it has the loop
     // run the collected block to its end first.
-    {"BEND", false, false, [](CZLScenario&) {}},
+    {"BEND", false, false, kNoOperands, [](CZLScenario&) {}},
     // Flow and timing statements (flow_statements.cc).
-    {"DELAY", false, false, [](CZLScenario& s) { Delay(s.ctx_, s.statement_, s.wait_, 1); }},
-    {"DELAYSECS", false, false, [](CZLScenario& s) { Delay(s.ctx_, s.statement_, s.wait_, 1000); }},
-    {"SIMWAIT", false, false, [](CZLScenario& s) { SimWait(s.ctx_, s.statement_, s.wait_); }},
-    {"GOTO", false, false,
-     [](CZLScenario& s) { Goto(s.ctx_, s.statement_, s.labels_[s.level_], s.cursor()); }},
-    {"COMMENT", false, true, [](CZLScenario& s) { Comment(s.ctx_, s.statement_); }},
-    {"AUTODELETE", false, false, [](CZLScenario& s) { AutoDelete(s.ctx_, s.statement_); }},
-    {"USELOG", false, false, [](CZLScenario& s) { UseLog(s.ctx_, s.statement_, s.owner_); }},
-    {"REL_TOL", false, false, [](CZLScenario& s) { RelTol(s.ctx_, s.statement_); }},
-    {"ABS_TOL", false, false, [](CZLScenario& s) { AbsTol(s.ctx_, s.statement_); }},
-    {"SAFETY", false, false, [](CZLScenario& s) { Safety(s.ctx_, s.statement_); }},
+    {"DELAY", false, false, ShapeOf(kDelayShape),
+     [](CZLScenario& s) { Delay(s.ctx_, s.statement_, s.wait_, 1); }},
+    {"DELAYSECS", false, false, ShapeOf(kDelayShape),
+     [](CZLScenario& s) { Delay(s.ctx_, s.statement_, s.wait_, 1000); }},
+    {"SIMWAIT", false, false, ShapeOf(kSimWaitShape),
+     [](CZLScenario& s) { SimWait(s.ctx_, s.statement_, s.wait_); }},
+    {"GOTO", false, false, ShapeOf(kGotoShape),
+     [](CZLScenario& s) {
+       Goto(s.ctx_, s.statement_, s.current().labels(), s.current().cursor());
+     }},
+    {"COMMENT", false, true, ShapeOf(kCommentShape),
+     [](CZLScenario& s) { Comment(s.ctx_, s.statement_); }},
+    {"AUTODELETE", false, false, ShapeOf(kAutoDeleteShape),
+     [](CZLScenario& s) { AutoDelete(s.ctx_, s.statement_); }},
+    {"USELOG", false, false, ShapeOf(kUseLogShape),
+     [](CZLScenario& s) { UseLog(s.ctx_, s.statement_, s.owner_); }},
+    {"REL_TOL", false, false, ShapeOf(kToleranceShape),
+     [](CZLScenario& s) { RelTol(s.ctx_, s.statement_); }},
+    {"ABS_TOL", false, false, ShapeOf(kToleranceShape),
+     [](CZLScenario& s) { AbsTol(s.ctx_, s.statement_); }},
+    {"SAFETY", false, false, ShapeOf(kSafetyShape),
+     [](CZLScenario& s) { Safety(s.ctx_, s.statement_); }},
     // External action statements (external_statements.cc).
-    {"ZLCMD", false, false, [](CZLScenario& s) { ZlCmd(s.statement_, s.owner_); }},
-    {"TOOLBOOK", false, false, [](CZLScenario& s) { HostCommand(s.ctx_, s.statement_, s.owner_); }},
-    {"TB_POST", false, false, [](CZLScenario& s) { HostCommand(s.ctx_, s.statement_, s.owner_); }},
-    {"PT_ENABLE", false, false,
+    {"ZLCMD", false, false, ShapeOf(kZlCmdShape),
+     [](CZLScenario& s) { ZlCmd(s.ctx_, s.statement_, s.owner_); }},
+    {"TOOLBOOK", false, false, ShapeOf(kHostCommandShape),
+     [](CZLScenario& s) { HostCommand(s.ctx_, s.statement_, s.owner_); }},
+    {"TB_POST", false, false, ShapeOf(kHostCommandShape),
+     [](CZLScenario& s) { HostCommand(s.ctx_, s.statement_, s.owner_); }},
+    {"PT_ENABLE", false, false, ShapeOf(kPtEnableShape),
      [](CZLScenario& s) { PointEnable(s.ctx_, s.statement_, s.point_socket_, true); }},
-    {"PT_DISABLE", false, false,
+    {"PT_DISABLE", false, false, ShapeOf(kPtDisableShape),
      [](CZLScenario& s) { PointEnable(s.ctx_, s.statement_, s.point_socket_, false); }},
-    {"SYSTEM", false, false, [](CZLScenario& s) { System(s.ctx_, s.statement_); }},
-    {"STOREVALS", false, false, [](CZLScenario& s) { StoreVals(s.ctx_, s.statement_); }},
-    {"COMPAREVALS", false, false, [](CZLScenario& s) { CompareVals(s.ctx_); }},
-    {"ANSWER", false, false,
+    {"SYSTEM", false, false, ShapeOf(kSystemShape),
+     [](CZLScenario& s) { System(s.ctx_, s.statement_); }},
+    {"STOREVALS", false, false, ShapeOf(kStoreValsShape),
+     [](CZLScenario& s) { StoreVals(s.ctx_, s.statement_); }},
+    {"COMPAREVALS", false, false, kNoOperands, [](CZLScenario& s) { CompareVals(s.ctx_); }},
+    {"ANSWER", false, false, ShapeOf(kAnswerShape),
      [](CZLScenario& s) {
        Answer(s.ctx_, s.statement_, s.question_, s.wait_, s.owner_, s.id_,
               s.scenario_file_.c_str());
      }},
-    {nullptr, false, false, nullptr},
+    {nullptr, false, false, kNoOperands, nullptr},
 };
 
-bool CZLScenario::IsTimedLine(const char* line) {
+const KeywordRow* KeywordRows() { return CZLScenario::kKeywords; }
+
+const KeywordRow* FindKeyword(const char* keyword) {
+  for (const KeywordRow* k = KeywordRows(); k->name != nullptr; ++k) {
+    const bool match = k->prefix ? std::strncmp(keyword, k->name, std::strlen(k->name)) == 0
+                                 : std::strcmp(keyword, k->name) == 0;
+    if (match) return k;
+  }
+  return nullptr;
+}
+
+bool IsTimedLine(const char* line) {
   while (*line == ' ' || *line == '\t') ++line;
   std::string word;
   while (*line != '\0' && *line != ' ' && *line != '\t' && *line != '\n' && *line != '\r') {
     word += static_cast<char>(std::toupper(static_cast<unsigned char>(*line)));
     ++line;
   }
-  for (const Keyword* k = kKeywords; k->name != nullptr; ++k) {
+  for (const KeywordRow* k = KeywordRows(); k->name != nullptr; ++k) {
     if (k->timed && word == k->name) return true;
   }
   return false;

@@ -1,64 +1,54 @@
 #include "scenario/statement_line.h"
 
-#include <cstdio>
+#include <ace/Log_Msg.h>
 
-#include "common/text_utils.h"
+#include "scenario/keyword_table.h"
 #include "scenario/statement_context.h"
 
 namespace zl {
+namespace {
 
-bool StatementLine::TakeTag(char (&tag)[80]) {
-  const char* token = Next(kBlanks);
-  if (token == nullptr) return false;
-  strncpyz(tag, token, sizeof tag);
-  return true;
+// The run's operand site: the server evaluates, the test log hears of errors.
+class RunSite : public OperandSite {
+ public:
+  explicit RunSite(StatementContext& ctx) : ctx_(ctx) {}
+
+  std::optional<double> Evaluate(const char* text, std::size_t size) override {
+    if (text[size] == '\0') return ctx_.Expr(text);
+    return ctx_.Expr(std::string(text, size).c_str());
+  }
+
+  void Error(OperandError kind, const OperandSpec& spec, const std::string& text,
+             const char*) override {
+    if (kind == OperandError::kMissing) {
+      if (spec.missing.process_log != nullptr) {
+        ACE_DEBUG((LM_ERROR, "%s", spec.missing.process_log));
+      }
+      if (spec.missing.needs_test_log && !ctx_.test_log().is_open()) return;
+    }
+    ctx_.StatementError("%s\t__%s\n", ctx_.Stamp().c_str(), text.c_str());
+  }
+
+ private:
+  StatementContext& ctx_;
+};
+
+}  // namespace
+
+const OperandShape& StatementLine::shape() const {
+  static const OperandShape kNone;
+  const KeywordRow* row = row_ != nullptr ? row_ : FindKeyword(keyword_);
+  return row != nullptr ? row->shape : kNone;
 }
 
-bool NumericOperand(StatementContext& ctx, const StatementLine& line, const char* role,
-                    const char* token, OperandForm form, double* value, std::string* text) {
-  bool ok = !HasUnbalancedGroup(token);
-  if (ok) {
-    const bool expand = form == OperandForm::kNumber || form == OperandForm::kDuration;
-    const std::string read = expand ? EvaluateParentheses(ctx, token) : std::string(token);
-    if (form == OperandForm::kExpression) {
-      *value = ctx.Expr(token);
-    } else {
-      ok = ParseOperand(read.c_str(), form, value);
-    }
-    if (text != nullptr) *text = read;
-  }
-  if (!ok) {
-    ctx.StatementError("%s\t__Could not parse %s '%s' for %s\n", ctx.Stamp().c_str(), role, token,
-                       line.keyword());
-  }
-  return ok;
+bool ReadOperands(StatementContext& ctx, StatementLine& line, Operands* out) {
+  RunSite site(ctx);
+  return ReadOperands(line.shape(), line, site, out);
 }
 
 std::string EvaluateParentheses(StatementContext& ctx, const char* token) {
-  std::string out;
-  if (token == nullptr) return out;
-  for (const char* p = token; *p != '\0'; ++p) {
-    if (*p == '\\') {
-      if (p[1] == '\0') break;
-      out += *++p;
-    } else if (*p == '(') {
-      int depth = 0;
-      const char* q = p;
-      for (; *q != '\0'; ++q) {
-        if (*q == '(') ++depth;
-        if (*q == ')' && --depth == 0) break;
-      }
-      if (*q == '\0') break;  // unbalanced: dropped
-      const std::string group(p, static_cast<std::size_t>(q - p + 1));
-      char value[64];
-      std::snprintf(value, sizeof value, "%lf", ctx.Expr(group.c_str()));
-      out += value;
-      p = q;
-    } else {
-      out += *p;
-    }
-  }
-  return out;
+  RunSite site(ctx);
+  return ExpandGroups(token, site);
 }
 
 }  // namespace zl

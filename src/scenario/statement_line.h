@@ -1,8 +1,9 @@
 // The operands of the statement being executed, as its handler reads them:
-// the line's tokenizer, positioned after the keyword, and the keyword
-// itself. With it the shared readings every family uses: a tag, a value
-// token, a numeric operand (the one conversion and its error line) and the
-// expansion of parenthesis groups.
+// the line's tokenizer, positioned after the keyword, the keyword itself and
+// the keyword's row of the keyword table, whose operand shape says what the
+// statement takes. Handlers read their operands with ReadOperands below (the
+// shape's reading, operand_reader.h); EvaluateParentheses expands the groups
+// of a text on the server.
 //
 // Threads: the scenario's worker only. A StatementLine is made once per
 // scenario over its tokenizer and keyword buffer; it owns neither.
@@ -11,12 +12,14 @@
 
 #include <string>
 
-#include "scenario/operand.h"
+#include "scenario/operand_reader.h"
+#include "scenario/operand_shape.h"
 #include "scenario/tokenizer.h"
 
 namespace zl {
 
 class StatementContext;
+struct KeywordRow;
 
 class StatementLine {
  public:
@@ -30,31 +33,32 @@ class StatementLine {
   const char* keyword() const { return keyword_; }
   // The next operand (Tokenizer::Next); null when none is left.
   char* Next(const char* delims, bool groups = false) { return tokens_->Next(delims, groups); }
-  // The tag operand into `tag` (at most 79 characters); false without one.
-  bool TakeTag(char (&tag)[80]);
-  // The value operand token (parenthesis groups kept together); null
-  // without one.
-  const char* TakeValue() { return Next(kBlanks, true); }
+  // The text not taken yet ("" when none).
+  const char* Rest() const {
+    const char* p = tokens_->position();
+    return p != nullptr ? p : "";
+  }
+
+  // The keyword's row: set by the statement loop for each statement. Unset
+  // (a handler called on its own), the row is looked up by the keyword.
+  void set_row(const KeywordRow* row) { row_ = row; }
+  // The operand shape of the keyword's row; empty for a keyword without one.
+  const OperandShape& shape() const;
 
  private:
   Tokenizer* const tokens_;
   const char* const keyword_;
+  const KeywordRow* row_ = nullptr;
 };
 
-// The one conversion of a numeric operand, for every statement. `token` is
-// the operand as the line gives it; `role` names it in the error line
-// ("value", "start", "delay", ...). The operand converts when it holds no
-// unbalanced group and, with the groups evaluated (forms kNumber and
-// kDuration) or as written (kPlainNumber), reads completely in `form`
-// (ParseOperand); kExpression operands are evaluated whole by the server.
-// Otherwise the statement fails: one statement error, the test log line
-// "__Could not parse <role> '<token>' for <keyword>", and false, after which
-// the statement does nothing more. Server exceptions of the evaluation
-// escape (they end the run). `text`, when given, receives the text that was
-// read (the expansion, or the token as written).
-bool NumericOperand(StatementContext& ctx, const StatementLine& line, const char* role,
-                    const char* token, OperandForm form, double* value,
-                    std::string* text = nullptr);
+// Reads the statement's operands by its shape (ReadOperands of
+// operand_reader.h) for the run: groups and kExpression operands are
+// evaluated by the server, a missing operand writes the shape's process log
+// line and statement error, a number that does not read "__Could not parse
+// <role> '<token>' for <KEYWORD>" (or the shape's own text). False when the
+// statement stops there. Server exceptions of the evaluations escape (they
+// end the run).
+bool ReadOperands(StatementContext& ctx, StatementLine& line, Operands* out);
 
 // `token` with each balanced (...) group replaced by the server's value of
 // it ("%lf"); "\x" gives x; an unbalanced group at the end is dropped.

@@ -25,11 +25,9 @@ bool OnTag(StatementContext& ctx, const char* tag, const char* statement, Call&&
 }  // namespace
 
 void Toggle(StatementContext& ctx, StatementLine& line) {
-  char tag[80];
-  if (!line.TakeTag(tag)) {
-    ctx.StatementError("%8s\t__TOGGLE keyword with no tag\n", ctx.Stamp().c_str());
-    return;
-  }
+  Operands ops;
+  if (!ReadOperands(ctx, line, &ops)) return;
+  const char* tag = ops.text[0];
   OnTag(ctx, tag, "TOGGLE", [&] {
     const double pv = ctx.server()->PV(tag);
     ctx.server()->SetPV(tag, pv > ctx.options().rel_tol ? 0.0 : 1.0);
@@ -37,20 +35,10 @@ void Toggle(StatementContext& ctx, StatementLine& line) {
 }
 
 void Edge(StatementContext& ctx, StatementLine& line) {
-  char tag[80];
-  if (!line.TakeTag(tag)) {
-    ACE_DEBUG((LM_ERROR, "Scenario: EDGE what tag??\n"));
-    ctx.StatementError("%s\t__Incomplete EDGE command\n", ctx.Stamp().c_str());
-    return;
-  }
-  const char* token = line.TakeValue();
-  if (token == nullptr) {
-    ACE_DEBUG((LM_ERROR, "Scenario: EDGE tag to what??\n"));
-    ctx.StatementError("%s\t__Value not found for EDGE %s\n", ctx.Stamp().c_str(), tag);
-    return;
-  }
-  double target = 0;
-  if (!NumericOperand(ctx, line, "value", token, OperandForm::kNumber, &target)) return;
+  Operands ops;
+  if (!ReadOperands(ctx, line, &ops)) return;
+  const char* tag = ops.text[0];
+  const double target = ops.value[1];
   OnTag(ctx, tag, "EDGE", [&] {
     const double pv = ctx.server()->PV(tag);
     const bool up = target >= ctx.options().rel_tol;
@@ -63,51 +51,27 @@ void Edge(StatementContext& ctx, StatementLine& line) {
 }
 
 void Open(StatementContext& ctx, StatementLine& line) {
-  char tag[80];
-  if (!line.TakeTag(tag)) {
-    ctx.StatementError("%8s\t__OPEN keyword with no tag\n", ctx.Stamp().c_str());
-    return;
-  }
+  Operands ops;
+  if (!ReadOperands(ctx, line, &ops)) return;
+  const char* tag = ops.text[0];
   OnTag(ctx, tag, "OPEN", [&] { ctx.server()->SetPV(tag, 0.0); });
 }
 
 void Close(StatementContext& ctx, StatementLine& line) {
-  char tag[80];
-  if (!line.TakeTag(tag)) return;
+  Operands ops;
+  if (!ReadOperands(ctx, line, &ops)) return;
+  const char* tag = ops.text[0];
   OnTag(ctx, tag, "CLOSE", [&] { ctx.server()->SetPV(tag, 1.0); });
 }
 
 void SetValue(StatementContext& ctx, StatementLine& line, SetKind kind) {
-  struct Texts {
-    const char* no_tag_log;
-    const char* keyword;
-    const char* no_value_log;
-    const char* name;  // in the value and not-found lines
-  };
-  static const Texts kTexts[] = {
-      {"Scenario: SETPV(E) what??\n", "SETPV", "Scenario: SetPV(E) tag to what??\n", "SETPV"},
-      {"Scenario: SETPV(E) what??\n", "SETPVE", "Scenario: SetPV(E) tag to what??\n", "SETPVE"},
-      {"Scenario: SETRAWLOW what??\n", "SETRAWLO", "Scenario: Set RawLow tag to what??\n",
-       "SETRAWLO"},
-      {"Scenario: SETRAWHI what??\n", "SETRAWHI", "Scenario: Set RawHi tag to what??\n",
-       "SetRawHi"},
-  };
-  const Texts& t = kTexts[static_cast<int>(kind)];
-  char tag[80];
-  if (!line.TakeTag(tag)) {
-    ACE_DEBUG((LM_ERROR, "%s", t.no_tag_log));
-    ctx.StatementError("%s\t__Incomplete %s command\n", ctx.Stamp().c_str(), t.keyword);
-    return;
-  }
-  const char* token = line.TakeValue();
-  if (token == nullptr) {
-    ACE_DEBUG((LM_ERROR, "%s", t.no_value_log));
-    ctx.StatementError("%s\t__Value not found for %s %s\n", ctx.Stamp().c_str(), t.name, tag);
-    return;
-  }
-  double value = 0;
-  if (!NumericOperand(ctx, line, "value", token, OperandForm::kNumber, &value)) return;
-  OnTag(ctx, tag, t.name, [&] {
+  // How the not-found line names each statement.
+  static const char* const kNames[] = {"SETPV", "SETPVE", "SETRAWLO", "SetRawHi"};
+  Operands ops;
+  if (!ReadOperands(ctx, line, &ops)) return;
+  const char* tag = ops.text[0];
+  const double value = ops.value[1];
+  OnTag(ctx, tag, kNames[static_cast<int>(kind)], [&] {
     switch (kind) {
       case SetKind::kPV: ctx.server()->SetPV(tag, value); break;
       case SetKind::kPVE: ctx.server()->SetPVE(tag, value); break;
@@ -118,8 +82,9 @@ void SetValue(StatementContext& ctx, StatementLine& line, SetKind kind) {
 }
 
 void SetMode(StatementContext& ctx, StatementLine& line, bool manual) {
-  char tag[80];
-  if (!line.TakeTag(tag)) return;
+  Operands ops;
+  if (!ReadOperands(ctx, line, &ops)) return;
+  const char* tag = ops.text[0];
   OnTag(ctx, tag, manual ? "SETMAN" : "SETAUTO", [&] {
     if (manual) {
       ctx.server()->SetMan(tag);
@@ -131,12 +96,13 @@ void SetMode(StatementContext& ctx, StatementLine& line, bool manual) {
 
 void Force(StatementContext& ctx, StatementLine& line, bool force) {
   const char* name = force ? "FORCE" : "UNFORCE";
-  char tag[80];
-  if (!line.TakeTag(tag)) return;
+  Operands ops;
+  if (!ReadOperands(ctx, line, &ops)) return;
+  const char* tag = ops.text[0];
+  // A server without forcing refuses with BAD_OPERATION: the statement's
+  // own error, beside the policy's missing tag.
   try {
-    ctx.server()->SetForce(tag, force);
-  } catch (const ZEMR::ZLTagNotFound&) {
-    TagNotFound(ctx, tag, name);
+    OnTag(ctx, tag, name, [&] { ctx.server()->SetForce(tag, force); });
   } catch (const CORBA::BAD_OPERATION& e) {
     ACE_DEBUG((LM_ERROR, "Caught Exception in %s, %s\n", name, ExceptionText(e).c_str()));
     ctx.StatementError("%s\t__Exception from %s command, server does not have that functionality\n",

@@ -17,21 +17,11 @@
 #include "common/text_utils.h"
 #include "common/time_format.h"
 #include "scenario/check_statements.h"
+#include "scenario/server_calls.h"
 #include "scenario/statement_context.h"
 
 namespace zl {
 namespace {
-
-// The longest window offset or block delay, either sign (about 31 years):
-// every offset from the clock then fits a time value.
-constexpr double kMaxOffsetSeconds = 1e9;
-
-// Seconds as whole milliseconds (cut toward zero); beyond the limit they
-// are cut to it.
-long long ToMilliseconds(double seconds) {
-  seconds = std::clamp(seconds, -kMaxOffsetSeconds, kMaxOffsetSeconds);
-  return static_cast<long long>(seconds * 1000);
-}
 
 ACE_Time_Value FromMilliseconds(long long ms) {
   return ACE_Time_Value(static_cast<time_t>(ms / 1000),
@@ -54,28 +44,25 @@ CScenarioStatementAsync::CScenarioStatementAsync(StatementContext* context, std:
       start_offset_(start_offset),
       end_offset_(end_offset) {}
 
-CScenarioStatementAsync::~CScenarioStatementAsync() = default;
-
 std::string CScenarioStatementAsync::After(const ACE_Time_Value& now) const {
   return FormatTimeSpan(started_at_, now);
-}
-
-void CScenarioStatementAsync::Finish(TimedState state, const ACE_Time_Value& now) {
-  state_ = state;
-  finished_at_ = now;
 }
 
 bool CScenarioStatementAsync::Check() {
   StatementContext& s = *context_;
   try {
-    last_value_ = s.server()->PVE(tag_.c_str());
-  } catch (const ZEMR::ZLTagNotFound&) {
-    Finish(TimedState::kError, s.clock().Now());
-    ACE_DEBUG((LM_ERROR, "Scenario: Tag <%s> not found\n", tag_.c_str()));
-    s.StatementError("%s\t__Tag <%s> not found for Timed Assertion\n", s.Stamp().c_str(),
-                     tag_.c_str());
-    return false;
+    const bool read = TagCall(
+        [&] { last_value_ = s.server()->PVE(tag_.c_str()); },
+        [&] {
+          Finish(TimedState::kError, s.clock().Now());
+          ACE_DEBUG((LM_ERROR, "Scenario: Tag <%s> not found\n", tag_.c_str()));
+          s.StatementError("%s\t__Tag <%s> not found for Timed Assertion\n", s.Stamp().c_str(),
+                           tag_.c_str());
+        });
+    if (!read) return false;
   } catch (const CORBA::SystemException&) {
+    // Timed checks survive a failing server as well: the statement ends in
+    // error and the block goes on (server_calls.h).
     Finish(TimedState::kError, s.clock().Now());
     ACE_DEBUG((LM_ERROR, "Scenario: Communication error with ZL Server while reading '%s'\n",
                tag_.c_str()));
@@ -161,23 +148,16 @@ TimedState CScenarioStatementAsync::Poll(const ACE_Time_Value& now) {
   return state_;
 }
 
-CScenarioStmtWaitAsync::CScenarioStmtWaitAsync(StatementContext* context,
-                                               const ACE_Time_Value& delay)
-    : CScenarioStatementAsync(context, std::string(), Comparison::kEqual, TimedRole::kAssertion, 0,
-                              ACE_Time_Value::zero, delay) {}
-
 TimedState CScenarioStmtWaitAsync::Poll(const ACE_Time_Value& now) {
   if (state_ == TimedState::kCreated) {
-    started_at_ = now;
-    window_start_ = now;
-    window_end_ = now + end_offset_;
+    end_ = now + delay_;
     state_ = TimedState::kInWindow;
   }
-  if (active() && !(now < window_end_)) Finish(TimedState::kPassed, now);
+  if (active() && !(now < end_)) Finish(TimedState::kPassed, now);
   return state_;
 }
 
-void CScenarioTimedBlock::Add(std::unique_ptr<CScenarioStatementAsync> statement) {
+void CScenarioTimedBlock::Add(std::unique_ptr<TimedStatement> statement) {
   statements_.push_back(std::move(statement));
 }
 
@@ -208,28 +188,14 @@ void CScenarioTimedBlock::Clear() {
 
 void TimedVerify(StatementContext& ctx, StatementLine& line, CScenarioTimedBlock& block,
                  Comparison comparison, TimedRole role) {
-  char list[80];
-  const char* value_token = nullptr;
-  if (!TakeTagListAndValue(ctx, line, "VERIFY", list, &value_token)) return;
-  double expected = 0;
-  if (!NumericOperand(ctx, line, "value", value_token, OperandForm::kNumber, &expected)) return;
   // A missing start or end is 0; a window given with its end before its
-  // start is an error.
-  long long start_ms = 0, end_ms = 0;
-  if (const char* start_token = line.TakeValue()) {
-    double seconds = 0;
-    if (!NumericOperand(ctx, line, "start", start_token, OperandForm::kNumber, &seconds)) return;
-    start_ms = ToMilliseconds(seconds);
-    if (const char* end_token = line.TakeValue()) {
-      if (!NumericOperand(ctx, line, "end", end_token, OperandForm::kNumber, &seconds)) return;
-      end_ms = ToMilliseconds(seconds);
-      if (end_ms < start_ms) {
-        ctx.StatementError("%s\t__Window end '%s' is before its start '%s' for %s\n",
-                           ctx.Stamp().c_str(), end_token, start_token, line.keyword());
-        return;
-      }
-    }
-  }
+  // start is an error of the shape's reading.
+  Operands ops;
+  if (!ReadOperands(ctx, line, &ops)) return;
+  const char* list = ops.text[0];
+  const double expected = ops.value[1];
+  const long long start_ms = ToMilliseconds(ops.value[2]);
+  const long long end_ms = ToMilliseconds(ops.value[3]);
   for (int i = 1;; ++i) {
     const std::string tag = ExtractItem(list, i, ',');
     if (tag.empty()) break;
@@ -241,19 +207,14 @@ void TimedVerify(StatementContext& ctx, StatementLine& line, CScenarioTimedBlock
 }
 
 void BlockDelay(StatementContext& ctx, StatementLine& line, CScenarioTimedBlock& block) {
-  const char* operand = line.TakeValue();
-  if (operand == nullptr) {
-    ctx.StatementError("%s\t__BDELAY not executed\n", ctx.Stamp().c_str());
-    return;
-  }
-  double seconds = 0;
-  if (!NumericOperand(ctx, line, "delay", operand, OperandForm::kNumber, &seconds)) return;
-  long long ms = ToMilliseconds(seconds);
+  Operands ops;
+  if (!ReadOperands(ctx, line, &ops)) return;
+  long long ms = ToMilliseconds(ops.value[0]);
   if (ms < 0) {
     ACE_DEBUG((LM_WARNING, "[SCEN] (%P/%t) BDELAY time must be non-negative\n"));
     ms = 0;
   }
-  block.Add(std::make_unique<CScenarioStmtWaitAsync>(&ctx, FromMilliseconds(ms)));
+  block.Add(std::make_unique<CScenarioStmtWaitAsync>(FromMilliseconds(ms)));
 }
 
 }  // namespace zl

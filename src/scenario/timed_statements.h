@@ -1,6 +1,7 @@
-// Timed statements: checks that must come true within a time window, or hold
-// throughout one, after the common starting moment of their timed block, and
-// plain waits (BDELAY) that make a block last at least a given time.
+// Timed statements (timed_statement.h): checks that must come true within a
+// time window, or hold throughout one, after the common starting moment of
+// their timed block, and plain waits (BDELAY) that make a block last at least
+// a given time; the block that collects them, and their handlers.
 //
 // Threads: a block and its statements belong to one scenario's worker and
 // are created, polled and destroyed only by it. `Check` calls the server from
@@ -17,28 +18,21 @@
 #include "common/log.h"
 #include "scenario/checks.h"
 #include "scenario/statement_line.h"
+#include "scenario/timed_statement.h"
 
 namespace zl {
 
 class StatementContext;
 
-// What a timed statement does: verifies (TVERIFY, reported when it passes
-// and when it fails), asserts (TASSERT, reported only when it fails) or
+// What a timed check does: verifies (TVERIFY, reported when it passes and
+// when it fails), asserts (TASSERT, reported only when it fails) or
 // monitors throughout its window (TMONITOR).
 enum class TimedRole { kVerification, kAssertion, kMonitor };
 
-// Where a timed statement is.
-enum class TimedState {
-  kCreated,       // not started: its block has not been polled yet
-  kBeforeWindow,  // started; the precheck waits for the window's start
-  kInWindow,      // in its window
-  kPassed,
-  kFailed,
-  kError,  // its tag is missing or the server failed
-};
-
-// One timed verification, assertion or monitor of one tag.
-class CScenarioStatementAsync {
+// One timed verification, assertion or monitor of one tag: a check that must
+// come true within its window (after a precheck at the window's start that
+// it does not hold yet), or hold throughout it (TMONITOR).
+class CScenarioStatementAsync : public TimedStatement {
  public:
   // The offsets count from the block's starting moment. `context` is
   // borrowed and outlives the statement; its place (the statement line that
@@ -46,31 +40,16 @@ class CScenarioStatementAsync {
   CScenarioStatementAsync(StatementContext* context, std::string tag, Comparison comparison,
                           TimedRole role, double expected, const ACE_Time_Value& start_offset,
                           const ACE_Time_Value& end_offset);
-  virtual ~CScenarioStatementAsync();
-  CScenarioStatementAsync(const CScenarioStatementAsync&) = delete;
-  CScenarioStatementAsync& operator=(const CScenarioStatementAsync&) = delete;
 
-  // Advances the statement to `now`; returns the state.
-  virtual TimedState Poll(const ACE_Time_Value& now);
+  TimedState Poll(const ACE_Time_Value& now) override;
   // Reads the tag and compares; true when the condition holds. A missing tag
   // or a failing server (the exception policy of timed checks) sets kError,
   // counts and reports it.
-  virtual bool Check();
+  bool Check();
 
-  TimedState state() const { return state_; }
-  bool active() const {
-    return state_ == TimedState::kBeforeWindow || state_ == TimedState::kInWindow;
-  }
-  bool finished() const {
-    return state_ == TimedState::kPassed || state_ == TimedState::kFailed ||
-           state_ == TimedState::kError;
-  }
-
- protected:
+ private:
   // The "after %s" interval text from the start to `now`.
   std::string After(const ACE_Time_Value& now) const;
-  // Ends the statement in `state` at `now`.
-  void Finish(TimedState state, const ACE_Time_Value& now);
 
   StatementContext* const context_;
   const LogPlace place_;
@@ -81,25 +60,28 @@ class CScenarioStatementAsync {
   const ACE_Time_Value start_offset_;
   const ACE_Time_Value end_offset_;
   double last_value_ = 0;
-  TimedState state_ = TimedState::kCreated;
   ACE_Time_Value started_at_;
   ACE_Time_Value window_start_;
   ACE_Time_Value window_end_;
-  ACE_Time_Value finished_at_;
 };
 
-// A plain wait of the block (BDELAY): passes when its delay has run out.
-class CScenarioStmtWaitAsync : public CScenarioStatementAsync {
+// A plain wait of the block (BDELAY): passes when its delay has run out. No
+// lines, no counting.
+class CScenarioStmtWaitAsync : public TimedStatement {
  public:
-  CScenarioStmtWaitAsync(StatementContext* context, const ACE_Time_Value& delay);
+  explicit CScenarioStmtWaitAsync(const ACE_Time_Value& delay) : delay_(delay) {}
   TimedState Poll(const ACE_Time_Value& now) override;
+
+ private:
+  const ACE_Time_Value delay_;
+  ACE_Time_Value end_;
 };
 
 // The statements collected since the last non-timed line; they start
 // together at the block's first poll.
 class CScenarioTimedBlock {
  public:
-  void Add(std::unique_ptr<CScenarioStatementAsync> statement);
+  void Add(std::unique_ptr<TimedStatement> statement);
   // Sets the start time at the first call; polls every statement with `now`
   // when `now` is not before the start time.
   void Poll(const ACE_Time_Value& now);
@@ -109,7 +91,7 @@ class CScenarioTimedBlock {
   void Clear();
 
  private:
-  std::vector<std::unique_ptr<CScenarioStatementAsync>> statements_;
+  std::vector<std::unique_ptr<TimedStatement>> statements_;
   ACE_Time_Value start_;
 };
 

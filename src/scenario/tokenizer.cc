@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/text_utils.h"
 #include "scenario/outside_text.h"
 
 namespace zl {
@@ -51,38 +52,67 @@ char* Tokenizer::Next(const char* delims, bool groups) {
   return start;
 }
 
-std::string SubstituteArguments(const char* line, const std::array<std::string, 8>& args) {
+std::string SubstituteArguments(const char* line, const std::array<std::string, 8>& args,
+                                std::vector<unsigned>* origins) {
   std::string out;
   if (line == nullptr) return out;
+  // Appends `text`, which comes from offset `from` of the line.
+  auto put = [&](const std::string& text, const char* from) {
+    out += text;
+    if (origins != nullptr) {
+      origins->insert(origins->end(), text.size(), static_cast<unsigned>(from - line));
+    }
+  };
+  auto put_char = [&](char c, const char* from) {
+    out += c;
+    if (origins != nullptr) origins->push_back(static_cast<unsigned>(from - line));
+  };
   for (const char* p = line; *p != '\0'; ++p) {
     if (*p == '\\') {
       if (p[1] == '$' || p[1] == '\\') {
-        out += p[1];
+        put_char(p[1], p + 1);
         ++p;
       } else if (p[1] != '\0') {
-        out += p[0];
-        out += p[1];
+        put_char(p[0], p);
+        put_char(p[1], p + 1);
         ++p;
       } else {
-        out += '\\';
+        put_char('\\', p);
       }
     } else if (*p == '$') {
       if (p[1] >= '1' && p[1] <= '8') {
         const std::string& arg = args[p[1] - '1'];
-        out += HasControlCharacter(arg) ? EscapeOutsideText(arg) : arg;
+        put(HasControlCharacter(arg) ? EscapeOutsideText(arg) : arg, p);
         ++p;
       } else if (p[1] != '\0') {
-        out += p[0];
-        out += p[1];
+        put_char(p[0], p);
+        put_char(p[1], p + 1);
         ++p;
       } else {
-        out += '$';
+        put_char('$', p);
       }
     } else {
-      out += *p;
+      put_char(*p, p);
     }
   }
   return out;
+}
+
+int SplitArguments(const char* options, bool top_level, std::array<std::string, 8>* args) {
+  char buf[256];
+  strncpyz(buf, options, sizeof buf);
+  for (std::string& a : *args) a.clear();
+  int stored = 0;
+  char* save = nullptr;  // strtok_r: workers and host threads split at once
+  for (char* tok = strtok_r(buf, " \t", &save); tok != nullptr && stored < 8;
+       tok = strtok_r(nullptr, " \t", &save)) {
+    if (top_level && (ToLowerCopy(tok).compare(0, 10, "-skipuserq") == 0 ||
+                      std::strncmp(tok, "--", 2) == 0)) {
+      continue;
+    }
+    (*args)[stored++] = tok;
+  }
+  return stored;
 }
 
 }  // namespace zl

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 namespace zl {
 
@@ -29,6 +30,8 @@ class Tokenizer {
   // its matching ')' (nested pairs counted). Quotes and backslashes stay in
   // the token.
   char* Next(const char* delims, bool groups = false);
+  // The text not scanned yet (null before Start).
+  const char* position() const { return pos_; }
 
  private:
   char* pos_ = nullptr;
@@ -42,7 +45,17 @@ class Tokenizer {
 // feed in it would end the statement early, and end the test log line that
 // quotes it): such an argument is text from outside the scenario file and
 // goes in escaped as a whole (EscapeOutsideText, outside_text.h).
-std::string SubstituteArguments(const char* line, const std::array<std::string, 8>& args);
+// `origins`, when given, receives for each character of the result the offset
+// in `line` it comes from (an argument's characters: its "$").
+std::string SubstituteArguments(const char* line, const std::array<std::string, 8>& args,
+                                std::vector<unsigned>* origins = nullptr);
+
+// The arguments $1..$8 in the options text `options` (at most 255 characters
+// of it): its words, split at blanks and tabs without quoting, in order, up
+// to 8; with `top_level` (the scenario file's own arguments) a word that
+// begins with "-skipuserq" (in any case) or "--" is an option, not an
+// argument. The slots not given are empty; gives the number given.
+int SplitArguments(const char* options, bool top_level, std::array<std::string, 8>* args);
 
 }  // namespace zl
 

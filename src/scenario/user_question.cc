@@ -11,7 +11,6 @@
 #include <random>
 
 #include "common/text_utils.h"
-#include "scenario/operand.h"
 #include "scenario/outside_text.h"
 #include "scenario/scenario_owner.h"
 
@@ -107,26 +106,14 @@ bool ReportSettledQuestion(StatementContext& ctx, QuestionState& question, Scena
 
 void Answer(StatementContext& ctx, StatementLine& line, QuestionState& question, WaitState& wait,
             ScenarioOwner* owner, CORBA::ULong id, const char* file) {
-  const char* timeout_token = line.Next(kBlanks);
-  if (timeout_token == nullptr) {
-    ctx.StatementError("%s\t__Timeout and question not found for ANSWER\n", ctx.Stamp().c_str());
-    return;
-  }
-  // The operand rule of every statement, reported with ANSWER's own line.
-  double read = 0;
-  if (!ParseOperand(timeout_token, OperandForm::kPlainNumber, &read)) {
-    ctx.StatementError("%s\t__Could not parse timeout for ANSWER\n", ctx.Stamp().c_str());
-    return;
-  }
+  // The operand rule of every statement; the timeout's error has ANSWER's
+  // own line.
+  Operands ops;
+  if (!ReadOperands(ctx, line, &ops)) return;
   // A time-out beyond the limit waits as long as the limit.
   const double limit = kMaxQuestionMinutes;
-  const float minutes = static_cast<float>(std::clamp(read, -limit, limit));
-  const char* question_token = line.Next(kBlanks);
-  if (question_token == nullptr) {
-    ctx.StatementError("%s\t__There is no question for ANSWER\n", ctx.Stamp().c_str());
-    return;
-  }
-  const std::string text = StripQuotes(question_token);
+  const float minutes = static_cast<float>(std::clamp(ops.value[0], -limit, limit));
+  const std::string text = StripQuotes(ops.text[1]);
   if ((ctx.options().flags & ScenarioOptions::kSkipUserQ) != 0) {
     ++question.skipped;
     ctx.Log("%s\t  User Question '%s' not asked because of -skipuserq option\n",

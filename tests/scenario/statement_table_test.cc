@@ -926,5 +926,61 @@ TEST(StatementTableTest, OutsideTextCannotWriteLinesOfItsOwn) {
   }
 }
 
+// The keywords not shown above, one family at a time: each runs where a
+// scenario runs it, against the in-process server's plant.
+TEST(StatementTableTest, KeywordsOfEveryFamily) {
+  RunCases({
+      // OPEN writes 0, CLOSE 1; the raw range, the mode and forcing are silent
+      {__LINE__, "OPEN D1\nVERIFY D1 0\nCLOSE D1\nVERIFY D1 1\n",
+       "00:00:00.000\t  Verification <D1> = 0.00000E+00 passed Value is 0.00000E+00\n"
+       "00:00:00.000\t  Verification <D1> = 1.000000 passed Value is 1.000000\n",
+       0, 2, 0},
+      {__LINE__, "SETRAWLO T1 0\nSETRAWHI T1 30\nSETMAN M1\nFORCE M1\nUNFORCE M1\nSETAUTO M1\n",
+       "", 0, 0, 0},
+      {__LINE__, "VERIFY_LT T1 60\nASSERT_GT T1 60\n",
+       "00:00:00.000\t  Verification <T1> < 60.000000 passed Value is 50.000000\n"
+       "00:00:00.000\t**Assertion <T1> > 60.000000 FAILED Value is 50.000000\n",
+       0, 2, 1},
+      // disabled monitors pass without a line; enabled, each failing one
+      // says so once, newest first; MON_CLEAR's last check has no PASSED
+      // line for a level that failed
+      {__LINE__,
+       "MONITOR T1 50\nMONITOR_GT T1 60\nMONITOR_LT T1 40\nMON_DISABLE\nDELAY 600\nMON_ENABLE\n"
+       "DELAY 600\nMON_CLEAR\n",
+       "00:00:00.000\t  Monitoring tag(s) <T1> = 50.000000\n"
+       "00:00:00.000\t  Monitoring tag(s) <T1> > 60.000000\n"
+       "00:00:00.000\t  Monitoring tag(s) <T1> < 40.000000\n"
+       "00:00:00.600\t**Monitor <T1> < 40.000000 FAILED Value is 50.000000\n"
+       "00:00:00.600\t**Monitor <T1> > 60.000000 FAILED Value is 50.000000\n",
+       0, 0, 0},
+      {__LINE__,
+       "TVERIFY_LT T1 40 0 1\nTASSERT_GT T1 60 0 1\nTASSERT_LT T1 60 0 1\nTMONITOR T1 50 0 1\n"
+       "BEND\n",
+       "00:00:00.000\t  Precheck Timed Verification !(<T1> < 40.000000) passed Value is 50.000000 "
+       "after 0:00.000\n"
+       "00:00:00.000\t**Precheck Timed Assertion !(<T1> < 60.000000) FAILED Value is 50.000000 "
+       "after 0:00.000\n"
+       "00:00:01.000\t**Timed Verification <T1> < 40.000000 FAILED to occur. Value is 50.000000 "
+       "after 0:01.000\n"
+       "00:00:01.000\t**Timed Assertion <T1> > 60.000000 FAILED to occur. Value is 50.000000 "
+       "after 0:01.000\n"
+       "00:00:01.000\t  Timed Monitor <T1> = 50.000000 passed Value is 50.000000 after 0:01.000\n",
+       0, 20, 3},
+      // BDELAYSECS starts a block of its own
+      {__LINE__, "BDELAYSECS 2\nBEND\nCOMMENT after\n", "00:00:02.000\t# AFTER\n", 0, 0, 0},
+      // 50 is within half of 40 (REL_TOL), and within 45 of 5 (ABS_TOL)
+      {__LINE__, "AUTODELETE 0\nUSELOG NOLOG\nREL_TOL 0.5\nVERIFY T1 40\nABS_TOL 45\nVERIFY T1 5\n",
+       "00:00:00.000\t__Logset <NOLOG> not found for USELOG\n"
+       "00:00:00.000\t  Verification <T1> = 40.000000 passed Value is 50.000000\n"
+       "00:00:00.000\t  Verification <T1> = 5.000000 passed Value is 50.000000\n",
+       1, 2, 0},
+      // without a host ZLCMD and TB_POST do nothing; ":" is the shell's no-op
+      {__LINE__, "ZLCMD LSLIST\nTB_POST X\nPT_DISABLE\nSYSTEM :\nSTOREVALS /NO/SUCH\n",
+       "00:00:00.000\t__PT_DISABLE not executed (missing tagname)\n"
+       "00:00:00.000\t## Could not open file to store tag values\n",
+       1, 0, 0},
+  });
+}
+
 }  // namespace
 }  // namespace zl
