@@ -24,7 +24,7 @@ import types as _types
 
 from zl import _zl
 from zl._zl import *  # noqa: F401,F403
-from zl._zl import __doc__, __version__, _orbstate  # noqa: F401
+from zl._zl import __doc__, __version__, _Doorbell, _orbstate  # noqa: F401
 
 for _value in vars(_zl).values():
     if isinstance(_value, _types.BuiltinFunctionType):
