@@ -1,6 +1,7 @@
 // zl._zl._Doorbell: creation, ringing, clearing and closing.
 #include "doorbell.h"
 
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -32,6 +33,15 @@ std::uint64_t Doorbell::Clear() {
     if (errno != EINTR) return 0;  // EAGAIN: nobody rang
   }
   return count;
+}
+
+std::uint64_t Doorbell::Wait() {
+  for (;;) {
+    const std::uint64_t count = Clear();
+    if (count > 0) return count;
+    pollfd ready{fd_, POLLIN, 0};
+    poll(&ready, 1, -1);  // EINTR, or rung: read again
+  }
 }
 
 namespace {
@@ -88,6 +98,18 @@ PyObject* Clear(PyObject* self, PyObject*) {
   return bell != nullptr ? PyLong_FromUnsignedLongLong(bell->Clear()) : nullptr;
 }
 
+// Waits without the interpreter lock; the doorbell is held meanwhile, so a
+// close() from another thread does not take the descriptor away under it.
+PyObject* Wait(PyObject* self, PyObject*) {
+  if (Open(self) == nullptr) return nullptr;
+  const std::shared_ptr<Doorbell> bell = *AsDoorbell(self)->bell;
+  std::uint64_t count;
+  Py_BEGIN_ALLOW_THREADS
+  count = bell->Wait();
+  Py_END_ALLOW_THREADS
+  return PyLong_FromUnsignedLongLong(count);
+}
+
 // Drops this object's hold on the descriptor; hooks that still hold the
 // doorbell keep it open until they go. Again: does nothing.
 PyObject* Close(PyObject* self, PyObject*) {
@@ -102,6 +124,9 @@ PyMethodDef doorbell_methods[] = {
     {"ring", Ring, METH_NOARGS, "ring() -> None: rings the doorbell (any thread)."},
     {"clear", Clear, METH_NOARGS,
      "clear() -> int: the rings since the last clear (0 when none); never blocks."},
+    {"wait", Wait, METH_NOARGS,
+     "wait() -> int: blocks, without the interpreter lock, until the doorbell\n"
+     "is rung; then takes the rings as clear() does and gives their number."},
     {"close", Close, METH_NOARGS,
      "close() -> None: lets go of the descriptor; fileno, ring and clear then\n"
      "raise ValueError. Stop watching the descriptor first."},

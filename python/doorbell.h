@@ -40,6 +40,10 @@ class Doorbell {
   // Reads the rings since the last Clear (0 when none) and makes the
   // descriptor unreadable again. Never blocks.
   std::uint64_t Clear();
+  // Blocks until the doorbell has been rung, then clears it: the rings
+  // taken (1 or more). For a thread that waits for work; it waits as long
+  // as nobody rings.
+  std::uint64_t Wait();
   int fd() const { return fd_; }
 
  private:

@@ -46,6 +46,9 @@ class _Doorbell:
         """ring() -> None: rings the doorbell (any thread)."""
     def clear(self) -> int:
         """clear() -> int: the rings since the last clear (0 when none); never blocks."""
+    def wait(self) -> int:
+        """wait() -> int: blocks, without the interpreter lock, until the doorbell
+        is rung; then takes the rings as clear() does and gives their number."""
     def close(self) -> None:
         """close() -> None: lets go of the descriptor; fileno, ring and clear then
         raise ValueError. Stop watching the descriptor first."""
