@@ -8,11 +8,11 @@ wait side by side. A call submitted and then cancelled before the worker
 reached it is never made; one the worker has begun runs to its end (a
 server call cannot be taken back) and its outcome is dropped.
 
-Hand-over: two eventfds. The loop appends a job and adds one to the job
-descriptor, which the thread waits on in a blocking read (without the
-interpreter lock); the thread appends the outcome and adds one to the
-outcome descriptor, which the loop watches (add_reader) and drains. A hand
-over is then one wake-up each way and nothing else: about half of what a
+Hand-over: two doorbells (zl._zl._Doorbell, eventfds). The loop appends a
+job and rings the job doorbell, which the thread waits on without the
+interpreter lock; the thread appends the outcome and rings the outcome
+doorbell, which the loop watches (add_reader) and then drains. A hand-over
+is one wake-up each way and nothing else: about half of what a
 queue.SimpleQueue and loop.call_soon_threadsafe cost (bench/README.md).
 
 The thread is a daemon: the interpreter's exit never waits for it. A call
@@ -22,9 +22,10 @@ failure value).
 """
 import asyncio
 import collections
-import os
 import threading
 from typing import Any, Callable, Deque, Optional, Tuple, TypeVar
+
+import zl
 
 T = TypeVar("T")
 
@@ -42,18 +43,20 @@ class Stopped(RuntimeError):
 class Worker:
     """One thread that runs jobs in order, for the one event loop that
     submits them (the first submit's). submit() belongs to that loop's
-    thread; stop() to any thread. The thread and its descriptors are made
-    by the first submit."""
+    thread; stop() to any thread. The thread is started by the first
+    submit."""
 
     def __init__(self, name: str) -> None:
         self._name = name
         self._mu = threading.Lock()
-        # Guarded by _mu: the loop, the thread and the descriptors, set by
-        # the first submit and constant from then on; whether it stopped.
+        # Constant: the thread waits on the first and closes it as it ends;
+        # the loop watches the second and closes it (_on_outcomes).
+        self._job_bell = zl._Doorbell()
+        self._outcome_bell = zl._Doorbell()
+        # Guarded by _mu: the loop and the thread, set by the first submit
+        # and constant from then on; whether it stopped.
         self._loop: Optional[asyncio.AbstractEventLoop] = None
         self._thread: Optional[threading.Thread] = None
-        self._job_fd = -1      # the thread reads it; closed by the thread as it ends
-        self._outcome_fd = -1  # the loop watches it; closed by the loop (_on_outcomes)
         self._stopped = False
         # Appended on one side, popped on the other (each step is atomic).
         self._jobs: Deque[_Job] = collections.deque()
@@ -73,7 +76,7 @@ class Worker:
             elif self._loop is not loop:
                 raise RuntimeError("a zl.aio client serves the event loop that first used it")
             self._jobs.append((future, call, args))
-            os.eventfd_write(self._job_fd, 1)
+            self._job_bell.ring()
         return future
 
     def stop(self, last: Optional[Callable[..., Any]] = None, *args: Any) -> None:
@@ -89,30 +92,25 @@ class Worker:
             if last is not None:
                 self._jobs.append((None, last, args))
             self._jobs.append(None)
-            os.eventfd_write(self._job_fd, 1)
+            self._job_bell.ring()
 
     def _begin(self, loop: asyncio.AbstractEventLoop) -> None:
-        """Under _mu: the descriptors, the loop's watch and the thread."""
-        self._job_fd = os.eventfd(0, os.EFD_CLOEXEC)
-        self._outcome_fd = os.eventfd(0, os.EFD_CLOEXEC | os.EFD_NONBLOCK)
-        loop.add_reader(self._outcome_fd, self._on_outcomes)
+        """Under _mu: the loop's watch and the thread."""
+        loop.add_reader(self._outcome_bell.fileno(), self._on_outcomes)
         self._loop = loop
         self._thread = threading.Thread(target=self._run, name=self._name, daemon=True)
         self._thread.start()
 
     def _on_outcomes(self) -> None:
         """In the loop: every outcome handed back into its future, unless
-        that was cancelled. The thread's end closes the descriptor."""
-        try:
-            os.eventfd_read(self._outcome_fd)
-        except BlockingIOError:
-            pass  # read at the last call already
+        that was cancelled. The thread's end closes the doorbell."""
+        self._outcome_bell.clear()
         while self._outcomes:
             outcome = self._outcomes.popleft()
             if outcome is None:
                 assert self._loop is not None
-                self._loop.remove_reader(self._outcome_fd)
-                os.close(self._outcome_fd)
+                self._loop.remove_reader(self._outcome_bell.fileno())
+                self._outcome_bell.close()
                 return
             future, result, error = outcome
             if future.done():
@@ -124,18 +122,18 @@ class Worker:
 
     def _hand_back(self, outcome: _Outcome) -> None:
         self._outcomes.append(outcome)
-        os.eventfd_write(self._outcome_fd, 1)
+        self._outcome_bell.ring()
 
     def _run(self) -> None:
         assert self._loop is not None
         while True:
-            os.eventfd_read(self._job_fd)
+            self._job_bell.wait()
             while self._jobs:
                 job = self._jobs.popleft()
                 if job is None:
-                    os.close(self._job_fd)
+                    self._job_bell.close()
                     if self._loop.is_closed():
-                        os.close(self._outcome_fd)  # nobody watches it any more
+                        self._outcome_bell.close()  # nobody watches it any more
                     else:
                         self._hand_back(None)
                     return
