@@ -50,15 +50,14 @@ class _Session:
             self.client = zl.Client(self.options, raise_errors=self.raise_errors)
         return method(self.client, *args)
 
-    def end(self, feeds: List[zl.Callback]) -> None:
-        """Unregisters `feeds`, stops the message doorbell, turns events off
-        and disconnects (which also stops the client's scenarios), then lets
-        go of the zl.Client, which ends here, on the worker's thread."""
+    def end(self) -> None:
+        """Stops the message doorbell, turns events off and disconnects
+        (which ends the registration of the subscription's callback and
+        stops the client's scenarios), then lets go of the zl.Client, which
+        ends here, on the worker's thread."""
         client, self.client = self.client, None
         if client is None:
             return
-        for feed in feeds:
-            feed.unregister()
         client._ringonmessage(None)
         client.enableevents(0)
         client.disconnect()
@@ -96,7 +95,7 @@ class Client:
         self._streams: List[Stream] = []  # those started and not closed
         # A client dropped without close(): its worker ends the zl.Client
         # and stops (not at interpreter exit: the module's exit hook does).
-        self._finalizer = weakref.finalize(self, self._worker.stop, self._session.end, [])
+        self._finalizer = weakref.finalize(self, self._worker.stop, self._session.end)
         self._finalizer.atexit = False
 
     # --- lifetime ------------------------------------------------------------
@@ -123,14 +122,10 @@ class Client:
         later operation raises ClientClosed. Again: waits for the first
         close. Cancelling the wait does not stop the close."""
         if self._closing is None:
-            feeds: List[zl.Callback] = []
             for stream in self._streams:
-                feed = getattr(stream, "_feed", None)
-                if feed is not None:
-                    feeds.append(feed)
                 stream._end()
             self._streams.clear()
-            self._closing = self._worker.submit(self._session.end, feeds)
+            self._closing = self._worker.submit(self._session.end)
             self._worker.stop()
             self._finalizer.detach()
         await asyncio.shield(self._closing)
