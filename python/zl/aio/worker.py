@@ -12,7 +12,7 @@ Hand-over: two doorbells (zl._zl._Doorbell, eventfds). The loop appends a
 job and rings the job doorbell, which the thread waits on without the
 interpreter lock; the thread appends the outcome and rings the outcome
 doorbell, which the loop watches (add_reader) and then drains. A hand-over
-is one wake-up each way and nothing else: about half of what a
+is one wake-up each way and nothing else: up to half of what a
 queue.SimpleQueue and loop.call_soon_threadsafe cost (bench/README.md).
 
 The thread is a daemon: the interpreter's exit never waits for it. A call
