@@ -3,6 +3,7 @@
 #
 #   zl.readers        the readers of test logs, log set, tag and stored-values files
 #   zl.runs           one scenario run: started, waited for, stopped, read back
+#   zl.aio            the client for asyncio: awaited calls, streams, whole runs
 #   zl.reports        JUnit XML and HTML reports of a test log
 #   zl.signatures     the "#$CHECK:" lines of scenario files and test logs
 #   zl.naming         Naming Service addresses as the tools take them

@@ -12,13 +12,14 @@
 
 import asyncio
 import select
+import threading
 
 import pytest
 
 import zl
 import zl.aio
 
-from aio_support import aclient, until, within  # noqa: F401
+from aio_support import WAIT_S, aclient, until, within  # noqa: F401
 
 aio = pytest.mark.asyncio
 LEVEL_SP = 2.5  # the plant's level setpoint, put back by every test that changes it
@@ -205,6 +206,20 @@ def test_a_doorbell_is_readable_from_a_ring_until_it_is_cleared():
     bell.close()
     with pytest.raises(ValueError):
         bell.fileno()
+
+
+def test_a_doorbell_wait_takes_the_rings_without_holding_the_interpreter():
+    bell = zl._Doorbell()
+    bell.ring()
+    bell.ring()
+    assert bell.wait() == 2  # rung before: at once
+    got = []
+    waiter = threading.Thread(target=lambda: got.append(bell.wait()))
+    waiter.start()
+    bell.ring()  # this thread runs Python while the other waits
+    waiter.join(WAIT_S)
+    assert got == [1]
+    assert not readable(bell)
 
 
 @pytest.mark.parametrize("argument, error", [
