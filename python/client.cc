@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <new>
 #include <optional>
@@ -17,6 +18,7 @@
 
 #include "callback.h"
 #include "common/log.h"
+#include "doorbell.h"
 #include "errors.h"
 #include "exit_hook.h"
 #include "log_bridge.h"
@@ -548,6 +550,54 @@ PyObject* WaitScenario(ClientObject* self, PyObject* args) {
   }
 }
 
+// --- Wake-ups for event loops (zl.aio) -----------------------------------------
+//
+// An event loop cannot block in waitscenario, nor poll getnextzlmessage: it
+// watches a zl._zl._Doorbell (doorbell.h) that the library's threads ring.
+
+// _ringonend(id, doorbell): rings the doorbell once scenario `id` no longer
+// runs: at once when it does not run now (also for an id that never ran),
+// else when it ends, or when the client's scenarios end with it (its
+// destruction, the interpreter's exit). The client's lock is held only to
+// find the board of running scenarios.
+PyObject* RingOnEnd(ClientObject* self, PyObject* args) {
+  int id;
+  PyObject* bell_arg;
+  if (!PyArg_ParseTuple(args, "iO", &id, &bell_arg)) return nullptr;
+  const std::shared_ptr<Doorbell> bell = DoorbellOf(bell_arg);
+  if (!bell) return nullptr;
+  ZL_REQUIRE_CLIENT(self, kNotInitialised);
+  const std::shared_ptr<ScenarioEnds> ends = Run(
+      self, std::shared_ptr<ScenarioEnds>(), [](ZLSim& s) { return s.scenario_ends(); });
+  if (ends) {
+    ends->NotifyWhenEnded(id, [bell] { bell->Ring(); });
+  } else {
+    bell->Ring();  // the exit hook took the client and ended its scenarios
+  }
+  Py_RETURN_NONE;
+}
+
+// _ringonmessage(doorbell): rings the doorbell after each server message
+// that reaches the client's queues (also one they had to drop), from the
+// thread that queued it; None stops that. One doorbell per client: a
+// second replaces the first.
+PyObject* RingOnMessage(ClientObject* self, PyObject* args) {
+  PyObject* bell_arg;
+  if (!PyArg_ParseTuple(args, "O", &bell_arg)) return nullptr;
+  std::function<void()> hook;
+  if (bell_arg != Py_None) {
+    const std::shared_ptr<Doorbell> bell = DoorbellOf(bell_arg);
+    if (!bell) return nullptr;
+    hook = [bell] { bell->Ring(); };
+  }
+  ZL_REQUIRE_CLIENT(self, kNotInitialised);
+  Run(self, 0, [&](ZLSim& s) {
+    s.SetMessageHook(std::move(hook));
+    return 0;
+  });
+  Py_RETURN_NONE;
+}
+
 PyObject* ListScenarios(ClientObject* self, PyObject*) {
   ZL_REQUIRE_CLIENT(self, kNotInitialised);
   return Give(Checked(self, "listscenarios", std::string(),
@@ -899,6 +949,12 @@ PyMethodDef client_methods[] = {
               "waiting on that question took the answer, 0 otherwise (a wrong\n"
               "number, a question that timed out, a scenario that ended). An answer\n"
               "starting with 1, Y or T (any case) passes."),
+    ZL_METHOD("_ringonend", RingOnEnd,
+              "_ringonend(id, doorbell) -> None: rings the zl._zl._Doorbell once scenario\n"
+              "`id` no longer runs (at once when it does not run now)."),
+    ZL_METHOD("_ringonmessage", RingOnMessage,
+              "_ringonmessage(doorbell) -> None: rings the zl._zl._Doorbell after each\n"
+              "server message that reaches the client's queues; None stops that."),
     {"__enter__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Enter)), METH_NOARGS,
      "Gives the client itself."},
     {"__exit__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Exit)), METH_VARARGS,

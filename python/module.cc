@@ -17,6 +17,7 @@
 #include "callback.h"
 #include "check.h"
 #include "client.h"
+#include "doorbell.h"
 #include "errors.h"
 #include "exit_hook.h"
 #include "lease.h"
@@ -102,7 +103,7 @@ int AddType(PyObject* module, const char* name, PyTypeObject* type) {
 
 PyObject* MakeModule() {
   if (ReadyClientType() < 0 || ReadyCallbackType() < 0 || ReadyTagChangesType() < 0 ||
-      ReadyLeaseType() < 0) {
+      ReadyLeaseType() < 0 || ReadyDoorbellType() < 0) {
     return nullptr;
   }
   PyObject* module = PyModule_Create(&module_def);
@@ -116,6 +117,7 @@ PyObject* MakeModule() {
        AddType(module, "Callback", &CallbackType) == 0 &&
        AddType(module, "Lease", &LeaseType) == 0 && AddErrorTypes(module) == 0 &&
        AddCheckTypes(module) == 0 &&
+       AddType(module, "_Doorbell", &DoorbellType) == 0 &&
        // The bridge's exit step runs after the exit hook (atexit runs last
        // registered first), so that it still takes the lines of the shutdown.
        InstallLogBridge() == 0 && RegisterExitHook() == 0;

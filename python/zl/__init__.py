@@ -3,6 +3,7 @@
 #
 #   zl.readers        the readers of test logs, log set, tag and stored-values files
 #   zl.runs           one scenario run: started, waited for, stopped, read back
+#   zl.aio            the client for asyncio: awaited calls, streams, whole runs
 #   zl.reports        JUnit XML and HTML reports of a test log
 #   zl.signatures     the "#$CHECK:" lines of scenario files and test logs
 #   zl.naming         Naming Service addresses as the tools take them
@@ -24,7 +25,7 @@ import types as _types
 
 from zl import _zl
 from zl._zl import *  # noqa: F401,F403
-from zl._zl import __doc__, __version__, _orbstate  # noqa: F401
+from zl._zl import __doc__, __version__, _Doorbell, _orbstate  # noqa: F401
 
 for _value in vars(_zl).values():
     if isinstance(_value, _types.BuiltinFunctionType):

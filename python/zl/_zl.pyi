@@ -38,6 +38,23 @@ def _orbstate() -> dict[str, int]:
     """The process ORB's init_count, runners and exit_hooks (diagnosis)."""
 
 
+class _Doorbell:
+    """A descriptor that the library's threads ring and an event loop watches (zl.aio)."""
+
+    def fileno(self) -> int:
+        """fileno() -> int: the descriptor to watch; readable once rung, until clear()."""
+    def ring(self) -> None:
+        """ring() -> None: rings the doorbell (any thread)."""
+    def clear(self) -> int:
+        """clear() -> int: the rings since the last clear (0 when none); never blocks."""
+    def wait(self) -> int:
+        """wait() -> int: blocks, without the interpreter lock, until the doorbell
+        is rung; then takes the rings as clear() does and gives their number."""
+    def close(self) -> None:
+        """close() -> None: lets go of the descriptor; fileno, ring and clear then
+        raise ValueError. Stop watching the descriptor first."""
+
+
 class Error(Exception):
     """A failed operation of a zl.Client made with raise_errors=True.
 
@@ -295,6 +312,12 @@ class Client:
         """Returns the values and modes for multiple tags in one call."""
     def setmultipve(self, names: Iterable[str], values: Iterable[SupportsFloat], /) -> int:
         """sets a number of tags all at once."""
+    def _ringonend(self, id: int, doorbell: _Doorbell, /) -> None:
+        """_ringonend(id, doorbell) -> None: rings the zl._zl._Doorbell once scenario
+        `id` no longer runs (at once when it does not run now)."""
+    def _ringonmessage(self, doorbell: Optional[_Doorbell], /) -> None:
+        """_ringonmessage(doorbell) -> None: rings the zl._zl._Doorbell after each
+        server message that reaches the client's queues; None stops that."""
 
 
 class ZLTagChanges:

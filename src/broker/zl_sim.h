@@ -26,6 +26,7 @@
 #include <omniORB4/CORBA.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -182,6 +183,12 @@ class ZLSim {
   // Which scenarios still run, for a host that waits for their ends. The
   // object outlives the client for whoever holds it; any thread.
   std::shared_ptr<ScenarioEnds> scenario_ends() const;
+  // Calls `hook` after each server message that reaches the client's
+  // queues (also one they had to drop), in the thread that queued it; null
+  // removes it. For a host that waits for messages without polling: the
+  // hook must be quick and must not call the client. Kept across
+  // reconnections and EnableEvents.
+  void SetMessageHook(std::function<void()> hook);
   // Hands `answer` to question `number` of scenario `id`: 1 when a scenario
   // waiting on that question took it, else 0.
   long AnswerQuestion(int id, unsigned number, const char* answer);

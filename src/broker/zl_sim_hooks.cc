@@ -2,6 +2,8 @@
 // notifications only where the attached server can call this client back).
 #include "broker/zl_sim.h"
 
+#include <utility>
+
 #include "common/exception_text.h"
 #include "common/log.h"
 
@@ -26,6 +28,10 @@ long ZLSim::SetupNotifications(CosNotifyComm::StructuredPushConsumer_ptr consume
 long ZLSim::TearDownNotifications() { return local_db_.TearDownNotifications(); }
 
 std::shared_ptr<ScenarioEnds> ZLSim::scenario_ends() const { return local_db_.scenario_ends(); }
+
+void ZLSim::SetMessageHook(std::function<void()> hook) {
+  local_db_.SetMessageArrivalHook(std::move(hook));
+}
 
 long ZLSim::AnswerQuestion(int id, unsigned number, const char* answer) {
   return static_cast<long>(local_db_.AnswerQuestion(id, number, answer != nullptr ? answer : ""));

@@ -41,15 +41,31 @@ std::string MessageQueues::TakeHead(Queue& q) {
 }
 
 bool MessageQueues::Offer(CORBA::ULong msg_type, std::string text) {
-  std::lock_guard<std::mutex> lock(mu_);
-  Queue& q = queues_[IndexForOffer(msg_type)];
-  if (q.bytes >= kQueueLimit) {
-    ++q.dropped;
-    return false;
+  bool queued = false;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    Queue& q = queues_[IndexForOffer(msg_type)];
+    if (q.bytes >= kQueueLimit) {
+      ++q.dropped;
+    } else {
+      q.bytes += text.size() + 1;
+      q.texts.push_back(std::move(text));
+      queued = true;
+    }
   }
-  q.bytes += text.size() + 1;
-  q.texts.push_back(std::move(text));
-  return true;
+  std::shared_ptr<const std::function<void()>> hook;
+  {
+    std::lock_guard<std::mutex> lock(hook_mu_);
+    hook = hook_;
+  }
+  if (hook) (*hook)();
+  return queued;
+}
+
+void MessageQueues::SetArrivalHook(std::function<void()> hook) {
+  auto fresh = hook ? std::make_shared<const std::function<void()>>(std::move(hook)) : nullptr;
+  std::lock_guard<std::mutex> lock(hook_mu_);
+  hook_ = std::move(fresh);
 }
 
 bool MessageQueues::Exists(CORBA::ULong msg_type) const {

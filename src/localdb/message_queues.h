@@ -2,7 +2,10 @@
 // each bounded in bytes and counting what it had to drop.
 //
 // Thread-safe: the event listener appends while the host reads; every step
-// runs under `mu_`, held only for that step.
+// runs under `mu_`, held only for that step. A host that waits for messages
+// without polling sets an arrival hook, which the appending thread calls
+// after each message it offered; `hook_mu_` guards the hook, and neither
+// lock is held while the hook runs.
 #ifndef ZL_LOCALDB_MESSAGE_QUEUES_H_
 #define ZL_LOCALDB_MESSAGE_QUEUES_H_
 
@@ -10,6 +13,8 @@
 
 #include <array>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -25,8 +30,17 @@ class MessageQueues {
 
   // Queues `text` by `msg_type` (1 error, 2 warning, 4 debug, anything else
   // information), or drops it and counts the drop when that queue is full.
-  // Gives true when queued.
+  // Gives true when queued. Then calls the arrival hook, if any (also
+  // after a drop: the drop notice is news too).
   bool Offer(CORBA::ULong msg_type, std::string text);
+
+  // Sets the hook that Offer calls after each message (null: none). It runs
+  // in the thread that offers (the message listener, or a host thread that
+  // pulled messages itself) once the message is in its queue, with no lock
+  // of the queues held; it must be quick and must not block. An Offer that
+  // began before a change of the hook may still run the earlier hook once
+  // the change has returned.
+  void SetArrivalHook(std::function<void()> hook);
 
   // Type 1..4: whether that queue has a message or a drop to report. Any
   // other type: whether any queue has.
@@ -52,6 +66,9 @@ class MessageQueues {
 
   mutable std::mutex mu_;
   std::array<Queue, kCount> queues_;  // guarded by mu_
+
+  std::mutex hook_mu_;
+  std::shared_ptr<const std::function<void()>> hook_;  // guarded by hook_mu_
 };
 
 // The text of one server message: "M/D/YYYY hh:mm:ss.mmm in ROUTINE) TEXT",

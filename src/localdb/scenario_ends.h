@@ -8,8 +8,12 @@
 // manager (a disconnect or the module's exit destroys it), which closes the
 // board on its way out and so ends every wait.
 //
-// Threads: any. `mu_` guards `running_` and `closed_`; it is a leaf lock,
-// never held while taking another.
+// A host may also be told of an end instead of waiting for it
+// (NotifyWhenEnded): an event loop then wakes on the end itself, with no
+// thread of its own blocked in a wait.
+//
+// Threads: any. `mu_` guards `running_`, `closed_` and `notices_`; it is a
+// leaf lock, never held while taking another nor while a notice runs.
 #ifndef ZL_LOCALDB_SCENARIO_ENDS_H_
 #define ZL_LOCALDB_SCENARIO_ENDS_H_
 
@@ -17,6 +21,8 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 
@@ -37,6 +43,13 @@ class ScenarioEnds {
   // Waits at most `limit` for scenario `id` to end. True when it no longer
   // runs, false when it still ran at the end of the wait.
   bool WaitEnded(CORBA::Long id, std::chrono::milliseconds limit);
+  // Calls `notice` once, when scenario `id` no longer runs: at once, in
+  // this thread, when it does not run now; else in the thread that ends it
+  // (a scenario worker) or closes the board. A notice must be quick and
+  // must not block; it is called once the scenario is unlisted, without the
+  // board's lock (so it may ask HasEnded; the scenario manager may hold its
+  // own lock, so it must not call the manager), and dropped after its call.
+  void NotifyWhenEnded(CORBA::Long id, std::function<void()> notice);
 
  private:
   bool EndedLocked(CORBA::Long id) const { return closed_ || running_.count(id) == 0; }
@@ -45,6 +58,8 @@ class ScenarioEnds {
   std::condition_variable ended_;
   std::set<CORBA::Long> running_;  // guarded by mu_
   bool closed_ = false;            // guarded by mu_
+  // Notices of scenarios that still run, by id; guarded by mu_.
+  std::multimap<CORBA::Long, std::function<void()>> notices_;
 };
 
 }  // namespace zl

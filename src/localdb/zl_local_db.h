@@ -23,7 +23,9 @@
 #include <omniORB4/CORBA.h>
 #include <omniORB4/Naming.hh>
 
+#include <functional>
 #include <mutex>
+#include <utility>
 #include <string>
 
 #include "common/window_table.h"
@@ -100,6 +102,11 @@ class ZEMR_ZLLocalDB_i : public virtual ZEMR::ZLLocalDB,
   long GetServerMessages() { return channel_.GetServerMessages(); }
   long PullOneMessage() { return channel_.PullOne(); }
   bool EventsEnabled() const { return channel_.listener_running(); }
+  // The hook called after each server message reaches the queues
+  // (MessageQueues::SetArrivalHook); null: none. Any thread.
+  void SetMessageArrivalHook(std::function<void()> hook) {
+    queues_.SetArrivalHook(std::move(hook));
+  }
   // The message consumer's reference (a duplicate); nil while events are off.
   CosEventComm::PullConsumer_ptr MessageConsumer() { return channel_.consumer_reference(); }
 

@@ -113,5 +113,27 @@ TEST(FormatServerMessageTest, LocalTimeUnpaddedMonthAndDay) {
   tzset();
 }
 
+// The arrival hook wakes a host that waits for messages: it must come after
+// every offer, queued or dropped, with the message already readable, and
+// stop once removed.
+TEST(MessageQueuesTest, ArrivalHookFollowsEveryOffer) {
+  MessageQueues q;
+  int calls = 0;
+  bool readable = true;
+  q.SetArrivalHook([&] {
+    ++calls;
+    readable = readable && q.Exists(1);  // no lock of the queues is held here
+  });
+  const std::string text(1000, 'e');
+  int queued = 0;
+  for (int i = 0; i < 20; ++i) queued += q.Offer(1, text) ? 1 : 0;
+  EXPECT_EQ(17, queued);  // 1001 bytes each: the 17th reaches 16384
+  EXPECT_EQ(20, calls) << "a drop is news too: its notice waits to be read";
+  EXPECT_TRUE(readable);
+  q.SetArrivalHook(nullptr);
+  q.Offer(2, "w");
+  EXPECT_EQ(20, calls);
+}
+
 }  // namespace
 }  // namespace zl
