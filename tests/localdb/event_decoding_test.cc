@@ -222,6 +222,11 @@ TEST(DecodeTagChangesTest, Filtered) {
   typed[0].tagname = "T1";
   typed[1].tagname = "A";
   typed[0].timeSecs = typed[1].timeSecs = 10;
+  for (CORBA::ULong i = 0; i < 2; ++i) {
+    typed[i].timeuS = 0;
+    typed[i].newEUValue = typed[i].newPVValue = 0.0;
+    typed[i].tagmode = ZEMR::Auto;
+  }
   CORBA::Any typed_any;
   typed_any <<= typed;  // made in this process: never marshalled yet
   struct Case {
