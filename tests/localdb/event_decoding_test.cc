@@ -225,7 +225,7 @@ TEST(DecodeTagChangesTest, Filtered) {
   for (CORBA::ULong i = 0; i < 2; ++i) {
     typed[i].timeuS = 0;
     typed[i].newEUValue = typed[i].newPVValue = 0.0;
-    typed[i].tagmode = ZEMR::Auto;
+    typed[i].currentMode = ZEMR::Auto;
   }
   CORBA::Any typed_any;
   typed_any <<= typed;  // made in this process: never marshalled yet
