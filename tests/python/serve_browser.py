@@ -117,6 +117,23 @@ def quit_chromium(driver):
         shutil.rmtree(driver.profile_dir, ignore_errors=True)
 
 
+def click(driver, selector, by="css selector"):
+    """Clicks the element matching `selector` once the page shows it; the
+    page re-renders its tables on each refresh, so an element found just
+    before a refresh is looked up again (bounded) rather than failing."""
+    from selenium.common.exceptions import (NoSuchElementException,
+                                            StaleElementReferenceException)
+
+    def clicked():
+        try:
+            driver.find_element(by, selector).click()
+            return True
+        except (NoSuchElementException, StaleElementReferenceException):
+            return False
+    if not wait_for(clicked):
+        raise AssertionError("nothing to click at %r" % selector)
+
+
 def text_of(driver, selector):
     """The text of the first element matching `selector`, "" when none."""
     from selenium.webdriver.common.by import By

@@ -16,8 +16,8 @@ import pytest
 
 import zl
 from conftest import PLANT_TAGS
-from serve_browser import (BOUND_S, ServeProcess, chromium, quit_chromium, screenshot, text_of,
-                           wait_for, zl_command)
+from serve_browser import (BOUND_S, ServeProcess, chromium, click, quit_chromium, screenshot,
+                           text_of, wait_for, zl_command)
 from zl_services import Services
 
 QUESTION_SCN = 'COMMENT ask the operator\nANSWER 1 "Is the pump running?"\nVERIFY TEMP_SP 60\n'
@@ -162,7 +162,7 @@ def test_question_answered_from_the_page(page, folder):
     page.find_element(By.CSS_SELECTOR, "#start button").click()
     assert wait_for(lambda: "IS THE PUMP RUNNING?" in text_of(page, ".question"))
     screenshot(page, "serve-question")
-    page.find_element(By.CSS_SELECTOR, ".question .yes").click()
+    click(page, ".question .yes")
     log = folder / "ask.tlg"
     assert wait_for(lambda: log.exists() and "Closing test log" in log.read_text())
     assert ("User Question 'IS THE PUMP RUNNING?' passed. Answer from python is 'Yes'"
@@ -175,7 +175,7 @@ def test_question_answered_from_the_page(page, folder):
         "passed · 2 checks, 0 failed"))
     # It opens in a tab of its own: a whole page, no frame in the page.
     home = page.current_window_handle
-    page.find_element(By.CSS_SELECTOR, 'tr[data-name="ask.tlg"] .view').click()
+    click(page, 'tr[data-name="ask.tlg"] .view')
     assert wait_for(lambda: len(page.window_handles) == 2)
     page.switch_to.window([h for h in page.window_handles if h != home][0])
     try:
@@ -188,9 +188,7 @@ def test_question_answered_from_the_page(page, folder):
 
 def test_log_set_plot_and_csv(page, serve):
     from selenium.webdriver.common.by import By
-    assert wait_for(lambda: page.find_elements(By.CSS_SELECTOR,
-                                               'tr[data-name="levels.log"] .view'))
-    page.find_element(By.CSS_SELECTOR, 'tr[data-name="levels.log"] .view').click()
+    click(page, 'tr[data-name="levels.log"] .view')
     assert wait_for(lambda: page.find_elements(By.CSS_SELECTOR, "#file-view .u-wrap"))
     assert "2 tag(s)" in text_of(page, "#file-view p")
     with urllib.request.urlopen(serve.link("api/logset.csv?file=levels.log")) as r:
@@ -335,7 +333,7 @@ def test_zl_run_beside_serve_answered_from_the_page(page, serve, plant, folder):
         question = '.question[data-run="%d"]' % run.popen.pid
         assert wait_for(lambda: "IS THE VALVE OPEN?" in text_of(page, question))
         screenshot(page, "serve-run")
-        page.find_element(By.CSS_SELECTOR, question + " .yes").click()
+        click(page, question + " .yes")
     finally:
         status, out, err = run.end()
     assert status == 0, out + err
