@@ -266,7 +266,15 @@ class Checker {
     return file;
   }
 
-  bool KnownTag(const std::string& tag) const {
+  // Whether the server knows `name`: a tag of the set, or one with a field
+  // suffix; blanks and line ends around it do not count (the server trims
+  // them: the CR of a CR LF line end stays in a line's last word).
+  bool KnownTag(const std::string& name) const {
+    const std::size_t first = name.find_first_not_of(" \t\r\n");
+    const std::string tag =
+        first == std::string::npos
+            ? std::string()
+            : name.substr(first, name.find_last_not_of(" \t\r\n") - first + 1);
     if (options_.tags->Contains(tag)) return true;
     const std::string::size_type dot = tag.rfind('.');
     if (dot == std::string::npos || !options_.tags->Contains(tag.substr(0, dot))) return false;
@@ -753,6 +761,16 @@ void Checker::Traps(const StatementPlace& at, const KeywordRow& row, const char*
     last = &spec;
     if (at.Opaque(word)) continue;
     const std::size_t size = std::strlen(word);
+    // A CR LF line end: the CR ends the line's last word, and a number
+    // holding it does not read. (Names and expressions hold it harmlessly:
+    // the server trims tag names and skips it in an expression, and a
+    // label's line holds it too.)
+    if (spec.meaning == OperandMeaning::kNumber && spec.form != OperandForm::kExpression &&
+        size > 0 && word[size - 1] == '\r') {
+      Add(at, word, Severity::kWarning, check_code::kCarriageReturn,
+          "the line ends with a carriage return (a CR LF line end), which the run reads as "
+          "part of its last word '" + std::string(word, size - 1) + "'");
+    }
     if (spec.has(kCut) && size >= sizeof ops.cut[i]) {
       const std::size_t kept = sizeof ops.cut[i] - 1;
       Add(at, word, Severity::kWarning, check_code::kCutOperand,

@@ -73,6 +73,7 @@ inline constexpr char kFractionCut[] = "fraction-cut";      // a kWhole number w
 inline constexpr char kIgnoredValue[] = "ignored-value";    // a kAboveTiny number below it
 inline constexpr char kFlagWord[] = "flag-word";            // a kFlag word that is neither yes nor no
 inline constexpr char kSafetyWord[] = "safety-word";        // a SAFETY word of no check
+inline constexpr char kCarriageReturn[] = "carriage-return";  // a CR LF line's CR in its last word
 }  // namespace check_code
 
 // One finding.

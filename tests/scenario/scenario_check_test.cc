@@ -140,7 +140,9 @@ TEST_F(ScenarioCheckTest, StatementErrorsOfTheRun) {
       {__LINE__, "A\xff 1\n", "", {}, {"1:1 unknown-keyword Unknown scenario keyword, 'A\xff'"}},
       // a line that ends in CR LF: the CR belongs to the last word, as in a run
       {__LINE__, "SETPV T1 5\r\n", "", {},
-       {"1:10 bad-number Could not parse value '5\r' for SETPV"}},
+       {"1:10 bad-number Could not parse value '5\r' for SETPV",
+        "1:10 warning carriage-return the line ends with a carriage return (a CR LF line end), "
+        "which the run reads as part of its last word '5'"}},
       // a piece of a long line is a line of the run's: found at its column
       {__LINE__, "COMMENT " + std::string(2039, 'x') + "FOO\n", "", {},
        {"1:2048 unknown-keyword Unknown scenario keyword, 'FOO'"}},
@@ -244,6 +246,9 @@ TEST_F(ScenarioCheckTest, TagsWhenTheTagsAreKnown) {
         "here",
         "3:15 unknown-tag Tag <Z> not found: the server refuses the expression and the run ends "
         "here"}},
+      // the CR of a CR LF line end is no part of a tag's name: the server
+      // trims it
+      {__LINE__, "SETMAN T1\r\nPT_ENABLE T2\r\n", "", {}, {}},
       // functions, numbers and the server's own names are no tags
       {__LINE__, "VERIFY T1 MAX(T1, 2E-3, $SIMTIME)\nGOTO :L (ABS (T2) > 1.5E2)\n:L\n", "", {}, {}},
       {__LINE__, "GOTO :X ((T1)\n:X\nDELAY 1 T1 > 0)\n", "", {},
@@ -345,6 +350,16 @@ TEST_F(ScenarioCheckTest, WarningsOfLinesThatRunOtherwise) {
       {__LINE__, "SETPVE T1 5 $1\nVERIFY $1 $2 $3\nAUTODELETE $1\n", kNoArguments, {}, {}},
       {__LINE__, "SETPVE T1 5 $1\n", "X", {},
        {"1:13 warning extra-operand extra operand ignored: 'X'"}},
+      // the CR of a CR LF line end in a number; not in a tag (the server
+      // trims it), a label (its label line holds one too), an expression,
+      // what a statement reads to the line's end, nor after a blank
+      {__LINE__,
+       "SETMAN T1\r\nGOTO :L\r\n:L\r\nTVERIFY T1 1 0 5\r\nCOMMENT X\r\nSAFETY VERSION\r\n"
+       "SETPVE T1 5 \r\nVERIFY T1 50\r\n",
+       "", {},
+       {"4:16 bad-number Could not parse end '5\r' for TVERIFY",
+        "4:16 warning carriage-return the line ends with a carriage return (a CR LF line end), "
+        "which the run reads as part of its last word '5'"}},
       // in a subtest, and once for the lines of a loop
       {__LINE__, "@SUB.SCN\n:L\nCLOSE\nGOTO :L (T1 > 0)\n", "", {{"sub.scn", "MON_CLEAR 1\n"}},
        {"sub.scn:1:11 warning extra-operand extra operand ignored: '1'",
