@@ -6,6 +6,7 @@
 #   zl.aio            the client for asyncio: awaited calls, streams, whole runs
 #   zl.reports        JUnit XML and HTML reports of a test log
 #   zl.signatures     the "#$CHECK:" lines of scenario files and test logs
+#   zl.checks         the static check of scenario files as the tools use it
 #   zl.naming         Naming Service addresses as the tools take them
 #   zl.safe_text      texts from files made safe for a terminal, XML and JSON
 #   zl.services       the launcher of the stand-in server and its services

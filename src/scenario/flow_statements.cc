@@ -121,7 +121,7 @@ void RelTol(StatementContext& ctx, StatementLine& line) {
   Operands ops;
   if (!ReadOperands(ctx, line, &ops)) return;
   const double value = ops.value[0];
-  if (value >= 1e-14) ctx.options().rel_tol = value;
+  if (value >= kTinyValue) ctx.options().rel_tol = value;
 }
 
 void AbsTol(StatementContext& ctx, StatementLine& line) {

@@ -41,7 +41,8 @@ void AutoDelete(StatementContext& ctx, StatementLine& line);
 // USELOG name: the log set that later statements record into; an unknown one
 // (or no owner) is a statement error.
 void UseLog(StatementContext& ctx, StatementLine& line, ScenarioOwner* owner);
-// REL_TOL number: relative tolerance of "=" comparisons (kept below 1e-14).
+// REL_TOL number: relative tolerance of "=" comparisons; a number below
+// kTinyValue (operand_shape.h) leaves the one in force.
 void RelTol(StatementContext& ctx, StatementLine& line);
 // ABS_TOL number: absolute tolerance of "=" comparisons.
 void AbsTol(StatementContext& ctx, StatementLine& line);

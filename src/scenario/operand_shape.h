@@ -40,7 +40,8 @@ enum class OperandMeaning {
   kText,           // text written to the test log, its groups evaluated (COMMENT)
   kCommand,        // text handed on as it is: to the host, the shell, a log set
   kLogSetCommand,  // a log set command line (log_set_command.h)
-  kName,           // a word the statement reads itself: a log set, a flag
+  kName,           // a word the statement reads itself: a log set
+  kFlag,           // yes or no: a word beginning with 1, T or Y is yes, any other no
   kSafetyWord,     // a word naming end-of-run checks (SAFETY; none: all of them)
   kQuestion,       // ANSWER's question (surrounding double quotes removed)
   kStoreSpec,      // STOREVALS: stem, pattern and field
@@ -90,7 +91,12 @@ enum OperandFlag : unsigned {
   kOwnValue = 1u << 1,   // "?" (or "\?") instead of a number: the tag's own value (MONITOR)
   kWindowEnd = 1u << 2,  // a time that must not come before the operand before it
   kRepeats = 1u << 3,    // the last operand: every further word is one more of it
+  kWhole = 1u << 4,      // the statement takes the number's whole part: the fraction is cut
+  kAboveTiny = 1u << 5,  // a value below kTinyValue leaves the statement's setting as it was
 };
+
+// The smallest value a kAboveTiny operand takes (REL_TOL).
+constexpr double kTinyValue = 1e-14;
 
 struct OperandSpec {
   // The operand's name in an error line ("value", "start", "delay", ...)

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -21,6 +23,7 @@
 #include "scenario/keyword_table.h"
 #include "scenario/label_table.h"
 #include "scenario/levels.h"
+#include "scenario/operand.h"
 #include "scenario/operand_reader.h"
 #include "scenario/outside_text.h"
 #include "scenario/scenario_line.h"
@@ -263,7 +266,15 @@ class Checker {
     return file;
   }
 
-  bool KnownTag(const std::string& tag) const {
+  // Whether the server knows `name`: a tag of the set, or one with a field
+  // suffix; blanks and line ends around it do not count (the server trims
+  // them: the CR of a CR LF line end stays in a line's last word).
+  bool KnownTag(const std::string& name) const {
+    const std::size_t first = name.find_first_not_of(" \t\r\n");
+    const std::string tag =
+        first == std::string::npos
+            ? std::string()
+            : name.substr(first, name.find_last_not_of(" \t\r\n") - first + 1);
     if (options_.tags->Contains(tag)) return true;
     const std::string::size_type dot = tag.rfind('.');
     if (dot == std::string::npos || !options_.tags->Contains(tag.substr(0, dot))) return false;
@@ -532,6 +543,20 @@ class Checker {
   void Statement(const StatementPlace& at, const char* keyword, Tokenizer& tokens,
                  const SourceFile& source);
 
+  // The warnings of a statement that runs but does not do what its line
+  // seems to say (the traps, below), from what the reader read of it
+  // by `row`'s shape: `complete` when it read all the statement needs,
+  // `reported` when it reported an error.
+  void Traps(const StatementPlace& at, const KeywordRow& row, const char* keyword,
+             const Operands& ops, bool complete, bool reported);
+  // Those of the tag list, operand `i`; true when a warning named the text
+  // the statement ignores after its last operand.
+  bool TagListTraps(const StatementPlace& at, const OperandShape& shape, std::size_t i,
+                    const Operands& ops, const std::string& ignored);
+  // Those of the number operand `i`, read.
+  void NumberTraps(const StatementPlace& at, const OperandShape& shape, std::size_t i,
+                   const Operands& ops);
+
   const std::string path_;
   const CheckOptions& options_;
   std::vector<CheckedLine>* const walked_;
@@ -562,11 +587,15 @@ class CheckSite : public OperandSite {
                        : kind == OperandError::kUnread ? check_code::kBadNumber
                                                        : check_code::kWindowOrder;
     checker_.Add(at_, token != nullptr ? token : at_.keyword, Severity::kError, code, text);
+    reported_ = true;
   }
+  // True once the reader reported an error.
+  bool reported() const { return reported_; }
 
  private:
   Checker& checker_;
   const StatementPlace& at_;
+  bool reported_ = false;
 };
 
 void Checker::Statement(const StatementPlace& at, const char* keyword, Tokenizer& tokens,
@@ -582,7 +611,9 @@ void Checker::Statement(const StatementPlace& at, const char* keyword, Tokenizer
   CheckSite site(*this, at);
   Operands ops;
   try {
-    if (!ReadOperands(row->shape, line, site, &ops)) return;
+    const bool complete = ReadOperands(row->shape, line, site, &ops);
+    Traps(at, *row, line.keyword(), ops, complete, site.reported());
+    if (!complete) return;
     // Conditions first: the server evaluates a GOTO's before it jumps, and
     // DELAY's and SIMWAIT's after the statement, when nothing else is left.
     for (std::size_t i = 0; i < row->shape.count; ++i) {
@@ -647,6 +678,240 @@ void Checker::Statement(const StatementPlace& at, const char* keyword, Tokenizer
     }
   } catch (const RunEnds&) {
     // The run ends at this statement; the check reads on.
+  }
+}
+
+// --- The traps ------------------------------------------------------------------
+// Lines that run but do not do what they seem to say. The engine's reading
+// stays as it is (scenario libraries may rely on it); each rule follows from
+// a property of the operand shapes, never from one keyword, and each warning
+// says what the run does instead. What comes from an argument not known is
+// not judged.
+
+// `text` without the blanks, tabs and line ends around it.
+std::string Trimmed(const char* text) {
+  if (text == nullptr) return std::string();
+  const char* begin = text + std::strspn(text, " \t");
+  const char* end = begin + std::strlen(begin);
+  while (end > begin && std::strchr(" \t\r\n", end[-1]) != nullptr) --end;
+  return std::string(begin, end);
+}
+
+bool IsNumber(const std::string& word) {
+  double value;
+  return ParseOperand(word.c_str(), OperandForm::kPlainNumber, &value);
+}
+
+bool HasCondition(const OperandShape& shape) {
+  return std::any_of(shape.begin(), shape.end(), [](const OperandSpec& spec) {
+    return spec.meaning == OperandMeaning::kCondition;
+  });
+}
+
+// Why the ignored text `ignored` may have been meant as part of the
+// statement: a hint for the extra-operand warning, "" for none. `last` is
+// the last operand the statement read.
+std::string ExtraOperandHint(const OperandShape& shape, const char* keyword,
+                             const OperandSpec* last, const std::string& ignored) {
+  const std::string first = ignored.substr(0, ignored.find_first_of(" \t"));
+  const bool lists_tags = std::any_of(shape.begin(), shape.end(), [](const OperandSpec& spec) {
+    return spec.meaning == OperandMeaning::kTagList;
+  });
+  if (lists_tags && IsNumber(first)) return " (tolerances are set with ABS_TOL / REL_TOL)";
+  if (ignored[0] == '(' && !HasCondition(shape)) {
+    return std::string(" (") + keyword + " takes no condition)";
+  }
+  if (last == nullptr) return "";
+  if (last->meaning == OperandMeaning::kNumber && !IsNumber(first) &&
+      (std::strchr("+-*/^<>=!", ignored[0]) != nullptr || first == "AND" || first == "OR")) {
+    return " (an expression with blanks goes in parentheses)";
+  }
+  if (last->meaning == OperandMeaning::kQuestion) {
+    return " (a question with blanks goes in double quotes)";
+  }
+  return "";
+}
+
+void Checker::Traps(const StatementPlace& at, const KeywordRow& row, const char* keyword,
+                    const Operands& ops, bool complete, bool reported) {
+  const OperandShape& shape = row.shape;
+  if (!complete && !reported) {
+    // The reader stopped without a word: an operand that the statement
+    // cannot do without, and whose absence it does not report, is missing.
+    for (std::size_t i = 0; i < shape.count; ++i) {
+      if (ops.has(static_cast<int>(i))) continue;
+      if (shape.operands[i].missing.absence == Absence::kSilent) {
+        Add(at, at.keyword, Severity::kWarning, check_code::kNoEffect,
+            std::string(keyword) + " without its " + shape.operands[i].role + " does nothing");
+      }
+      break;
+    }
+    return;
+  }
+  // What the statement ignores after its last operand.
+  const std::string ignored =
+      complete && !shape.ReadsToLineEnd() && !at.Opaque(ops.rest) ? Trimmed(ops.rest)
+                                                                   : std::string();
+  bool told_ignored = false;
+  const OperandSpec* last = nullptr;
+  for (std::size_t i = 0; i < shape.count; ++i) {
+    const OperandSpec& spec = shape.operands[i];
+    const char* word = ops.at[i];
+    if (word == nullptr) break;
+    last = &spec;
+    if (at.Opaque(word)) continue;
+    const std::size_t size = std::strlen(word);
+    // A CR LF line end: the CR ends the line's last word, and a number
+    // holding it does not read. (Names and expressions hold it harmlessly:
+    // the server trims tag names and skips it in an expression, and a
+    // label's line holds it too.)
+    if (spec.meaning == OperandMeaning::kNumber && spec.form != OperandForm::kExpression &&
+        size > 0 && word[size - 1] == '\r') {
+      Add(at, word, Severity::kWarning, check_code::kCarriageReturn,
+          "the line ends with a carriage return (a CR LF line end), which the run reads as "
+          "part of its last word '" + std::string(word, size - 1) + "'");
+    }
+    if (spec.has(kCut) && size >= sizeof ops.cut[i]) {
+      const std::size_t kept = sizeof ops.cut[i] - 1;
+      Add(at, word, Severity::kWarning, check_code::kCutOperand,
+          std::string("the ") + spec.role + " is longer than " + std::to_string(kept) +
+              " characters: the run reads only the first " + std::to_string(kept) + ", and '" +
+              std::string(word + kept) + "' is cut off");
+    }
+    switch (spec.meaning) {
+      case OperandMeaning::kTagList:
+        told_ignored = TagListTraps(at, shape, i, ops, ignored) || told_ignored;
+        break;
+      case OperandMeaning::kNumber:
+        if (complete) NumberTraps(at, shape, i, ops);
+        break;
+      case OperandMeaning::kFlag:
+        if (std::strchr("1TY0FN", word[0]) == nullptr) {
+          Add(at, word, Severity::kWarning, check_code::kFlagWord,
+              std::string("'") + word +
+                  "' is read as no: only a word beginning with 1, T or Y is yes");
+        }
+        break;
+      case OperandMeaning::kSafetyWord:
+        for (const char* w : ops.words) {
+          if (at.Opaque(w) || std::strncmp(w, "VERSION", 7) == 0 ||
+              std::strncmp(w, "VALID", 5) == 0 || std::strncmp(w, "ALL", 3) == 0) {
+            continue;
+          }
+          Add(at, w, Severity::kWarning, check_code::kSafetyWord,
+              std::string("'") + w +
+                  "' names no check: it turns on the version report only (the words are "
+                  "VERSION, VALID and ALL)");
+        }
+        break;
+      default: break;
+    }
+  }
+  if (!ignored.empty() && !told_ignored) {
+    const char* p = ops.rest + std::strspn(ops.rest, " \t");
+    // Several words: a blank outside parentheses (a group is one word).
+    bool several = false;
+    int depth = 0;
+    for (char c : ignored) {
+      if (c == '(') ++depth;
+      if (c == ')' && depth > 0) --depth;
+      if ((c == ' ' || c == '\t') && depth == 0) several = true;
+    }
+    Add(at, p, Severity::kWarning, check_code::kExtraOperand,
+        std::string(several ? "extra operands ignored: '" : "extra operand ignored: '") +
+            ignored + "'" + ExtraOperandHint(shape, keyword, last, ignored));
+  }
+}
+
+bool Checker::TagListTraps(const StatementPlace& at, const OperandShape& shape, std::size_t i,
+                           const Operands& ops, const std::string& ignored) {
+  // An empty item ends the list (ExtractItem's items: blanks around an item
+  // do not count); a last empty item ends nothing.
+  const std::string list = ops.text[i];
+  for (std::size_t begin = 0; begin <= list.size();) {
+    std::size_t end = list.find(',', begin);
+    if (end == std::string::npos) end = list.size();
+    if (Trimmed(list.substr(begin, end - begin).c_str()).empty()) {
+      const std::string after = end < list.size() ? Trimmed(list.c_str() + end + 1) : "";
+      if (!after.empty() && after.find_first_not_of(',') != std::string::npos) {
+        const std::size_t skipped = list.find_first_not_of(", ", end);
+        Add(at, ops.at[i] + skipped, Severity::kWarning, check_code::kTagListGap,
+            "the tag list ends at its first empty item: '" + after + "' is ignored");
+      }
+      break;
+    }
+    begin = end + 1;
+  }
+  // A blank after the list's last comma, or before a comma, ends the list:
+  // the next word is the value.
+  if (i + 1 >= shape.count || !ops.has(static_cast<int>(i + 1)) || at.Opaque(ops.at[i + 1])) {
+    return false;
+  }
+  const char* value = ops.at[i + 1];
+  const std::string word = ops.at[i];
+  const std::string and_ignored = ignored.empty() ? "" : ", and '" + ignored + "' is ignored";
+  if (value[0] == ',') {
+    Add(at, value, Severity::kWarning, check_code::kTagListComma,
+        std::string("a blank before the comma ends the tag list; '") + value +
+            "' is read as the value" + and_ignored);
+    return !ignored.empty();
+  }
+  if (word.size() >= sizeof ops.cut[i] || word.back() != ',' ||
+      (ignored.empty() && IsNumber(value))) {
+    return false;  // cut there, no comma, or a harmless one before the value
+  }
+  Add(at, value, Severity::kWarning, check_code::kTagListComma,
+      std::string("the tag list ends with a comma; the next word is read as the value: '") +
+          value + "'" + and_ignored);
+  return !ignored.empty();
+}
+
+void Checker::NumberTraps(const StatementPlace& at, const OperandShape& shape, std::size_t i,
+                          const Operands& ops) {
+  const OperandSpec& spec = shape.operands[i];
+  const char* word = ops.at[i];
+  const int k = static_cast<int>(i);
+  // A group right after a digit: its value's text goes into the number.
+  if (spec.span == OperandSpan::kGroupedWord &&
+      (spec.form == OperandForm::kNumber || spec.form == OperandForm::kDuration)) {
+    for (const char* p = word + 1; *p != '\0'; ++p) {
+      if (*p != '(' || !(std::isdigit(static_cast<unsigned char>(p[-1])) || p[-1] == '.')) {
+        continue;
+      }
+      int depth = 0;
+      const char* q = p;
+      for (; *q != '\0'; ++q) {
+        if (*q == '(') ++depth;
+        if (*q == ')' && --depth == 0) break;
+      }
+      const std::string group(p, *q != '\0' ? q + 1 : q);
+      const std::string before(word, p);
+      std::string message = "the group '" + group + "' right after '" + before +
+                            "' is part of the number: its value's digits follow them";
+      if (before.find_first_not_of("0123456789") == std::string::npos) {
+        message += " (a value of 1 makes " + before + "1)";
+      }
+      if (std::any_of(shape.begin() + i + 1, shape.end(), [](const OperandSpec& s) {
+            return s.meaning == OperandMeaning::kCondition;
+          })) {
+        message += "; a condition goes after a blank";
+      }
+      Add(at, p, Severity::kWarning, check_code::kGluedGroup, message);
+      break;
+    }
+  }
+  if (!ops.known[k] || ops.own_value[k]) return;
+  const double value = ops.value[k];
+  if (spec.has(kWhole) && value != std::trunc(value)) {
+    char whole[32];
+    std::snprintf(whole, sizeof whole, "%.0f", std::trunc(value));
+    Add(at, word, Severity::kWarning, check_code::kFractionCut,
+        std::string("only the whole part of '") + word + "' counts: the run takes " + whole);
+  }
+  if (spec.has(kAboveTiny) && value < kTinyValue) {
+    Add(at, word, Severity::kWarning, check_code::kIgnoredValue,
+        std::string("'") + word + "' is ignored: a " + spec.role +
+            " below 1E-14 leaves the one in force");
   }
 }
 

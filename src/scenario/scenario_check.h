@@ -2,7 +2,10 @@
 // statement error, found without running it and without a server, and what
 // a run cannot say (lines that never run, a signature that no longer
 // matches, arguments that were not given, subtests that call themselves,
-// tags that do not exist when the caller knows the tags).
+// tags that do not exist when the caller knows the tags), and, as warnings,
+// lines that run but do not do what they seem to say (words the statement
+// ignores, a tag list that ends early, a number that is cut or changed): the
+// engine's reading stays as it is, and each warning says what the run does.
 //
 // The check cannot disagree with the run where the run needs no server: it
 // reads each file as the statement loop does (fgets pieces, PrepareLine of
@@ -58,6 +61,19 @@ inline constexpr char kUnreadable[] = "unreadable";  // the scenario file cannot
 inline constexpr char kUnreachable[] = "unreachable";       // after an unconditional GOTO
 inline constexpr char kStaleChecksum[] = "stale-checksum";  // #$CHECK: that does not match
 inline constexpr char kIncomplete[] = "incomplete";         // subtests not followed: too many lines
+// Warnings of lines that run but do not do what they seem to say, one rule
+// per property of the operand shapes (operand_shape.h).
+inline constexpr char kExtraOperand[] = "extra-operand";    // text after the last operand
+inline constexpr char kTagListComma[] = "tag-list-comma";   // a blank beside a list's comma
+inline constexpr char kTagListGap[] = "tag-list-gap";       // an empty item ends a tag list
+inline constexpr char kCutOperand[] = "cut-operand";        // a kCut operand of 80 or more
+inline constexpr char kNoEffect[] = "no-effect";            // a kSilent operand missing
+inline constexpr char kGluedGroup[] = "glued-group";        // a group right after a number's digit
+inline constexpr char kFractionCut[] = "fraction-cut";      // a kWhole number with a fraction
+inline constexpr char kIgnoredValue[] = "ignored-value";    // a kAboveTiny number below it
+inline constexpr char kFlagWord[] = "flag-word";            // a kFlag word that is neither yes nor no
+inline constexpr char kSafetyWord[] = "safety-word";        // a SAFETY word of no check
+inline constexpr char kCarriageReturn[] = "carriage-return";  // a CR LF line's CR in its last word
 }  // namespace check_code
 
 // One finding.

@@ -85,7 +85,7 @@ constexpr OperandSpec kBlockDelayShape[] = {
 
 // Flow and timing.
 constexpr OperandSpec kDelayShape[] = {
-    NumberOperand("delay", Form::kNumber, Required("DELAY not executed")),
+    NumberOperand("delay", Form::kNumber, Required("DELAY not executed"), kWhole),
     RestOperand("condition", Means::kCondition, Optional()),
 };
 constexpr OperandSpec kSimWaitShape[] = {
@@ -97,9 +97,13 @@ constexpr OperandSpec kGotoShape[] = {
     RestOperand("condition", Means::kCondition, Optional()),
 };
 constexpr OperandSpec kCommentShape[] = {RestOperand("text", Means::kText, Silent())};
-constexpr OperandSpec kAutoDeleteShape[] = {WordOperand("flag", Means::kName, Optional())};
+constexpr OperandSpec kAutoDeleteShape[] = {WordOperand("flag", Means::kFlag, Optional())};
 constexpr OperandSpec kUseLogShape[] = {WordOperand("log set", Means::kName, Silent())};
-constexpr OperandSpec kToleranceShape[] = {PlainNumberOperand("tolerance", Silent())};
+constexpr OperandSpec kAbsTolShape[] = {PlainNumberOperand("tolerance", Silent())};
+constexpr OperandSpec kRelTolShape[] = {
+    {"tolerance", OperandSpan::kWord, Means::kNumber, Form::kPlainNumber, Silent(), kAboveTiny,
+     nullptr},
+};
 constexpr OperandSpec kSafetyShape[] = {
     WordOperand("check", Means::kSafetyWord, Optional(), kRepeats),
 };
@@ -242,9 +246,9 @@ const KeywordRow CZLScenario::kKeywords[] = {
      [](CZLScenario& s) { AutoDelete(s.ctx_, s.statement_); }},
     {"USELOG", false, false, ShapeOf(kUseLogShape),
      [](CZLScenario& s) { UseLog(s.ctx_, s.statement_, s.owner_); }},
-    {"REL_TOL", false, false, ShapeOf(kToleranceShape),
+    {"REL_TOL", false, false, ShapeOf(kRelTolShape),
      [](CZLScenario& s) { RelTol(s.ctx_, s.statement_); }},
-    {"ABS_TOL", false, false, ShapeOf(kToleranceShape),
+    {"ABS_TOL", false, false, ShapeOf(kAbsTolShape),
      [](CZLScenario& s) { AbsTol(s.ctx_, s.statement_); }},
     {"SAFETY", false, false, ShapeOf(kSafetyShape),
      [](CZLScenario& s) { Safety(s.ctx_, s.statement_); }},

@@ -62,7 +62,9 @@ def runs(client, tmp_path_factory):
     work = tmp_path_factory.mktemp("runs")
     scn = work / "checks.scn"
     scn.write_text(SCENARIO)
-    assert zl("sign", scn)[0] == 0
+    # the scenario's statement error is one of the fixtures: signed and run
+    # without the check that would refuse it
+    assert zl("sign", "--no-check", scn)[0] == 0
     tlg = work / "checks.tlg"
     here = os.getcwd()
     os.chdir(work)  # STOREVALS and the log set write into the current directory
@@ -189,9 +191,10 @@ def test_sign_then_verify(tmp_path):
         assert (got, out.split(": ")[1].split(" ")[0]) == (status, verdict), out
 
     # signing again replaces the line where it stands, also in CR LF files
-    scn.write_bytes(b"#$CHECK:0\r\nSETPVE TEMP_SP 60\r\n")
+    # (a CR LF line's last word holds the CR: a comment's text may)
+    scn.write_bytes(b"#$CHECK:0\r\nCOMMENT CR LF\r\n")
     assert zl("sign", scn)[0] == 0
-    assert re.fullmatch(rb"#\$CHECK:[0-9a-f]{32}\r\nSETPVE TEMP_SP 60\r\n", scn.read_bytes())
+    assert re.fullmatch(rb"#\$CHECK:[0-9a-f]{32}\r\nCOMMENT CR LF\r\n", scn.read_bytes())
     assert zl("verify", scn)[0] == 0
     # test logs are signed by their runs only; a missing file is a file error
     (tmp_path / "x.tlg").write_text("00:00:00.000\tStarting test 'x.scn'\n")
@@ -199,6 +202,29 @@ def test_sign_then_verify(tmp_path):
     assert zl("sign", tmp_path / "missing.scn")[:2] == (3, "")
     status, out, err = zl("verify", tmp_path / "missing.scn")
     assert (status, out) == (3, "") and err.startswith("zl verify: cannot read "), err
+
+
+@pytest.mark.parametrize("text, argv, status, err, signed", [
+    # an error: not signed, the file untouched, the findings on standard error
+    ("VERIFY TEMP_SP 60\nFOO\n", [], 1,
+     ["a.scn:2:1: error: Unknown scenario keyword, 'FOO'",
+      "zl sign: a.scn: not signed: the check finds 1 error (--no-check signs it anyway)"],
+     False),
+    ("FOO\n", ["--no-check"], 0, [], True),
+    # a warning is shown, and the file signed
+    ("MON_CLEAR ALL\n", [], 0, ["a.scn:1:11: warning: extra operand ignored: 'ALL'"], True),
+    # the checksum SAFETY asks for is what signing writes: no reason to refuse
+    ("SAFETY VALID\nVERIFY TEMP_SP 60\n", [], 0, [], True),
+    ("#$CHECK:00\nSAFETY\n", [], 0, [], True),
+], ids=["error", "no-check", "warning", "unsigned-safety", "stale"])
+def test_sign_checks_the_file_first(tmp_path, monkeypatch, text, argv, status, err, signed):
+    monkeypatch.chdir(tmp_path)
+    Path("a.scn").write_text(text)
+    got, out, errors = zl("sign", *argv, "a.scn")
+    assert (got, errors.splitlines()) == (status, err), out
+    assert (Path("a.scn").read_text() != text) == signed
+    if signed:
+        assert zl("verify", "a.scn")[0] == 0
 
 
 def test_verify_test_log_sections(runs, tmp_path):

@@ -73,8 +73,10 @@ RUN_CASES = {
                      ["**Verification <TEMP_SP> = 61.000000 FAILED", "FAILED"]),
     # a failed assertion (it writes nothing when it passes)
     "assert-fails": ("ASSERT TEMP_SP 0\n", [], "", 1, ["FAILED"]),
-    # a statement error alone fails the run
-    "error": ("NOSUCHWORD\n", [], "", 1, ["__Unknown scenario keyword, 'NOSUCHWORD'", "FAILED"]),
+    # a statement error alone fails the run (run past the check that
+    # refuses the file: check-refuses below)
+    "error": ("NOSUCHWORD\n", ["--no-check"], "", 1,
+              ["__Unknown scenario keyword, 'NOSUCHWORD'", "FAILED"]),
     # arguments reach $1
     "arguments": ("VERIFY TEMP_SP $1\n", ["60"], "", 0, ["PASSED"]),
     # the end is learned from the library, not at the next refresh: a
@@ -89,7 +91,7 @@ RUN_CASES = {
     "question-controls": ('ANSWER 1 "Is the pump running?"\n', [], "n\tX\x1b[2J\n", 1,
                           ["Answer from python is 'n\\tX\\x1b[2J'"]),
     # an exception ends the run: the summary says where and why
-    "aborted": ("VERIFY TEMP_SP 60\nSETPVE TEMP_SP (NO_SUCH_TAG*2)\n", [], "", 1,
+    "aborted": ("VERIFY TEMP_SP 60\nSETPVE TEMP_SP (NO_SUCH_TAG*2)\n", ["--no-check"], "", 1,
                 ["__Unknown exception aborted scenario.",
                  "  Aborted at line 2 of ", ', "SETPVE TEMP_SP (NO_SUCH_TAG*2)": ',
                  "unknown tag 'NO_SUCH_TAG'", "ABORTED"]),
@@ -100,15 +102,15 @@ RUN_CASES = {
     "storevals-unwritable": ("VERIFY TEMP_SP 60\nSTOREVALS /no/such/dir/x\n", [], "", 1,
                              ["## Could not open file to store tag values", "FAILED"]),
     # a line of the test log reaches the terminal with its escape sequence escaped
-    "escaped": ("NOSUCH\x1b[2J\n", [], "", 1, ["'NOSUCH\\x1b[2J'", "FAILED"]),
+    "escaped": ("NOSUCH\x1b[2J\n", ["--no-check"], "", 1, ["'NOSUCH\\x1b[2J'", "FAILED"]),
     # a timed check on a tag that does not exist: its error, and no passed
     # precheck counted
-    "timed-missing-tag": ("TVERIFY TANK_LEVL 3 0 1\nBEND\n", [], "", 1,
+    "timed-missing-tag": ("TVERIFY TANK_LEVL 3 0 1\nBEND\n", ["--no-check"], "", 1,
                           ["checks passed: 0   failures: 0   errors: 1",
                            "run.scn:1: 00:00:", "__Tag <TANK_LEVL> not found for Timed Assertion"]),
     # a GOTO to a label the file does not have is an error; the run goes on
     # with the next line, whose failure is listed at its own line
-    "goto-missing-label": ("GOTO :DONEE\nVERIFY TEMP_SP 61\n:DONE\n", [], "", 1,
+    "goto-missing-label": ("GOTO :DONEE\nVERIFY TEMP_SP 61\n:DONE\n", ["--no-check"], "", 1,
                            ["checks passed: 0   failures: 1   errors: 1",
                             "run.scn:1: 00:00:", "__Label ':DONEE' not found for GOTO",
                             "run.scn:2: 00:00:", "**Verification <TEMP_SP> = 61.000000 FAILED"]),
@@ -145,13 +147,57 @@ def test_run_exit_status_and_summary(plant, tmp_path, case):
     assert judged == got, "zl run gave %d, zl report %d" % (got, judged)
 
 
+# (files, extra arguments, exit status, standard error lines, whether it ran)
+CHECK_CASES = {
+    # errors, a tag of the database's included: not run, nothing written
+    "refused": ({"run.scn": "VERIFY TEMP_SP 60\nNOSUCHWORD\nVERIFY NO_SUCH_TAG 1\n"}, [], 1,
+                ["run.scn:2:1: error: Unknown scenario keyword, 'NOSUCHWORD'",
+                 "run.scn:3:8: error: Tag <NO_SUCH_TAG> not found",
+                 "zl run: not run: the check finds 2 errors in run.scn (--no-check runs it "
+                 "anyway)"], False),
+    # a subtest that is not there: at the line that calls it
+    "missing-subtest": ({"run.scn": "VERIFY TEMP_SP 60\n@GONE.SCN\n"}, [], 1,
+                        ["run.scn:2:1: error: Subtest 'GONE.SCN' not started",
+                         "zl run: not run: the check finds 1 error in run.scn (--no-check "
+                         "runs it anyway)"], False),
+    # the check reads the subtests with the run's arguments
+    "arguments": ({"run.scn": "@SUB.SCN $1\n", "sub.scn": "VERIFY TEMP_SP $1\n"},
+                  ["60", "-skipuserq"], 0, [], True),
+    "argument-missing": ({"run.scn": "VERIFY TEMP_SP $2\n"}, ["60"], 1,
+                         ["run.scn:1:16: error: Argument $2 is not given: 1 argument is, and "
+                          "the line gets nothing in its place",
+                          "run.scn:1:1: error: Value not found for VERIFY TEMP_SP",
+                          "zl run: not run: the check finds 2 errors in run.scn (--no-check "
+                          "runs it anyway)"], False),
+    # warnings are shown, and the file runs
+    "warning": ({"run.scn": "VERIFY TEMP_SP 60 1.5\n"}, [], 0,
+                ["run.scn:1:19: warning: extra operand ignored: '1.5' (tolerances are set "
+                 "with ABS_TOL / REL_TOL)"], True),
+    # --no-check runs it unchecked: the run reports the error itself
+    "no-check": ({"run.scn": "NOSUCHWORD\n"}, ["--no-check"], 1, [], True),
+}
+
+
+@pytest.mark.parametrize("case", CHECK_CASES)
+def test_the_check_before_the_run(plant, tmp_path, case):
+    texts, extra, status, err_lines, ran = CHECK_CASES[case]
+    for name, text in texts.items():
+        scenario(tmp_path, text, name=name[:-4])
+    got, out, err = zl(plant, "run", "run.scn", *extra, "--quiet", cwd=tmp_path)
+    assert got == status, out + err
+    assert err.splitlines() == err_lines
+    assert (tmp_path / "run.tlg").exists() == ran
+    if not ran:
+        assert out == ""
+
+
 def test_run_and_report_name_the_scenario_lines(plant, tmp_path):
     """zl run lists each failure and error at its scenario line (a subtest's
     with the line that called it) and keeps the places beside the test log,
     where zl report finds them while the log stays as the run left it."""
     scenario(tmp_path, "VERIFY TEMP_SP 61\n# a comment\n@sub.scn\n", name="main")
     scenario(tmp_path, "COMMENT sub\nNOSUCHWORD\n", name="sub")
-    got, out, err = zl(plant, "run", "main.scn", cwd=tmp_path)
+    got, out, err = zl(plant, "run", "main.scn", "--no-check", cwd=tmp_path)
     assert got == 1, out + err
     listed = [line for line in out.splitlines() if line.startswith("  ") and "\t" in line]
     assert [line.split(": 00:")[0] for line in listed] == [

@@ -299,6 +299,82 @@ TEST_F(CheckAgreementTest, DifferencesTheComparisonAccepts) {
   }
 }
 
+// What a run leaves behind: its test log without the lines that name the
+// date (its start and its close), and whether the scenario file is still
+// there (AUTODELETE).
+std::string RunOutcome() {
+  std::ifstream in("s.tlg", std::ios::binary);
+  std::string line, out;
+  while (std::getline(in, line)) {
+    if (line.find("\tStarting test '") != std::string::npos ||
+        line.find("\tClosing test log after ") != std::string::npos) {
+      continue;
+    }
+    out += line + "\n";
+  }
+  return out + (fs::exists("s.scn") ? "(s.scn kept)\n" : "(s.scn deleted)\n");
+}
+
+// Each warning says what the run does instead of what the line seems to
+// say: the line it warns of runs exactly as the line the warning describes
+// (same test log, stamps of the virtual clock included), which draws no
+// warning. Errors the two share (a tag that a cut list names) are the run's.
+TEST_F(CheckAgreementTest, WarningsSayWhatTheRunDoes) {
+  const std::string list = "T1," + std::string(77, 'A');  // 80 characters: the last A cut
+  struct Case {
+    int line;
+    std::string trap;   // a scenario with the warning `code`
+    std::string meant;  // the same scenario as the warning says the run reads it
+    const char* code;
+  };
+  const Case kCases[] = {
+      // the second tag is the value, the value is dropped: the run checks
+      // D1 (1) against T1 (50)
+      {__LINE__, "VERIFY D1, T1 1\n", "VERIFY D1 T1\n", check_code::kTagListComma},
+      {__LINE__, "VERIFY T1 50 1.5\n", "VERIFY T1 50\n", check_code::kExtraOperand},
+      {__LINE__, "SETPVE T1 60 70\nVERIFY T1 60\n", "SETPVE T1 60\nVERIFY T1 60\n",
+       check_code::kExtraOperand},
+      {__LINE__, "MON_CLEAR ALL\n", "MON_CLEAR\n", check_code::kExtraOperand},
+      {__LINE__, "VERIFY T1,,D1 50\n", "VERIFY T1 50\n", check_code::kTagListGap},
+      {__LINE__, "VERIFY ,T1 0\nCOMMENT X\n", "COMMENT X\n", check_code::kTagListGap},
+      {__LINE__, "VERIFY " + list + " 50\n", "VERIFY " + list.substr(0, 79) + " 50\n",
+       check_code::kCutOperand},
+      {__LINE__, "CLOSE\nCOMMENT X\n", "COMMENT X\n", check_code::kNoEffect},
+      // SIMWAIT writes the number it read
+      {__LINE__, "SIMWAIT 1(D1)\n", "SIMWAIT 11.000000\n", check_code::kGluedGroup},
+      {__LINE__, "DELAYSECS 1.9\nVERIFY T2 1\n", "DELAYSECS 1\nVERIFY T2 1\n",
+       check_code::kFractionCut},
+      // the default relative tolerance (1E-6) still holds
+      {__LINE__, "REL_TOL 0\nVERIFY T1 50.00001\n", "VERIFY T1 50.00001\n",
+       check_code::kIgnoredValue},
+      {__LINE__, "AUTODELETE ON\nAUTODELETE\nAUTODELETE ON\n", "AUTODELETE NO\n",
+       check_code::kFlagWord},
+      {__LINE__, "SAFETY VAILD\n", "SAFETY VERSION\n", check_code::kSafetyWord},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.line);
+    std::string outcome[2];
+    for (int i = 0; i < 2; ++i) {
+      const std::string& text = i == 0 ? c.trap : c.meant;
+      std::set<std::string> warnings;
+      for (const auto& entry : fs::directory_iterator(dir_)) fs::remove_all(entry.path());
+      std::ofstream("s.scn", std::ios::binary) << text;
+      CheckOptions options;
+      options.arguments = std::vector<std::string>{};
+      options.tags = tags_;
+      for (const Diagnostic& d : CheckScenario("s.scn", options)) {
+        if (d.severity == Severity::kWarning) warnings.insert(d.code);
+      }
+      EXPECT_EQ(i == 0 ? std::set<std::string>{c.code} : std::set<std::string>{}, warnings)
+          << text;
+      RunScenarioFile("");
+      sink_.Take();
+      outcome[i] = RunOutcome();
+    }
+    EXPECT_EQ(outcome[1], outcome[0]);
+  }
+}
+
 // The comparison itself catches a check that words an error its own way,
 // misses one, or sees one the run does not have.
 TEST(CompareRunWithCheckTest, FindsEachKindOfDisagreement) {

@@ -40,7 +40,8 @@ TEST(KeywordTableTest, NoRowShadowsALaterRow) {
 // required operand after an optional one (the reader stops at the first
 // absent one); a rest of the line or a repeated word only last; an error
 // text for every required operand, with a "%s" exactly when it names
-// something; a window end after a number; "?" only in a number.
+// something; a window end after a number; "?", a whole part and a least
+// value only in a number.
 TEST(KeywordTableTest, EveryShapeIsOneTheReaderReads) {
   for (const KeywordRow* row = KeywordRows(); row->name != nullptr; ++row) {
     SCOPED_TRACE(row->name);
@@ -68,7 +69,8 @@ TEST(KeywordTableTest, EveryShapeIsOneTheReaderReads) {
         ASSERT_GT(i, 0u);
         EXPECT_EQ(OperandMeaning::kNumber, shape.operands[i - 1].meaning);
       }
-      if (spec.has(kOwnValue) || spec.unread_text != nullptr) {
+      if (spec.has(kOwnValue) || spec.unread_text != nullptr || spec.has(kWhole) ||
+          spec.has(kAboveTiny)) {
         EXPECT_EQ(OperandMeaning::kNumber, spec.meaning);
       }
     }

@@ -12,6 +12,8 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -110,8 +112,14 @@ TEST_F(ScenarioCheckTest, StatementErrorsOfTheRun) {
         "2:1 missing-operand TOGGLE keyword with no tag",
         "3:1 missing-operand Tag list not found for VERIFY VERIFY_GT",
         "4:1 missing-operand DELAY not executed"}},
-      // silent statements say nothing without their operand
-      {__LINE__, "CLOSE\nGOTO\nCOMMENT\nREL_TOL\nSYSTEM\n", "", {}, {}},
+      // silent statements write no error without their operand: the check
+      // warns that they do nothing
+      {__LINE__, "CLOSE\nGOTO\nCOMMENT\nREL_TOL\nSYSTEM\n", "", {},
+       {"1:1 warning no-effect CLOSE without its tag does nothing",
+        "2:1 warning no-effect GOTO without its label does nothing",
+        "3:1 warning no-effect COMMENT without its text does nothing",
+        "4:1 warning no-effect REL_TOL without its tolerance does nothing",
+        "5:1 warning no-effect SYSTEM without its command does nothing"}},
       // numbers: the text as the line gives it, upper-cased
       {__LINE__, "SETPV T1 (5\nEDGE D1 on\nSIMWAIT 1.5:30\nANSWER 2x \"Q?\"\n", "", {},
        {"1:10 bad-number Could not parse value '(5' for SETPV",
@@ -132,7 +140,9 @@ TEST_F(ScenarioCheckTest, StatementErrorsOfTheRun) {
       {__LINE__, "A\xff 1\n", "", {}, {"1:1 unknown-keyword Unknown scenario keyword, 'A\xff'"}},
       // a line that ends in CR LF: the CR belongs to the last word, as in a run
       {__LINE__, "SETPV T1 5\r\n", "", {},
-       {"1:10 bad-number Could not parse value '5\r' for SETPV"}},
+       {"1:10 bad-number Could not parse value '5\r' for SETPV",
+        "1:10 warning carriage-return the line ends with a carriage return (a CR LF line end), "
+        "which the run reads as part of its last word '5'"}},
       // a piece of a long line is a line of the run's: found at its column
       {__LINE__, "COMMENT " + std::string(2039, 'x') + "FOO\n", "", {},
        {"1:2048 unknown-keyword Unknown scenario keyword, 'FOO'"}},
@@ -226,7 +236,8 @@ TEST_F(ScenarioCheckTest, TagsWhenTheTagsAreKnown) {
        {"2:7 unknown-tag Tag <T3> not found", "3:11 unknown-tag Tag <X> not found"}},
       // a list ends at its first empty item; field suffixes name known tags
       {__LINE__, "VERIFY T1,X,,Y 1\nVERIFY T1.PVRAW,T1.BOGUS 1\n", "", {},
-       {"1:11 unknown-tag Tag <X> not found", "2:17 unknown-tag Tag <T1.BOGUS> not found"}},
+       {"1:14 warning tag-list-gap the tag list ends at its first empty item: 'Y' is ignored",
+        "1:11 unknown-tag Tag <X> not found", "2:17 unknown-tag Tag <T1.BOGUS> not found"}},
       // an expression is evaluated first: the run ends there
       {__LINE__, "VERIFY X (NOPE+1)\nCOMMENT (T1) and (Q)\nDELAY 5 (T2 > Z AND NOT D1)\n", "", {},
        {"1:11 unknown-tag Tag <NOPE> not found: the server refuses the expression and the run "
@@ -235,6 +246,9 @@ TEST_F(ScenarioCheckTest, TagsWhenTheTagsAreKnown) {
         "here",
         "3:15 unknown-tag Tag <Z> not found: the server refuses the expression and the run ends "
         "here"}},
+      // the CR of a CR LF line end is no part of a tag's name: the server
+      // trims it
+      {__LINE__, "SETMAN T1\r\nPT_ENABLE T2\r\n", "", {}, {}},
       // functions, numbers and the server's own names are no tags
       {__LINE__, "VERIFY T1 MAX(T1, 2E-3, $SIMTIME)\nGOTO :L (ABS (T2) > 1.5E2)\n:L\n", "", {}, {}},
       {__LINE__, "GOTO :X ((T1)\n:X\nDELAY 1 T1 > 0)\n", "", {},
@@ -245,10 +259,144 @@ TEST_F(ScenarioCheckTest, TagsWhenTheTagsAreKnown) {
   }, tags);
 }
 
+// Lines that run but do not do what they seem to say: each warning at the
+// word concerned, saying what the run does instead, one rule per property
+// of the operand shapes.
+TEST_F(ScenarioCheckTest, WarningsOfLinesThatRunOtherwise) {
+  const std::string list79 = "T1," + std::string(73, 'A') + ",T2";  // 79 characters
+  RunCases(*this, {
+      // a blank after the list's comma ends the list: the second tag is the
+      // value, and the value is ignored
+      {__LINE__, "VERIFY FEED_PUMP_CMD, INLET_VALVE_CMD 0\n", "", {},
+       {"1:23 warning tag-list-comma the tag list ends with a comma; the next word is read as "
+        "the value: 'INLET_VALVE_CMD', and '0' is ignored"}},
+      // ... also when nothing follows; a comma before a number alone is harmless
+      {__LINE__, "VERIFY D1, T1\nVERIFY D1, 1\nVERIFY D1,T1, 1\n", "", {},
+       {"1:12 warning tag-list-comma the tag list ends with a comma; the next word is read as "
+        "the value: 'T1'"}},
+      // a blank before a comma ends the list too
+      {__LINE__, "VERIFY D1 ,T1 1\n", "", {},
+       {"1:11 warning tag-list-comma a blank before the comma ends the tag list; ',T1' is read "
+        "as the value, and '1' is ignored"}},
+      // where the misread value does not read as a number, the warning says why
+      {__LINE__, "TVERIFY D1, T1 1 0 5\n", "", {},
+       {"1:13 bad-number Could not parse value 'T1' for TVERIFY",
+        "1:13 warning tag-list-comma the tag list ends with a comma; the next word is read as "
+        "the value: 'T1'"}},
+      // an empty item ends the list; a leading one leaves no tag at all
+      {__LINE__, "VERIFY T1,,D1,M1 1\nMONITOR ,T1 1\n", "", {},
+       {"1:12 warning tag-list-gap the tag list ends at its first empty item: 'D1,M1' is "
+        "ignored",
+        "2:10 warning tag-list-gap the tag list ends at its first empty item: 'T1' is ignored"}},
+      // a tag list of 79 characters is read whole, one of 80 is cut
+      {__LINE__, "VERIFY " + list79 + " 1\nVERIFY " + list79 + "0 1\n", "", {},
+       {"2:8 warning cut-operand the tag list is longer than 79 characters: the run reads only "
+        "the first 79, and '0' is cut off"}},
+      // what follows the last operand is ignored, with a hint where it may
+      // have been meant otherwise
+      {__LINE__, "VERIFY TEMP_SP 61 1.5\n", "", {},
+       {"1:19 warning extra-operand extra operand ignored: '1.5' (tolerances are set with "
+        "ABS_TOL / REL_TOL)"}},
+      {__LINE__, "SETPVE TEMP_SP 60 70\nVERIFY TEMP_SP 60 garbage\n", "", {},
+       {"1:19 warning extra-operand extra operand ignored: '70'",
+        "2:19 warning extra-operand extra operand ignored: 'GARBAGE'"}},
+      {__LINE__, "VERIFY T1 T2 + 1\nSETPVE T1 5 (T2 > 1)\nANSWER 5 Is it on?\nMON_CLEAR ALL\n",
+       "", {},
+       {"1:14 warning extra-operand extra operands ignored: '+ 1' (an expression with blanks "
+        "goes in parentheses)",
+        "2:13 warning extra-operand extra operand ignored: '(T2 > 1)' (SETPVE takes no "
+        "condition)",
+        "3:13 warning extra-operand extra operands ignored: 'IT ON?' (a question with blanks "
+        "goes in double quotes)",
+        "4:11 warning extra-operand extra operand ignored: 'ALL'"}},
+      // statements that read their line to its end ignore nothing; blanks
+      // and a CR at the end are nothing
+      {__LINE__,
+       "COMMENT a b\nSAFETY VERSION VERSIONS\nGOTO :L (T1 > 0)\n:L\nVERIFY T1 (T2 + 1)\n"
+       "SETPVE T1 5 \r\nAUTODELETE\n",
+       "", {}, {}},
+      // a condition needs no parentheses: the rest of the line is one
+      {__LINE__, "DELAYSECS 1 TANK_LEVEL > 100\n", "", {}, {}},
+      // a group right after a number's digit is part of the number
+      {__LINE__, "DELAYSECS 10(T1 > 4)\nSETPV T1 1(T2)\nSETPV T1 -(T2)\nSIMWAIT 1:30(T1)\n",
+       "", {},
+       {"1:13 warning glued-group the group '(T1 > 4)' right after '10' is part of the number: "
+        "its value's digits follow them (a value of 1 makes 101); a condition goes after a "
+        "blank",
+        "2:11 warning glued-group the group '(T2)' right after '1' is part of the number: its "
+        "value's digits follow them (a value of 1 makes 11)",
+        "4:13 warning glued-group the group '(T1)' right after '1:30' is part of the number: "
+        "its value's digits follow them; a condition goes after a blank"}},
+      // DELAY and DELAYSECS wait whole units; BDELAY keeps milliseconds
+      {__LINE__, "DELAYSECS 1.5\nDELAY 0.5\nDELAY 1E3\nDELAY (T1/3)\nBDELAY 1.5\n", "", {},
+       {"1:11 warning fraction-cut only the whole part of '1.5' counts: the run takes 1",
+        "2:7 warning fraction-cut only the whole part of '0.5' counts: the run takes 0"}},
+      // REL_TOL ignores a tolerance below 1E-14; ABS_TOL takes any
+      {__LINE__, "REL_TOL 0\nREL_TOL -1\nREL_TOL 1E-6\nABS_TOL 0\n", "", {},
+       {"1:9 warning ignored-value '0' is ignored: a tolerance below 1E-14 leaves the one in "
+        "force",
+        "2:9 warning ignored-value '-1' is ignored: a tolerance below 1E-14 leaves the one in "
+        "force"}},
+      // a flag word that is neither yes nor no
+      {__LINE__, "AUTODELETE ON\nAUTODELETE yes\nAUTODELETE NO\nAUTODELETE 0\n", "", {},
+       {"1:12 warning flag-word 'ON' is read as no: only a word beginning with 1, T or Y is "
+        "yes"}},
+      // a SAFETY word is read by its first letters; one of no check
+      {__LINE__, "SAFETY VAILD VERSIONS ALLX VALIDATE\n", "", {},
+       {"1:8 warning safety-word 'VAILD' names no check: it turns on the version report only "
+        "(the words are VERSION, VALID and ALL)",
+        "1:1 no-checksum No stored checksum for scenario: s.scn"}},
+      // what an argument not known puts in is not judged; a known one is
+      {__LINE__, "SETPVE T1 5 $1\nVERIFY $1 $2 $3\nAUTODELETE $1\n", kNoArguments, {}, {}},
+      {__LINE__, "SETPVE T1 5 $1\n", "X", {},
+       {"1:13 warning extra-operand extra operand ignored: 'X'"}},
+      // the CR of a CR LF line end in a number; not in a tag (the server
+      // trims it), a label (its label line holds one too), an expression,
+      // what a statement reads to the line's end, nor after a blank
+      {__LINE__,
+       "SETMAN T1\r\nGOTO :L\r\n:L\r\nTVERIFY T1 1 0 5\r\nCOMMENT X\r\nSAFETY VERSION\r\n"
+       "SETPVE T1 5 \r\nVERIFY T1 50\r\n",
+       "", {},
+       {"4:16 bad-number Could not parse end '5\r' for TVERIFY",
+        "4:16 warning carriage-return the line ends with a carriage return (a CR LF line end), "
+        "which the run reads as part of its last word '5'"}},
+      // in a subtest, and once for the lines of a loop
+      {__LINE__, "@SUB.SCN\n:L\nCLOSE\nGOTO :L (T1 > 0)\n", "", {{"sub.scn", "MON_CLEAR 1\n"}},
+       {"sub.scn:1:11 warning extra-operand extra operand ignored: '1'",
+        "3:1 warning no-effect CLOSE without its tag does nothing"}},
+  });
+}
+
+// Every code of the check is in the authors' table of diagnostics, with an
+// example.
+TEST(ScenarioCheckCodesTest, EveryCodeIsDocumentedWithAnExample) {
+  auto read = [](const char* relative) {
+    std::ifstream in(fs::path(ZL_SOURCE_DIR) / relative, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+  };
+  const std::string header = read("src/scenario/scenario_check.h");
+  const std::string docs = read("docs/authoring.md");
+  ASSERT_FALSE(header.empty() || docs.empty());
+  const std::regex code("inline constexpr char k\\w+\\[\\] =\\s*\"([a-z-]+)\"");
+  int codes = 0;
+  for (std::sregex_iterator it(header.begin(), header.end(), code), end; it != end; ++it) {
+    const std::string name = (*it)[1];
+    SCOPED_TRACE(name);
+    ++codes;
+    // a row "| `code` | severity | `example` ... | ... |"
+    EXPECT_TRUE(std::regex_search(
+        docs, std::regex("\\n\\| `" + name + "` \\| (error|warning) \\| `[^`\\n]+`[^|\\n]* \\|")));
+  }
+  EXPECT_GT(codes, 20);
+}
+
 // A ZLCMD line as the log set command language would take it.
 TEST_F(ScenarioCheckTest, LogSetCommands) {
   RunCases(*this, {
-      {__LINE__, "ZLCMD LSCREATE L\nZLCMD LSSET L.FREQ 5\nZLCMD LSLISTING\nZLCMD\n", "", {}, {}},
+      {__LINE__, "ZLCMD LSCREATE L\nZLCMD LSSET L.FREQ 5\nZLCMD LSLISTING\nZLCMD\n", "", {},
+       {"4:1 warning no-effect ZLCMD without its command does nothing"}},
       {__LINE__, "ZLCMD LSFOO\nZLCMD LSSET\nZLCMD LSSET L\nZLCMD LSSET L FORMAT XYZ\n"
                  "ZLCMD LSSET L LASTWRITE 1\n",
        "", {},

@@ -24,7 +24,8 @@
 //    expression).
 //  - The check only: arguments not given, subtests that call themselves (the
 //    run then reports "nest level too deep"), malformed log set commands,
-//    warnings.
+//    warnings (a line that runs otherwise than it reads writes nothing to
+//    say so; check_agreement_test holds each warning to what the run does).
 //  - Lines the run did not reach: after a run ended early (an abort, a stop
 //    of the test's budgets; the tags of a timed block that may not have run
 //    yet), the rest of the statement the run ended in, and wherever a

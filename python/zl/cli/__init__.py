@@ -26,6 +26,7 @@ from zl.cli import errors
 # (command, module, one-line help), in the order `zl --help` lists them.
 COMMANDS = (
     ("run", "zl.cli.run", "run a scenario on a server and show its progress"),
+    ("check", "zl.cli.check", "check scenario files without a server"),
     ("report", "zl.cli.report", "turn a test log into a JUnit or HTML report"),
     ("sign", "zl.cli.signing", "write the #$CHECK: line of scenario files"),
     ("verify", "zl.cli.signing",

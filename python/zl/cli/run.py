@@ -10,11 +10,16 @@ docs/tools/verdict.md). It publishes the run on a local socket
 (zl.runs.channel), so that a zl serve of the same user shows it, answers its
 questions and may stop it.
 
+Before it starts the scenario it checks the file and its subtests as zl
+check does, with the database's tags and the run's arguments (zl.checks):
+the findings go to standard error, and a file with errors is not run
+(`--no-check` runs it without the check).
+
 Exit status: 0 when the run passed; 1 when it failed, was aborted, was
-stopped from zl serve or left no test log to judge it by; 2 for usage
-errors; 3 for a missing scenario file; 4 when the server cannot be reached
-or the scenario did not start; 130 after Ctrl-C (the scenario is stopped
-first).
+stopped from zl serve or left no test log to judge it by, or when the check
+found errors and the scenario was not run; 2 for usage errors; 3 for a
+missing scenario file; 4 when the server cannot be reached or the scenario
+did not start; 130 after Ctrl-C (the scenario is stopped first).
 """
 import argparse
 import collections
@@ -23,10 +28,10 @@ import queue
 import sys
 import threading
 import time
-from typing import IO, Any, Deque, Dict, Optional, Set, Tuple
+from typing import IO, Any, Deque, Dict, List, Optional, Set, Tuple
 
 import zl
-from zl import runs, safe_text
+from zl import checks, runs, safe_text
 from zl.cli import connection, errors
 from zl.readers import testlog
 from zl.runs import channel, places
@@ -63,6 +68,9 @@ def add_arguments(parser: argparse.ArgumentParser, command: str) -> None:
                              "the scenario is seen at once")
     parser.add_argument("-q", "--quiet", action="store_true",
                         help="no progress lines: the questions and the summary only")
+    parser.add_argument("--no-check", dest="check", action="store_false",
+                        help="run without checking the scenario first (by default a file "
+                             "the check finds errors in is not run)")
     connection.add_arguments(parser)
 
 
@@ -512,6 +520,26 @@ def stop_scenario(run: runs.Run, state: RunState, why: str) -> None:
 Event = Tuple[str, Any]
 
 
+def check_first(client: "zl.Client", args: argparse.Namespace, options: str) -> bool:
+    """Checks the scenario with the database's tags and the run's options
+    (zl check's findings, on standard error); False when it has errors and
+    must not run."""
+    try:
+        tags: Optional[List[str]] = checks.tags_of_database(client)
+    except checks.TagsError:
+        tags = None  # the run will meet what the check cannot see
+    found = checks.check(args.scenario, tags, options)
+    sys.stdout.flush()
+    for d in found:
+        print(checks.text_line(d), file=sys.stderr)
+    problems = checks.errors_of(found)
+    if not problems:
+        return True
+    errors.error("run", "not run: the check finds %s in %s (--no-check runs it anyway)"
+                 % (checks.count_text(problems), safe_text.terminal(args.scenario)))
+    return False
+
+
 def main(args: argparse.Namespace) -> int:
     out = sys.stdout
     if not os.path.isfile(args.scenario):
@@ -522,9 +550,12 @@ def main(args: argparse.Namespace) -> int:
     except connection.Failure as failure:
         return connection.report("run", failure)
 
+    words = list(args.arguments) + (["-skipuserq"] if args.skipuserq else [])
     # The run's failure and error lines come with their scenario lines
     # (places.py): the collector is in place before the run starts.
     with client, places.collecting() as collector:
+        if args.check and not check_first(client, args, " ".join(words)):
+            return errors.NEGATIVE
         # Everything the run waits for reaches this thread through one
         # queue: it prompts, so that Ctrl-C reaches it, and it sees the end,
         # a line of input and an answer from zl serve at once.
@@ -537,7 +568,6 @@ def main(args: argparse.Namespace) -> int:
             events.put(("question", question))
 
         client.setquestionhandler(handle)
-        words = list(args.arguments) + (["-skipuserq"] if args.skipuserq else [])
         start = time.monotonic()
         run = runs.start(client, args.scenario, " ".join(words))
         if not run.started:

@@ -15,17 +15,23 @@ altered or unsigned) and every run section of a test log (a file ending in
 ".tlg", or beginning with a run's "Starting test" line) against the
 signature written when the run ended.
 
+`zl sign` checks each scenario file first, as zl check does without tags
+and arguments (zl.checks), and does not sign a file the check finds errors
+in (its stored checksum aside, which signing settles): the findings go to
+standard error. `--no-check` signs without the check.
+
 Exit status: 0 when every file was signed, or everything checked is valid;
-1 when a file is altered or unsigned, or a test log was given to sign; 3
-when a file cannot be read or written (over 1: a file problem is told
-first).
+1 when a file is altered or unsigned, a test log was given to sign, or a
+file was not signed for its errors; 3 when a file cannot be read or
+written (over 1: a file problem is told first).
 """
 import argparse
 import os
+import sys
 import tempfile
 from typing import List
 
-from zl import safe_text
+from zl import checks, safe_text
 from zl.cli import errors
 from zl.signatures import is_test_log, signed_text, verify_scenario, verify_test_log
 
@@ -33,8 +39,12 @@ from zl.signatures import is_test_log, signed_text, verify_scenario, verify_test
 def add_arguments(parser: argparse.ArgumentParser, command: str) -> None:
     if command == "sign":
         parser.epilog = ("Exit status: 0 when every file was signed; 1 when a test log was "
-                         "given; 3 when a file cannot be read or written.")
+                         "given or a file has errors; 3 when a file cannot be read or "
+                         "written.")
         parser.add_argument("files", metavar="FILE", nargs="+", help="scenario files to sign")
+        parser.add_argument("--no-check", dest="check", action="store_false",
+                            help="sign without checking the files first (by default a file "
+                                 "the check finds errors in is not signed)")
     else:
         parser.epilog = ("Exit status: 0 only when everything checked is valid; 1 when "
                          "anything is altered or unsigned; 3 when a file cannot be read.")
@@ -44,7 +54,7 @@ def add_arguments(parser: argparse.ArgumentParser, command: str) -> None:
 
 def main(args: argparse.Namespace) -> int:
     if args.command == "sign":
-        return sign_files(args.files)
+        return sign_files(args.files, args.check)
     return verify_files(args.files)
 
 
@@ -65,7 +75,21 @@ def _write_replacing(path: str, data: bytes) -> None:
         raise
 
 
-def sign_files(paths: List[str]) -> int:
+def errors_before_signing(path: str) -> int:
+    """The errors the check finds in the scenario at `path` (shown on
+    standard error with its warnings), its stored checksum aside."""
+    found = [d for d in checks.check(path) if d.code not in checks.CHECKSUM_CODES]
+    sys.stdout.flush()
+    for d in found:
+        print(checks.text_line(d), file=sys.stderr)
+    problems = checks.errors_of(found)
+    if problems:
+        errors.error("sign", "%s: not signed: the check finds %s (--no-check signs it anyway)"
+                     % (safe_text.terminal(path), checks.count_text(problems)))
+    return len(problems)
+
+
+def sign_files(paths: List[str], check: bool = True) -> int:
     status = errors.OK
     for path in paths:
         try:
@@ -74,6 +98,9 @@ def sign_files(paths: List[str]) -> int:
             if is_test_log(path, data):
                 errors.error("sign", "%s: not signed: a test log is signed by the run that "
                              "writes it" % safe_text.terminal(path))
+                status = max(status, errors.NEGATIVE)
+                continue
+            if check and errors_before_signing(path):
                 status = max(status, errors.NEGATIVE)
                 continue
             new, sum_ = signed_text(data)

@@ -1,10 +1,10 @@
 """The pytest plugin of scenario campaigns (load it with `-p zl.pytest_plugin`,
 or through its `pytest11` entry point once installed).
 
-Scenario files become test items (collect.py); each runs on the database
-this process has leased (station.py), after the baseline was restored, and
-is judged from its own section of the test log (runner.py, verdict.py, on
-the run layer zl.runs). Python tests get the same through fixtures:
+Scenario files become test items (collect.py); each is checked before it
+takes a server (precheck.py), runs on the database this process has leased
+(station.py), after the baseline was restored, and is judged from its own
+section of the test log (runner.py, verdict.py, on the run layer zl.runs). Python tests get the same through fixtures:
 `zl_client`, `zl_database`, `zl_run_scenario` and `zl_sim`.
 
 Nothing is started and no client is made until an item or fixture needs
@@ -24,7 +24,7 @@ from typing import Callable, Dict, Optional, Set, Tuple, Type, TypeVar, Union
 import pytest
 
 import zl
-from zl.pytest_plugin import collect
+from zl.pytest_plugin import collect, precheck
 from zl.pytest_plugin.answers import Answers, AnswersError
 from zl.pytest_plugin.runner import ScenarioResult, run_scenario
 from zl.pytest_plugin.station import Settings, Station, StationError
@@ -61,6 +61,9 @@ def pytest_addoption(parser: pytest.Parser) -> None:
     group.addoption("--zl-answers", metavar="FILE", default="",
                     help="answers to operator questions (QUESTION = ANSWER lines); an "
                          "unanswered question fails its item at once")
+    group.addoption("--zl-no-check", action="store_true", default=False,
+                    help="run scenarios without checking them first (by default an item "
+                         "the check finds errors in fails at once and takes no server)")
     parser.addini("zl_scenario_files", type="args", default=DEFAULT_PATTERNS,
                   help="name patterns of the scenario files to collect (default test_*.scn)")
     parser.addini("zl_scenario_args", type="linelist", default=[],
@@ -69,6 +72,8 @@ def pytest_addoption(parser: pytest.Parser) -> None:
                   help="seconds after which a scenario is stopped and fails (0: no limit)")
     parser.addini("zl_lease_wait", default="60",
                   help="seconds a worker waits for a free database of the pool")
+    parser.addini("zl_scenario_check", type="bool", default=True,
+                  help="check each scenario before it takes a server (default true)")
 
 
 def pytest_configure(config: pytest.Config) -> None:
@@ -189,7 +194,20 @@ def ready_client(config: pytest.Config) -> Tuple[zl.Client, Station]:
 def run_item(item: collect.ScenarioItem) -> None:
     config = item.config
     answers = or_fail(lambda: _answers(config), AnswersError)
+    # The check before a server is taken: with the tags known by then, and
+    # with the database's once it is leased when none were.
+    checking = precheck.enabled(config)
+    tags: precheck.Tags = None
+    noted = ""  # the check's warnings
+    if checking:
+        before = station(config)
+        tags = precheck.known_tags(config, before.settings.sim_tags, before.database)
+        noted = precheck.check_item(item, tags)
     client, s = ready_client(config)
+    if checking and tags is None:
+        noted = precheck.check_item(item, precheck.database_tags(config, client, s.database))
+    if noted:
+        item.add_report_section("call", "zl check", noted)
     item.user_properties.append(("zl_database", s.database))
     result = run_scenario(client, item.path, item.arguments, answers, _timeout(config),
                           database=s.database, name=item.nodeid.split("::")[0])
