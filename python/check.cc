@@ -1,9 +1,13 @@
 // zl.checkscenario and zl.ScenarioDiagnostic (check.h).
 #include "check.h"
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <new>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "scenario/scenario_check.h"
@@ -85,21 +89,65 @@ PyObject* ToPython(const Diagnostic& d) {
   return item;
 }
 
+// The whole file at `path` into `*text`; false when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::string* text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+// Whether the check's `opened` (a path as the check resolved it) is the
+// file `main` that the caller named: the same file on disk, or, for a file
+// not on disk (a buffer never saved), the same path once made absolute.
+bool SameFile(const std::string& opened, const std::string& main) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  if (fs::equivalent(opened, main, error)) return true;
+  const fs::path a = fs::absolute(opened, error).lexically_normal();
+  const fs::path b = fs::absolute(main, error).lexically_normal();
+  return !error && a == b;
+}
+
+// The text argument: a str (taken as UTF-8) or bytes, into `*out`; false
+// with a Python error set for anything else.
+bool TextArgument(PyObject* value, std::string* out) {
+  const char* data = nullptr;
+  Py_ssize_t size = 0;
+  if (PyUnicode_Check(value)) {
+    data = PyUnicode_AsUTF8AndSize(value, &size);
+    if (data == nullptr) return false;  // lone surrogates: not encodable
+  } else if (PyBytes_Check(value)) {
+    data = PyBytes_AS_STRING(value);
+    size = PyBytes_GET_SIZE(value);
+  } else {
+    PyErr_Format(PyExc_TypeError, "text must be str or bytes, not %.100s",
+                 Py_TYPE(value)->tp_name);
+    return false;
+  }
+  out->assign(data, static_cast<std::size_t>(size));
+  return true;
+}
+
 }  // namespace
 
 const char kCheckScenarioDoc[] =
-    "checkscenario(path, tags=None, args=None) -> list[ScenarioDiagnostic]: the static check of "
-    "a scenario file and its subtests, without a server. tags: the tag names that exist (None: "
-    "not looked up). args: the options text of a run (str) or its arguments $1..$8 (a sequence "
-    "of str); None: not known.";
+    "checkscenario(path, tags=None, args=None, text=None) -> list[ScenarioDiagnostic]: the "
+    "static check of a scenario file and its subtests, without a server. tags: the tag names "
+    "that exist (None: not looked up). args: the options text of a run (str) or its arguments "
+    "$1..$8 (a sequence of str); None: not known. text: the content of the file at path (str "
+    "or bytes), as an editor holds it unsaved; None: read from disk. Subtests are read from "
+    "disk.";
 
 PyObject* CheckScenarioFunction(PyObject*, PyObject* args, PyObject* kwargs) {
-  static const char* kKeywords[] = {"path", "tags", "args", nullptr};
+  static const char* kKeywords[] = {"path", "tags", "args", "text", nullptr};
   PyObject* path_bytes = nullptr;
   PyObject* tags = Py_None;
   PyObject* arguments = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O&|OO", const_cast<char**>(kKeywords),
-                                   PyUnicode_FSConverter, &path_bytes, &tags, &arguments)) {
+  PyObject* text = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O&|OOO", const_cast<char**>(kKeywords),
+                                   PyUnicode_FSConverter, &path_bytes, &tags, &arguments,
+                                   &text)) {
     return nullptr;
   }
   const std::string path(PyBytes_AS_STRING(path_bytes));
@@ -118,6 +166,19 @@ PyObject* CheckScenarioFunction(PyObject*, PyObject* args, PyObject* kwargs) {
     std::vector<std::string> given;
     if (!Strings(arguments, "args", &given)) return nullptr;
     options.arguments = std::move(given);
+  }
+  std::string main_text;
+  if (text != Py_None) {
+    if (!TextArgument(text, &main_text)) return nullptr;
+    // The main file is the text; every other file (its subtests) is read
+    // from disk as the check would read it.
+    options.read_file = [&path, &main_text](const std::string& opened, std::string* out) {
+      if (SameFile(opened, path)) {
+        *out = main_text;
+        return true;
+      }
+      return ReadWholeFile(opened, out);
+    };
   }
 
   std::vector<Diagnostic> found;

@@ -13,7 +13,7 @@
 namespace zl {
 namespace py {
 
-// checkscenario(path, tags=None, args=None) -> list[ScenarioDiagnostic].
+// checkscenario(path, tags=None, args=None, text=None) -> list[ScenarioDiagnostic].
 PyObject* CheckScenarioFunction(PyObject* module, PyObject* args, PyObject* kwargs);
 extern const char kCheckScenarioDoc[];
 

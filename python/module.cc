@@ -1,6 +1,6 @@
 // The extension module zl._zl: its types, its constants, its exceptions
-// (errors.h), addme, checksum, checkscenario, debug logging for the
-// importing thread, the log bridge and the exit hook. The package zl
+// (errors.h), addme, checksum, checkscenario, scenariokeywords, debug
+// logging for the importing thread, the log bridge and the exit hook. The package zl
 // (zl/__init__.py) imports it and re-exports every name, so that scripts
 // see one module zl; the types keep their names "zl.Client", ...
 #define PY_SSIZE_T_CLEAN
@@ -20,6 +20,7 @@
 #include "doorbell.h"
 #include "errors.h"
 #include "exit_hook.h"
+#include "keywords.h"
 #include "lease.h"
 #include "log_bridge.h"
 #include "tag_changes.h"
@@ -69,6 +70,7 @@ PyMethodDef module_methods[] = {
     {"checkscenario",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(CheckScenarioFunction)),
      METH_VARARGS | METH_KEYWORDS, kCheckScenarioDoc},
+    {"scenariokeywords", ScenarioKeywordsFunction, METH_NOARGS, kScenarioKeywordsDoc},
     {"_orbstate", OrbState, METH_NOARGS,
      "_orbstate() -> dict: the process ORB's init_count, runners and exit_hooks (diagnosis)."},
     {nullptr, nullptr, 0, nullptr},
@@ -116,7 +118,7 @@ PyObject* MakeModule() {
        AddType(module, "ZLTagChanges", &TagChangesType) == 0 &&
        AddType(module, "Callback", &CallbackType) == 0 &&
        AddType(module, "Lease", &LeaseType) == 0 && AddErrorTypes(module) == 0 &&
-       AddCheckTypes(module) == 0 &&
+       AddCheckTypes(module) == 0 && AddKeywordTypes(module) == 0 &&
        AddType(module, "_Doorbell", &DoorbellType) == 0 &&
        // The bridge's exit step runs after the exit hook (atexit runs last
        // registered first), so that it still takes the lines of the shutdown.

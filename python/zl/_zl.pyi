@@ -119,14 +119,46 @@ class ScenarioDiagnostic(Tuple[str, int, int, str, str, str]):
 
 def checkscenario(path: Union[str, bytes, os.PathLike[str]],
                   tags: Optional[Iterable[str]] = None,
-                  args: Union[str, Sequence[str], None] = None) -> List[ScenarioDiagnostic]:
+                  args: Union[str, Sequence[str], None] = None,
+                  text: Union[str, bytes, None] = None) -> List[ScenarioDiagnostic]:
     """The static check of a scenario file and its subtests, without a server.
 
     Gives the findings in the order a run without jumps meets them. tags: the
     tag names that exist (None: not looked up); args: the options text of a
-    run, or its arguments $1..$8; None: not known. A file that cannot be read
-    is a finding, not an exception.
+    run, or its arguments $1..$8; None: not known. text: the content of the
+    file at path as an editor holds it (None: read from disk); subtests are
+    read from disk. A file that cannot be read is a finding, not an
+    exception.
     """
+
+
+class ScenarioKeyword(Tuple[str, str, str, bool, bool, Tuple[str, ...]]):
+    """One statement of the scenario language: (name, form, help, prefix, timed, operands)."""
+
+    @property
+    def name(self) -> str:
+        """The keyword, upper case."""
+    @property
+    def form(self) -> str:
+        """The statement as a line writes it: "VERIFY taglist value"."""
+    @property
+    def help(self) -> str:
+        """What the statement does, in one line."""
+    @property
+    def prefix(self) -> bool:
+        """True when every keyword that begins with the name is this statement."""
+    @property
+    def timed(self) -> bool:
+        """True when a timed block collects the statement."""
+    @property
+    def operands(self) -> Tuple[str, ...]:
+        """What each operand means, in order: "tag", "taglist", "number", "label", ..."""
+
+
+def scenariokeywords() -> List[ScenarioKeyword]:
+    """Every statement keyword of the scenario language, in the order a run
+    matches them (a prefix row matches every keyword beginning with its
+    name)."""
 
 
 QuestionHandler = Callable[[int, int, str, str], Any]

@@ -16,6 +16,7 @@
 #define ZL_SCENARIO_OPERAND_SHAPE_H_
 
 #include <cstddef>
+#include <string>
 
 #include "scenario/operand.h"
 
@@ -131,6 +132,17 @@ struct OperandShape {
            last.has(kRepeats);
   }
 };
+
+// The operands of `shape` as a statement's form writes them, each by its
+// role: a tag list as "taglist", a label as ":label", an optional operand
+// and the ones after it in brackets ("value [start [end]]"), a repeated
+// word followed by "..." ("[check ...]"); "" for no operands.
+std::string ShapeForm(const OperandShape& shape);
+
+// A short stable name of what an operand means ("tag", "taglist",
+// "number", "label", "condition", ...): how editors tell what to offer at
+// an operand.
+const char* MeaningName(OperandMeaning meaning);
 
 template <std::size_t N>
 constexpr OperandShape ShapeOf(const OperandSpec (&operands)[N]) {

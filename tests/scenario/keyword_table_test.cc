@@ -1,6 +1,7 @@
 // The keyword table's rows: that each row can be reached, that its operand
-// shape is one the reader can read, and that every keyword is documented,
-// fuzzed and run in the statement tables.
+// shape is one the reader can read, that every keyword is documented,
+// fuzzed and run in the statement tables, and what editors show of a row
+// (its form and its one-line help).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -117,6 +118,47 @@ TEST(KeywordTableTest, EveryKeywordIsDocumentedFuzzedAndTested) {
     EXPECT_TRUE(std::regex_search(docs, std::regex("`" + name + "[` ]")));
     EXPECT_NE(std::string::npos, dict.find("\n\"" + name + "\"\n"));
     EXPECT_TRUE(std::regex_search(tables, std::regex("(\"|\\\\n)" + name + "( |\\\\n|\")")));
+  }
+}
+
+// The form is written from the shape: a wrong bracket or role would tell an
+// author that an operand is optional when a run requires it.
+TEST(KeywordTableTest, FormsFollowTheShapes) {
+  struct Case {
+    int line;
+    const char* keyword;
+    const char* form;
+  };
+  const Case kCases[] = {
+      {__LINE__, "VERIFY", "VERIFY taglist value"},                        // a list, required
+      {__LINE__, "TVERIFY", "TVERIFY taglist value [start [end]]"},        // optional, nested
+      {__LINE__, "DELAY", "DELAY delay [condition]"},                      // rest of the line
+      {__LINE__, "GOTO", "GOTO :label [condition]"},                       // a label
+      {__LINE__, "SAFETY", "SAFETY [check ...]"},                          // repeated words
+      {__LINE__, "SETMAN", "SETMAN tag"},                                  // silent when absent
+      {__LINE__, "MON_ENABLE", "MON_ENABLE"},                              // no operands
+      {__LINE__, "TOGGLE", "TOGGLE tag"},                                  // a prefix row
+      {__LINE__, "ANSWER", "ANSWER timeout question"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.line);
+    const KeywordRow* row = FindKeyword(c.keyword);
+    ASSERT_NE(nullptr, row);
+    EXPECT_EQ(c.form, KeywordForm(*row));
+  }
+}
+
+// Every row says what it does in one short line: completion lists and hover
+// boxes show it as it is.
+TEST(KeywordTableTest, EveryRowHasOneLineOfHelp) {
+  for (const KeywordRow* row = KeywordRows(); row->name != nullptr; ++row) {
+    SCOPED_TRACE(row->name);
+    ASSERT_NE(nullptr, row->help);
+    const std::string help = row->help;
+    EXPECT_FALSE(help.empty());
+    EXPECT_EQ(std::string::npos, help.find('\n'));
+    EXPECT_LE(help.size(), 100u);
+    EXPECT_EQ('.', help.back());
   }
 }
 

@@ -1,0 +1,111 @@
+// zl.scenariokeywords and zl.ScenarioKeyword (keywords.h).
+#include "keywords.h"
+
+#include <string>
+
+#include "scenario/keyword_table.h"
+
+namespace zl {
+namespace py {
+namespace {
+
+// zl.ScenarioKeyword: a named tuple of one row of the keyword table.
+PyTypeObject* g_keyword_type = nullptr;  // made once by AddKeywordTypes
+
+PyStructSequence_Field kKeywordFields[] = {
+    {"name", "the keyword, upper case"},
+    {"form", "the statement as a line writes it: \"VERIFY taglist value\""},
+    {"help", "what the statement does, in one line"},
+    {"prefix", "True when every keyword that begins with the name is this statement"},
+    {"timed", "True when a timed block collects the statement"},
+    {"operands", "what each operand means, in order: \"tag\", \"taglist\", \"number\", ..."},
+    {nullptr, nullptr},
+};
+
+PyStructSequence_Desc kKeywordDesc = {
+    "zl.ScenarioKeyword",
+    "One statement of the scenario language: (name, form, help, prefix, timed, operands).",
+    kKeywordFields,
+    6,
+};
+
+// The meanings of a row's operands as a tuple of str; null with a Python
+// error set.
+PyObject* Meanings(const OperandShape& shape) {
+  PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(shape.count));
+  if (tuple == nullptr) return nullptr;
+  Py_ssize_t i = 0;
+  for (const OperandSpec& spec : shape) {
+    PyObject* name = PyUnicode_FromString(MeaningName(spec.meaning));
+    if (name == nullptr) {
+      Py_DECREF(tuple);
+      return nullptr;
+    }
+    PyTuple_SET_ITEM(tuple, i++, name);
+  }
+  return tuple;
+}
+
+// One row as a zl.ScenarioKeyword; null with a Python error set.
+PyObject* ToPython(const KeywordRow& row) {
+  PyObject* item = PyStructSequence_New(g_keyword_type);
+  if (item == nullptr) return nullptr;
+  const std::string form = KeywordForm(row);
+  PyObject* fields[] = {
+      PyUnicode_FromString(row.name),
+      PyUnicode_FromStringAndSize(form.data(), static_cast<Py_ssize_t>(form.size())),
+      PyUnicode_FromString(row.help),
+      PyBool_FromLong(row.prefix),
+      PyBool_FromLong(row.timed),
+      Meanings(row.shape),
+  };
+  bool ok = true;
+  for (int i = 0; i < 6; ++i) {
+    ok = ok && fields[i] != nullptr;
+    PyStructSequence_SetItem(item, i, fields[i]);  // steals; a null slot is fine to drop
+  }
+  if (!ok) {
+    Py_DECREF(item);
+    return nullptr;
+  }
+  return item;
+}
+
+}  // namespace
+
+const char kScenarioKeywordsDoc[] =
+    "scenariokeywords() -> list[ScenarioKeyword]: every statement keyword of the scenario "
+    "language, its form, a line of help and what its operands mean, in the order a run matches "
+    "them.";
+
+PyObject* ScenarioKeywordsFunction(PyObject*, PyObject*) {
+  PyObject* list = PyList_New(0);
+  if (list == nullptr) return nullptr;
+  for (const KeywordRow* row = KeywordRows(); row->name != nullptr; ++row) {
+    PyObject* item = ToPython(*row);
+    if (item == nullptr || PyList_Append(list, item) < 0) {
+      Py_XDECREF(item);
+      Py_DECREF(list);
+      return nullptr;
+    }
+    Py_DECREF(item);
+  }
+  return list;
+}
+
+int AddKeywordTypes(PyObject* module) {
+  if (g_keyword_type == nullptr) {
+    g_keyword_type = PyStructSequence_NewType(&kKeywordDesc);
+    if (g_keyword_type == nullptr) return -1;
+  }
+  Py_INCREF(g_keyword_type);
+  if (PyModule_AddObject(module, "ScenarioKeyword",
+                         reinterpret_cast<PyObject*>(g_keyword_type)) == 0) {
+    return 0;
+  }
+  Py_DECREF(g_keyword_type);
+  return -1;
+}
+
+}  // namespace py
+}  // namespace zl

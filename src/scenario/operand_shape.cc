@@ -1,0 +1,67 @@
+// The written forms of operand shapes (operand_shape.h).
+#include "scenario/operand_shape.h"
+
+namespace zl {
+namespace {
+
+// One operand as a form writes it.
+std::string OperandWord(const OperandSpec& spec) {
+  switch (spec.meaning) {
+    case OperandMeaning::kTagList:
+      return "taglist";
+    case OperandMeaning::kLabel:
+      return std::string(":") + spec.role;
+    default:
+      return spec.role;
+  }
+}
+
+}  // namespace
+
+std::string ShapeForm(const OperandShape& shape) {
+  std::string form;
+  std::size_t open = 0;  // brackets opened by optional operands
+  for (const OperandSpec& spec : shape) {
+    if (!form.empty()) form += ' ';
+    if (spec.missing.absence == Absence::kOptional) {
+      form += '[';
+      ++open;
+    }
+    form += OperandWord(spec);
+    if (spec.has(kRepeats)) form += " ...";
+  }
+  form.append(open, ']');
+  return form;
+}
+
+const char* MeaningName(OperandMeaning meaning) {
+  switch (meaning) {
+    case OperandMeaning::kTag:
+      return "tag";
+    case OperandMeaning::kTagList:
+      return "taglist";
+    case OperandMeaning::kNumber:
+      return "number";
+    case OperandMeaning::kLabel:
+      return "label";
+    case OperandMeaning::kCondition:
+      return "condition";
+    case OperandMeaning::kText:
+      return "text";
+    case OperandMeaning::kCommand:
+      return "command";
+    case OperandMeaning::kLogSetCommand:
+      return "logset-command";
+    case OperandMeaning::kName:
+      return "name";
+    case OperandMeaning::kSafetyWord:
+      return "safety-word";
+    case OperandMeaning::kQuestion:
+      return "question";
+    case OperandMeaning::kStoreSpec:
+      return "store-spec";
+  }
+  return "";
+}
+
+}  // namespace zl
