@@ -98,6 +98,7 @@ ZLSim::ZLSim(const char* options) {
 }
 
 ZLSim::~ZLSim() {
+  // A destructor: nothing may escape it.
   try {
     Disconnect();
   } catch (...) {
