@@ -74,6 +74,11 @@ CosNaming::NamingContext_ptr NamingLease::Context() {
 
 template <class Step>
 NamingLease::Result NamingLease::OnNamingService(Step&& step) {
+  error_.clear();
+  if (CORBA::is_nil(root_)) {
+    error_ = "no Naming Service";
+    return kFailed;
+  }
   try {
     return step();
   } catch (const CosNaming::NamingContext::NotFound&) {
@@ -87,11 +92,6 @@ NamingLease::Result NamingLease::OnNamingService(Step&& step) {
 }
 
 NamingLease::Result NamingLease::Acquire() {
-  error_.clear();
-  if (CORBA::is_nil(root_)) {
-    error_ = "no Naming Service";
-    return kFailed;
-  }
   return OnNamingService([&] {
     CORBA::Object_var me = LeaseHolderObject();
     if (CORBA::is_nil(me)) {
@@ -144,11 +144,6 @@ NamingLease::Result NamingLease::TakeOver(CosNaming::NamingContext_ptr context,
 }
 
 NamingLease::Result NamingLease::Release() {
-  error_.clear();
-  if (CORBA::is_nil(root_)) {
-    error_ = "no Naming Service";
-    return kFailed;
-  }
   return OnNamingService([&] {
     CORBA::Object_var me = LeaseHolderObject();
     CosNaming::NamingContext_var context = Context();
