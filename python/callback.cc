@@ -42,6 +42,9 @@ void Release(CallbackObject* self) {
   self->consumer = CosNotifyComm::StructuredPushConsumer::_nil();
   Py_BEGIN_ALLOW_THREADS
   if (!CORBA::is_nil(consumer) && servant != nullptr) {
+    // The C-API boundary (also the type's deallocation): nothing may escape,
+    // and the POA raises only CORBA exceptions; a servant it no longer knows
+    // has nothing left to deactivate.
     try {
       PortableServer::POA_var poa = servant->_default_POA();
       PortableServer::ObjectId_var id = poa->servant_to_id(servant);
@@ -148,6 +151,7 @@ bool ParseTags(PyObject* tags, std::shared_ptr<const TagFilter>* filter) {
   }
   Py_DECREF(iterator);
   if (!ok || PyErr_Occurred()) return false;
+  // The C-API boundary: an allocation failure becomes MemoryError.
   try {
     *filter = std::make_shared<const TagFilter>(std::move(entries));
   } catch (const std::bad_alloc&) {
@@ -200,12 +204,16 @@ PyObject* Register(PyObject* object, PyObject* args, PyObject* kwargs) {
   }
   auto* servant = new BaseZLCallback_i(std::move(filter));
   self->servant = servant;
+  // The C-API boundary: nothing may escape; a servant that cannot be
+  // activated is a failed registration (-1, as the client's own refusals).
   try {
     CORBA::Object_var reference = ActivatePeerServant(servant);
     self->consumer = CosNotifyComm::StructuredPushConsumer::_narrow(reference.in());
   } catch (const CORBA::Exception& e) {
     ZL_LOG_CORBA(LM_ERROR, e);
     return PyLong_FromLong(-1);
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
   }
   CosNotifyComm::StructuredPushConsumer_ptr consumer = self->consumer;
   long result = -1;

@@ -630,6 +630,7 @@ PyObject* SetQuestionHandler(ClientObject* self, PyObject* args) {
   ZL_REQUIRE_CLIENT(self, kNotInitialised);
   std::shared_ptr<QuestionDesk>& slot = self->state->questions;
   if (!slot) {
+    // The C-API boundary: an allocation failure becomes MemoryError.
     try {
       slot = std::make_shared<QuestionDesk>();
     } catch (const std::bad_alloc&) {

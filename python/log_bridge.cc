@@ -369,6 +369,7 @@ int LogBridge::Prepare() {
 }
 
 int LogBridge::Start() {
+  // The C-API boundary: a thread that cannot start becomes RuntimeError.
   try {
     thread_ = std::thread([this] { ThreadMain(); });
   } catch (const std::exception&) {

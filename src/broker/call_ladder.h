@@ -16,8 +16,10 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "broker/call_failure.h"
+#include "broker/caught_exception.h"
 #include "common/exception_text.h"
 #include "common/log.h"
 
@@ -40,7 +42,8 @@ struct Operation {
 // Prints an exception's descriptive text and a line end on standard error.
 inline void PrintException(const CORBA::Exception& e) { WriteErrorLine(ExceptionText(e)); }
 
-// Runs `call` and catches, in this order: a CORBA user exception (the
+// Runs `call` and files whatever it throws through DescribeCaught
+// (caught_exception.h), by its rung: a CORBA user exception (the
 // operation's own, such as ZLTagNotFound, or any other: printed, not
 // recorded), a CORBA system exception (its text and minor code go to
 // `record`, then it is printed), anything else ("Unknown Exception in
@@ -57,18 +60,12 @@ bool CallLadder(Operation op, ErrorRecord& record, Call&& call,
     try {
       call();
       return true;
-    } catch (const CORBA::UserException& e) {
-      PrintException(e);
-      if (failure != nullptr) *failure = DescribeFailure(e, op.name, op.tag);
-    } catch (const CORBA::SystemException& e) {
-      record.text = ExceptionText(e);
-      record.status = static_cast<int32_t>(e.minor());
-      PrintException(e);
-      if (failure != nullptr) *failure = DescribeFailure(e, op.name, op.tag);
     } catch (...) {
-      const std::string line = std::string("Unknown Exception in ") + op.name + "()";
-      WriteErrorLine(line);
-      if (failure != nullptr) *failure = MakeFailure(FailureKind::kOther, op.name, op.tag, line);
+      CaughtException caught =
+          DescribeCaught(op.name, op.tag, std::string("Unknown Exception in ") + op.name + "()");
+      if (caught.kind == CaughtKind::kSystem) record = {caught.minor, caught.text};
+      WriteErrorLine(caught.text);
+      if (failure != nullptr) *failure = std::move(caught.failure);
     }
   } catch (...) {
     // Printing itself failed (no memory, a broken stream): nothing more to do.

@@ -5,10 +5,10 @@
 #include <mutex>
 #include <utility>
 
+#include "broker/caught_exception.h"
 #include "broker/orb_holder.h"
 #include "broker/peer_servants.h"
 #include "broker/server_locator.h"
-#include "common/exception_text.h"
 
 namespace zl {
 
@@ -72,13 +72,27 @@ CosNaming::NamingContext_ptr NamingLease::Context() {
   }
 }
 
-NamingLease::Result NamingLease::Acquire() {
+template <class Step>
+NamingLease::Result NamingLease::OnNamingService(Step&& step) {
   error_.clear();
   if (CORBA::is_nil(root_)) {
     error_ = "no Naming Service";
     return kFailed;
   }
   try {
+    return step();
+  } catch (const CosNaming::NamingContext::NotFound&) {
+    // The lease's name went between two calls (released meanwhile), or was
+    // never bound: held by nobody that this process could act for.
+    return kHeldByOther;
+  } catch (...) {
+    error_ = DescribeCaught(nullptr, nullptr, "unknown exception").text;
+  }
+  return kFailed;
+}
+
+NamingLease::Result NamingLease::Acquire() {
+  return OnNamingService([&] {
     CORBA::Object_var me = LeaseHolderObject();
     if (CORBA::is_nil(me)) {
       error_ = "the client's ORB is not initialised";
@@ -95,14 +109,7 @@ NamingLease::Result NamingLease::Acquire() {
     if (holder->_is_equivalent(me.in())) return kTaken;
     if (HolderAnswers(holder.in())) return kHeldByOther;
     return TakeOver(context.in(), holder.in());
-  } catch (const CosNaming::NamingContext::NotFound&) {
-    return kHeldByOther;  // released between our bind and resolve: try again later
-  } catch (const CORBA::Exception& e) {
-    error_ = ExceptionText(e);
-  } catch (...) {
-    error_ = "unknown exception";
-  }
-  return kFailed;
+  });
 }
 
 NamingLease::Result NamingLease::TakeOver(CosNaming::NamingContext_ptr context,
@@ -137,12 +144,7 @@ NamingLease::Result NamingLease::TakeOver(CosNaming::NamingContext_ptr context,
 }
 
 NamingLease::Result NamingLease::Release() {
-  error_.clear();
-  if (CORBA::is_nil(root_)) {
-    error_ = "no Naming Service";
-    return kFailed;
-  }
-  try {
+  return OnNamingService([&] {
     CORBA::Object_var me = LeaseHolderObject();
     CosNaming::NamingContext_var context = Context();
     const CosNaming::Name name = OneComponentName(database_.c_str(), kLeaseKind);
@@ -150,14 +152,7 @@ NamingLease::Result NamingLease::Release() {
     if (CORBA::is_nil(me) || !holder->_is_equivalent(me.in())) return kHeldByOther;
     context->unbind(name);
     return kTaken;
-  } catch (const CosNaming::NamingContext::NotFound&) {
-    return kHeldByOther;
-  } catch (const CORBA::Exception& e) {
-    error_ = ExceptionText(e);
-  } catch (...) {
-    error_ = "unknown exception";
-  }
-  return kFailed;
+  });
 }
 
 bool NamingLease::Held() {

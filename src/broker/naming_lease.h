@@ -63,6 +63,12 @@ class NamingLease {
  private:
   // The "leases" context, made when missing. Throws CORBA exceptions.
   CosNaming::NamingContext_ptr Context();
+  // Clears error_ and runs `step` (one use of the Naming Service, giving a
+  // Result). Without a Naming Service, kFailed at once; the lease's name
+  // missing (NotFound) gives kHeldByOther; any other exception kFailed, with
+  // its text in error_.
+  template <class Step>
+  Result OnNamingService(Step&& step);
   // Replaces the binding of a holder that no longer answers.
   Result TakeOver(CosNaming::NamingContext_ptr context, CORBA::Object_ptr dead);
 

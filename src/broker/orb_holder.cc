@@ -122,6 +122,8 @@ ACE_THR_FUNC_RETURN OrbHolder::OrbRunner(void* arg) {
 
   long status = 255;
   if (!manager->testcancel(self)) {
+    // The runner thread's entry: nothing may escape it; the status tells
+    // how it ended.
     try {
       for (;;) {
         ACE_Time_Value slice = kSlice;
@@ -182,11 +184,15 @@ void OrbHolder::Shutdown() {
     // the process's end takes it (and the blocked upcall) along.
     auto done = std::make_shared<std::atomic<bool>>(false);
     std::thread closer([orb = CORBA::ORB::_duplicate(orb_.in()), done]() mutable {
+      // The closing thread's entry: nothing may escape a std::thread (it
+      // would end the process), and `done` must be set in every case.
       try {
         orb->shutdown(true);
         orb->destroy();
       } catch (const CORBA::Exception& e) {
         ZL_LOG_CORBA(LM_ERROR, e);
+      } catch (...) {
+        // Not the ORB's: the ORB is as far shut down as it got.
       }
       CORBA::release(orb);
       *done = true;

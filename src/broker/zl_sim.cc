@@ -7,8 +7,10 @@
 #include <ace/OS_NS_strings.h>
 
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
+#include "broker/caught_exception.h"
 #include "broker/client_endpoint.h"
 #include "broker/endpoint_reach.h"
 #include "broker/orb_holder.h"
@@ -51,6 +53,19 @@ std::string WithoutLineEnd(std::string line) {
   return line;
 }
 
+// The failure of `operation` whose look-up in the Naming Service raised the
+// exception being handled (call only from inside a catch block): the
+// translation of that exception, its reason led by "the Naming Service
+// failed" (": " and the exception's text for a CORBA exception).
+CallFailure NamingServiceFailure(const char* operation) {
+  const char kFailed[] = "the Naming Service failed";
+  CaughtException caught = DescribeCaught(operation, nullptr, kFailed);
+  if (caught.kind != CaughtKind::kOther) {
+    caught.failure.reason = std::string(kFailed) + ": " + caught.failure.reason;
+  }
+  return std::move(caught.failure);
+}
+
 }  // namespace
 
 bool ZLSim::MakeNilReferencesOnce() {
@@ -83,6 +98,7 @@ ZLSim::ZLSim(const char* options) {
 }
 
 ZLSim::~ZLSim() {
+  // A destructor: nothing may escape it.
   try {
     Disconnect();
   } catch (...) {
@@ -224,9 +240,9 @@ int ZLSim::Connect(const char* name) {
     const std::string text = ExceptionText(e);
     ACE_DEBUG((LM_DEBUG, "CORBA exception resolving Zelvik server, %s\n", text.c_str()));
     // Kept for the case that the local IOR file does not help either.
-    last_failure_ = DescribeFailure(e, "Connect", nullptr);
-    last_failure_.reason = "the Naming Service failed: " + last_failure_.reason;
+    last_failure_ = NamingServiceFailure("Connect");
   } catch (...) {
+    // Not a failure of the Naming Service: the local IOR file is tried.
   }
 
   if (CORBA::is_nil(found)) TryLocalIorFile(server, found, found2);
@@ -341,15 +357,9 @@ int ZLSim::CreateServer(const char* server, const char* host) {
     ACE_DEBUG((LM_ERROR, "No Zelvik factory on host '%s'\n", host_arg.c_str()));
     last_failure_ = MakeFailure(FailureKind::kOther, "CreateServer", nullptr, no_factory);
     return -1;
-  } catch (const CORBA::Exception& e) {
-    ACE_DEBUG((LM_DEBUG, "Some issue with the NamingServer\n"));
-    last_failure_ = DescribeFailure(e, "CreateServer", nullptr);
-    last_failure_.reason = "the Naming Service failed: " + last_failure_.reason;
-    return -1;
   } catch (...) {
     ACE_DEBUG((LM_DEBUG, "Some issue with the NamingServer\n"));
-    last_failure_ = MakeFailure(FailureKind::kOther, "CreateServer", nullptr,
-                                      "the Naming Service failed");
+    last_failure_ = NamingServiceFailure("CreateServer");
     return -1;
   }
   if (CORBA::is_nil(factory)) {
@@ -370,18 +380,24 @@ int ZLSim::CreateServer(const char* server, const char* host) {
     }
     ACE_DEBUG((LM_DEBUG, "Created server '%s'\n", name.c_str()));
     return 0;
-  } catch (const CORBA::UserException& e) {
-    last_error_ = {-1, ExceptionText(e)};
-    last_failure_ = DescribeFailure(e, "CreateServer", nullptr);
-    ACE_DEBUG((LM_ERROR, "UsrEx %s\n", last_error_.text.c_str()));
-  } catch (const CORBA::SystemException& e) {
-    last_error_ = {static_cast<int32_t>(e.minor()), ExceptionText(e)};
-    last_failure_ = DescribeFailure(e, "CreateServer", nullptr);
-    ACE_DEBUG((LM_ERROR, "SysEx %s\n", last_error_.text.c_str()));
   } catch (...) {
-    ACE_DEBUG((LM_ERROR, "General Exception\n"));
-    last_failure_ =
-        MakeFailure(FailureKind::kOther, "CreateServer", nullptr, "General Exception");
+    // The ladder's rungs, logged in lines of their own; unlike the ladder,
+    // a user exception is recorded too (with status -1).
+    CaughtException caught = DescribeCaught("CreateServer", nullptr, "General Exception");
+    switch (caught.kind) {
+      case CaughtKind::kUser:
+        last_error_ = {-1, caught.text};
+        ACE_DEBUG((LM_ERROR, "UsrEx %s\n", caught.text.c_str()));
+        break;
+      case CaughtKind::kSystem:
+        last_error_ = {caught.minor, caught.text};
+        ACE_DEBUG((LM_ERROR, "SysEx %s\n", caught.text.c_str()));
+        break;
+      case CaughtKind::kOther:
+        ACE_DEBUG((LM_ERROR, "General Exception\n"));
+        break;
+    }
+    last_failure_ = std::move(caught.failure);
   }
   return -1;
 }

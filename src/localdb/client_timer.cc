@@ -10,6 +10,8 @@ int ClientOrbTimer::handle_timeout(const ACE_Time_Value&, const void*) {
   } else {
     busy_ = 1;
     if (owner_ != nullptr) {
+      // A reactor upcall: nothing may escape into the reactor, and busy_
+      // must be cleared for the next tick.
       try {
         owner_->OnClientTimer();
       } catch (...) {

@@ -192,6 +192,8 @@ ACE_THR_FUNC_RETURN MessageChannel::Listen(void* arg) {
   auto* self = static_cast<MessageChannel*>(arg);
   ACE_Thread_Manager* manager = ACE_Thread_Manager::instance();
   const ACE_thread_t me = ACE_Thread::self();
+  // The listener thread's entry: nothing may escape it, and listener_done_
+  // must be set however it ends.
   try {
     while (!manager->testcancel(me)) {
       const long r = self->PullOne();

@@ -108,6 +108,8 @@ void ScenarioManager::Remove(CZLScenario* scenario) {
   // interface is called under a lock of its own, and a host that answers a
   // question from inside AskQuestion takes that lock first and this one
   // second. The scenario is still listed while the host is told.
+  // The worker's last steps: nothing may escape the thread, and the run
+  // must still be unlisted and its end announced.
   try {
     owner_.ScenarioEnded(scenario->id(), scenario->file_name().c_str());
   } catch (...) {

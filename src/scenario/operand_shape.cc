@@ -60,6 +60,8 @@ const char* MeaningName(OperandMeaning meaning) {
       return "question";
     case OperandMeaning::kStoreSpec:
       return "store-spec";
+    case OperandMeaning::kFlag:
+      return "flag";
   }
   return "";
 }

@@ -36,6 +36,7 @@ int main(int argc, char** argv) {
     std::printf("list=%s text=%s\n", list.c_str(), sim.lastErrorText().c_str());
     if (argc > 2) {
       std::printf("connect=%d\n", sim.Connect(argv[2]));
+      std::printf("connect failure=%s\n", sim.lastFailure().reason.c_str());
       std::printf("pve=%g\n", sim.PVE("FIC101"));
     }
   }

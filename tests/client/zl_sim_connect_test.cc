@@ -505,6 +505,11 @@ TEST(ZLSimFirstClientTest, NamingServiceNotRunning) {
   EXPECT_TRUE(Contains(out, "construct status=-1 text=Could not resolve NameService"));
   EXPECT_TRUE(Contains(out, "list= text=!Error: No naming context!"));
   EXPECT_TRUE(Contains(out, "connect=-1"));
+  // The Naming Service's exception is the reason, not the missing name.
+  EXPECT_TRUE(Contains(out,
+                       "connect failure=the Naming Service failed: system exception, ID "
+                       "'IDL:omg.org/CORBA/TRANSIENT:1.0', minor code = 0x41540002 "
+                       "(TRANSIENT_ConnectFailed), completed = NO"));
   EXPECT_TRUE(Contains(out, "pve=0"));
   EXPECT_TRUE(Contains(out, "LOG 4 #warning:  Could not resolve \"NameService\""));
   EXPECT_TRUE(Contains(out,
@@ -522,6 +527,9 @@ TEST(ZLSimFirstClientTest, NoNamingServiceConfigured) {
   EXPECT_TRUE(Contains(out, "construct status=-1 text=NameService not found"));
   EXPECT_TRUE(Contains(out, "list= text=!Error: No naming context!"));
   EXPECT_TRUE(Contains(out, "connect=-1"));
+  EXPECT_TRUE(Contains(out,
+                       "connect failure=no database named 'SIM' in the Naming Service or the "
+                       "local IOR file"));
   EXPECT_TRUE(Contains(out, "LOG 4 Zelvik server, SIM, NOT FOUND"));
 }
 
