@@ -202,7 +202,9 @@ def test_findings_of_a_subtest_are_on_its_file_until_the_caller_closes(lsp, tmp_
     [found] = client.diagnostics(sub)
     assert found["range"]["start"] == {"line": 1, "character": 0}
     assert "as a.scn calls it" in found["message"]
-    assert found["relatedInformation"][0]["location"]["uri"] == caller
+    # the caller's line that calls the subtest
+    assert found["relatedInformation"][0]["location"] == {"uri": caller, "range": {
+        "start": {"line": 1, "character": 0}, "end": {"line": 1, "character": 0}}}
     client.notify("textDocument/didClose", {"textDocument": {"uri": caller}})
     assert client.diagnostics(caller) == []
     assert client.diagnostics(sub) == []
@@ -370,3 +372,17 @@ def test_requests_after_shutdown_are_refused(lsp):
     assert answer["error"]["code"] == -32600
     client.notify("exit")
     assert client.status() == 0
+
+
+def test_a_subtest_open_beside_its_caller_keeps_its_own_findings(lsp, tmp_path):
+    (tmp_path / "sub.scn").write_text("FOO\n")
+    client = lsp()
+    sub = client.open(tmp_path / "sub.scn", "FOO\n")
+    assert [d["message"] for d in client.diagnostics(sub)] == [
+        "Unknown scenario keyword, 'FOO'"]
+    caller = client.open(tmp_path / "a.scn", "@SUB.SCN\n")
+    assert [d["message"] for d in client.diagnostics(sub)] == [
+        "Unknown scenario keyword, 'FOO'", "Unknown scenario keyword, 'FOO' (as a.scn calls it)"]
+    client.notify("textDocument/didClose", {"textDocument": {"uri": caller}})
+    assert [d["message"] for d in client.diagnostics(sub)] == [
+        "Unknown scenario keyword, 'FOO'"]

@@ -45,11 +45,26 @@ def _range(line: int, start: int, end: int) -> Dict[str, Any]:
             "end": {"line": line, "character": end}}
 
 
-def as_diagnostic(finding: Dict[str, Any], caller: str) -> Diagnostic:
+def calling_line(text: str, path: str) -> int:
+    """The first line (from 0) of `text` that calls the subtest at `path`
+    by name ("@SUB.SCN ..." for sub.scn, names compared without regard to
+    case, as a run finds them); 0 when none does (a subtest called by a
+    subtest)."""
+    name = os.path.basename(path).upper()
+    for number, line in enumerate(text.split("\n")):
+        words = line.split()
+        if line.startswith("@") and words and \
+                os.path.basename(words[0][1:]).upper() == name:
+            return number
+    return 0
+
+
+def as_diagnostic(finding: Dict[str, Any], caller: str, text: str) -> Diagnostic:
     """A finding of zl.authoring.diagnostics as the protocol's Diagnostic.
     A finding in a subtest (not "here") is marked on its whole line (the
     finding has no column there) and names `caller`, the URI of the document
-    whose check found it."""
+    whose check found it, at the line of `text` (the caller's) that calls
+    the subtest."""
     diagnostic: Diagnostic = {
         "range": _range(finding["line"], finding["start"], finding["end"]),
         "severity": SEVERITY.get(finding["severity"], 1),
@@ -59,11 +74,12 @@ def as_diagnostic(finding: Dict[str, Any], caller: str) -> Diagnostic:
     }
     if not finding["here"]:
         name = os.path.basename(path_of(caller) or caller)
-        diagnostic["range"] = _range(finding["line"], 0, 0)
-        diagnostic["range"]["end"] = {"line": finding["line"] + 1, "character": 0}
+        diagnostic["range"] = {"start": {"line": finding["line"], "character": 0},
+                               "end": {"line": finding["line"] + 1, "character": 0}}
         diagnostic["message"] += " (as %s calls it)" % name
+        line = calling_line(text, finding["file"])
         diagnostic["relatedInformation"] = [{
-            "location": {"uri": caller, "range": _range(0, 0, 0)},
+            "location": {"uri": caller, "range": _range(line, 0, 0)},
             "message": "checked as %s calls it" % name}]
     return diagnostic
 

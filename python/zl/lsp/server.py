@@ -162,7 +162,7 @@ class Server(dispatchers.MethodDispatcher):
             log.warning("%s: cannot be checked: %s", uri, e)
             found = []
         marks = [(uri if f["here"] else documents.uri_of(f["file"]),
-                  documents.as_diagnostic(f, uri)) for f in found]
+                  documents.as_diagnostic(f, uri, self._texts[uri])) for f in found]
         self._diagnostics.replace(uri, marks)
 
     def _publish(self, uri: str, diagnostics: List[documents.Diagnostic]) -> None:
