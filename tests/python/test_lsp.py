@@ -16,6 +16,8 @@ from pathlib import Path
 
 import pytest
 
+from cli_support import zl
+
 REPO = Path(__file__).resolve().parents[2]
 PLANT_TAGS = REPO / "examples" / "plant.tags"
 BOUND_S = 30.0
@@ -386,3 +388,40 @@ def test_a_subtest_open_beside_its_caller_keeps_its_own_findings(lsp, tmp_path):
     client.notify("textDocument/didClose", {"textDocument": {"uri": caller}})
     assert [d["message"] for d in client.diagnostics(sub)] == [
         "Unknown scenario keyword, 'FOO'"]
+
+
+# What a user gets wrong before the server starts: (files, arguments, exit
+# status, the last line on standard error)
+STARTS = {
+    "tags-missing": ({}, ["--tags", "plant.tag"], 3,
+                     "zl lsp: cannot read plant.tag: No such file or directory"),
+    "tags-not-tags": ({"t.tags": "just words\n"}, ["--tags", "t.tags"], 3,
+                      "zl lsp: --tags t.tags: not a tag definition file or a saved tag file "
+                      "(line 1: fewer than the 4 fields of a tag definition (name, driver, "
+                      "point address, type, separated by TABs))"),
+    "tags-and-db": ({}, ["--tags", "t", "--db", "SIM"], 2,
+                    "zl lsp: argument -d/--db/--database: not allowed with argument --tags"),
+    "a-file-argument": ({}, ["a.scn"], 2, "zl: unrecognized arguments: a.scn"),
+}
+
+
+@pytest.mark.parametrize("case", STARTS)
+def test_what_stops_it_before_it_serves(tmp_path, monkeypatch, case):
+    texts, argv, status, err = STARTS[case]
+    for name, text in texts.items():
+        (tmp_path / name).write_text(text)
+    monkeypatch.chdir(tmp_path)
+    done, out, errors = zl("lsp", *argv)
+    assert (done, out, errors.splitlines()[-1]) == (status, "", err)
+
+
+def test_without_the_json_rpc_package(monkeypatch):
+    import zl as package
+    for name in [m for m in sys.modules if m == "zl.lsp" or m.startswith("zl.lsp.")]:
+        monkeypatch.delitem(sys.modules, name)
+    monkeypatch.delattr(package, "lsp", raising=False)  # imported by an earlier test
+    monkeypatch.setitem(sys.modules, "pylsp_jsonrpc", None)  # as if not installed
+    status, out, err = zl("lsp")
+    assert (status, out) == (1, "")
+    assert err == ("zl lsp: needs the Python package pylsp_jsonrpc (Debian: "
+                   "python3-pylsp-jsonrpc; pip: python-lsp-jsonrpc)\n")

@@ -27,7 +27,7 @@ from typing import Any, BinaryIO, List, Optional, Tuple
 from zl import checks, safe_text
 from zl.cli import connection, errors
 
-INSTALL_HINT = ("zl lsp needs the Python package pylsp_jsonrpc (Debian: python3-pylsp-jsonrpc; "
+INSTALL_HINT = ("needs the Python package pylsp_jsonrpc (Debian: python3-pylsp-jsonrpc; "
                 "pip: python-lsp-jsonrpc)")
 
 
