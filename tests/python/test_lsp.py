@@ -38,10 +38,11 @@ class Client:
     thread reads the server's output as strict frames: whatever else
     appears there is kept in `garbage`."""
 
-    def __init__(self, folder, argv, env=None):
+    def __init__(self, folder, argv, env=None, launcher=None):
         self.stderr_path = folder / "lsp.stderr"
         with open(self.stderr_path, "wb") as stderr:
-            self.process = subprocess.Popen(command() + ["lsp"] + [str(a) for a in argv],
+            self.process = subprocess.Popen((launcher or command() + ["lsp"]) +
+                                            [str(a) for a in argv],
                                             stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                             stderr=stderr, cwd=folder, env=env)
         self.garbage = []
@@ -135,8 +136,8 @@ def lsp(tmp_path):
     frames only and its log free of tracebacks."""
     started = []
 
-    def start(*argv, initialize=True, env=None):
-        client = Client(tmp_path, argv, env)
+    def start(*argv, initialize=True, env=None, launcher=None):
+        client = Client(tmp_path, argv, env, launcher)
         started.append(client)
         if initialize:
             assert "capabilities" in client.initialize()["result"]
@@ -158,6 +159,32 @@ def test_initialize_declares_what_is_served(lsp):
     assert capabilities["textDocumentSync"]["change"] == 1
     assert capabilities["hoverProvider"] is True
     assert "completionProvider" in capabilities
+
+
+# zl lsp whose check also writes to standard output, as a stray print or a
+# library's line would.
+NOISY = """
+import os, sys
+from zl import authoring
+from zl.cli import main
+real = authoring.diagnostics
+def noisy(*args, **kwargs):
+    print("stray print", flush=True)
+    os.write(1, b"stray write\\n")
+    return real(*args, **kwargs)
+authoring.diagnostics = noisy
+sys.exit(main(["lsp"] + sys.argv[1:]))
+"""
+
+
+def test_what_else_writes_to_standard_output_goes_to_standard_error(lsp, tmp_path):
+    client = lsp(launcher=[sys.executable, "-c", NOISY])
+    uri = client.open(tmp_path / "a.scn", "VERFY TEMP_SP 60\n")
+    assert [d["code"] for d in client.diagnostics(uri)] == ["unknown-keyword"]
+    client.request("shutdown")
+    client.notify("exit")
+    assert client.status() == 0
+    assert "stray print\nstray write\n" in client.stderr()  # and nothing in the frames
 
 
 # (text, expected diagnostics as (line, start, end, severity, code))
