@@ -27,6 +27,7 @@ from zl.cli import errors
 COMMANDS = (
     ("run", "zl.cli.run", "run a scenario on a server and show its progress"),
     ("check", "zl.cli.check", "check scenario files without a server"),
+    ("lsp", "zl.cli.lsp", "serve editors the check, completion and help (language server)"),
     ("report", "zl.cli.report", "turn a test log into a JUnit or HTML report"),
     ("sign", "zl.cli.signing", "write the #$CHECK: line of scenario files"),
     ("verify", "zl.cli.signing",
