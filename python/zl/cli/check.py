@@ -17,10 +17,10 @@ database cannot be reached.
 import argparse
 import json
 import sys
-from typing import List, Optional, Tuple
+from typing import List
 
 from zl import checks, safe_text
-from zl.cli import connection, errors
+from zl.cli import errors, tag_source
 
 FORMATS = ("text", "json", "sarif")
 
@@ -31,56 +31,14 @@ def add_arguments(parser: argparse.ArgumentParser, command: str) -> None:
                      "read; 4 when the --db database cannot be reached.")
     parser.add_argument("files", metavar="FILE", nargs="+",
                         help="scenario files (the subtests they call are checked with them)")
-    tags = parser.add_mutually_exclusive_group()
-    tags.add_argument("--tags", metavar="FILE",
-                      help="the tags that exist: a tag definition file (as zl sim --tags "
-                           "loads) or a tag file saved with savetags")
-    tags.add_argument("-d", "--db", "--database", dest="db", metavar="NAME",
-                      help="the tags that exist: those of this live database")
-    parser.add_argument("--args", metavar='"A1 A2 ..."', dest="arguments", default=None,
-                        help="the arguments $1..$8 the files are run with (default: not "
-                             "known, and what holds a $n is not read)")
+    group = tag_source.add_arguments(parser)
     parser.add_argument("--format", choices=FORMATS, default="text",
                         help="text (default): FILE:LINE:COL: SEVERITY: MESSAGE lines; json; "
                              "sarif (SARIF 2.1.0)")
     parser.add_argument("--strict", action="store_true",
                         help="warnings are errors (for CI)")
-    group = parser.add_argument_group("connection (with --db)")
-    group.add_argument("--ns", metavar="ADDRESS", type=connection.naming_address,
-                       help="the Naming Service: PORT (on 127.0.0.1), HOST:PORT or a "
-                            "corbaloc:/corbaname:/IOR: address (default: from "
-                            "$ZL_ORB_OPTIONS)")
-    group.add_argument("--options", metavar="TEXT", default="",
-                       help="further client options, passed to zl.Client as they are")
     group.add_argument("-v", "--verbose", action="store_true",
                        help="show the client library's log on standard error")
-
-
-def known_tags(args: argparse.Namespace) -> Tuple[Optional[List[str]], int]:
-    """The tags of --tags or --db (None without either), and the exit
-    status of a failure to have them (errors.OK when there was none)."""
-    if args.tags:
-        try:
-            return checks.tags_of_file(args.tags), errors.OK
-        except OSError as e:
-            errors.error("check", "cannot read %s: %s" % (safe_text.terminal(args.tags),
-                                                         e.strerror or e))
-        except checks.TagsError as e:
-            errors.error("check", "--tags %s: %s" % (safe_text.terminal(args.tags),
-                                                    safe_text.terminal(str(e))))
-        return None, errors.FILE
-    if args.db:
-        try:
-            client = connection.connect(args)
-        except connection.Failure as failure:
-            return None, connection.report("check", failure)
-        with client:
-            try:
-                return checks.tags_of_database(client), errors.OK
-            except checks.TagsError as e:
-                errors.error("check", "%s: %s" % (safe_text.terminal(args.db), e))
-                return None, errors.SERVER
-    return None, errors.OK
 
 
 def readable(path: str) -> bool:
@@ -95,7 +53,7 @@ def readable(path: str) -> bool:
 
 
 def main(args: argparse.Namespace) -> int:
-    tags, status = known_tags(args)
+    tags, status = tag_source.known_tags(args, "check")
     if status != errors.OK:
         return status
     found: List[checks.Diagnostic] = []

@@ -22,10 +22,9 @@ import io
 import logging
 import os
 import sys
-from typing import Any, BinaryIO, List, Optional, Tuple
+from typing import Any, BinaryIO
 
-from zl import checks, safe_text
-from zl.cli import connection, errors
+from zl.cli import errors, tag_source
 
 INSTALL_HINT = ("needs the Python package pylsp_jsonrpc (Debian: python3-pylsp-jsonrpc; "
                 "pip: python-lsp-jsonrpc)")
@@ -37,53 +36,10 @@ def add_arguments(parser: argparse.ArgumentParser, command: str) -> None:
     parser.epilog = ("Exit status: 0 after the client's shutdown and exit; 1 when the input "
                      "ends or exit comes without shutdown; 2 for usage errors; 3 when the "
                      "--tags file cannot be read; 4 when the --db database cannot be reached.")
-    tags = parser.add_mutually_exclusive_group()
-    tags.add_argument("--tags", metavar="FILE",
-                      help="the tags that exist: a tag definition file (as zl sim --tags "
-                           "loads) or a tag file saved with savetags")
-    tags.add_argument("-d", "--db", "--database", dest="db", metavar="NAME",
-                      help="the tags that exist: those of this live database (read once, "
-                           "at start)")
-    parser.add_argument("--args", metavar='"A1 A2 ..."', dest="arguments", default=None,
-                        help="the arguments $1..$8 the files are checked with (default: not "
-                             "known, and what holds a $n is not read)")
-    group = parser.add_argument_group("connection (with --db)")
-    group.add_argument("--ns", metavar="ADDRESS", type=connection.naming_address,
-                       help="the Naming Service: PORT (on 127.0.0.1), HOST:PORT or a "
-                            "corbaloc:/corbaname:/IOR: address (default: from "
-                            "$ZL_ORB_OPTIONS)")
-    group.add_argument("--options", metavar="TEXT", default="",
-                       help="further client options, passed to zl.Client as they are")
+    tag_source.add_arguments(parser, when_read="read once, at start")
     parser.add_argument("-v", "--verbose", action="store_true",
                         help="log every message on standard error (and, with --db, the "
                              "client library's log)")
-
-
-def known_tags(args: argparse.Namespace) -> Tuple[Optional[List[str]], int]:
-    """The tags of --tags or --db (None without either), and the exit
-    status of a failure to have them (errors.OK when there was none)."""
-    if args.tags:
-        try:
-            return checks.tags_of_file(args.tags), errors.OK
-        except OSError as e:
-            errors.error("lsp", "cannot read %s: %s" % (safe_text.terminal(args.tags),
-                                                       e.strerror or e))
-        except checks.TagsError as e:
-            errors.error("lsp", "--tags %s: %s" % (safe_text.terminal(args.tags),
-                                                  safe_text.terminal(str(e))))
-        return None, errors.FILE
-    if args.db:
-        try:
-            client = connection.connect(args)
-        except connection.Failure as failure:
-            return None, connection.report("lsp", failure)
-        with client:
-            try:
-                return checks.tags_of_database(client), errors.OK
-            except checks.TagsError as e:
-                errors.error("lsp", "%s: %s" % (safe_text.terminal(args.db), e))
-                return None, errors.SERVER
-    return None, errors.OK
 
 
 def protocol_output() -> BinaryIO:
@@ -129,7 +85,7 @@ def main(args: argparse.Namespace) -> int:
             raise
         errors.error("lsp", INSTALL_HINT)
         return errors.NEGATIVE
-    tags, status = known_tags(args)
+    tags, status = tag_source.known_tags(args, "lsp")
     if status != errors.OK:
         return status
     log_to_stderr(args.verbose)
