@@ -498,6 +498,8 @@ TEST(StatementTableTest, FlowStatements) {
       // the wait at the first look after it (T2 ramps up 1 per second).
       {__LINE__, "DELAYSECS 60 (1 > 0)\nCOMMENT on\n", "00:00:00.000\t# ON\n", 0, 0, 0},
       {__LINE__, "DELAYSECS 60 (T2 > 2)\nCOMMENT on\n", "00:00:03.000\t# ON\n", 0, 0, 0},
+      // The condition is the rest of the line: it needs no parentheses.
+      {__LINE__, "DELAYSECS 60 T2 > 2\nCOMMENT on\n", "00:00:03.000\t# ON\n", 0, 0, 0},
       // SIMWAIT counts simulation seconds: 20 of them at warp factor 4 take
       // 5 seconds, polled every 250 ms.
       {__LINE__, "SIMWAIT 20\nCOMMENT done\n",
