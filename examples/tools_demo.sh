@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The zl command on examples/fill.scn: run it on the server (live progress,
-# then a summary), turn its test log into JUnit and HTML reports, and plot
-# its log set, then show the live view (zl serve) for a few seconds and
+# The zl command on examples/fill.scn: sign it, check it without a server,
+# run it on the server (live progress, then a summary), turn its test log
+# into JUnit and HTML reports, and plot its log set, then show the live view (zl serve) for a few seconds and
 # save a screenshot of it (serve.png). Runs under tools/zl_services.py
 # (which exports the client options in ZL_ORB_OPTIONS), with zl on PATH;
 # works in the folder $1.
@@ -9,14 +9,16 @@ set -euo pipefail
 work=${1:?usage: tools_demo.sh WORK_FOLDER}
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
-cp "$(dirname "$0")/fill.scn" "$work/"
+examples=$(cd "$(dirname "$0")" && pwd)
+cp "$examples/fill.scn" "$work/"
 cd "$work"
 rm -f fill.tlg FILL.LOG
 
 echo
-echo "== zl sign, zl verify"
+echo "== zl sign (which checks the file first), zl verify, zl check"
 zl sign fill.scn
 zl verify fill.scn
+zl check --tags "$examples/plant.tags" fill.scn && echo "fill.scn: the check finds nothing"
 
 echo
 echo "== zl run fill.scn (one verification fails on purpose: exit status 1)"
