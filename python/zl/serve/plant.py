@@ -49,12 +49,13 @@ def unit_of(display: str) -> str:
     return rest.strip()
 
 
-def line_marks(reported: Sequence[places.Reported], main: str) -> List[Json]:
+def line_marks(reported: Sequence[places.Reported], main: str, base: str = "") -> List[Json]:
     """Where each reported line of a run shows in the editor of its main
     scenario file `main` (a real path): {"line" (from 1), "level", "text",
-    "where"} at the line of `main` itself, or at the line of `main` that
-    calls the subtest it comes from; lines of the file as a whole (line 0)
-    and of other files are left out; MAX_MARKS at most."""
+    "in"} at the line of `main` itself ("in" is ""), or at the line of
+    `main` that calls the subtest it comes from ("in" names the subtest's
+    line, named from `base`: Place.text); lines of the file as a whole
+    (line 0) and of other files are left out; MAX_MARKS at most."""
     def in_main(file: str) -> bool:
         return os.path.realpath(file) == main
 
@@ -68,8 +69,8 @@ def line_marks(reported: Sequence[places.Reported], main: str) -> List[Json]:
         elif in_main(r.place.file):
             line = r.place.line
         if line > 0:
-            marks.append({"line": line, "level": r.level, "text": r.text,
-                          "where": r.place.text()})
+            inner = places.Place(r.place.file, r.place.line).text(base) if r.place.callers else ""
+            marks.append({"line": line, "level": r.level, "text": r.text, "in": inner})
             if len(marks) == MAX_MARKS:
                 break
     return marks
@@ -222,11 +223,11 @@ class Plant:
         folder = os.path.realpath(self.folder)
         main = os.path.realpath(file)
         reported = self.collector.reported(sid)
-        row = runs.scenario_row(sid, file, info, reported,
-                                os.path.join(os.path.abspath(self.folder), ""))
+        base = os.path.join(os.path.abspath(self.folder), "")
+        row = runs.scenario_row(sid, file, info, reported, base)
         inside = os.path.commonpath([folder, main]) == folder
         row["name"] = os.path.relpath(main, folder).replace(os.sep, "/") if inside else ""
-        row["marks"] = line_marks(reported, main)
+        row["marks"] = line_marks(reported, main, base)
         return row
 
     def _pending(self) -> List[Json]:

@@ -196,7 +196,7 @@ function showRun(row, ended) {
   $("#editor-marks").replaceChildren(...row.marks.map((m) => {
     const item = el("li", {className: m.level === "ERROR" ? "error" : "failure",
                            textContent: `line ${m.line}: ${m.text}` +
-                                        (m.where.includes("called from") ? ` (${m.where})` : "")});
+                                        (m.in ? ` (in ${m.in})` : "")});
     item.onclick = () => goTo(m.line);
     return item;
   }));
