@@ -50,6 +50,7 @@ def open_in_editor(page, folder, name, text):
     assert wait_for(lambda: page.find_elements(By.CSS_SELECTOR, option)), name
     Select(page.find_element(By.ID, "editor-file")).select_by_value(name)
     shown = text_of(page, "#editor-file-state")  # "NAME · signed · modified"
+    page.execute_script("document.querySelector('#editor-panel').scrollIntoView();")
     click(page, "#editor-open")
     if shown.endswith("modified"):  # the page asks before it drops unsaved changes
         assert wait_for(lambda: alert_text(page)) == "Discard the changes to %s?" % (
@@ -112,7 +113,7 @@ def test_a_typo_is_marked_on_its_line_as_it_is_typed(page, folder, line, message
     assert len(page.find_elements(By.CSS_SELECTOR, "#editor .cm-lintRange-error")) == 1
     ActionChains(page).move_to_element(page.find_element(By.XPATH, mark)).perform()
     assert wait_for(lambda: message in text_of(page, ".cm-tooltip-lint"))
-    screenshot(page, "serve-editor-typo")
+    screenshot(page, "serve-editor-typo", "#editor-panel")
     # Mended, the mark goes.
     type_at_end(page, [Keys.SHIFT, Keys.HOME, Keys.NULL, Keys.BACKSPACE])
     assert wait_for(lambda: not page.find_elements(By.CSS_SELECTOR,
@@ -140,7 +141,7 @@ def test_a_completion_is_accepted(page, folder, typed, option, detail, line):
     type_at_end(page, [typed])
     assert wait_for(lambda: (option, detail) in completion_options(page)), \
         completion_options(page)
-    screenshot(page, "serve-editor-completion")
+    screenshot(page, "serve-editor-completion", "#editor-panel")
     click(page, '//*[contains(@class, "cm-tooltip-autocomplete")]//li[.//*[contains(@class, '
                 '"cm-completionLabel") and text()="%s"]]' % option, by="xpath")
     assert wait_for(lambda: editor_text(page)[-1] == line), editor_text(page)
@@ -216,6 +217,11 @@ RUN_SCN = "COMMENT run me\nVERIFY TEMP_SP 61\n@sub.scn\nDELAY 60000\n"
 def test_a_run_from_the_editor_marks_its_lines(page, serve, folder):
     (folder / "sub.scn").write_text("NOSUCHWORD\n")
     open_in_editor(page, folder, "run.scn", RUN_SCN)
+    # The check already marks the subtest's error at the line that calls it.
+    assert wait_for(lambda: has(page, line_of(page, "@sub.scn") +
+                                '//*[contains(@class, "cm-lintRange-error")]'))
+    assert not has(page, '//*[contains(@class, "cm-lintRange-error")]'
+                         '[not(ancestor::div[starts-with(., "@sub.scn")])]')
     click(page, "#editor-run")
     assert wait_for(lambda: text_of(page, "#editor-status").startswith("started as "))
     sid = int(text_of(page, "#editor-status").split()[-1])
@@ -231,7 +237,7 @@ def test_a_run_from_the_editor_marks_its_lines(page, serve, folder):
             "line 3: Unknown scenario keyword, 'NOSUCHWORD' (in sub.scn:1)"]
         assert text_of(page, "#editor-run-state") == (
             "run %d at line 4 · 1 failed, 1 error(s)" % sid)
-        screenshot(page, "serve-editor-run")
+        screenshot(page, "serve-editor", "#editor-panel")
     finally:
         post_json(serve.link("api/scenario/stop"), {"id": sid})
     # Ended: no running line; what failed stays marked.

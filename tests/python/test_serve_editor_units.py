@@ -130,6 +130,19 @@ def test_the_signatures_own_findings_are_not_shown_while_editing(folder):
         "unknown-keyword"]
 
 
+@pytest.mark.parametrize("text,want", [
+    # at the line that calls it, named without regard to case
+    ("COMMENT a\n@SUB/B.SCN\n", (1, 0, 10, "sub/b.scn:1: Unknown scenario keyword, 'NOPE'")),
+    # called by a subtest of the text: no line of the text names it
+    ("@c.scn\n", (0, 0, 0, "sub/b.scn:1: Unknown scenario keyword, 'NOPE'")),
+])
+def test_a_subtests_finding_is_marked_where_the_text_calls_it(folder, text, want):
+    (folder / "sub" / "b.scn").write_text("NOPE\n")
+    (folder / "c.scn").write_text("@sub/b.scn\n")
+    found = editor.check(str(folder), "a.scn", text)
+    assert [(d["line"], d["start"], d["end"], d["message"]) for d in found] == [want]
+
+
 MAIN = "/f/run.scn"
 
 

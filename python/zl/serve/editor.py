@@ -88,10 +88,39 @@ def check(folder: str, name: str, text: str, tags: Optional[Iterable[str]] = Non
           args: Optional[str] = None) -> List[Json]:
     """The check's findings on the unsaved `text` of scenario `name`
     (zl.authoring.diagnostics), its signature's own findings left out: a
-    save settles them. files.Refused for a name the page does not list."""
+    save settles them. A finding in a subtest the text calls is put on the
+    "@" line that calls it (the first such line; "line" 0 when no line of
+    the text names that file), its message beginning with the subtest's
+    place ("sub.scn:1: ..."). files.Refused for a name the page does not
+    list."""
     path = files.scenario(folder, name)
-    return [d for d in authoring.diagnostics(path, valid_text(text), tags=tags, args=args)
-            if d["code"] not in checks.CHECKSUM_CODES]
+    found = [d for d in authoring.diagnostics(path, valid_text(text), tags=tags, args=args)
+             if d["code"] not in checks.CHECKSUM_CODES]
+    for d in found:
+        if not d["here"]:
+            place = "%s:%d" % (_named(folder, d["file"]), d["line"] + 1)
+            d.update(_call_of(text, d["file"]), message="%s: %s" % (place, d["message"]))
+    return found
+
+
+def _named(folder: str, file: str) -> str:
+    """A file as the folder names it; its own name when outside."""
+    root, real = os.path.realpath(folder), os.path.realpath(file)
+    if os.path.commonpath([root, real]) == root:
+        return os.path.relpath(real, root).replace(os.sep, "/")
+    return file
+
+
+def _call_of(text: str, file: str) -> Json:
+    """Where `text` calls the subtest `file`: "line", "start" and "end" of
+    the first "@NAME" word naming it (without regard to case, as a run
+    matches names), else line 0 from 0 to 0."""
+    base = os.path.basename(file).upper()
+    for number, line in enumerate(text.split("\n")):
+        word = line.split(" ", 1)[0].rstrip("\r")
+        if word.startswith("@") and os.path.basename(word[1:]).upper() == base:
+            return {"line": number, "start": 0, "end": len(word.encode("utf-16-le")) // 2}
+    return {"line": 0, "start": 0, "end": 0}
 
 
 def save(folder: str, name: str, text: str, sign: bool = False,

@@ -104,9 +104,9 @@ const scenarioColors = HighlightStyle.define([
 
 // --- what zl serve answers ---------------------------------------------
 
-// The check's findings on the text as typed, as CodeMirror marks them.
-// A finding in another file (a subtest) names its place and marks the
-// start of the text.
+// The check's findings on the text as typed, as CodeMirror marks them (a
+// finding in a subtest comes at the line that calls it, its message naming
+// its place).
 async function checkText(editorView) {
   if (!opened) return [];
   const doc = editorView.state.doc;
@@ -114,11 +114,7 @@ async function checkText(editorView) {
                                             arguments: $("#editor-args").value});
   if (!r.diagnostics) { status(r.error || "the check did not answer"); return []; }
   return r.diagnostics.map((d) => {
-    if (!d.here || d.line >= doc.lines) {
-      return {from: 0, to: 0, severity: d.severity === "error" ? "error" : "warning",
-              message: `${d.file}:${d.line + 1}: ${d.message}`, source: d.code};
-    }
-    const line = doc.line(d.line + 1);
+    const line = doc.line(Math.min(d.line + 1, doc.lines));
     return {from: Math.min(line.from + d.start, line.to), to: Math.min(line.from + d.end, line.to),
             severity: d.severity === "error" ? "error" : "warning", message: d.message,
             source: d.code};
