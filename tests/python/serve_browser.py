@@ -144,14 +144,18 @@ def text_of(driver, selector):
         return ""
 
 
-def screenshot(driver, name):
-    """Saves the page as NAME.png into $ZL_SCREENSHOT_DIR, when it is set."""
+def screenshot(driver, name, selector=None):
+    """Saves the page (or only the element matching the CSS `selector`) as
+    NAME.png into $ZL_SCREENSHOT_DIR, when it is set."""
     folder = os.environ.get("ZL_SCREENSHOT_DIR")
     if not folder:
         return
     os.makedirs(folder, exist_ok=True)
     path = os.path.join(folder, name + ".png")
-    driver.save_screenshot(path)
+    if selector:
+        driver.find_element("css selector", selector).screenshot(path)
+    else:
+        driver.save_screenshot(path)
     try:
         from PIL import Image  # python3-pil, with python3-matplotlib
     except ImportError:

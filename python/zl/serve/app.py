@@ -25,13 +25,15 @@ import socket
 import sys
 import tempfile
 from dataclasses import dataclass, field
-from typing import TYPE_CHECKING, Any, Callable, Dict, List, Optional, ParamSpec, TypeVar
+from typing import (TYPE_CHECKING, Any, Callable, Dict, List, Optional, ParamSpec, Tuple,
+                    TypeVar)
 
-from zl import reports, safe_text
+from zl import authoring, reports, safe_text
 from zl.cli import connection, errors
 from zl.readers import logset_file
 from zl.runs import channel
 from zl.serve import access as serve_access
+from zl.serve import editor
 from zl.serve import files as serve_files
 from zl.serve.coalesce import Coalescer, merge
 from zl.serve.plant import TAG_ACTIONS, Change, Json, NotListed, Plant
@@ -256,6 +258,12 @@ def make_app(state: Shared, access: serve_access.Access) -> web.Application:
     app.router.add_get("/api/report", api_report)
     app.router.add_get("/api/logset", api_logset)
     app.router.add_get("/api/logset.csv", api_logset_csv)
+    app.router.add_get("/api/editor/keywords", api_editor_keywords)
+    app.router.add_get("/api/editor/file", api_editor_file)
+    app.router.add_post("/api/editor/check", api_editor_check)
+    app.router.add_post("/api/editor/complete", api_editor_complete)
+    app.router.add_post("/api/editor/hover", api_editor_hover)
+    app.router.add_post("/api/editor/save", api_editor_save)
     return app
 
 
@@ -513,3 +521,96 @@ async def api_logset_csv(request: web.Request) -> web.StreamResponse:
     name = os.path.splitext(os.path.basename(path))[0] + ".csv"
     return web.Response(text=text, content_type="text/csv", headers={
         "Content-Disposition": "attachment; filename=\"%s\"" % name.replace("\"", "_")})
+
+
+# --- the scenario editor (editor.py; answers of zl.authoring) -------------
+
+async def in_background(fn: Callable[P, T], *args: P.args, **kwargs: P.kwargs) -> T:
+    """fn(*args, **kwargs) on the loop's default executor (file work and
+    the check: never on the plant's call thread, which may wait for a
+    server that does not answer)."""
+    return await asyncio.get_running_loop().run_in_executor(
+        None, functools.partial(fn, *args, **kwargs))
+
+
+async def api_editor_keywords(request: web.Request) -> web.StreamResponse:
+    """Every statement keyword with its form, help, operand shape and
+    whether it matches as a prefix: what the page highlights and explains,
+    so that the page holds no part of the language."""
+    return _json({"keywords": [{"name": k.name, "form": k.form, "help": k.help,
+                                "prefix": k.prefix, "operands": list(k.operands)}
+                               for k in authoring.keywords()]})
+
+
+async def api_editor_file(request: web.Request) -> web.StreamResponse:
+    folder = shared(request.app).plant.folder
+    try:
+        return _json(await in_background(editor.open_text, folder,
+                                         request.query.get("file", "")))
+    except serve_files.Refused as e:
+        return _json({"error": str(e)}, 400)
+    except OSError as e:
+        return _json({"error": "cannot read it: %s" % (e.strerror or e)}, 400)
+
+
+def _position(body: Dict[str, Any]) -> Tuple[str, int, int]:
+    """The unsaved text and the cursor (line, character from 0) of an
+    editor's request; raises a 400 for anything else."""
+    text = _text(body, "text")
+    try:
+        editor.valid_text(text)
+    except serve_files.Refused as e:
+        raise _bad(str(e)) from None
+    return text, _int(body, "line", "no line"), _int(body, "character", "no character")
+
+
+async def api_editor_check(request: web.Request) -> web.StreamResponse:
+    """The findings on the unsaved text of a scenario of the folder, with
+    the tags of the database attached now (none while it is not) and the
+    run's arguments when some are given."""
+    body = await _body(request)
+    plant = shared(request.app).plant
+    arguments = _text(body, "arguments")
+    try:
+        found = await in_background(editor.check, plant.folder, _text(body, "file"),
+                                    _text(body, "text"), plant.tag_names or None,
+                                    arguments or None)
+    except serve_files.Refused as e:
+        return _json({"error": str(e)}, 400)
+    return _json({"diagnostics": found})
+
+
+async def api_editor_complete(request: web.Request) -> web.StreamResponse:
+    text, line, character = _position(await _body(request))
+    tags = shared(request.app).plant.tag_names
+    return _json(await in_background(authoring.completions, text, line, character, tags))
+
+
+async def api_editor_hover(request: web.Request) -> web.StreamResponse:
+    text, line, character = _position(await _body(request))
+    return _json({"hover": authoring.hover(text, line, character)})
+
+
+async def api_editor_save(request: web.Request) -> web.StreamResponse:
+    """Saves the editor's text over a scenario of the folder (editor.save):
+    409 with "signed" for a signed file whose re-signing the page did not
+    confirm, 409 for a file changed on disk since it was opened."""
+    body = await _body(request)
+    sign = body.get("sign", False)
+    if not isinstance(sign, bool):
+        raise _bad("sign: true or false")
+    version = body.get("version")
+    if version is not None and not isinstance(version, str):
+        raise _bad("version: not a text")
+    folder = shared(request.app).plant.folder
+    try:
+        return _json(await in_background(editor.save, folder, _text(body, "file"),
+                                         _text(body, "text"), sign, version))
+    except editor.Signed as e:
+        return _json({"error": str(e), "signed": True}, 409)
+    except editor.Changed as e:
+        return _json({"error": str(e)}, 409)
+    except serve_files.Refused as e:
+        return _json({"error": str(e)}, 400)
+    except OSError as e:
+        return _json({"error": "not saved: %s" % (e.strerror or e)}, 400)

@@ -7,14 +7,16 @@ the server: the web server calls them on one worker thread of its own
 server. Tag changes go into a Coalescer from the ORB's threads; questions
 are kept from the client's question thread until the page answers them.
 """
+import collections
 import concurrent.futures
 import os
 import re
 import threading
-from typing import Any, Dict, List, Optional, Tuple
+import time
+from typing import Any, Dict, List, Optional, Sequence, Tuple
 
 import zl
-from zl import runs
+from zl import checks, runs
 from zl.runs import places
 from zl.serve import files
 from zl.serve.coalesce import Coalescer
@@ -22,6 +24,9 @@ from zl.serve.coalesce import Coalescer
 MAX_ROWS = 200          # tag table rows at most per search
 PROBE = "$KERNEL.ElapsedSimTime"
 TAG_ACTIONS = ("auto", "manual", "force", "unforce", "set")
+TAG_NAMES_PERIOD_S = 30.0  # how often the tag names (for the editor) are read again
+ENDED_KEPT = 20            # ended scenarios whose last rows the state still shows
+MAX_MARKS = 200            # reported lines of a run that its editor marks, the first ones
 
 class NotListed(ValueError):
     """A database name the Naming Service does not list."""
@@ -42,6 +47,33 @@ def unit_of(display: str) -> str:
     except ValueError:
         return ""
     return rest.strip()
+
+
+def line_marks(reported: Sequence[places.Reported], main: str, base: str = "") -> List[Json]:
+    """Where each reported line of a run shows in the editor of its main
+    scenario file `main` (a real path): {"line" (from 1), "level", "text",
+    "in"} at the line of `main` itself ("in" is ""), or at the line of
+    `main` that calls the subtest it comes from ("in" names the subtest's
+    line, named from `base`: Place.text); lines of the file as a whole
+    (line 0) and of other files are left out; MAX_MARKS at most."""
+    def in_main(file: str) -> bool:
+        return os.path.realpath(file) == main
+
+    marks: List[Json] = []
+    for r in reported:
+        line = 0
+        if r.place.callers:
+            file, _, number = r.place.callers[0].rpartition(":")
+            if in_main(file) and number.isdigit():
+                line = int(number)
+        elif in_main(r.place.file):
+            line = r.place.line
+        if line > 0:
+            inner = places.Place(r.place.file, r.place.line).text(base) if r.place.callers else ""
+            marks.append({"line": line, "level": r.level, "text": r.text, "in": inner})
+            if len(marks) == MAX_MARKS:
+                break
+    return marks
 
 
 def changes_callback(coalescer: Coalescer[Change]) -> "zl.Callback":
@@ -75,6 +107,13 @@ class Plant:
         self.database = database
         self.connected = False
         self.session = 0         # attachments so far: a new one, new values
+        self._names_read = 0.0   # time.monotonic() of the last read of the tag names
+        self._running: Dict[int, Json] = {}  # the rows of the scenarios last seen running
+        self._ended: "collections.OrderedDict[int, Json]" = collections.OrderedDict()
+        # Written on the `calls` thread, read from any (one reference,
+        # replaced whole): the tag names of the database attached now, for
+        # the editor's check and completion; empty while none is.
+        self.tag_names: Tuple[str, ...] = ()
         self._lock = threading.Lock()
         # Guarded by _lock:
         self._questions: Dict[Tuple[int, int], Json] = {}  # (scenario id, number) -> question
@@ -106,7 +145,17 @@ class Plant:
             self.session += 1
             self.coalescer.take()
             self.callback.register(self.client)
+            self._read_tag_names()
+        else:
+            self.tag_names = ()
         return self.connected
+
+    def _read_tag_names(self) -> None:
+        self._names_read = time.monotonic()
+        try:
+            self.tag_names = tuple(checks.tags_of_database(self.client))
+        except checks.TagsError:
+            self.tag_names = ()
 
     def databases(self) -> List[str]:
         """The databases the Naming Service lists."""
@@ -133,11 +182,15 @@ class Plant:
         client whose server went away."""
         if self.connected and not self.client.hellozl(PROBE):
             self.connected = False
+            self.tag_names = ()
         if not self.connected:
             self.connect()
+        elif time.monotonic() - self._names_read > TAG_NAMES_PERIOD_S:
+            self._read_tag_names()
         state: Json = {"connected": self.connected, "database": self.database,
                        "session": self.session, "databases": self.databases(),
-                       "scenarios": self._scenarios(), "questions": self._pending()}
+                       "scenarios": self._scenarios(), "ended": list(self._ended.values()),
+                       "questions": self._pending()}
         if self.connected:
             state.update(cycle=self.client.cycletime(), warp=self.client.warpfactor(),
                          running=bool(self.client.algsrunning()),
@@ -145,17 +198,37 @@ class Plant:
         return state
 
     def _scenarios(self) -> List[Json]:
+        """The rows of the scenarios running now. Each also holds the file
+        as the folder names it ("name", "" for a file outside it) and its
+        reported lines at the lines of that file ("marks"), for the editor.
+        A scenario that ended since the last call leaves its last row, with
+        every line it reported, among the ENDED_KEPT last ended ones."""
         rows: List[Json] = []
         for sid, file in runs.running(self.client).items():
-            rows.append(runs.scenario_row(sid, file, runs.read_info(self.client, sid),
-                                          self.collector.reported(sid),
-                                          os.path.join(os.path.abspath(self.folder), "")))
+            rows.append(self._row(sid, file, runs.read_info(self.client, sid)))
         running = {r["id"] for r in rows}
+        for sid, row in self._running.items():
+            if sid not in running:
+                self._ended[sid] = {**self._row(sid, row["file"], None), "line": ""}
+                while len(self._ended) > ENDED_KEPT:
+                    self._ended.popitem(last=False)
+        self._running = {r["id"]: r for r in rows}
         self.collector.forget(running)
         with self._lock:
             for key in [k for k in self._questions if k[0] not in running]:
                 del self._questions[key]  # its scenario ended: nobody waits
         return rows
+
+    def _row(self, sid: int, file: str, info: Optional[runs.ScenarioInfo]) -> Json:
+        folder = os.path.realpath(self.folder)
+        main = os.path.realpath(file)
+        reported = self.collector.reported(sid)
+        base = os.path.join(os.path.abspath(self.folder), "")
+        row = runs.scenario_row(sid, file, info, reported, base)
+        inside = os.path.commonpath([folder, main]) == folder
+        row["name"] = os.path.relpath(main, folder).replace(os.sep, "/") if inside else ""
+        row["marks"] = line_marks(reported, main, base)
+        return row
 
     def _pending(self) -> List[Json]:
         with self._lock:

@@ -143,6 +143,7 @@ function showState(s) {
     : "";
   showScenarios();
   showQuestions();
+  document.dispatchEvent(new CustomEvent("zl-state", {detail: s}));  // for the editor
 }
 
 // --- server state --------------------------------------------------------
@@ -348,6 +349,7 @@ async function listFiles() {
   select.replaceChildren(...scenarios.map((f) => el("option", {value: f.name,
                                                               textContent: f.name})));
   if (scenarios.some((f) => f.name === keep)) select.value = keep;
+  document.dispatchEvent(new CustomEvent("zl-files", {detail: r.files}));  // for the editor
   $("#files tbody").replaceChildren(...r.files.filter((f) => f.kind !== "scenario").map((f) => {
     const row = el("tr", {},
       el("td", {textContent: f.name, className: "text"}), el("td", {textContent: f.kind}),
