@@ -26,12 +26,10 @@ file was not signed for its errors; 3 when a file cannot be read or
 written (over 1: a file problem is told first).
 """
 import argparse
-import os
 import sys
-import tempfile
 from typing import List
 
-from zl import checks, safe_text
+from zl import checks, replace_file, safe_text
 from zl.cli import errors
 from zl.signatures import is_test_log, signed_text, verify_scenario, verify_test_log
 
@@ -56,23 +54,6 @@ def main(args: argparse.Namespace) -> int:
     if args.command == "sign":
         return sign_files(args.files, args.check)
     return verify_files(args.files)
-
-
-def _write_replacing(path: str, data: bytes) -> None:
-    """Writes `data` to `path` through a new file renamed over it, keeping
-    the file's permission bits, so a failed write leaves the old file."""
-    directory = os.path.dirname(os.path.abspath(path))
-    mode = os.stat(path).st_mode & 0o7777
-    fd, temp = tempfile.mkstemp(prefix=".zl-sign-", dir=directory)
-    try:
-        with os.fdopen(fd, "wb") as f:
-            f.write(data)
-        os.chmod(temp, mode)
-        os.replace(temp, path)
-    except BaseException:
-        if os.path.exists(temp):
-            os.unlink(temp)
-        raise
 
 
 def errors_before_signing(path: str) -> int:
@@ -105,7 +86,7 @@ def sign_files(paths: List[str], check: bool = True) -> int:
                 continue
             new, sum_ = signed_text(data)
             if new != data:
-                _write_replacing(path, new)
+                replace_file.write_replacing(path, new)
         except OSError as e:
             errors.error("sign", "%s: not signed: %s" % (safe_text.terminal(path),
                                                          e.strerror or e))

@@ -20,11 +20,10 @@ web server calls them on its default executor.
 """
 import hashlib
 import os
-import tempfile
 from typing import Any, Dict, Iterable, List, Optional
 
 import zl
-from zl import authoring, checks
+from zl import authoring, checks, replace_file
 from zl.serve import files
 from zl.signatures import signed_text, stored_checksum
 
@@ -39,24 +38,6 @@ class Signed(Exception):
 
 class Changed(Exception):
     """A save over a file that changed on disk since the editor opened it."""
-
-
-def write_replacing(path: str, data: bytes) -> None:
-    """Writes `data` to `path` through a new file in the same folder renamed
-    over it, keeping the file's permission bits, so a failed write leaves
-    the old file whole. (`zl sign` writes its files the same way; the
-    commands' code may not be imported from here.)"""
-    mode = os.stat(path).st_mode & 0o7777
-    fd, temp = tempfile.mkstemp(prefix=".zl-serve-", dir=os.path.dirname(path))
-    try:
-        with os.fdopen(fd, "wb") as f:
-            f.write(data)
-        os.chmod(temp, mode)
-        os.replace(temp, path)
-    except BaseException:
-        if os.path.exists(temp):
-            os.unlink(temp)
-        raise
 
 
 def valid_text(text: str) -> str:
@@ -175,7 +156,7 @@ def save(folder: str, name: str, text: str, sign: bool = False,
         else:
             new, sum_ = signed_text(new)
             note = "saved and signed (#$CHECK:%s)" % sum_
-    write_replacing(path, new)
+    replace_file.write_replacing(path, new)
     return {"saved": True, "signed": signed, "version": version_of(new),
             "text": new.decode("utf-8").replace("\r\n", "\n"), "note": note}
 
