@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "scenario/scenario_check.h"
+#include "struct_sequence.h"
 #include "text.h"
 
 namespace zl {
@@ -207,17 +208,8 @@ PyObject* CheckScenarioFunction(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 
 int AddCheckTypes(PyObject* module) {
-  if (g_diagnostic_type == nullptr) {
-    g_diagnostic_type = PyStructSequence_NewType(&kDiagnosticDesc);
-    if (g_diagnostic_type == nullptr) return -1;
-  }
-  Py_INCREF(g_diagnostic_type);
-  if (PyModule_AddObject(module, "ScenarioDiagnostic",
-                         reinterpret_cast<PyObject*>(g_diagnostic_type)) == 0) {
-    return 0;
-  }
-  Py_DECREF(g_diagnostic_type);
-  return -1;
+  return AddStructSequenceType(module, "ScenarioDiagnostic", &kDiagnosticDesc,
+                               &g_diagnostic_type);
 }
 
 }  // namespace py

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "scenario/keyword_table.h"
+#include "struct_sequence.h"
 
 namespace zl {
 namespace py {
@@ -94,17 +95,7 @@ PyObject* ScenarioKeywordsFunction(PyObject*, PyObject*) {
 }
 
 int AddKeywordTypes(PyObject* module) {
-  if (g_keyword_type == nullptr) {
-    g_keyword_type = PyStructSequence_NewType(&kKeywordDesc);
-    if (g_keyword_type == nullptr) return -1;
-  }
-  Py_INCREF(g_keyword_type);
-  if (PyModule_AddObject(module, "ScenarioKeyword",
-                         reinterpret_cast<PyObject*>(g_keyword_type)) == 0) {
-    return 0;
-  }
-  Py_DECREF(g_keyword_type);
-  return -1;
+  return AddStructSequenceType(module, "ScenarioKeyword", &kKeywordDesc, &g_keyword_type);
 }
 
 }  // namespace py
