@@ -11,16 +11,22 @@ JSON, and SARIF 2.1.0 for code-scanning views.
 
 Stateless; safe from any thread.
 """
+from __future__ import annotations
+
 import os
 import urllib.parse
-from typing import Any, Dict, Iterable, List, Optional, Sequence, Union
+from typing import TYPE_CHECKING, Any, Dict, Iterable, List, Optional, Sequence, Union
 
 import zl
 from zl import safe_text
 from zl.readers import tag_definitions, tag_file
 from zl.readers.record_file import FormatError
 
-Diagnostic = zl.ScenarioDiagnostic
+if TYPE_CHECKING:
+    # The extension's type, named here for the annotations only: the file
+    # tools import this module (through zl.cli) where no extension is built.
+    from zl import ScenarioDiagnostic as Diagnostic
+
 Arguments = Union[str, Sequence[str], None]
 
 # The codes of the findings about a file's stored checksum ("#$CHECK:"),
@@ -105,7 +111,7 @@ def check(path: Union[str, "os.PathLike[str]"], tags: Optional[Iterable[str]] = 
     `strict` every warning is an error."""
     found = zl.checkscenario(path, tags=tags, args=args)
     if strict:
-        found = [Diagnostic((d.file, d.line, d.column, "error", d.code, d.message))
+        found = [zl.ScenarioDiagnostic((d.file, d.line, d.column, "error", d.code, d.message))
                  if d.severity == "warning" else d for d in found]
     return found
 

@@ -55,6 +55,19 @@ def test_importing_zl_loads_nothing_else_of_the_package():
     assert done.stdout.strip() == "['zl', 'zl._zl']"
 
 
+
+def test_the_file_tools_load_without_the_extension():
+    # The file readers' fuzzing harness loads the zl command from the sources
+    # alone (no extension built): no command module may need the extension
+    # when it is imported, only when it runs.
+    done = subprocess.run(
+        [sys.executable, "-c", "import readers_fuzz, sys; readers_fuzz.cli.build_parser(); "
+                               "print('zl._zl' in sys.modules)"],
+        capture_output=True, text=True, timeout=BOUND_S, cwd=REPO / "fuzz",
+        env={k: v for k, v in os.environ.items() if k != "PYTHONPATH"})
+    assert (done.returncode, done.stdout.strip()) == (0, "False"), done.stderr
+
+
 # --- the layers import one way ----------------------------------------------
 
 def module_names(root):
