@@ -68,8 +68,6 @@ bool Strings(PyObject* value, const char* what, std::vector<std::string>* out) {
 
 // One diagnostic as a zl.ScenarioDiagnostic; null with a Python error set.
 PyObject* ToPython(const Diagnostic& d) {
-  PyObject* item = PyStructSequence_New(g_diagnostic_type);
-  if (item == nullptr) return nullptr;
   PyObject* fields[] = {
       PyUnicode_DecodeFSDefault(d.file.c_str()),
       PyLong_FromUnsignedLong(d.line),
@@ -78,16 +76,7 @@ PyObject* ToPython(const Diagnostic& d) {
       PyUnicode_FromString(d.code),
       TextToStr(d.message),
   };
-  bool ok = true;
-  for (int i = 0; i < 6; ++i) {
-    ok = ok && fields[i] != nullptr;
-    PyStructSequence_SetItem(item, i, fields[i]);  // steals; a null slot is fine to drop
-  }
-  if (!ok) {
-    Py_DECREF(item);
-    return nullptr;
-  }
-  return item;
+  return NewStructSequence(g_diagnostic_type, fields);
 }
 
 // The whole file at `path` into `*text`; false when it cannot be read.

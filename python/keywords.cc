@@ -36,8 +36,8 @@ PyObject* Meanings(const OperandShape& shape) {
   PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(shape.count));
   if (tuple == nullptr) return nullptr;
   Py_ssize_t i = 0;
-  for (const OperandSpec& spec : shape) {
-    PyObject* name = PyUnicode_FromString(MeaningName(spec.meaning));
+  for (const OperandSpec& operand : shape) {
+    PyObject* name = PyUnicode_FromString(MeaningName(operand.meaning));
     if (name == nullptr) {
       Py_DECREF(tuple);
       return nullptr;
@@ -49,8 +49,6 @@ PyObject* Meanings(const OperandShape& shape) {
 
 // One row as a zl.ScenarioKeyword; null with a Python error set.
 PyObject* ToPython(const KeywordRow& row) {
-  PyObject* item = PyStructSequence_New(g_keyword_type);
-  if (item == nullptr) return nullptr;
   const std::string form = KeywordForm(row);
   PyObject* fields[] = {
       PyUnicode_FromString(row.name),
@@ -60,16 +58,7 @@ PyObject* ToPython(const KeywordRow& row) {
       PyBool_FromLong(row.timed),
       Meanings(row.shape),
   };
-  bool ok = true;
-  for (int i = 0; i < 6; ++i) {
-    ok = ok && fields[i] != nullptr;
-    PyStructSequence_SetItem(item, i, fields[i]);  // steals; a null slot is fine to drop
-  }
-  if (!ok) {
-    Py_DECREF(item);
-    return nullptr;
-  }
-  return item;
+  return NewStructSequence(g_keyword_type, fields);
 }
 
 }  // namespace

@@ -5,14 +5,14 @@ namespace zl {
 namespace {
 
 // One operand as a form writes it.
-std::string OperandWord(const OperandSpec& spec) {
-  switch (spec.meaning) {
+std::string OperandWord(const OperandSpec& operand) {
+  switch (operand.meaning) {
     case OperandMeaning::kTagList:
       return "taglist";
     case OperandMeaning::kLabel:
-      return std::string(":") + spec.role;
+      return std::string(":") + operand.role;
     default:
-      return spec.role;
+      return operand.role;
   }
 }
 
@@ -21,14 +21,14 @@ std::string OperandWord(const OperandSpec& spec) {
 std::string ShapeForm(const OperandShape& shape) {
   std::string form;
   std::size_t open = 0;  // brackets opened by optional operands
-  for (const OperandSpec& spec : shape) {
+  for (const OperandSpec& operand : shape) {
     if (!form.empty()) form += ' ';
-    if (spec.missing.absence == Absence::kOptional) {
+    if (operand.missing.absence == Absence::kOptional) {
       form += '[';
       ++open;
     }
-    form += OperandWord(spec);
-    if (spec.has(kRepeats)) form += " ...";
+    form += OperandWord(operand);
+    if (operand.has(kRepeats)) form += " ...";
   }
   form.append(open, ']');
   return form;
